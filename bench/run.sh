@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# Benchmarks lumeval-convert against ffmpeg on generated SubRip files and times
+# the post-processing stages; prints a Markdown report on standard output.
+#
+#   bench/run.sh [N ...]          cue counts, default: 200000 1000000
+#
+# The first N is the reference size: the converter is timed there with each
+# output encoding, and the scaling of every later N is compared with it.
+#
+# Environment:
+#   LUMEVAL_BUILD        build folder (default: <root>/build)
+#   LUMEVAL_CONVERT      converter to time (default: $LUMEVAL_BUILD/cli/lumeval-convert)
+#   LUMEVAL_GEN_SRT      generator (default: $LUMEVAL_BUILD/bench/lumeval-gen-srt)
+#   LUMEVAL_BENCH_MERGE  stage timer (default: $LUMEVAL_BUILD/bench/lumeval-bench-merge)
+#   LUMEVAL_BENCH_DIR    work folder for the generated files (default: a fresh
+#                        folder under /tmp, removed at the end)
+#   LUMEVAL_BENCH_REPEAT runs per case, the median is reported (default: 3)
+#   FFMPEG               ffmpeg to compare with (default: ffmpeg on PATH)
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${LUMEVAL_BUILD:-$root/build}"
+convert="${LUMEVAL_CONVERT:-$build/cli/lumeval-convert}"
+gen="${LUMEVAL_GEN_SRT:-$build/bench/lumeval-gen-srt}"
+merge="${LUMEVAL_BENCH_MERGE:-$build/bench/lumeval-bench-merge}"
+ffmpeg="${FFMPEG:-ffmpeg}"
+repeat="${LUMEVAL_BENCH_REPEAT:-3}"
+timer=/usr/bin/time
+# ffmpeg is timed on the larger files only when it should finish within this.
+ffmpeg_budget_s=60
+
+sizes=("$@")
+[[ ${#sizes[@]} -gt 0 ]] || sizes=(200000 1000000)
+
+die() { echo "run.sh: $*" >&2; exit 1; }
+for tool in "$convert" "$gen" "$merge"; do
+  [[ -x "$tool" ]] || die "$tool not found; build first (see docs/BENCHMARKS.md) or set LUMEVAL_BUILD"
+done
+[[ -x "$timer" ]] || die "$timer (GNU time) is needed for wall clock and peak memory"
+have_ffmpeg=1
+command -v "$ffmpeg" >/dev/null 2>&1 || have_ffmpeg=0
+
+if [[ -n "${LUMEVAL_BENCH_DIR:-}" ]]; then
+  work="$LUMEVAL_BENCH_DIR"
+  mkdir -p "$work"
+else
+  work="$(mktemp -d /tmp/lumeval-bench.XXXXXX)"
+  trap 'rm -rf "$work"' EXIT
+fi
+
+# Without --overwrite the converter would pick out(1).srt, out(2).srt, ...
+# on repeated runs; an older converter without the flag gets its output
+# removed before each run instead (outside the timing).
+overwrite=()
+if "$convert" --help 2>/dev/null | grep -q -- '--overwrite'; then
+  overwrite=(--overwrite)
+fi
+
+# measure NAME CMD...: runs CMD $repeat times under GNU time; sets
+# wall_s and rss_mb to the medians. A failing run aborts the benchmark.
+measure() {
+  local name="$1"; shift
+  local walls=() rsss=() log="$work/time.log" i
+  for ((i = 0; i < repeat; i++)); do
+    [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt"
+    if ! "$timer" -v -o "$log" "$@" >/dev/null 2>"$work/err.log"; then
+      cat "$work/err.log" >&2
+      die "$name failed: $*"
+    fi
+    walls+=("$(awk -F': ' '/Elapsed \(wall clock\)/ {
+        n = split($2, p, ":"); s = 0
+        for (k = 1; k <= n; k++) s = s * 60 + p[k]
+        printf "%.3f", s }' "$log")")
+    rsss+=("$(awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$log")")
+  done
+  wall_s="$(printf '%s\n' "${walls[@]}" | sort -g | awk -v n="$repeat" 'NR == int((n + 1) / 2)')"
+  rss_mb="$(printf '%s\n' "${rsss[@]}" | sort -g | awk -v n="$repeat" 'NR == int((n + 1) / 2)')"
+  echo "  $name: wall ${walls[*]} s, peak ${rsss[*]} MB" >&2
+}
+
+rows=()
+row() {  # case, cues, input MB, wall s, rss MB
+  rows+=("| $1 | $2 | $3 | $4 | $5 |")
+}
+mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+
+declare -A conv_wall conv_rss ff_wall ff_rss
+ref="${sizes[0]}"
+
+for n in "${sizes[@]}"; do
+  src="$work/big-$n.srt"
+  echo "generating $n cues" >&2
+  "$gen" "$n" "$src" --seed 1
+  size="$(mb "$src")"
+
+  measure "lumeval-convert $n" "$convert" "$src" -o "$work/out.srt" "${overwrite[@]}" \
+    --no-progress --quiet
+  [[ -s "$work/out.srt" ]] || die "lumeval-convert wrote no output for $n cues"
+  conv_wall[$n]="$wall_s"; conv_rss[$n]="$rss_mb"
+  row "lumeval-convert (default encoding)" "$n" "$size" "$wall_s" "$rss_mb"
+
+  if [[ "$n" == "$ref" ]]; then
+    for enc in utf8 ansi; do
+      measure "lumeval-convert --encoding $enc $n" "$convert" "$src" -o "$work/out.srt" \
+        "${overwrite[@]}" --no-progress --quiet --encoding "$enc"
+      row "lumeval-convert --encoding $enc" "$n" "$size" "$wall_s" "$rss_mb"
+    done
+  fi
+
+  if [[ $have_ffmpeg == 1 ]]; then
+    run_ff=1
+    if [[ "$n" != "$ref" && -n "${ff_wall[$ref]:-}" ]]; then
+      # Linear estimate from the reference size.
+      run_ff="$(awk -v t="${ff_wall[$ref]}" -v n="$n" -v r="$ref" -v b="$ffmpeg_budget_s" \
+        'BEGIN { print (t * n / r < b) ? 1 : 0 }')"
+    fi
+    if [[ $run_ff == 1 ]]; then
+      measure "ffmpeg $n" "$ffmpeg" -y -loglevel error -i "$src" "$work/ff.srt"
+      ff_wall[$n]="$wall_s"; ff_rss[$n]="$rss_mb"
+      row "ffmpeg srt->srt" "$n" "$size" "$wall_s" "$rss_mb"
+    else
+      echo "  ffmpeg $n: skipped (estimated over ${ffmpeg_budget_s} s)" >&2
+    fi
+  fi
+  rm -f "$src" "$work/out.srt" "$work/ff.srt"
+done
+
+# Merging at converter level: every second cue shares its span with the one before.
+echo "generating $ref cues with shared spans" >&2
+shared="$work/shared-$ref.srt"
+"$gen" "$ref" "$shared" --seed 1 --shared-spans
+measure "lumeval-convert --merge-same $ref" "$convert" "$shared" -o "$work/out.srt" \
+  "${overwrite[@]}" --no-progress --quiet --merge-same
+row "lumeval-convert --merge-same (shared spans)" "$ref" "$(mb "$shared")" "$wall_s" "$rss_mb"
+rm -f "$shared" "$work/out.srt"
+
+echo "timing the post-processing stages" >&2
+stages="$("$merge" 200000)"
+stage_ms() { awk -v k="$1" '$1 == k { print $2 }' <<<"$stages"; }
+
+# ---- report ----
+echo "### Results ($(date -u +%Y-%m-%d), median of $repeat runs)"
+echo
+echo "| Case | Cues | Input (MB) | Wall (s) | Peak RSS (MB) |"
+echo "|---|---:|---:|---:|---:|"
+printf '%s\n' "${rows[@]}"
+echo
+echo "Post-processing stages on 200,000 entries with 100,000 shared spans (best of 5):"
+echo
+echo "| Stage | ms |"
+echo "|---|---:|"
+for s in MergeSamePosition RemoveDuplicateLines SortLines; do
+  echo "| $s | $(stage_ms "$s") |"
+done
+echo
+echo "### Targets"
+echo
+verdict() { if [[ "$1" == 1 ]]; then echo "met"; else echo "MISSED"; fi; }
+if [[ -n "${ff_wall[$ref]:-}" ]]; then
+  speedup="$(awk -v f="${ff_wall[$ref]}" -v c="${conv_wall[$ref]}" 'BEGIN { printf "%.1f", f / c }')"
+  ok="$(awk -v s="$speedup" 'BEGIN { print (s >= 10) ? 1 : 0 }')"
+  echo "- $ref cues, speed vs ffmpeg: ${speedup}x faster (target >= 10x): $(verdict "$ok")"
+  ok="$(awk -v a="${conv_rss[$ref]}" -v b="${ff_rss[$ref]}" 'BEGIN { print (a <= b) ? 1 : 0 }')"
+  echo "- $ref cues, peak memory: ${conv_rss[$ref]} MB vs ffmpeg ${ff_rss[$ref]} MB (target <=): $(verdict "$ok")"
+fi
+for n in "${sizes[@]:1}"; do
+  ratio="$(awk -v a="${conv_wall[$n]}" -v b="${conv_wall[$ref]}" 'BEGIN { printf "%.2f", a / b }')"
+  limit="$(awk -v n="$n" -v r="$ref" 'BEGIN { printf "%.2f", 5.5 * n / 1000000 * 200000 / r }')"
+  ok="$(awk -v x="$ratio" -v l="$limit" 'BEGIN { print (x <= l) ? 1 : 0 }')"
+  echo "- scaling $ref -> $n cues: ${ratio}x the time (target <= ${limit}x): $(verdict "$ok")"
+done
+m="$(stage_ms MergeSamePosition)"
+ok="$(awk -v m="$m" 'BEGIN { print (m < 500) ? 1 : 0 }')"
+echo "- merge of 200,000 entries with 100,000 shared spans: $m ms (target < 500 ms): $(verdict "$ok")"
+if [[ ${#overwrite[@]} -eq 0 ]]; then
+  echo
+  echo "Note: this converter has no --overwrite; its output was removed before each run."
+fi

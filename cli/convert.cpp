@@ -1,0 +1,422 @@
+#include "cli/convert.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/parse.h"
+#include "cli/progress.h"
+#include "engine/formats.h"
+#include "engine/subtitle.h"
+
+namespace lumeval::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- messages ----
+
+void PrintError(const std::string& message) {
+    std::fprintf(stderr, "lumeval-convert: %s\n", message.c_str());
+}
+
+void PrintLine(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
+
+// ---- cancelling ----
+// Ctrl+C asks the engine to stop at its next progress event, so no partial
+// file is left behind. A second Ctrl+C ends the process at once.
+
+std::atomic<bool> g_cancel{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) { g_cancel.store(true); }
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// ---- formats and sources ----
+
+std::string_view KeyOfKind(int32_t kind) {
+    for (const auto& row : kFormatKeys) {
+        if (row.kind == kind) return row.key;
+    }
+    return "?";
+}
+
+std::string BaseName(const std::string& path) { return fs::path(path).filename().string(); }
+
+/// Why a source cannot be read, or empty when it can.
+std::string SourceProblem(const std::string& path) {
+    std::error_code ec;
+    const auto status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) return "no such file";
+    if (fs::is_directory(status)) return "is a folder";
+    const auto kind = SourceKindOfPath(path);
+    if (!kind) return "unknown format (the extension is not a format key)";
+    if (!ReaderAvailable(*kind)) {
+        return "no reader for the " + std::string(KeyOfKind(*kind)) + " format yet";
+    }
+    return {};
+}
+
+/// Absolute, normalised form of a path for comparing (symbolic links
+/// resolved as far as the path exists).
+fs::path Canonical(const fs::path& path) {
+    std::error_code ec;
+    auto canonical = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    if (ec) return fs::absolute(path, ec).lexically_normal();
+    return canonical;
+}
+
+/// True when both paths name the same file (hard links included).
+bool SamePath(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec)) return true;
+    return Canonical(a) == Canonical(b);
+}
+
+std::string DescribeFailure(const RunFailure& failure, const std::string& dest, int32_t codePage) {
+    switch (failure.kind) {
+        case RunFailure::NoSource:
+            return "no readable source (none exists or none has a known extension)";
+        case RunFailure::NoLines:
+            return "no lines: the sources hold no timed line";
+        case RunFailure::NothingToWrite:
+            return "nothing to write: no line has text for this format";
+        case RunFailure::SaveFailed:
+            return "cannot write " + (failure.path.empty() ? dest : failure.path);
+        case RunFailure::Unmappable:
+            return "line " + std::to_string(failure.line) +
+                   " of the output holds a character that code page " + std::to_string(codePage) +
+                   " cannot hold; use --encoding utf8";
+        case RunFailure::Cancelled:
+            return "cancelled";
+        case RunFailure::Busy:
+            return "the engine is busy with another run";
+        case RunFailure::None:
+            break;
+    }
+    return "the conversion failed";
+}
+
+std::string LinesText(std::size_t lines) {
+    return std::to_string(lines) + (lines == 1 ? " line" : " lines");
+}
+
+// ---- event mode output ----
+
+/// start<TAB>end<TAB>text lines to standard output, written in large blocks:
+/// event mode may print hundreds of thousands of lines.
+class EventWriter {
+public:
+    void Add(double startMs, double endMs, const std::string& text) {
+        AppendEventLine(m_buffer, startMs, endMs, text);
+        if (m_buffer.size() >= kBlock) Flush();
+    }
+    /// False when standard output could not take everything.
+    bool Flush() {
+        if (!m_buffer.empty()) {
+            if (std::fwrite(m_buffer.data(), 1, m_buffer.size(), stdout) != m_buffer.size()) {
+                m_ok = false;
+            }
+            m_buffer.clear();
+        }
+        if (std::fflush(stdout) != 0) m_ok = false;
+        return m_ok;
+    }
+
+private:
+    static constexpr std::size_t kBlock = 1 << 20;
+    std::string m_buffer;
+    bool m_ok = true;
+};
+
+// ---- listing ----
+
+int ListFormats() {
+    std::string out;
+    for (const auto& row : kFormatKeys) {
+        out += row.key;
+        out += '\t';
+        out += std::to_string(row.kind);
+        out += '\t';
+        out += row.description;
+        out += ReaderAvailable(row.kind) ? "\tyes" : "\tno";
+        out += WriterAvailable(row.kind) ? "\tyes\n" : "\tno\n";
+    }
+    std::fputs(out.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+// ---- one conversion of all sources ----
+
+int RunSingle(const CliOptions& o) {
+    const Destination destination = DestinationOf(o.dest);
+    if (!destination.eventMode) {
+        std::error_code ec;
+        if (fs::is_directory(o.dest, ec)) {
+            PrintError("-o " + o.dest + ": is a folder; give a file name");
+            return kExitUsage;
+        }
+        for (const auto& source : o.sources) {
+            if (SamePath(source, o.dest)) {
+                PrintError("-o " + o.dest + ": is also a SOURCE; the converter never writes over "
+                           "a source");
+                return kExitUsage;
+            }
+        }
+        if (!WriterAvailable(destination.kind)) {
+            PrintError("no writer for the " + std::string(KeyOfKind(destination.kind)) +
+                       " format yet (see --list-formats)");
+            return kExitFailed;
+        }
+    }
+
+    std::size_t readable = 0;
+    for (const auto& source : o.sources) {
+        const std::string problem = SourceProblem(source);
+        if (problem.empty()) {
+            ++readable;
+        } else if (!o.quiet) {
+            PrintLine("lumeval-convert: warning: " + source + ": " + problem + ", skipped");
+        }
+    }
+    if (readable == 0) {
+        PrintError("no readable source (none exists or none has a known extension)");
+        return kExitFailed;
+    }
+
+    clsSubtitle engine;
+    engine.AnsiCodePage = o.codePage;
+    ConvertSettings settings = o.settings;
+    settings.dst_SubFile = o.dest;
+
+    ProgressBar bar(o.progress);
+    EventWriter events;
+    std::string currentFile;
+    std::string written;
+    engine.ProgressChange = [&](int32_t value, int32_t max, int32_t status, const std::string& text,
+                                bool& cancel) {
+        if (g_cancel.load()) cancel = true;
+        switch (status) {
+            case kStatusFileStart:
+                currentFile = BaseName(text);
+                bar.Update("reading " + currentFile, 0, 0, true);
+                break;
+            case kStatusReading:
+                bar.Update("reading " + currentFile, value, max);
+                break;
+            case kStatusWriting:
+                bar.Update("writing " + BaseName(text), value, max);
+                break;
+            case kStatusSaved:
+                written = text;
+                break;
+            default:
+                break;
+        }
+    };
+    if (destination.eventMode) {
+        engine.SubtitleLineLoaded = [&](double start, double end, const std::string& text) {
+            events.Add(start, end, text);
+        };
+    }
+
+    const bool ok = engine.ConvertSubtitle_Array(o.sources, settings);
+    bar.Clear();
+    if (destination.eventMode && !events.Flush()) {
+        PrintError("cannot write to standard output");
+        return kExitFailed;
+    }
+    if (!ok) {
+        PrintError(DescribeFailure(engine.LastFailure(), o.dest, o.codePage));
+        return kExitFailed;
+    }
+    if (!destination.eventMode && !o.quiet) {
+        PrintLine("wrote " + (written.empty() ? o.dest : written) + ": " +
+                  LinesText(engine.LastRun().linesLoaded));
+    }
+    return kExitOk;
+}
+
+// ---- batch ----
+
+struct BatchItem {
+    std::string source;
+    std::string output;  ///< planned path; the written path once done
+    std::string error;   ///< empty while the item can still succeed
+    std::size_t lines = 0;
+};
+
+/// The first of base.key, base(1).key, base(2).key, ... that this batch has not
+/// claimed, that is no source, and (unless overwriting) does not exist yet.
+std::string FreeOutputName(const fs::path& dir, const std::string& stem, const std::string& key,
+                           bool overwrite, const std::set<fs::path>& claimed,
+                           const std::set<fs::path>& sources) {
+    for (int n = 0; n < 100000; ++n) {
+        const std::string name =
+            n == 0 ? stem + "." + key : stem + "(" + std::to_string(n) + ")." + key;
+        const fs::path candidate = dir / name;
+        const fs::path canonical = Canonical(candidate);
+        if (claimed.count(canonical) || sources.count(canonical)) continue;
+        std::error_code ec;
+        if (!overwrite && fs::exists(candidate, ec)) continue;
+        return candidate.string();
+    }
+    return {};
+}
+
+/// Decides every output path before anything runs, so parallel conversions
+/// never race for a free name and no output lands on a source.
+std::vector<BatchItem> PlanBatch(const CliOptions& o) {
+    const fs::path dir = o.outDir;
+    std::set<fs::path> sourcePaths;
+    for (const auto& source : o.sources) sourcePaths.insert(Canonical(source));
+
+    std::vector<BatchItem> items;
+    std::set<fs::path> claimed;
+    for (const auto& source : o.sources) {
+        BatchItem item;
+        item.source = source;
+        item.error = SourceProblem(source);
+        if (item.error.empty()) {
+            const std::string stem = fs::path(source).stem().string();
+            const fs::path natural = dir / (stem + "." + o.toKey);
+            if (SamePath(natural, source)) {
+                item.error = "the output " + natural.string() + " would replace the source";
+            } else if (o.settings.s_Overwrite && sourcePaths.count(Canonical(natural))) {
+                item.error = "the output " + natural.string() + " is another source";
+            } else {
+                item.output = FreeOutputName(dir, stem, o.toKey, o.settings.s_Overwrite, claimed,
+                                             sourcePaths);
+                if (item.output.empty()) {
+                    item.error = "no free output name for " + natural.string();
+                } else {
+                    claimed.insert(Canonical(item.output));
+                }
+            }
+        }
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+void ConvertOne(clsSubtitle& engine, const CliOptions& o, BatchItem& item) {
+    if (g_cancel.load()) {
+        item.error = "cancelled";
+        return;
+    }
+    ConvertSettings settings = o.settings;
+    settings.dst_SubFile = item.output;
+    // The plan already chose a name that may be replaced.
+    settings.s_Overwrite = true;
+    std::string written;
+    engine.ProgressChange = [&](int32_t, int32_t, int32_t status, const std::string& text,
+                                bool& cancel) {
+        if (g_cancel.load()) cancel = true;
+        if (status == kStatusSaved) written = text;
+    };
+    if (engine.ConvertSubtitle(item.source, settings)) {
+        item.lines = engine.LastRun().linesLoaded;
+        if (!written.empty()) item.output = written;
+    } else {
+        item.error = DescribeFailure(engine.LastFailure(), item.output, o.codePage);
+    }
+}
+
+int RunBatch(const CliOptions& o) {
+    const int32_t kind = KindOfKey(o.toKey).value_or(kKindSsa);
+    if (!WriterAvailable(kind)) {
+        PrintError("no writer for the " + o.toKey + " format yet (see --list-formats)");
+        return kExitFailed;
+    }
+    std::error_code ec;
+    fs::create_directories(o.outDir, ec);
+    if (!fs::is_directory(o.outDir)) {
+        PrintError("cannot create the folder " + o.outDir +
+                   (ec ? ": " + ec.message() : std::string()));
+        return kExitFailed;
+    }
+
+    std::vector<BatchItem> items = PlanBatch(o);
+    const std::size_t count = items.size();
+
+    // Summaries come out in source order, each as soon as it and all before
+    // it are done, so the log is both live and reproducible.
+    std::mutex lock;
+    std::vector<char> done(count, 0);
+    std::size_t printed = 0;
+    std::size_t finished = 0;
+    bool anyFailed = false;
+    ProgressBar bar(o.progress);
+    auto finish = [&](std::size_t index) {
+        std::lock_guard guard(lock);
+        done[index] = 1;
+        ++finished;
+        bar.Clear();
+        while (printed < count && done[printed]) {
+            const BatchItem& item = items[printed];
+            if (!item.error.empty()) {
+                anyFailed = true;
+                PrintLine(item.source + ": failed: " + item.error);
+            } else if (!o.quiet) {
+                PrintLine(item.source + " -> " + item.output + ": " + LinesText(item.lines));
+            }
+            ++printed;
+        }
+        bar.Update("converted " + std::to_string(finished) + " of " + std::to_string(count),
+                   static_cast<int64_t>(finished), static_cast<int64_t>(count), true);
+    };
+
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        clsSubtitle engine;
+        engine.AnsiCodePage = o.codePage;
+        for (std::size_t i = next++; i < count; i = next++) {
+            if (items[i].error.empty()) ConvertOne(engine, o, items[i]);
+            finish(i);
+        }
+    };
+    const std::size_t threads = std::min<std::size_t>(o.jobs, count);
+    if (threads <= 1) {
+        work();
+    } else {
+        std::vector<std::jthread> pool;
+        pool.reserve(threads);
+        for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(work);
+    }
+    bar.Clear();
+    return anyFailed ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+int RunConverter(const CliOptions& options) {
+    switch (options.mode) {
+        case Mode::ListFormats:
+            return ListFormats();
+        case Mode::Single:
+            InstallInterruptHandler();
+            return RunSingle(options);
+        case Mode::Batch:
+            InstallInterruptHandler();
+            return RunBatch(options);
+    }
+    return kExitUsage;
+}
+
+}  // namespace lumeval::cli

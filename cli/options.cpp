@@ -1,0 +1,303 @@
+#include "cli/options.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <limits>
+#include <map>
+#include <thread>
+
+#include "cli/parse.h"
+#include "engine/encoding/codepage.h"
+#include "engine/formats.h"
+
+#ifndef LUMEVAL_VERSION
+#define LUMEVAL_VERSION "unknown"
+#endif
+
+namespace lumeval::cli {
+namespace {
+
+// ---- validators ----
+// The option parser reads "010" as octal and "0x10" as hex and accepts "nan"
+// for a double; these put the plain decimal reading in front of it.
+
+CLI::Validator WholeNumber() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            const auto canonical = CanonicalDecimal(value);
+            if (!canonical) return "Value " + value + " is not a whole number";
+            value = *canonical;
+            return {};
+        },
+        "", "WHOLE");
+}
+
+CLI::Validator DecimalNumber() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            if (!ParseSeconds(value)) return "Value " + value + " is not a decimal number";
+            return {};
+        },
+        "", "DECIMAL");
+}
+
+CLI::Validator PositiveDecimal() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            const auto number = ParseSeconds(value);
+            if (!number || *number <= 0) return "Value " + value + " is not a number above 0";
+            return {};
+        },
+        "", "POSITIVE");
+}
+
+CLI::Validator Colour() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            const auto colour = ParseColour(value);
+            if (!colour) {
+                return "Value " + value + " is not a colour from 0 to 0xFFFFFF (decimal or 0x hex)";
+            }
+            value = std::to_string(*colour);
+            return {};
+        },
+        "", "COLOUR");
+}
+
+CLI::Validator Span() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            if (!ParseSpan(value)) {
+                return "Value " + value + " is not START:END in seconds with START <= END";
+            }
+            return {};
+        },
+        "", "SPAN");
+}
+
+CLI::Validator FormatKeyName() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            if (!KindOfKey(value)) return "Value " + value + " is not a format key (see --list-formats)";
+            value = LowerAscii(value);
+            return {};
+        },
+        "", "KEY");
+}
+
+CLI::Validator AvailableCodePage() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            int32_t page = 0;
+            if (!CLI::detail::lexical_cast(value, page) || !CodePageAvailable(page)) {
+                return "Value " + value + " is not a code page this build can convert";
+            }
+            return {};
+        },
+        "", "CODEPAGE");
+}
+
+CLI::Validator NonEmptyWord() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            return value.empty() ? std::string("an empty filter word would match every line")
+                                 : std::string();
+        },
+        "", "WORD");
+}
+
+template <typename T>
+CLI::Option* AddWhole(CLI::App& app, const std::string& name, T& target, const std::string& help,
+                      T low, T high) {
+    return app.add_option(name, target, help)
+        ->capture_default_str()
+        ->transform(WholeNumber())
+        ->check(CLI::Range(low, high));
+}
+
+constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
+
+const std::map<std::string, int32_t> kEffectNames{{"none", 0}, {"kf", 1}, {"ko", 2}};
+const std::map<std::string, int32_t> kChineseNames{
+    {"none", 0}, {"big5-to-gb", 1}, {"gb-to-big5", 2}, {"auto", 3}};
+const std::map<std::string, int32_t> kEncodingNames{{"ansi", 0},    {"utf8", 1},    {"utf16le", 2},
+                                                    {"utf16be", 3}, {"utf32le", 4}, {"utf32be", 5}};
+
+constexpr const char* kFooter = R"(Exit status: 0 success, 1 the run failed (no readable source, no lines,
+the save failed), 2 usage error.
+
+Examples:
+  lumeval-convert movie.srt -o movie.ass
+  lumeval-convert part1.srt part2.srt --offset -2.5 -o joined.srt
+  lumeval-convert movie.srt -o srt            (print start<TAB>end<TAB>text per line)
+  lumeval-convert *.srt --to ass -d out -j 4)";
+
+}  // namespace
+
+ParseResult ParseCommandLine(int argc, char** argv) {
+    CliOptions o;
+    ConvertSettings& s = o.settings;
+
+    CLI::App app{"Converts subtitle and lyric files between formats and encodings.",
+                 "lumeval-convert"};
+    app.get_formatter()->column_width(38);
+    app.footer(kFooter);
+    app.set_version_flag("--version", std::string("lumeval-convert ") + LUMEVAL_VERSION);
+
+    // ---- what to do ----
+    app.add_option("SOURCE", o.sources, "Subtitle files, read in order");
+    auto* destOpt = app.add_option(
+        "-o", o.dest,
+        "Destination: a file path (file mode) or a bare format key such as srt (event mode: "
+        "print start<TAB>end<TAB>text per line)");
+    auto* toOpt = app.add_option("--to", o.toKey,
+                                 "Batch mode: convert each SOURCE on its own into DIR/<name>.KEY")
+                      ->transform(FormatKeyName());
+    auto* dirOpt = app.add_option("-d", o.outDir, "Batch mode: output folder (created if missing)");
+    unsigned defaultJobs = std::max(1u, std::thread::hardware_concurrency());
+    o.jobs = defaultJobs;
+    auto* jobsOpt = AddWhole(app, "-j", o.jobs, "Batch mode: conversions at once", 1u, 1024u);
+    bool listFormats = false;
+    app.add_flag("--list-formats", listFormats,
+                 "List the format keys and whether they can be read and written");
+    destOpt->excludes(toOpt);
+    toOpt->needs(dirOpt);
+    dirOpt->needs(toOpt);
+    jobsOpt->needs(toOpt);
+
+    // ---- script and style (SSA/ASS output) ----
+    AddWhole(app, "--width", s.s_ScreenWidth, "Script width when the sources give no PlayResX", 1,
+             kIntMax);
+    AddWhole(app, "--height", s.s_ScreenHeight, "Script height when the sources give no PlayResY",
+             1, kIntMax);
+    app.add_option("--title", s.s_TitleString, "Title event text (SSA/ASS) and title line (LRC)");
+    app.add_option("--banner", s.s_BannerString, "Banner event text (SSA/ASS)");
+    app.add_option("--font-name", s.s_FontName, "Font name")->capture_default_str();
+    AddWhole(app, "--font-size", s.s_FontSize, "Font size", 1, kIntMax);
+    AddWhole(app, "--bold", s.s_FontBold, "Bold override value (0 off, 1 on)", 0, kIntMax);
+    AddWhole(app, "--italic", s.s_FontItalic, "Italic override value (0 off, 1 on)", 0, kIntMax);
+    AddWhole(app, "--outline", s.s_FontOutline, "Outline width (0: none)", 0, kIntMax);
+    AddWhole(app, "--shadow", s.s_FontShadow, "Shadow depth (0: none)", 0, kIntMax);
+    AddWhole(app, "--alpha", s.s_FontAlphaLevel, "Style alpha level", 0, 255);
+    AddWhole(app, "--font-encoding", s.s_FontEncoding, "Style font encoding (134: GB2312)", 0,
+             255);
+    app.add_option("--effect", s.s_EffectStyle, "Karaoke effect")
+        ->transform(CLI::CheckedTransformer(kEffectNames, CLI::ignore_case))
+        ->default_str("0");
+    app.add_option("--effect-speed", s.s_EffectSpeed, "Karaoke speed divisor")
+        ->capture_default_str()
+        ->check(PositiveDecimal());
+    app.add_option("--fore-color", s.s_ForeColor, "Primary colour, 0x00BBGGRR")
+        ->transform(Colour())
+        ->default_str(FormatColour(s.s_ForeColor));
+    app.add_option("--effect-color", s.s_EffectColor, "Karaoke / outline colour, 0x00BBGGRR")
+        ->transform(Colour())
+        ->default_str(FormatColour(s.s_EffectColor));
+    app.add_option("--shadow-color", s.s_ShadowColor, "Shadow / back colour, 0x00BBGGRR")
+        ->transform(Colour())
+        ->default_str(FormatColour(s.s_ShadowColor));
+    AddWhole(app, "--align", s.s_SubtitleAlign, "Alignment override (numpad layout, 2: bottom centre)",
+             1, 9);
+
+    // ---- timing and lines ----
+    app.add_option("--offset", s.s_TimeOffset, "Seconds added to every time (may be negative)")
+        ->capture_default_str()
+        ->check(DecimalNumber());
+    app.add_flag("--overwrite", s.s_Overwrite,
+                 "Replace an existing output file (default: write to a free name such as "
+                 "out(1).srt)");
+    bool noSort = false;
+    app.add_flag("--no-sort", noSort, "Keep the lines in reading order");
+    std::string window;
+    app.add_option("--window", window, "Keep only lines inside START:END (seconds)")
+        ->check(Span());
+    bool absolute = false;
+    app.add_flag("--absolute", absolute,
+                 "With --window keep absolute times (default: re-based to the window start)");
+    auto* creditOpt = app.add_option("--credit", s.s_AddCopyRightString, "Add a credit line");
+    std::string creditSpan;
+    app.add_option("--credit-span", creditSpan, "Span of the credit line, START:END (seconds)")
+        ->check(Span())
+        ->default_str("0:0")
+        ->needs(creditOpt);
+    app.add_flag("--merge-same", s.s_MergeSamePosition, "Merge lines that share a span");
+    std::vector<std::string> filters;
+    app.add_option("--filter", filters, "Drop lines containing WORD (repeatable)")
+        ->check(NonEmptyWord())
+        ->type_name("WORD");
+    AddWhole(app, "--interval", s.s_RaiseEventInterval, "Lines between progress updates", 1,
+             kIntMax);
+
+    // ---- text ----
+    app.add_option("--chinese", s.s_InternalCodeConversion, "Chinese character-set conversion")
+        ->transform(CLI::CheckedTransformer(kChineseNames, CLI::ignore_case))
+        ->default_str("0");
+    s.s_SubtitleEncodeFormat = kEncodingUtf8;
+    app.add_option("--encoding", s.s_SubtitleEncodeFormat, "Text encoding of the written file")
+        ->transform(CLI::CheckedTransformer(kEncodingNames, CLI::ignore_case))
+        ->default_str("utf8");
+    app.add_option("--codepage", o.codePage, "Code page of ANSI text, read and written")
+        ->capture_default_str()
+        ->transform(WholeNumber())
+        ->check(AvailableCodePage());
+
+    // ---- reporting ----
+    bool progress = false;
+    auto* progressOpt = app.add_flag("--progress,!--no-progress", progress,
+                                     "Progress bar on standard error (default: when it is a terminal)");
+    app.add_flag("--quiet,-q", o.quiet, "Print nothing but errors");
+
+    try {
+        app.parse(argc, argv);
+        if (listFormats) {
+            o.mode = Mode::ListFormats;
+        } else if (!o.toKey.empty()) {
+            o.mode = Mode::Batch;
+        } else if (destOpt->count() > 0) {
+            o.mode = Mode::Single;
+            if (o.dest.empty()) throw CLI::ValidationError("-o", "DEST is empty");
+        } else {
+            throw CLI::RequiredError("-o DEST or --to KEY -d DIR");
+        }
+        if (o.mode != Mode::ListFormats && o.sources.empty()) {
+            throw CLI::RequiredError("SOURCE");
+        }
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return {std::nullopt, code == 0 ? kExitOk : kExitUsage};
+    }
+
+    s.s_Sort = !noSort;
+    s.s_SplitMode = absolute ? 1 : 0;
+    if (auto span = ParseSpan(window)) {
+        s.s_TimeStartPoint = span->first;
+        s.s_TimeEndPoint = span->second;
+    }
+    if (auto span = ParseSpan(creditSpan)) {
+        s.s_AddCopyRightTimeStartPoint = span->first;
+        s.s_AddCopyRightTimeEndPoint = span->second;
+    }
+    for (std::size_t i = 0; i < filters.size(); ++i) {
+        if (i > 0) s.s_RemoveSubFilters.push_back('\0');
+        s.s_RemoveSubFilters += filters[i];
+    }
+    // The converter always listens: progress, the saved path and cancelling
+    // all come through ProgressChange.
+    s.s_RaiseAllEvent = true;
+    s.s_RaiseCompleteEvent = true;
+
+    if (progressOpt->count() > 0) {
+        o.progress = progress;
+    } else {
+        // Event mode printing to the same terminal would tear the bar apart.
+        const bool eventsToTerminal = o.mode == Mode::Single &&
+                                      DestinationOf(o.dest).eventMode && isatty(STDOUT_FILENO);
+        o.progress = isatty(STDERR_FILENO) != 0 && !eventsToTerminal;
+    }
+    if (o.quiet) o.progress = false;
+    return {std::move(o), kExitOk};
+}
+
+}  // namespace lumeval::cli

@@ -1,0 +1,130 @@
+// Small parsers for the converter's option values.
+//
+// Header-only and free of CLI11 so the unit tests can use them directly. Each
+// returns nullopt for text it does not accept; the caller turns that into a
+// usage error.
+#pragma once
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+namespace lumeval::cli {
+
+/// A plain decimal number of seconds: optional sign, digits, optional fraction
+/// ("-2.5", "10", ".5"). No exponent, hex, "inf" or "nan": a time typed by a
+/// person never needs them and a non-finite offset would poison every line.
+inline std::optional<double> ParseSeconds(std::string_view text) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t digits = 0;
+    bool point = false;
+    for (std::size_t k = i; k < text.size(); ++k) {
+        const char c = text[k];
+        if (c >= '0' && c <= '9') {
+            ++digits;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0) return std::nullopt;
+    // from_chars takes no leading '+'.
+    std::string_view number = text;
+    if (number.front() == '+') number.remove_prefix(1);
+    double value = 0;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (ec != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+/// "START:END" in seconds, START not after END. The split is at the first ':'
+/// so "-5:10" reads as -5 to 10.
+inline std::optional<std::pair<double, double>> ParseSpan(std::string_view text) {
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto start = ParseSeconds(text.substr(0, colon));
+    const auto end = ParseSeconds(text.substr(colon + 1));
+    if (!start || !end || *end < *start) return std::nullopt;
+    return std::pair{*start, *end};
+}
+
+/// Largest colour the subtitle writers take: 0x00BBGGRR, nothing in the top byte.
+inline constexpr uint32_t kMaxColour = 0xFFFFFF;
+
+/// A colour in decimal ("255") or hexadecimal with "0x" ("0xFF"), at most
+/// kMaxColour.
+inline std::optional<uint32_t> ParseColour(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty()) return std::nullopt;
+    uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (ec != std::errc() || end != text.data() + text.size() || value > kMaxColour) {
+        return std::nullopt;
+    }
+    return static_cast<uint32_t>(value);
+}
+
+/// Colours as the help shows them.
+inline std::string FormatColour(uint32_t colour) {
+    char buffer[16];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, colour, 16);
+    std::string hex(buffer, end);
+    for (char& c : hex) {
+        if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return "0x" + hex;
+}
+
+/// A whole number in decimal, returned in canonical form ("007" -> "7",
+/// "+3" -> "3", "-0" -> "0"); nullopt for anything else. The option parser
+/// would read a leading 0 as octal and "0x" as hex, which nobody typing a
+/// width or a code page means.
+inline std::optional<std::string> CanonicalDecimal(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) return std::nullopt;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+    }
+    const auto first = text.find_first_not_of('0');
+    if (first == std::string_view::npos) return std::string("0");
+    std::string out = negative ? "-" : "";
+    out.append(text.substr(first));
+    return out;
+}
+
+/// Appends an integer in decimal without going through a locale.
+inline void AppendInteger(std::string& out, long long value) {
+    char buffer[24];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, end);
+}
+
+/// One line of event-mode output: start and end in whole milliseconds, the
+/// text as the engine gave it ("\N" stays two characters).
+inline void AppendEventLine(std::string& out, double startMs, double endMs, std::string_view text) {
+    AppendInteger(out, std::llround(startMs));
+    out.push_back('\t');
+    AppendInteger(out, std::llround(endMs));
+    out.push_back('\t');
+    out.append(text);
+    out.push_back('\n');
+}
+
+}  // namespace lumeval::cli

@@ -1,0 +1,57 @@
+// GB / BIG5 classification and simplified / traditional mapping.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace lumeval {
+
+/// Character-set class: 0 undecided, 1 BIG5-style, 2 GB-style.
+enum ChineseClass : int32_t { kClassUndecided = 0, kClassBig5 = 1, kClassGb = 2 };
+
+/// `s_InternalCodeConversion`: 0 none, 1 BIG5 to GB, 2 GB to BIG5, 3 automatic.
+enum InternalCodeConversion : int32_t {
+    kConvertNone = 0,
+    kConvertBig5ToGb = 1,
+    kConvertGbToBig5 = 2,
+    kConvertAuto = 3,
+};
+
+/// Classifies by the first double-byte character (in `AnsiCodePage`) whose
+/// second byte is 0x40 or more: 0x40..0x7E gives 1, 0x7F..0xFF gives 2.
+int32_t CheckChineseInternalCodeSpecification(const std::string& text, int32_t AnsiCodePage = 0);
+
+/// True exactly when the class would be 1.
+bool CheckBIG5(const std::string& text, int32_t AnsiCodePage = 0);
+
+/// Maps every character to its simplified / traditional form. Text inside
+/// "{...}" and "<...>" (override blocks, markup) is left as it is.
+std::string ToSimplifiedChinese(std::string_view text);
+std::string ToTraditionalChinese(std::string_view text);
+
+/// How the line reached the engine and where it goes, for the conversion table.
+struct ConversionContext {
+    int32_t mode = kConvertNone;       ///< s_InternalCodeConversion
+    int32_t cls = kClassUndecided;     ///< class of the whole loaded text
+    bool decodedAsAnsi = false;        ///< the file's text came through the ANSI code page
+    bool writesAnsi = false;           ///< the run saves with encoding 0
+    int32_t AnsiCodePage = 0;          ///< the engine's ANSI code page (0: default)
+};
+
+/// The per-line conversion step of a load:
+///   mode 1, or 3 with class 1: repair BIG5 read as GBK (only for text decoded
+///     through ANSI page 936), then map to simplified;
+///   mode 2 and class not 1: map to traditional; re-encode as BIG5 bytes held
+///     in GBK only when the run writes ANSI with page 936;
+///   class 2: map to simplified; otherwise unchanged.
+std::string ApplyInternalCodeConversion(std::string_view line, const ConversionContext& ctx);
+
+namespace detail {
+/// The same mappings without the shortcut that skips OpenCC for text its
+/// dictionaries cannot change; they let tests prove the shortcut exact.
+std::string ToSimplifiedChineseDirect(std::string_view text);
+std::string ToTraditionalChineseDirect(std::string_view text);
+}  // namespace detail
+
+}  // namespace lumeval

@@ -1,0 +1,517 @@
+// Legacy code pages over ICU, plus the UTF-8 primitives the text layer shares.
+#include "engine/encoding/codepage.h"
+
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
+#include <unicode/ucnv_err.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumeval {
+
+// ---------------------------------------------------------------------------
+// UTF-8 primitives
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+// First index at or after `i` whose byte is not ASCII (or `n`).
+inline std::size_t SkipAscii(const unsigned char* p, std::size_t i, std::size_t n) noexcept {
+    while (i + 8 <= n) {
+        uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if (word & kHighBits) break;
+        i += 8;
+    }
+    while (i < n && p[i] < 0x80) ++i;
+    return i;
+}
+
+inline bool IsContinuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
+
+// Index of the first byte that starts an ill-formed sequence, or `n`.
+std::size_t FirstInvalidUtf8(const unsigned char* p, std::size_t n) noexcept {
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            i = SkipAscii(p, i + 1, n);
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            if (i + 1 >= n || !IsContinuation(p[i + 1])) return i;
+            i += 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            if (i + 2 >= n) return i;
+            const unsigned char b1 = p[i + 1];
+            const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;
+            const unsigned char hi = b == 0xED ? 0x9F : 0xBF;
+            if (b1 < lo || b1 > hi || !IsContinuation(p[i + 2])) return i;
+            i += 3;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            if (i + 3 >= n) return i;
+            const unsigned char b1 = p[i + 1];
+            const unsigned char lo = b == 0xF0 ? 0x90 : 0x80;
+            const unsigned char hi = b == 0xF4 ? 0x8F : 0xBF;
+            if (b1 < lo || b1 > hi || !IsContinuation(p[i + 2]) || !IsContinuation(p[i + 3])) {
+                return i;
+            }
+            i += 4;
+        } else {
+            return i;
+        }
+    }
+    return n;
+}
+
+inline std::size_t Utf8Length(char32_t cp) noexcept {
+    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+}
+
+}  // namespace
+
+Utf8Char DecodeUtf8At(std::string_view s, std::size_t pos) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data()) + pos;
+    const std::size_t avail = s.size() - pos;
+    const unsigned char b0 = p[0];
+    if (b0 < 0x80) return {b0, 1, true};
+    const Utf8Char bad1{kReplacementChar, 1, false};
+    if (b0 < 0xC2) return bad1;
+    if (b0 < 0xE0) {
+        if (avail < 2 || !IsContinuation(p[1])) return bad1;
+        return {(char32_t(b0 & 0x1F) << 6) | (p[1] & 0x3F), 2, true};
+    }
+    if (b0 < 0xF0) {
+        const unsigned char lo = b0 == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char hi = b0 == 0xED ? 0x9F : 0xBF;
+        if (avail < 2 || p[1] < lo || p[1] > hi) return bad1;
+        if (avail < 3 || !IsContinuation(p[2])) return {kReplacementChar, 2, false};
+        return {(char32_t(b0 & 0x0F) << 12) | (char32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F), 3,
+                true};
+    }
+    if (b0 < 0xF5) {
+        const unsigned char lo = b0 == 0xF0 ? 0x90 : 0x80;
+        const unsigned char hi = b0 == 0xF4 ? 0x8F : 0xBF;
+        if (avail < 2 || p[1] < lo || p[1] > hi) return bad1;
+        if (avail < 3 || !IsContinuation(p[2])) return {kReplacementChar, 2, false};
+        if (avail < 4 || !IsContinuation(p[3])) return {kReplacementChar, 3, false};
+        return {(char32_t(b0 & 0x07) << 18) | (char32_t(p[1] & 0x3F) << 12) |
+                    (char32_t(p[2] & 0x3F) << 6) | (p[3] & 0x3F),
+                4, true};
+    }
+    return bad1;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacementChar;
+    char buf[4];
+    std::size_t n;
+    if (cp < 0x80) {
+        buf[0] = char(cp);
+        n = 1;
+    } else if (cp < 0x800) {
+        buf[0] = char(0xC0 | (cp >> 6));
+        buf[1] = char(0x80 | (cp & 0x3F));
+        n = 2;
+    } else if (cp < 0x10000) {
+        buf[0] = char(0xE0 | (cp >> 12));
+        buf[1] = char(0x80 | ((cp >> 6) & 0x3F));
+        buf[2] = char(0x80 | (cp & 0x3F));
+        n = 3;
+    } else {
+        buf[0] = char(0xF0 | (cp >> 18));
+        buf[1] = char(0x80 | ((cp >> 12) & 0x3F));
+        buf[2] = char(0x80 | ((cp >> 6) & 0x3F));
+        buf[3] = char(0x80 | (cp & 0x3F));
+        n = 4;
+    }
+    out.append(buf, n);
+}
+
+bool IsValidUtf8(std::string_view bytes) noexcept {
+    return FirstInvalidUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) ==
+           bytes.size();
+}
+
+bool IsAscii(std::string_view bytes) noexcept {
+    return SkipAscii(reinterpret_cast<const unsigned char*>(bytes.data()), 0, bytes.size()) ==
+           bytes.size();
+}
+
+std::string SanitizeUtf8(std::string_view bytes) {
+    const std::size_t first =
+        FirstInvalidUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    if (first == bytes.size()) return std::string(bytes);
+    // Size the result exactly first: garbage input can triple in size, and
+    // growing by doubling would briefly hold far more than that.
+    std::size_t length = first;
+    for (std::size_t i = first; i < bytes.size();) {
+        const Utf8Char c = DecodeUtf8At(bytes, i);
+        length += c.valid ? c.length : 3;
+        i += c.length;
+    }
+    std::string out;
+    out.reserve(length);
+    out.append(bytes.substr(0, first));
+    for (std::size_t i = first; i < bytes.size();) {
+        const Utf8Char c = DecodeUtf8At(bytes, i);
+        if (c.valid) {
+            out.append(bytes.substr(i, c.length));
+        } else {
+            AppendUtf8(out, kReplacementChar);
+        }
+        i += c.length;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// ICU converters
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr int32_t kUtf8CodePage = 65001;
+
+struct ConverterCloser {
+    void operator()(UConverter* c) const noexcept { ucnv_close(c); }
+};
+using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
+
+// ICU's stock callback writes U+001A for unassigned bytes of some single-byte
+// tables: a control character that vanishes in editors. Every undecodable
+// sequence becomes U+FFFD instead, so the loss is visible.
+void ToUnicodeReplacement(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+                          UConverterCallbackReason reason, UErrorCode* err) {
+    if (reason > UCNV_IRREGULAR) return;  // reset, close, clone: nothing to write
+    static const UChar kFffd = 0xFFFD;
+    *err = U_ZERO_ERROR;
+    ucnv_cbToUWriteUChars(args, &kFffd, 1, 0, err);
+}
+
+ConverterPtr OpenConverter(int32_t page) {
+    std::vector<std::string> names;
+    if (page == 936 || page == 950) {
+        names.push_back("windows-" + std::to_string(page) + "-2000");
+    } else if (page > 0) {
+        names.push_back("windows-" + std::to_string(page));
+        names.push_back("windows-" + std::to_string(page) + "-2000");
+    }
+    for (const std::string& name : names) {
+        UErrorCode err = U_ZERO_ERROR;
+        ConverterPtr conv(ucnv_open(name.c_str(), &err));
+        if (U_FAILURE(err) || !conv) continue;
+        // Only byte-oriented pages stand in for an ANSI page: "windows-1200"
+        // is UTF-16 to ICU, which MultiByteToWideChar never accepts.
+        if (ucnv_getMinCharSize(conv.get()) != 1) continue;
+        // Best-fit mappings (936 turns U+00A2 into a full-width cent sign)
+        // do not survive a round trip; they count as unmappable.
+        ucnv_setFallback(conv.get(), false);
+        err = U_ZERO_ERROR;
+        ucnv_setSubstChars(conv.get(), "?", 1, &err);
+        err = U_ZERO_ERROR;
+        ucnv_setToUCallBack(conv.get(), ToUnicodeReplacement, nullptr, nullptr, nullptr, &err);
+        if (U_FAILURE(err)) continue;
+        return conv;
+    }
+    return nullptr;
+}
+
+// One converter per page and thread, opened on first use. Pages ICU lacks are
+// remembered too (a bounded number of them) so a bad setting costs one lookup.
+UConverter* ConverterFor(int32_t page) {
+    struct Entry {
+        int32_t page;
+        ConverterPtr conv;
+    };
+    thread_local std::vector<Entry> cache;
+    thread_local std::vector<int32_t> missing;
+    for (Entry& e : cache) {
+        if (e.page == page) return e.conv.get();
+    }
+    for (int32_t m : missing) {
+        if (m == page) return nullptr;
+    }
+    ConverterPtr conv = OpenConverter(page);
+    if (!conv) {
+        if (missing.size() < 64) missing.push_back(page);
+        return nullptr;
+    }
+    cache.push_back({page, std::move(conv)});
+    return cache.back().conv.get();
+}
+
+// Appends UTF-16 units to UTF-8 output; a high surrogate at the end of a chunk
+// waits in `pending` for its partner in the next one.
+void AppendUtf16Units(std::string& out, const UChar* units, std::size_t count, char16_t& pending) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t u = units[i];
+        if (pending) {
+            if (u >= 0xDC00 && u <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((char32_t(pending) - 0xD800) << 10) + (u - 0xDC00));
+                pending = 0;
+                continue;
+            }
+            AppendUtf8(out, kReplacementChar);
+            pending = 0;
+        }
+        if (u < 0x80) {
+            out.push_back(char(u));
+        } else if (u >= 0xD800 && u <= 0xDBFF) {
+            pending = u;
+        } else {
+            AppendUtf8(out, u);  // lone low surrogates become U+FFFD there
+        }
+    }
+}
+
+// Decodes through ICU into `out`. Fails (leaving `out` partial) when the
+// result would not fit in `limit` bytes, or on an ICU error.
+bool DecodeWithIcu(UConverter* conv, std::string_view bytes, std::string& out, std::size_t limit) {
+    ucnv_resetToUnicode(conv);
+    std::array<UChar, 16384> units;
+    const char* src = bytes.data();
+    const char* const srcEnd = bytes.data() + bytes.size();
+    char16_t pending = 0;
+    for (;;) {
+        UChar* target = units.data();
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_toUnicode(conv, &target, units.data() + units.size(), &src, srcEnd, nullptr, true,
+                       &err);
+        const std::size_t produced = std::size_t(target - units.data());
+        // A chunk yields at most three UTF-8 bytes per unit.
+        if (out.size() + produced * 3 + 3 > limit) {
+            std::size_t exact = 0;
+            for (std::size_t i = 0; i < produced; ++i) exact += units[i] < 0x80 ? 1 : 3;
+            if (out.size() + exact + 3 > limit) return false;
+        }
+        AppendUtf16Units(out, units.data(), produced, pending);
+        if (err == U_BUFFER_OVERFLOW_ERROR) continue;
+        if (U_FAILURE(err)) return false;
+        break;
+    }
+    if (pending) AppendUtf8(out, kReplacementChar);
+    return true;
+}
+
+// Length of the UTF-8 result, for sizing the output exactly.
+bool MeasureWithIcu(UConverter* conv, std::string_view bytes, std::size_t& length) {
+    ucnv_resetToUnicode(conv);
+    std::array<UChar, 16384> units;
+    const char* src = bytes.data();
+    const char* const srcEnd = bytes.data() + bytes.size();
+    length = 0;
+    bool pending = false;
+    for (;;) {
+        UChar* target = units.data();
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_toUnicode(conv, &target, units.data() + units.size(), &src, srcEnd, nullptr, true,
+                       &err);
+        for (const UChar* u = units.data(); u != target; ++u) {
+            const bool low = *u >= 0xDC00 && *u <= 0xDFFF;
+            if (pending && low) {
+                length += 1;  // pair: 3 counted for the high unit, 4 in total
+                pending = false;
+                continue;
+            }
+            pending = *u >= 0xD800 && *u <= 0xDBFF;
+            length += *u < 0x80 ? 1 : *u < 0x800 ? 2 : 3;
+        }
+        if (err == U_BUFFER_OVERFLOW_ERROR) continue;
+        return U_SUCCESS(err);
+    }
+}
+
+// UTF-8 to UTF-16 for ICU, a chunk at a time; never splits a surrogate pair.
+// Returns the number of units written; `pos` advances past what was read.
+std::size_t FillUtf16Chunk(std::string_view utf8, std::size_t& pos, UChar* units,
+                           std::size_t capacity) {
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    std::size_t count = 0;
+    while (pos < utf8.size() && count + 2 <= capacity) {
+        if (p[pos] < 0x80) {
+            units[count++] = p[pos++];
+            continue;
+        }
+        const Utf8Char c = DecodeUtf8At(utf8, pos);
+        pos += c.length;
+        if (c.cp >= 0x10000) {
+            units[count++] = UChar(0xD800 + ((c.cp - 0x10000) >> 10));
+            units[count++] = UChar(0xDC00 + ((c.cp - 0x10000) & 0x3FF));
+        } else {
+            units[count++] = UChar(c.cp);
+        }
+    }
+    return count;
+}
+
+// Byte offset in `utf8`, counting from `start`, of the character that holds
+// UTF-16 unit number `unitIndex`.
+std::size_t Utf8OffsetOfUnit(std::string_view utf8, std::size_t start, std::size_t unitIndex) {
+    std::size_t pos = start;
+    std::size_t units = 0;
+    while (pos < utf8.size()) {
+        const Utf8Char c = DecodeUtf8At(utf8, pos);
+        const std::size_t width = c.cp >= 0x10000 ? 2 : 1;
+        if (units + width > unitIndex) break;
+        units += width;
+        pos += c.length;
+    }
+    return pos;
+}
+
+}  // namespace
+
+int32_t ResolveCodePage(int32_t codePage) {
+    return codePage == 0 ? kDefaultAnsiCodePage : codePage;
+}
+
+bool CodePageAvailable(int32_t codePage) {
+    const int32_t page = ResolveCodePage(codePage);
+    return page == kUtf8CodePage || ConverterFor(page) != nullptr;
+}
+
+bool DecodeCodePage(std::string_view bytes, int32_t codePage, std::string& out) {
+    out.clear();
+    try {
+        const int32_t page = ResolveCodePage(codePage);
+        if (page == kUtf8CodePage) {
+            out = SanitizeUtf8(bytes);
+            return true;
+        }
+        UConverter* conv = ConverterFor(page);
+        if (!conv) return false;
+        if (bytes.empty()) return true;
+        // Double-byte text needs at most 1.5 bytes per input byte. Only odd
+        // input (single bytes turned into U+FFFD or U+20AC) needs more; then
+        // measure first rather than let the buffer grow by doubling.
+        const std::size_t guess = bytes.size() + bytes.size() / 2 + 16;
+        out.reserve(guess);
+        if (DecodeWithIcu(conv, bytes, out, guess)) return true;
+        out = std::string();
+        std::size_t exact = 0;
+        if (!MeasureWithIcu(conv, bytes, exact)) return false;
+        out.reserve(exact + 4);
+        if (DecodeWithIcu(conv, bytes, out, exact + 4)) return true;
+        out.clear();
+        return false;
+    } catch (...) {
+        out = std::string();
+        return false;
+    }
+}
+
+EncodeResult EncodeCodePage(std::string_view utf8, int32_t codePage, std::string& out,
+                            bool strict) {
+    EncodeResult result;
+    out.clear();
+    try {
+        const int32_t page = ResolveCodePage(codePage);
+        if (page == kUtf8CodePage) {
+            out = SanitizeUtf8(utf8);
+            result.ok = true;
+            return result;
+        }
+        UConverter* conv = ConverterFor(page);
+        if (!conv) return result;
+        ucnv_resetFromUnicode(conv);
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_setFromUCallBack(conv, strict ? UCNV_FROM_U_CALLBACK_STOP : UCNV_FROM_U_CALLBACK_SUBSTITUTE,
+                              nullptr, nullptr, nullptr, &err);
+        if (U_FAILURE(err)) return result;
+
+        constexpr std::size_t kChunk = 8192;
+        std::array<UChar, kChunk> units;
+        std::vector<char> bytes(kChunk * std::size_t(ucnv_getMaxCharSize(conv)) + 16);
+        out.reserve(utf8.size());
+        std::size_t pos = 0;
+        do {
+            const std::size_t chunkStart = pos;
+            const std::size_t count = FillUtf16Chunk(utf8, pos, units.data(), units.size());
+            const bool last = pos >= utf8.size();
+            const UChar* src = units.data();
+            for (;;) {
+                char* target = bytes.data();
+                err = U_ZERO_ERROR;
+                ucnv_fromUnicode(conv, &target, bytes.data() + bytes.size(), &src,
+                                 units.data() + count, nullptr, last, &err);
+                out.append(bytes.data(), std::size_t(target - bytes.data()));
+                if (err == U_BUFFER_OVERFLOW_ERROR) continue;
+                break;
+            }
+            if (U_FAILURE(err)) {
+                if (err == U_INVALID_CHAR_FOUND || err == U_ILLEGAL_CHAR_FOUND) {
+                    UChar bad[8];
+                    int8_t badLength = 8;
+                    UErrorCode err2 = U_ZERO_ERROR;
+                    ucnv_getInvalidUChars(conv, bad, &badLength, &err2);
+                    if (U_FAILURE(err2)) badLength = 1;
+                    const std::size_t consumed = std::size_t(src - units.data());
+                    const std::size_t unit =
+                        consumed >= std::size_t(badLength) ? consumed - std::size_t(badLength) : 0;
+                    result.badOffset = Utf8OffsetOfUnit(utf8, chunkStart, unit);
+                }
+                ucnv_resetFromUnicode(conv);
+                out.clear();
+                return result;
+            }
+        } while (pos < utf8.size());
+        result.ok = true;
+        return result;
+    } catch (...) {
+        out = std::string();
+        result.ok = false;
+        return result;
+    }
+}
+
+std::size_t EncodeCodePoint(char32_t cp, int32_t codePage, unsigned char out[8]) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    const int32_t page = ResolveCodePage(codePage);
+    if (page == kUtf8CodePage) {
+        std::string utf8;
+        try {
+            AppendUtf8(utf8, cp);
+        } catch (...) {
+            return 0;
+        }
+        std::memcpy(out, utf8.data(), utf8.size());
+        return utf8.size();
+    }
+    UConverter* conv = nullptr;
+    try {
+        conv = ConverterFor(page);
+    } catch (...) {
+        return 0;
+    }
+    if (!conv) return 0;
+    UChar units[2];
+    int32_t count = 1;
+    if (cp >= 0x10000) {
+        units[0] = UChar(0xD800 + ((cp - 0x10000) >> 10));
+        units[1] = UChar(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        count = 2;
+    } else {
+        units[0] = UChar(cp);
+    }
+    ucnv_resetFromUnicode(conv);
+    UErrorCode err = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(conv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &err);
+    char buf[8];
+    char* target = buf;
+    const UChar* src = units;
+    ucnv_fromUnicode(conv, &target, buf + sizeof buf, &src, units + count, nullptr, true, &err);
+    if (U_FAILURE(err)) {
+        ucnv_resetFromUnicode(conv);
+        return 0;
+    }
+    const std::size_t n = std::size_t(target - buf);
+    std::memcpy(out, buf, n);
+    return n;
+}
+
+}  // namespace lumeval

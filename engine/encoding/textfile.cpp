@@ -1,0 +1,572 @@
+// Whole-file text loading and saving with byte-order marks.
+#include "engine/encoding/textfile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "engine/encoding/codepage.h"
+
+namespace lumeval {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sizes that do not fit in 31 bits are refused, as the classic loader did.
+constexpr std::uint64_t kMaxLoadSize = 0x7FFFFFFFULL;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool IsValidCode(int32_t fmt) { return fmt >= kEncodingAnsi && fmt <= kEncodingUtf32BE; }
+
+// A name with an embedded NUL would silently open a different file.
+bool UsableName(const std::string& name) {
+    return !name.empty() && name.find('\0') == std::string::npos;
+}
+
+// Opens an existing regular file for reading. FIFOs and devices are refused:
+// opening a FIFO blocks and a device may never end.
+FilePtr OpenForReading(const std::string& name, std::uint64_t& size) {
+    if (!UsableName(name)) return nullptr;
+    std::error_code ec;
+    const fs::file_status st = fs::status(name, ec);
+    if (ec || !fs::is_regular_file(st)) return nullptr;
+    FilePtr f(std::fopen(name.c_str(), "rb"));
+    if (!f) return nullptr;
+    size = fs::file_size(name, ec);
+    if (ec) return nullptr;
+    return f;
+}
+
+// Reads up to `n` bytes; a file that shrank meanwhile gives what it has.
+bool ReadBytes(std::FILE* f, std::size_t n, std::string& out) {
+    out.resize(n);
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t r = std::fread(out.data() + got, 1, n - got, f);
+        if (r == 0) break;
+        got += r;
+    }
+    if (std::ferror(f)) return false;
+    out.resize(got);
+    return true;
+}
+
+ByteOrderMark ReadMark(std::FILE* f) {
+    unsigned char first4[4] = {0, 0, 0, 0};
+    const std::size_t got = std::fread(first4, 1, 4, f);
+    (void)got;  // a shorter file leaves the rest zero
+    return DetectByteOrderMark(first4);
+}
+
+// ---- decoders of the Unicode forms ----
+
+// Writes UTF-8 for one code point to `p`; returns the new end.
+inline char* PutUtf8(char* p, char32_t cp) {
+    if (cp < 0x80) {
+        *p++ = char(cp);
+    } else if (cp < 0x800) {
+        *p++ = char(0xC0 | (cp >> 6));
+        *p++ = char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *p++ = char(0xE0 | (cp >> 12));
+        *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = char(0x80 | (cp & 0x3F));
+    } else {
+        *p++ = char(0xF0 | (cp >> 18));
+        *p++ = char(0x80 | ((cp >> 12) & 0x3F));
+        *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = char(0x80 | (cp & 0x3F));
+    }
+    return p;
+}
+
+// UTF-16: a little-endian odd final byte is a last unit with a zero high
+// byte; a big-endian one is dropped (only complete pairs are swapped).
+std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t pairs = bytes.size() / 2;
+    const bool oddTail = !bigEndian && (bytes.size() % 2) != 0;
+    const std::size_t units = pairs + (oddTail ? 1 : 0);
+    auto unitAt = [&](std::size_t i) -> char16_t {
+        if (i == pairs) return b[2 * i];  // the odd little-endian tail
+        return bigEndian ? char16_t((b[2 * i] << 8) | b[2 * i + 1])
+                         : char16_t(b[2 * i] | (b[2 * i + 1] << 8));
+    };
+    std::string out;
+    out.resize(units * 3);  // a unit never needs more than three bytes
+    char* p = out.data();
+    for (std::size_t i = 0; i < units; ++i) {
+        const char16_t u = unitAt(i);
+        if (u < 0x80) {
+            *p++ = char(u);
+        } else if (u < 0xD800 || u > 0xDFFF) {
+            p = PutUtf8(p, u);
+        } else if (u <= 0xDBFF && i + 1 < units) {
+            const char16_t low = unitAt(i + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                p = PutUtf8(p, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+            } else {
+                p = PutUtf8(p, kReplacementChar);
+            }
+        } else {
+            p = PutUtf8(p, kReplacementChar);
+        }
+    }
+    out.resize(std::size_t(p - out.data()));
+    return out;
+}
+
+// UTF-32: invalid units and an incomplete tail of 1 to 3 bytes give U+FFFD.
+std::string DecodeUtf32(std::string_view bytes, bool bigEndian) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t units = bytes.size() / 4;
+    const bool tail = bytes.size() % 4 != 0;
+    std::string out;
+    out.resize(units * 4 + (tail ? 3 : 0));
+    char* p = out.data();
+    for (std::size_t i = 0; i < units; ++i) {
+        const unsigned char* q = b + 4 * i;
+        const char32_t cp = bigEndian ? (char32_t(q[0]) << 24) | (char32_t(q[1]) << 16) |
+                                            (char32_t(q[2]) << 8) | q[3]
+                                      : (char32_t(q[3]) << 24) | (char32_t(q[2]) << 16) |
+                                            (char32_t(q[1]) << 8) | q[0];
+        const bool valid = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        p = PutUtf8(p, valid ? cp : kReplacementChar);
+    }
+    if (tail) p = PutUtf8(p, kReplacementChar);
+    out.resize(std::size_t(p - out.data()));
+    return out;
+}
+
+// UTF-8 that is already valid is returned as it came: no second copy.
+std::string DecodeUtf8Owned(std::string&& bytes) {
+    if (IsValidUtf8(bytes)) return std::move(bytes);
+    return SanitizeUtf8(bytes);
+}
+
+std::string DecodeOwned(std::string&& bytes, int32_t fmt, int32_t ansiCodePage, bool& ok) {
+    ok = true;
+    switch (fmt) {
+        case kEncodingAnsi: {
+            std::string out;
+            ok = DecodeCodePage(bytes, ansiCodePage, out);
+            return out;
+        }
+        case kEncodingUtf8:
+            return DecodeUtf8Owned(std::move(bytes));
+        case kEncodingUtf16LE:
+        case kEncodingUtf16BE:
+            return DecodeUtf16(bytes, fmt == kEncodingUtf16BE);
+        case kEncodingUtf32LE:
+        case kEncodingUtf32BE:
+            return DecodeUtf32(bytes, fmt == kEncodingUtf32BE);
+        default:
+            ok = false;
+            return {};
+    }
+}
+
+// ---- encoders ----
+
+// Reads UTF-8 as code points for the Unicode encoders; ill-formed input
+// becomes U+FFFD.
+template <typename Put>
+void ForEachCodePoint(std::string_view text, Put put) {
+    const auto* b = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0; i < text.size();) {
+        if (b[i] < 0x80) {
+            put(char32_t(b[i]));
+            ++i;
+            continue;
+        }
+        const Utf8Char c = DecodeUtf8At(text, i);
+        put(c.cp);
+        i += c.length;
+    }
+}
+
+void AppendUtf16(std::string& out, std::string_view text, bool bigEndian) {
+    const std::size_t start = out.size();
+    out.resize(start + text.size() * 2);  // two bytes per input byte at most
+    char* p = out.data() + start;
+    auto putUnit = [&](char16_t u) {
+        if (bigEndian) {
+            *p++ = char(u >> 8);
+            *p++ = char(u & 0xFF);
+        } else {
+            *p++ = char(u & 0xFF);
+            *p++ = char(u >> 8);
+        }
+    };
+    ForEachCodePoint(text, [&](char32_t cp) {
+        if (cp >= 0x10000) {
+            putUnit(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
+            putUnit(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            putUnit(char16_t(cp));
+        }
+    });
+    out.resize(std::size_t(p - out.data()));
+}
+
+void AppendUtf32(std::string& out, std::string_view text, bool bigEndian) {
+    const std::size_t start = out.size();
+    out.resize(start + text.size() * 4);  // four bytes per input byte at most
+    char* p = out.data() + start;
+    ForEachCodePoint(text, [&](char32_t cp) {
+        if (bigEndian) {
+            *p++ = char(cp >> 24);
+            *p++ = char((cp >> 16) & 0xFF);
+            *p++ = char((cp >> 8) & 0xFF);
+            *p++ = char(cp & 0xFF);
+        } else {
+            *p++ = char(cp & 0xFF);
+            *p++ = char((cp >> 8) & 0xFF);
+            *p++ = char((cp >> 16) & 0xFF);
+            *p++ = char(cp >> 24);
+        }
+    });
+    out.resize(std::size_t(p - out.data()));
+}
+
+// Appends the encoded text to `out`; false (with `failure` filled) when the
+// ANSI page cannot hold a character or has no converter.
+bool EncodeInto(std::string& out, const std::string& text, int32_t fmt, int32_t ansiCodePage,
+                SaveFailure& failure) {
+    switch (fmt) {
+        case kEncodingAnsi: {
+            std::string bytes;
+            const EncodeResult r = EncodeCodePage(text, ansiCodePage, bytes, true);
+            if (!r.ok) {
+                if (!CodePageAvailable(ansiCodePage)) {
+                    failure.kind = SaveFailure::InvalidEncoding;
+                    return false;
+                }
+                failure.kind = SaveFailure::Unmappable;
+                failure.byteOffset = r.badOffset;
+                failure.line = 1;
+                for (std::size_t i = 0; i < r.badOffset && i < text.size(); ++i) {
+                    if (text[i] == '\n') ++failure.line;
+                }
+                return false;
+            }
+            if (out.empty()) {
+                out = std::move(bytes);
+            } else {
+                out += bytes;
+            }
+            return true;
+        }
+        case kEncodingUtf8:
+            if (IsValidUtf8(text)) {
+                out += text;
+            } else {
+                out += SanitizeUtf8(text);
+            }
+            return true;
+        case kEncodingUtf16LE:
+        case kEncodingUtf16BE:
+            AppendUtf16(out, text, fmt == kEncodingUtf16BE);
+            return true;
+        case kEncodingUtf32LE:
+        case kEncodingUtf32BE:
+            AppendUtf32(out, text, fmt == kEncodingUtf32BE);
+            return true;
+        default:
+            failure.kind = SaveFailure::InvalidEncoding;
+            return false;
+    }
+}
+
+// ---- writing ----
+
+bool WriteAll(std::FILE* f, const std::string& bytes) {
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+        return false;
+    }
+    return std::fflush(f) == 0 && !std::ferror(f);
+}
+
+std::string TempSuffix() {
+    static std::atomic<unsigned> counter{0};
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::size_t mix = std::hash<std::thread::id>{}(std::this_thread::get_id()) ^
+                            std::size_t(now) ^ (std::size_t(counter.fetch_add(1)) << 20);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%016zx", mix);
+    return buf;
+}
+
+// Writes a new file next to the target and renames it over the target only
+// when every byte is on disk, so a failed save leaves the old file as it was.
+bool ReplaceFile(const fs::path& name, const std::string& bytes, SaveFailure& failure) {
+    std::error_code ec;
+    fs::path target = name;
+    // Saving through a symbolic link updates the file it points to and keeps
+    // the link.
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        const fs::path resolved = fs::canonical(target, ec);
+        if (!ec) target = resolved;
+    }
+    const fs::file_status st = fs::status(target, ec);
+    const bool existed = fs::exists(st);
+    if (existed && !fs::is_regular_file(st)) {
+        failure.kind = SaveFailure::OpenFailed;
+        return false;
+    }
+    if (existed) {
+        // A file we may not write stays refused, as opening it for writing would be.
+        FilePtr probe(std::fopen(target.c_str(), "r+b"));
+        if (!probe) {
+            failure.kind = SaveFailure::OpenFailed;
+            return false;
+        }
+    }
+    const fs::path dir = target.parent_path();
+    const std::string base = target.filename().string();
+    if (base.empty()) {
+        failure.kind = SaveFailure::OpenFailed;
+        return false;
+    }
+
+    fs::path temp;
+    FilePtr f;
+    for (int attempt = 0; attempt < 16 && !f; ++attempt) {
+        temp = dir / ("." + base + ".lumeval-" + TempSuffix());
+        f.reset(std::fopen(temp.c_str(), "wbx"));  // exclusive: never reuse a stranger's file
+        if (!f && errno != EEXIST) break;
+    }
+    if (!f) {
+        failure.kind = SaveFailure::OpenFailed;
+        return false;
+    }
+    bool ok = WriteAll(f.get(), bytes);
+    ok = (std::fclose(f.release()) == 0) && ok;
+    if (ok && existed) {
+        // Keep the old file's permissions; failing to is not worth a failed save.
+        fs::permissions(temp, st.permissions(), fs::perm_options::replace, ec);
+    }
+    if (ok) {
+        fs::rename(temp, target, ec);
+        ok = !ec;
+    }
+    if (!ok) {
+        fs::remove(temp, ec);
+        failure.kind = SaveFailure::WriteFailed;
+    }
+    return ok;
+}
+
+// Appends in place; a failed write cuts the file back to its old length.
+bool AppendToFile(const fs::path& name, const std::string& bytes, std::uint64_t oldSize,
+                  SaveFailure& failure) {
+    if (bytes.empty()) return true;
+    FilePtr f(std::fopen(name.c_str(), "ab"));
+    if (!f) {
+        failure.kind = SaveFailure::OpenFailed;
+        return false;
+    }
+    bool ok = WriteAll(f.get(), bytes);
+    ok = (std::fclose(f.release()) == 0) && ok;
+    if (!ok) {
+        std::error_code ec;
+        fs::resize_file(name, oldSize, ec);
+        failure.kind = SaveFailure::WriteFailed;
+    }
+    return ok;
+}
+
+// The encoding of an existing file that is appended to with fmt -1: its mark,
+// else UTF-8 when its bytes are valid multi-byte UTF-8 (appending GBK bytes
+// to such a file would corrupt it), else ANSI.
+int32_t DetectForAppend(const std::string& name) {
+    std::uint64_t size = 0;
+    FilePtr f = OpenForReading(name, size);
+    if (!f) return kEncodingAnsi;
+    const ByteOrderMark mark = ReadMark(f.get());
+    if (mark.code != 0 || size > kMaxLoadSize) return mark.code;
+    std::string bytes;
+    if (std::fseek(f.get(), 0, SEEK_SET) != 0 || !ReadBytes(f.get(), std::size_t(size), bytes)) {
+        return kEncodingAnsi;
+    }
+    return LooksLikeUtf8(bytes) ? kEncodingUtf8 : kEncodingAnsi;
+}
+
+}  // namespace
+
+ByteOrderMark DetectByteOrderMark(const unsigned char first4[4]) {
+    const uint32_t v = uint32_t(first4[0]) | (uint32_t(first4[1]) << 8) |
+                       (uint32_t(first4[2]) << 16) | (uint32_t(first4[3]) << 24);
+    if (v == 0x0000FEFFu) return {kEncodingUtf32LE, 4};
+    if (v == 0xFFFE0000u) return {kEncodingUtf32BE, 4};
+    if ((v & 0xFFFFu) == 0xFEFFu) return {kEncodingUtf16LE, 2};
+    if ((v & 0xFFFFu) == 0xFFFEu) return {kEncodingUtf16BE, 2};
+    if ((v & 0xFFFFFFu) == 0xBFBBEFu) return {kEncodingUtf8, 3};
+    return {0, 0};
+}
+
+std::string ByteOrderMarkFor(int32_t code) {
+    switch (code) {
+        case kEncodingUtf8: return "\xEF\xBB\xBF";
+        case kEncodingUtf16LE: return "\xFF\xFE";
+        case kEncodingUtf16BE: return "\xFE\xFF";
+        case kEncodingUtf32LE: return std::string("\xFF\xFE\0\0", 4);
+        case kEncodingUtf32BE: return std::string("\0\0\xFE\xFF", 4);
+        default: return {};
+    }
+}
+
+bool LooksLikeUtf8(std::string_view bytes) {
+    // All-ASCII text is as much ANSI as UTF-8: it takes the ANSI road.
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i + 8 <= n && IsAscii(bytes.substr(i, 8))) i += 8;
+    while (i < n && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+    if (i == n) return false;
+    return IsValidUtf8(bytes.substr(i));
+}
+
+std::string DecodeText(std::string_view bytes, int32_t fmt, int32_t AnsiCodePage) {
+    try {
+        bool ok = false;
+        std::string out = DecodeOwned(std::string(bytes), fmt, AnsiCodePage, ok);
+        return ok ? out : std::string();
+    } catch (...) {
+        return {};
+    }
+}
+
+int32_t UEFCheckTextFileFormat(const std::string& FileName) {
+    try {
+        std::uint64_t size = 0;
+        FilePtr f = OpenForReading(FileName, size);
+        if (!f) return -1;
+        return ReadMark(f.get()).code;
+    } catch (...) {
+        return -1;
+    }
+}
+
+std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t AnsiCodePage,
+                            LoadReason* reason) {
+    if (reason) *reason = LoadReason::None;
+    if (fmt != kEncodingDetect && !IsValidCode(fmt)) return {};
+    try {
+        std::uint64_t size = 0;
+        FilePtr f = OpenForReading(FileName, size);
+        if (!f || size > kMaxLoadSize) return {};
+
+        const ByteOrderMark mark = ReadMark(f.get());
+        int32_t use = fmt;
+        std::size_t skip = 0;
+        LoadReason why = LoadReason::Explicit;
+        if (fmt == kEncodingDetect) {
+            use = mark.code;
+            skip = std::size_t(mark.length);
+            why = LoadReason::ByteOrderMark;
+        } else if (fmt == mark.code) {
+            skip = std::size_t(mark.length);
+        }
+        // A two-byte file FF FE claims a four-byte mark: nothing is left.
+        const std::size_t n = size > skip ? std::size_t(size) - skip : 0;
+        std::string bytes;
+        if (n > 0) {
+            if (std::fseek(f.get(), long(skip), SEEK_SET) != 0) return {};
+            if (!ReadBytes(f.get(), n, bytes)) return {};
+        }
+        f.reset();
+
+        std::string text;
+        bool decoded = false;
+        if (fmt == kEncodingDetect && mark.code == 0) {
+            if (LooksLikeUtf8(bytes)) {
+                use = kEncodingUtf8;
+                why = LoadReason::ValidUtf8;
+                text = std::move(bytes);  // just validated: no second pass
+                decoded = true;
+            } else {
+                use = kEncodingAnsi;
+                why = LoadReason::AnsiFallback;
+            }
+        }
+        if (!decoded) {
+            bool ok = false;
+            text = DecodeOwned(std::move(bytes), use, AnsiCodePage, ok);
+            if (!ok) return {};
+        }
+        fmt = use;
+        if (reason) *reason = why;
+        return text;
+    } catch (...) {
+        if (reason) *reason = LoadReason::None;
+        return {};
+    }
+}
+
+bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool IsAppend,
+                     int32_t& fmt, int32_t DefFmt, int32_t AnsiCodePage, SaveFailure* failure) {
+    SaveFailure local;
+    SaveFailure& fail = failure ? *failure : local;
+    fail = SaveFailure{};
+    if (!IsValidCode(fmt) && !(fmt == kEncodingDetect && IsAppend)) {
+        fail.kind = SaveFailure::InvalidEncoding;
+        return false;
+    }
+    if (!UsableName(FileName)) {
+        fail.kind = SaveFailure::OpenFailed;
+        return false;
+    }
+    try {
+        const fs::path path(FileName);
+        bool append = IsAppend;
+        int32_t use = fmt;
+        std::uint64_t oldSize = 0;
+        if (append) {
+            std::error_code ec;
+            const fs::file_status st = fs::status(path, ec);
+            if (fs::exists(st) && !fs::is_regular_file(st)) {
+                fail.kind = SaveFailure::OpenFailed;
+                return false;
+            }
+            oldSize = fs::exists(st) ? fs::file_size(path, ec) : 0;
+            if (ec) oldSize = 0;
+            if (oldSize == 0) {
+                // A missing or empty file is written whole, mark included.
+                append = false;
+                if (use == kEncodingDetect) use = DefFmt;
+            } else if (use == kEncodingDetect) {
+                use = DetectForAppend(FileName);
+            }
+        }
+        if (!IsValidCode(use)) {
+            fail.kind = SaveFailure::InvalidEncoding;
+            return false;
+        }
+        // Encode before touching the disk: text the page cannot hold leaves
+        // every file as it was.
+        std::string bytes = append ? std::string() : ByteOrderMarkFor(use);
+        if (!EncodeInto(bytes, sText, use, AnsiCodePage, fail)) return false;
+        const bool ok =
+            append ? AppendToFile(path, bytes, oldSize, fail) : ReplaceFile(path, bytes, fail);
+        if (ok) fmt = use;
+        return ok;
+    } catch (...) {
+        if (fail.kind == SaveFailure::None) fail.kind = SaveFailure::WriteFailed;
+        return false;
+    }
+}
+
+}  // namespace lumeval

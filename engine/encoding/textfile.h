@@ -1,0 +1,79 @@
+// Loading and saving whole text files with byte-order-mark detection.
+//
+// Encoding codes (the `fmt` of every call): -1 detect / default, 0 ANSI (the
+// engine's code page), 1 UTF-8, 2 UTF-16 LE, 3 UTF-16 BE, 4 UTF-32 LE,
+// 5 UTF-32 BE. Text in memory is always UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace lumeval {
+
+enum TextEncoding : int32_t {
+    kEncodingDetect = -1,
+    kEncodingAnsi = 0,
+    kEncodingUtf8 = 1,
+    kEncodingUtf16LE = 2,
+    kEncodingUtf16BE = 3,
+    kEncodingUtf32LE = 4,
+    kEncodingUtf32BE = 5,
+};
+
+struct ByteOrderMark {
+    int32_t code = 0;     ///< encoding code the mark declares (0: no mark)
+    int32_t length = 0;   ///< bytes of the mark
+};
+
+/// The one home of the mark table. `first4` is the file's first bytes,
+/// zero-filled when the file is shorter than four bytes.
+ByteOrderMark DetectByteOrderMark(const unsigned char first4[4]);
+
+/// The mark of an encoding code; invalid codes and 0 give an empty text.
+std::string ByteOrderMarkFor(int32_t code);
+
+/// Which rule decided the encoding of a loaded file.
+enum class LoadReason {
+    None,          ///< nothing loaded
+    Explicit,      ///< the caller named the encoding
+    ByteOrderMark, ///< a mark at the start of the file
+    ValidUtf8,     ///< no mark, but valid UTF-8 with multi-byte sequences
+    AnsiFallback,  ///< no mark: decoded through the ANSI code page
+};
+
+/// Encoding code the file's first bytes declare (0 without a mark), or -1
+/// when the file cannot be opened.
+int32_t UEFCheckTextFileFormat(const std::string& FileName);
+
+/// Loads a whole file as UTF-8 text; "" on every failure. With `fmt` -1 the
+/// encoding is detected and written back (a mark, else valid multi-byte UTF-8
+/// gives 1, else 0 for ANSI). `AnsiCodePage` 0 means the default page.
+std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t AnsiCodePage = 0,
+                            LoadReason* reason = nullptr);
+
+/// Why a save failed, for a caller that wants to say so.
+struct SaveFailure {
+    enum Kind { None, InvalidEncoding, OpenFailed, WriteFailed, Unmappable } kind = None;
+    std::size_t line = 0;        ///< Unmappable: 1-based line of the first such character
+    std::size_t byteOffset = 0;  ///< Unmappable: its byte offset in the text
+};
+
+/// Writes `sText` in encoding `fmt` (see the codes above), replacing the file
+/// or appending to it. A replacing save goes through a temporary file in the
+/// same folder that is renamed over the target only when everything was
+/// written, so a failed save leaves the old file untouched. Text that the ANSI
+/// code page cannot hold fails the save (`failure` says where).
+bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool IsAppend,
+                     int32_t& fmt, int32_t DefFmt, int32_t AnsiCodePage = 0,
+                     SaveFailure* failure = nullptr);
+
+/// Decodes bytes of a known encoding code (no mark handling) to UTF-8.
+/// Exposed for the loader's tests and the fuzz targets.
+std::string DecodeText(std::string_view bytes, int32_t fmt, int32_t AnsiCodePage);
+
+/// True when `bytes` is valid UTF-8 and holds at least one multi-byte sequence.
+bool LooksLikeUtf8(std::string_view bytes);
+
+}  // namespace lumeval

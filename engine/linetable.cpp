@@ -1,0 +1,77 @@
+#include "engine/linetable.h"
+
+#include "engine/timecode.h"
+
+namespace lumeval {
+
+EntryParts SplitEntry(std::string_view entry) {
+    EntryParts p;
+    const auto bar = entry.find('|');
+    if (bar == std::string_view::npos) {
+        p.span = entry;
+    } else {
+        p.hasBar = true;
+        p.span = entry.substr(0, bar);
+        std::string_view rest = entry.substr(bar + 1);
+        const auto bar2 = rest.find('|');
+        p.text = bar2 == std::string_view::npos ? rest : rest.substr(0, bar2);
+    }
+    const auto arrow = p.span.find("->");
+    if (arrow == std::string_view::npos) {
+        p.start = p.span;
+    } else {
+        p.hasArrow = true;
+        p.start = p.span.substr(0, arrow);
+        p.end = p.span.substr(arrow + 2);
+    }
+    return p;
+}
+
+void AddTimedLine(LineTable& table, std::string_view span, std::string_view text,
+                  const TimingRules& rules) {
+    if (span.empty()) return;
+    const auto arrow = span.find("->");
+    const bool hasArrow = arrow != std::string_view::npos;
+    const double start = TimeToSec(hasArrow ? span.substr(0, arrow) : span, true, ",");
+    // A lone start gets five seconds for the window tests only; the entry keeps no end.
+    const double end = hasArrow ? TimeToSec(span.substr(arrow + 2), true, ",") : start + 5;
+    if (start == end) return;
+
+    const double S = rules.windowStart;
+    const double E = rules.windowEnd;
+    const double W = E - S;
+    const double O = rules.offset * 1000;
+    const bool windowed = W > 0;
+    if (windowed) {
+        if (start < S && end < S) return;
+        if (start > E && end > E) return;
+    }
+
+    double newStart = 0;
+    double newEnd = 0;
+    const bool rebase = rules.splitMode == 0;
+    if (windowed && start < S && end > E) {
+        newStart = rebase ? 0 + O : S * 1000 + O;
+        newEnd = rebase ? W * 1000 + O : E * 1000 + O;
+    } else if (windowed && start < S) {
+        newStart = rebase ? O : S * 1000 + O;
+        newEnd = rebase ? (end - S) * 1000 + O : end * 1000 + O;
+    } else if (windowed && end > E) {
+        newStart = rebase ? (start - S) * 1000 + O : start * 1000 + O;
+        newEnd = rebase ? W * 1000 + O : E * 1000 + O;
+    } else {
+        newStart = rebase ? (start - S) * 1000 + O : start * 1000 + O;
+        newEnd = rebase ? (end - S) * 1000 + O : end * 1000 + O;
+    }
+
+    std::string entry = MSecsToTime(newStart, 0);
+    if (hasArrow) {
+        entry += "->";
+        entry += MSecsToTime(newEnd, 0);
+    }
+    entry += '|';
+    entry += text;
+    table.push_back(std::move(entry));
+}
+
+}  // namespace lumeval

@@ -1,0 +1,38 @@
+// The line table and the one way readers add to it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumeval {
+
+using LineTable = std::vector<std::string>;
+
+/// Where a run's lines are windowed, shifted and re-based. Seconds.
+struct TimingRules {
+    double windowStart = 0;  ///< s_TimeStartPoint
+    double windowEnd = 0;    ///< s_TimeEndPoint
+    double offset = 0;       ///< s_TimeOffset
+    int16_t splitMode = 0;   ///< 0: re-base windowed times to the window start
+};
+
+/// Adds one entry for `span` ("start->end" or a lone start, any readable time
+/// form) and `text`, applying offset, window and split mode. Empty spans,
+/// zero-length spans and lines outside the window add nothing.
+void AddTimedLine(LineTable& table, std::string_view span, std::string_view text,
+                  const TimingRules& rules);
+
+/// Pieces of an entry "span|text|rest".
+struct EntryParts {
+    std::string_view span;   ///< before the first "|" (whole entry when there is none)
+    std::string_view text;   ///< between the first and the second "|"
+    bool hasBar = false;     ///< the entry holds a "|"
+    bool hasArrow = false;   ///< the span holds "->"
+    std::string_view start;  ///< span before "->" (the whole span without one)
+    std::string_view end;    ///< span after "->" (empty without one)
+};
+EntryParts SplitEntry(std::string_view entry);
+
+}  // namespace lumeval

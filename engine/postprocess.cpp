@@ -1,0 +1,241 @@
+#include "engine/postprocess.h"
+
+#include <unicode/ucasemap.h>
+
+#include <algorithm>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/formats.h"
+#include "engine/textutil.h"
+#include "engine/timecode.h"
+
+namespace lumeval {
+namespace {
+
+bool isAscii(std::string_view s) {
+    for (unsigned char c : s) {
+        if (c >= 0x80) return false;
+    }
+    return true;
+}
+
+struct CaseMapCloser {
+    void operator()(UCaseMap* m) const { ucasemap_close(m); }
+};
+
+// Case-insensitive key: ASCII lower-casing for ASCII text, Unicode case
+// folding otherwise (Latin, Greek and Cyrillic subtitles have case too).
+std::string caseKey(std::string_view s) {
+    if (isAscii(s)) return LowerAscii(s);
+    thread_local std::unique_ptr<UCaseMap, CaseMapCloser> map = [] {
+        UErrorCode err = U_ZERO_ERROR;
+        return std::unique_ptr<UCaseMap, CaseMapCloser>(ucasemap_open("", 0, &err));
+    }();
+    if (!map || s.size() > 0x3FFFFFFF) return std::string(s);
+    std::string out(s.size() + 16, '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UErrorCode err = U_ZERO_ERROR;
+        const int32_t n = ucasemap_utf8FoldCase(map.get(), out.data(), static_cast<int32_t>(out.size()),
+                                                s.data(), static_cast<int32_t>(s.size()), &err);
+        if (err == U_BUFFER_OVERFLOW_ERROR) {
+            out.assign(static_cast<std::size_t>(n) + 1, '\0');
+            continue;
+        }
+        if (U_FAILURE(err)) return std::string(s);
+        out.resize(static_cast<std::size_t>(n));
+        return out;
+    }
+    return std::string(s);
+}
+
+std::string_view textPart(std::string_view entry) { return SplitEntry(entry).text; }
+
+std::string_view spanPart(std::string_view entry) {
+    const auto bar = entry.find('|');
+    return bar == std::string_view::npos ? entry : entry.substr(0, bar);
+}
+
+// Decodes the code point starting at s[i] for the ordering tie-break; invalid
+// bytes stand for themselves.
+char32_t codePointAt(std::string_view s, std::size_t i) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    auto cont = [&](std::size_t k) -> int {
+        if (i + k >= s.size()) return -1;
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        return (b & 0xC0) == 0x80 ? (b & 0x3F) : -1;
+    };
+    if (b0 < 0x80) return b0;
+    if (b0 >= 0xC2 && b0 < 0xE0) {
+        const int c1 = cont(1);
+        if (c1 >= 0) return static_cast<char32_t>(((b0 & 0x1F) << 6) | c1);
+    } else if (b0 >= 0xE0 && b0 < 0xF0) {
+        const int c1 = cont(1), c2 = cont(2);
+        if (c1 >= 0 && c2 >= 0) return static_cast<char32_t>(((b0 & 0x0F) << 12) | (c1 << 6) | c2);
+    } else if (b0 >= 0xF0 && b0 < 0xF5) {
+        const int c1 = cont(1), c2 = cont(2), c3 = cont(3);
+        if (c1 >= 0 && c2 >= 0 && c3 >= 0)
+            return static_cast<char32_t>(((b0 & 0x07) << 18) | (c1 << 12) | (c2 << 6) | c3);
+    }
+    return 0xDC00 + b0;  // a lone byte sorts like an unpaired surrogate would
+}
+
+// The first UTF-16 code unit of a code point, which decides ordinal order.
+uint32_t firstUnit(char32_t cp) {
+    return cp < 0x10000 ? cp : 0xD800 + ((cp - 0x10000) >> 10);
+}
+
+}  // namespace
+
+void RemoveDuplicateLines(LineTable& table) {
+    if (table.size() <= 1) return;
+    std::unordered_set<std::string> seen;
+    seen.reserve(table.size());
+    std::size_t out = 1;
+    for (std::size_t i = 1; i < table.size(); ++i) {
+        if (!seen.insert(caseKey(table[i])).second) continue;
+        if (out != i) table[out] = std::move(table[i]);
+        ++out;
+    }
+    table.resize(out);
+}
+
+void RemoveFilteredLines(LineTable& table, std::string_view filters) {
+    if (table.size() <= 1 || filters.empty()) return;
+    std::vector<std::string_view> words;
+    std::size_t from = 0;
+    for (;;) {
+        const auto nul = filters.find('\0', from);
+        words.push_back(filters.substr(from, nul == std::string_view::npos ? std::string_view::npos
+                                                                              : nul - from));
+        if (nul == std::string_view::npos) break;
+        from = nul + 1;
+    }
+    const bool matchesAll =
+        std::any_of(words.begin(), words.end(), [](std::string_view w) { return w.empty(); });
+    std::size_t out = 1;
+    for (std::size_t i = 1; i < table.size(); ++i) {
+        const std::string_view text = TrimSpaces(textPart(table[i]));
+        const bool hit = matchesAll || std::any_of(words.begin(), words.end(), [&](std::string_view w) {
+                             return text.find(w) != std::string_view::npos;
+                         });
+        if (hit) continue;
+        if (out != i) table[out] = std::move(table[i]);
+        ++out;
+    }
+    table.resize(out);
+}
+
+bool MergeSamePosition(LineTable& table, int32_t interval, const MergeProgress& onProgress) {
+    if (table.size() <= 2) return true;
+    if (interval < 1) interval = 1;
+    const std::size_t n = table.size();
+
+    // Members of each span group in table order. A group is merged when its
+    // first surviving member is reached, exactly as a scan of every later
+    // entry would do, but without visiting entries of other spans.
+    std::unordered_map<std::string_view, std::vector<uint32_t>> groups;
+    groups.reserve(n);
+    std::vector<std::string_view> spans(n);
+    for (std::size_t i = 1; i < n; ++i) {
+        spans[i] = TrimSpaces(spanPart(table[i]));
+    }
+    for (std::size_t i = 1; i < n; ++i) groups[spans[i]].push_back(static_cast<uint32_t>(i));
+
+    std::vector<char> removed(n, 0);
+    std::vector<char> done(n, 0);
+    std::vector<std::string> merged(n);  // grown entries, moved back at the end
+    std::vector<char> grown(n, 0);
+    std::size_t removedCount = 0;
+    int32_t kept = 0;
+    for (std::size_t j = 1; j < n; ++j) {
+        if (removed[j]) continue;
+        ++kept;
+        if (!done[j]) {
+            auto& members = groups[spans[j]];
+            if (members.size() > 1) {
+                // Every member before j is either removed or was a head whose
+                // pass is over; j is the next head, it scans the members after it.
+                std::string current = table[j];
+                bool changed = false;
+                for (uint32_t i : members) {
+                    if (i <= j || removed[i]) continue;
+                    if (table[i] == current) continue;
+                    if (current.empty() || current.back() != '|') current += "\\N";
+                    current += TrimSpaces(textPart(table[i]));
+                    removed[i] = 1;
+                    ++removedCount;
+                    changed = true;
+                }
+                if (changed) {
+                    merged[j] = std::move(current);
+                    grown[j] = 1;
+                }
+            }
+            done[j] = 1;
+        }
+        if (onProgress && kept % interval == 0) {
+            if (!onProgress(kept, static_cast<int32_t>(n - 1 - removedCount))) return false;
+        }
+    }
+    if (removedCount == 0) return true;
+    std::size_t out = 1;
+    for (std::size_t i = 1; i < n; ++i) {
+        if (removed[i]) continue;
+        if (grown[i]) {
+            table[out] = std::move(merged[i]);
+        } else if (out != i) {
+            table[out] = std::move(table[i]);
+        }
+        ++out;
+    }
+    table.resize(out);
+    return true;
+}
+
+void AppendCreditLine(LineTable& table, std::string_view text, double startSec, double endSec,
+                      int32_t destinationKind) {
+    if (startSec > endSec) std::swap(startSec, endSec);
+    std::string entry = MSecsToTime(startSec * 1000, 0);
+    entry += "->";
+    entry += MSecsToTime(endSec * 1000 + (destinationKind == kKindSrt ? 10 : 0), 0);
+    entry += '|';
+    entry += text;
+    table.push_back(std::move(entry));
+}
+
+bool OrdinalLess(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    while (i < n && a[i] == b[i]) ++i;
+    if (i == n) return a.size() < b.size();
+    const auto ca = static_cast<unsigned char>(a[i]);
+    const auto cb = static_cast<unsigned char>(b[i]);
+    if (ca < 0x80 && cb < 0x80) return ca < cb;
+    // Back up to the start of the character both texts are in; UTF-8 byte
+    // order is code point order, which differs from UTF-16 order only between
+    // U+E000..U+FFFF and the supplementary planes.
+    std::size_t k = i;
+    while (k > 0 && (static_cast<unsigned char>(a[k]) & 0xC0) == 0x80) --k;
+    const char32_t pa = codePointAt(a, k);
+    const char32_t pb = codePointAt(b, k);
+    const uint32_t ua = firstUnit(pa), ub = firstUnit(pb);
+    if (ua != ub) return ua < ub;
+    return ca < cb;
+}
+
+void SortLines(LineTable& table) {
+    if (table.empty()) return;
+    table[0].assign(1, '0');  // not = "0": GCC 12 misreports -Wrestrict there
+    std::sort(table.begin(), table.end(),
+              [](const std::string& x, const std::string& y) { return OrdinalLess(x, y); });
+}
+
+void RemoveLineAt(LineTable& table, std::size_t index) {
+    if (index >= table.size()) return;
+    table.erase(table.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+}  // namespace lumeval

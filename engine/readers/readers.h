@@ -1,0 +1,42 @@
+// Line readers: each takes one prepared line of a source and the run's
+// carry-over state, and adds entries through AddTimedLine (or by appending to
+// the last entry).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/linetable.h"
+
+namespace lumeval {
+
+/// Fields that live for one conversion run and survive from one source file
+/// to the next, so a block left open at the end of a file continues.
+struct ReaderState {
+    std::string pendingSpan;
+    std::string pendingText;
+    bool inBlock = false;
+    // SSA column numbers of "start", "end" and "text" (0: not known yet).
+    int32_t ssaStartColumn = 0;
+    int32_t ssaEndColumn = 0;
+    int32_t ssaTextColumn = 0;
+};
+
+/// What a reader needs besides the line.
+struct ReaderContext {
+    LineTable& table;
+    const TimingRules& rules;
+    ReaderState& state;
+};
+
+/// Hands one prepared line to the reader of `kind`. `isLastLine`: the file's
+/// last line after splitting. Kinds without a reader add nothing.
+void ReadLine(int32_t kind, std::string_view line, bool isLastLine, ReaderContext& ctx);
+
+// Readers by family.
+void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx);
+void ReadTimedTextLine(std::string_view line, ReaderContext& ctx);
+void ReadPlainTextLine(std::string_view line, ReaderContext& ctx);
+
+}  // namespace lumeval

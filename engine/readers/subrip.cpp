@@ -1,0 +1,72 @@
+// SubRip blocks, the engine's own timed text, and plain text.
+#include "engine/readers/readers.h"
+#include "engine/textutil.h"
+
+namespace lumeval {
+namespace {
+
+void closeBlock(ReaderContext& ctx) {
+    auto& st = ctx.state;
+    st.inBlock = false;
+    AddTimedLine(ctx.table, st.pendingSpan, st.pendingText, ctx.rules);
+    st.pendingSpan.clear();
+    st.pendingText.clear();
+}
+
+// Text after the end time (position coordinates such as "X1:100") would make
+// the end unreadable: cut at the first space that is followed by something
+// other than a digit, so "00:00:01, 50" (a space inside the time) still reads.
+std::string_view cutEndTime(std::string_view end) {
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        if (end[i] != ' ') continue;
+        std::size_t k = i;
+        while (k < end.size() && end[k] == ' ') ++k;
+        if (k < end.size() && (end[k] < '0' || end[k] > '9')) return end.substr(0, i);
+        i = k;
+    }
+    return end;
+}
+
+}  // namespace
+
+void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx) {
+    auto& st = ctx.state;
+    const auto arrow = line.find("-->");
+    if (arrow != std::string_view::npos) {
+        st.inBlock = true;
+        std::string_view rest = line.substr(arrow + 3);
+        const auto arrow2 = rest.find("-->");
+        if (arrow2 != std::string_view::npos) rest = rest.substr(0, arrow2);
+        st.pendingSpan.assign(TrimSpaces(line.substr(0, arrow)));
+        st.pendingSpan += "->";
+        st.pendingSpan += cutEndTime(TrimSpaces(rest));
+        // The pending text stays: a block not closed by a blank line goes on.
+        return;
+    }
+    const std::string_view trimmed = TrimSpaces(line);
+    if (!trimmed.empty()) {
+        if (!st.inBlock) return;  // the counter line before each time line
+        if (!st.pendingText.empty()) st.pendingText += "\\N";
+        st.pendingText += line;
+        if (isLastLine) closeBlock(ctx);
+        return;
+    }
+    closeBlock(ctx);
+}
+
+void ReadTimedTextLine(std::string_view line, ReaderContext& ctx) {
+    const auto bar = line.find('|');
+    if (bar == std::string_view::npos) return;
+    std::string_view text = line.substr(bar + 1);
+    const auto bar2 = text.find('|');
+    if (bar2 != std::string_view::npos) text = text.substr(0, bar2);
+    AddTimedLine(ctx.table, line.substr(0, bar), text, ctx.rules);
+}
+
+void ReadPlainTextLine(std::string_view line, ReaderContext& ctx) {
+    // Plain text carries no times: "0->0" is a zero-length span, which the
+    // line builder drops, so a text file contributes no lines.
+    AddTimedLine(ctx.table, "0->0", line, ctx.rules);
+}
+
+}  // namespace lumeval

@@ -1,0 +1,350 @@
+#include "engine/subtitle.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+
+#include "engine/formats.h"
+#include "engine/linetable.h"
+#include "engine/postprocess.h"
+#include "engine/readers/readers.h"
+#include "engine/writers/writers.h"
+
+namespace lumeval {
+namespace {
+
+int32_t clampToInt32(std::size_t v) {
+    return v > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())
+               ? std::numeric_limits<int32_t>::max()
+               : static_cast<int32_t>(v);
+}
+
+bool isAscii(std::string_view s) {
+    for (unsigned char c : s) {
+        if (c >= 0x80) return false;
+    }
+    return true;
+}
+
+// "PlayResX: 640" -> 640. A rest that is not a whole number leaves the value
+// as it was rather than inventing one.
+void captureResolution(std::string_view line, std::string_view key, int32_t& value) {
+    std::string rest;
+    rest.reserve(line.size());
+    for (std::size_t from = 0;;) {
+        const auto at = line.find(key, from);
+        rest.append(line.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from));
+        if (at == std::string_view::npos) break;
+        from = at + key.size();
+    }
+    const std::string_view number = TrimSpaces(rest);
+    if (number.empty() || number.size() > 10) return;
+    int64_t v = 0;
+    for (char c : number) {
+        if (c < '0' || c > '9') return;
+        v = v * 10 + (c - '0');
+    }
+    if (v <= std::numeric_limits<int32_t>::max()) value = static_cast<int32_t>(v);
+}
+
+// The preparation every source line gets before its reader sees it.
+void prepareLine(std::string_view raw, std::string& line) {
+    line.clear();
+    for (char c : raw) {
+        if (c != '\r' && c != '\n') line += c;
+    }
+    if (line.find('<') != std::string::npos) {
+        if (line.find("<BR>") != std::string::npos) line = ReplaceAll(line, "<BR>", "\\N");
+        if (line.find("<br>") != std::string::npos) line = ReplaceAll(line, "<br>", "\\N");
+    }
+}
+
+std::string folderOf(const std::string& path) {
+    const auto sep = path.find_last_of("/\\");
+    return sep == std::string::npos ? std::string() : path.substr(0, sep);
+}
+
+}  // namespace
+
+SaveSettings SaveSettingsFrom(const ConvertSettings& s, int32_t width, int32_t height,
+                              int32_t srcFormat) {
+    SaveSettings o;
+    o.s_ScreenWidth = width;
+    o.s_ScreenHeight = height;
+    o.s_TitleString = s.s_TitleString;
+    o.s_BannerString = s.s_BannerString;
+    o.s_FontName = s.s_FontName;
+    o.s_FontSize = s.s_FontSize;
+    o.s_FontBold = s.s_FontBold;
+    o.s_FontItalic = s.s_FontItalic;
+    o.s_FontOutline = s.s_FontOutline;
+    o.s_FontShadow = s.s_FontShadow;
+    o.s_FontAlphaLevel = s.s_FontAlphaLevel;
+    o.s_FontEncoding = s.s_FontEncoding;
+    o.s_EffectStyle = s.s_EffectStyle;
+    o.s_EffectSpeed = s.s_EffectSpeed;
+    o.s_ForeColor = s.s_ForeColor;
+    o.s_EffectColor = s.s_EffectColor;
+    o.s_ShadowColor = s.s_ShadowColor;
+    o.s_SubtitleAlign = s.s_SubtitleAlign;
+    o.s_RaiseCompleteEvent = s.s_RaiseCompleteEvent;
+    o.s_Overwrite = s.s_Overwrite;
+    o.s_TimeStartPoint = s.s_TimeStartPoint;
+    o.s_TimeEndPoint = s.s_TimeEndPoint;
+    o.s_AddCopyRightString = s.s_AddCopyRightString;
+    o.s_AddCopyRightTimeStartPoint = s.s_AddCopyRightTimeStartPoint;
+    o.s_AddCopyRightTimeEndPoint = s.s_AddCopyRightTimeEndPoint;
+    o.s_InternalCodeConversion = s.s_InternalCodeConversion;
+    o.s_RaiseEventInterval = s.s_RaiseEventInterval;
+    o.s_SubtitleEncodeFormat = s.s_SubtitleEncodeFormat;
+    o.s_RaiseAllEvent = s.s_RaiseAllEvent;
+    o.src_Format = srcFormat;
+    return o;
+}
+
+bool clsSubtitle::progress(bool raise, int32_t value, int32_t max, int32_t status,
+                           const std::string& text) {
+    if (!raise || !ProgressChange) return true;
+    bool cancel = false;
+    ProgressChange(value, max, status, text, cancel);
+    if (cancel) m_cancelled = true;
+    return !cancel;
+}
+
+void clsSubtitle::yieldToCaller() {
+    if (YieldCallback) YieldCallback();
+}
+
+bool clsSubtitle::ConvertSubtitle(const std::string& src_SubFile, const ConvertSettings& settings) {
+    return ConvertSubtitle_Array(std::vector<std::string>{src_SubFile}, settings);
+}
+
+bool clsSubtitle::ConvertSubtitle_Array(const std::vector<std::string>& src_SubFile,
+                                        const ConvertSettings& settings) {
+    // A handler that starts another run on this object while one is going
+    // gets False and changes nothing.
+    if (m_busy) return false;
+    m_busy = true;
+    m_cancelled = false;
+    m_lastFailure = {};
+    m_lastRun = {};
+    bool ok = false;
+    try {
+        ok = convertArray(src_SubFile, settings);
+    } catch (...) {
+        // Handlers are the caller's code; nothing may escape the engine.
+        m_lastFailure.kind = RunFailure::NoLines;
+        ok = false;
+    }
+    m_busy = false;
+    return ok;
+}
+
+bool clsSubtitle::SaveArrayToSubtitle(std::vector<std::string>& LrcList,
+                                      const std::string& strFileName,
+                                      const SaveSettings& settings) {
+    if (m_busy) return false;
+    m_busy = true;
+    m_cancelled = false;
+    m_lastFailure = {};
+    bool ok = false;
+    try {
+        ok = saveArray(LrcList, strFileName, settings);
+    } catch (...) {
+        m_lastFailure.kind = RunFailure::SaveFailed;
+        m_lastFailure.path = strFileName;
+        ok = false;
+    }
+    m_busy = false;
+    return ok;
+}
+
+bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const ConvertSettings& s) {
+    const bool ev = s.s_RaiseAllEvent;
+    const int32_t interval = std::max<int32_t>(1, s.s_RaiseEventInterval);
+    auto fail = [&](RunFailure::Kind kind) {
+        if (m_cancelled) {
+            m_lastFailure.kind = RunFailure::Cancelled;
+            progress(ev, 0, 0, kStatusCancelled, std::string());
+        } else {
+            m_lastFailure.kind = kind;
+            progress(ev, 0, 0, kStatusFailed, std::string());
+        }
+        return false;
+    };
+    if (sources.empty()) return fail(RunFailure::NoSource);
+
+    const Destination dest = DestinationOf(s.dst_SubFile);
+    const TimingRules rules{s.s_TimeStartPoint, s.s_TimeEndPoint, s.s_TimeOffset, s.s_SplitMode};
+    LineTable table(1);  // index 0: the placeholder
+    ReaderState state;
+    ReaderContext rctx{table, rules, state};
+    int32_t playResX = 0;
+    int32_t playResY = 0;
+    int32_t lastKind = kKindSsa;
+    std::string lastPath;
+    std::string line;
+
+    for (const std::string& path : sources) {
+        if (!FileExists(path)) continue;
+        if (!progress(ev, 0, 0, kStatusFileStart, path)) return fail(RunFailure::Cancelled);
+        const auto kind = SourceKindOfPath(path);
+        if (!kind) continue;
+
+        int32_t fmt = kEncodingDetect;
+        LoadReason reason = LoadReason::None;
+        const std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
+        ++m_lastRun.sourcesRead;
+        m_lastRun.lastEncoding = fmt;
+        m_lastRun.lastReason = reason;
+        lastKind = *kind;
+        lastPath = path;
+
+        ConversionContext cctx;
+        cctx.mode = s.s_InternalCodeConversion;
+        cctx.cls = lumeval::CheckChineseInternalCodeSpecification(text, AnsiCodePage);
+        cctx.decodedAsAnsi = fmt == kEncodingAnsi;
+        cctx.writesAnsi = !dest.eventMode && s.s_SubtitleEncodeFormat == kEncodingAnsi;
+        cctx.AnsiCodePage = AnsiCodePage;
+
+        if (text.empty() || text.find('\n') == std::string::npos) continue;
+        const auto lastIndex =
+            static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+        if (!progress(ev, 0, 0, kStatusReading, path)) return fail(RunFailure::Cancelled);
+
+        const std::string_view all(text);
+        std::size_t from = 0;
+        for (std::size_t i = 0; i <= lastIndex; ++i) {
+            const auto nl = all.find('\n', from);
+            const std::string_view raw =
+                all.substr(from, nl == std::string_view::npos ? std::string_view::npos : nl - from);
+            from = nl == std::string_view::npos ? all.size() : nl + 1;
+
+            prepareLine(raw, line);
+            if (line.find("PlayResX:") != std::string::npos) {
+                captureResolution(line, "PlayResX:", playResX);
+            } else if (line.find("PlayResY:") != std::string::npos) {
+                captureResolution(line, "PlayResY:", playResY);
+            }
+            if (!isAscii(line)) line = ApplyInternalCodeConversion(line, cctx);
+            ReadLine(*kind, line, i == lastIndex, rctx);
+
+            if (i % static_cast<std::size_t>(interval) == 0) {
+                if (!progress(ev, clampToInt32(i), clampToInt32(lastIndex), kStatusReading, path))
+                    return fail(RunFailure::Cancelled);
+                yieldToCaller();
+            }
+        }
+    }
+
+    if (table.size() <= 1) {
+        return fail(m_lastRun.sourcesRead == 0 ? RunFailure::NoSource : RunFailure::NoLines);
+    }
+
+    RemoveDuplicateLines(table);
+    if (!s.s_RemoveSubFilters.empty()) RemoveFilteredLines(table, s.s_RemoveSubFilters);
+    if (s.s_MergeSamePosition) {
+        const bool done = MergeSamePosition(table, interval, [&](int32_t j, int32_t max) {
+            if (!progress(ev, j, max, kStatusReading, lastPath)) return false;
+            yieldToCaller();
+            return true;
+        });
+        if (!done) return fail(RunFailure::Cancelled);
+    }
+    if (!s.s_AddCopyRightString.empty()) {
+        AppendCreditLine(table, s.s_AddCopyRightString, s.s_AddCopyRightTimeStartPoint,
+                         s.s_AddCopyRightTimeEndPoint, dest.kind);
+    }
+    if (s.s_Sort && table.size() > 1) SortLines(table);
+    m_lastRun.linesLoaded = table.size() - 1;
+
+    if (dest.eventMode) {
+        for (std::size_t i = 1; i < table.size(); ++i) {
+            const EntryParts p = SplitEntry(table[i]);
+            if (!p.hasBar) continue;
+            const double start = TimeToMSecs(TrimSpaces(p.start), ",");
+            const double end = p.hasArrow ? TimeToMSecs(TrimSpaces(p.end), ",") : 0;
+            if (SubtitleLineLoaded) SubtitleLineLoaded(start, end, std::string(TrimSpaces(p.text)));
+        }
+        if (s.s_RaiseCompleteEvent) progress(ev, 0, 0, kStatusComplete, std::string());
+        return true;
+    }
+
+    std::string path = s.s_Overwrite ? s.dst_SubFile : RenameExists(s.dst_SubFile, false);
+    const std::string folder = folderOf(path);
+    if (!folder.empty() && !DirExists(folder)) MakedPath(folder);
+    // No delete before the save: the save replaces the file only once the new
+    // one is complete, so a failure leaves the old one in place.
+    const SaveSettings save = SaveSettingsFrom(s, playResX > 0 ? playResX : s.s_ScreenWidth,
+                                               playResY > 0 ? playResY : s.s_ScreenHeight, lastKind);
+    const bool saved = saveArray(table, path, save);
+    if (saved && s.s_RaiseCompleteEvent) progress(ev, 0, 0, kStatusComplete, std::string());
+    return saved;
+}
+
+bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string& fileName,
+                            const SaveSettings& s) {
+    const bool ev = s.s_RaiseAllEvent;
+    const int32_t interval = std::max<int32_t>(1, s.s_RaiseEventInterval);
+    const int32_t upper = entries.empty() ? 0 : clampToInt32(entries.size() - 1);
+    m_lastFailure.path = fileName;
+
+    std::vector<std::string> out;
+    const WriterProgress onProgress = [&](std::size_t j) {
+        if (!progress(ev, clampToInt32(j), upper, kStatusWriting, fileName)) return false;
+        yieldToCaller();
+        return true;
+    };
+    WriterContext ctx{entries, s, interval, onProgress, out};
+    if (!WriteEntries(WriterKindOfPath(fileName), ctx)) {
+        m_lastFailure.kind = RunFailure::Cancelled;
+        progress(ev, 0, 0, kStatusCancelled, std::string());
+        return false;
+    }
+    if (out.empty()) {
+        m_lastFailure.kind = RunFailure::NothingToWrite;
+        progress(ev, 0, 0, kStatusFailed, std::string());
+        return false;
+    }
+
+    std::size_t total = out.size() > 0 ? (out.size() - 1) * 2 : 0;
+    for (const auto& l : out) total += l.size();
+    std::string joined;
+    joined.reserve(total);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (i > 0) joined += "\r\n";
+        joined += out[i];
+        std::string().swap(out[i]);  // keep the peak near one copy of the text
+    }
+    out.clear();
+    out.shrink_to_fit();
+
+    int32_t fmt = s.s_SubtitleEncodeFormat;
+    SaveFailure failure;
+    const bool ok =
+        lumeval::UEFSaveTextFile(fileName, joined, false, fmt, s.s_SubtitleEncodeFormat,
+                                 AnsiCodePage, &failure);
+    if (ok) {
+        m_lastFailure = {};
+        progress(ev, 0, 0, kStatusSaved, fileName);
+    } else {
+        m_lastFailure.kind =
+            failure.kind == SaveFailure::Unmappable ? RunFailure::Unmappable : RunFailure::SaveFailed;
+        m_lastFailure.line = failure.line;
+        progress(ev, 0, 0, kStatusFailed, std::string());
+    }
+    return ok;
+}
+
+void clsSubtitle::QuickSort(std::vector<std::string>& arr, int64_t First, int64_t Last) {
+    if (arr.empty()) return;
+    First = std::max<int64_t>(First, 0);
+    Last = std::min<int64_t>(Last, static_cast<int64_t>(arr.size()) - 1);
+    if (First >= Last) return;
+    // Every element is a distinct position in a total order, so any correct
+    // sort gives the same result; introsort keeps n log n on every input.
+    std::sort(arr.begin() + First, arr.begin() + Last + 1,
+              [](const std::string& a, const std::string& b) { return OrdinalLess(a, b); });
+}
+
+}  // namespace lumeval

@@ -1,0 +1,265 @@
+// clsSubtitle: the conversion engine's facade.
+//
+// Naming: the members that callers see keep the names the editor and the
+// converter were written against (`ConvertSubtitle`, `s_TimeOffset`, ...);
+// their prefixes say the kind: `s_` a conversion setting, `src_`/`dst_` a file
+// argument, `str`/`b`/`l` a text, Boolean or integer parameter. Everything
+// behind the facade is ordinary camelCase code in namespace lumeval.
+//
+// Line table: entry 0 is a placeholder; entries 1..N are
+//   "HH:MM:SS,mmm->HH:MM:SS,mmm|text"  or  "HH:MM:SS,mmm|text"
+// with "\N" for a line break inside a cue.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/encoding/chinese.h"
+#include "engine/encoding/textfile.h"
+#include "engine/textutil.h"
+#include "engine/timecode.h"
+
+namespace lumeval {
+
+/// The conversion parameters after the source, in the order callers know them.
+/// Defaults are the editor's load settings. Times are seconds.
+struct ConvertSettings {
+    std::string dst_SubFile = "ass";       ///< bare format key (event mode) or destination path
+    int32_t s_ScreenWidth = 384;
+    int32_t s_ScreenHeight = 288;
+    std::string s_TitleString;
+    std::string s_BannerString;
+    std::string s_FontName = "Arial";
+    int32_t s_FontSize = 18;
+    int32_t s_FontBold = 0;
+    int32_t s_FontItalic = 0;
+    int32_t s_FontOutline = 0;
+    int32_t s_FontShadow = 0;
+    int32_t s_FontAlphaLevel = 0;
+    int32_t s_FontEncoding = 134;
+    int32_t s_EffectStyle = 0;
+    double s_EffectSpeed = 2.6;
+    uint32_t s_ForeColor = 0xFFFFFF;       ///< 0x00BBGGRR
+    uint32_t s_EffectColor = 0xFF;
+    uint32_t s_ShadowColor = 0;
+    double s_TimeOffset = 0;               ///< seconds added to every start and end
+    bool s_Sort = true;
+    int32_t s_SubtitleAlign = 2;
+    bool s_RaiseCompleteEvent = true;
+    bool s_Overwrite = false;
+    double s_TimeStartPoint = 0;           ///< window, seconds; active when end > start
+    double s_TimeEndPoint = 0;
+    std::string s_AddCopyRightString;      ///< credit line text; empty: none
+    double s_AddCopyRightTimeStartPoint = 0;
+    double s_AddCopyRightTimeEndPoint = 0;
+    int32_t s_InternalCodeConversion = 0;  ///< 0 none, 1 BIG5->GB, 2 GB->BIG5, 3 auto
+    int32_t s_RaiseEventInterval = 1000;   ///< lines between progress events (below 1: 1)
+    int16_t s_SplitMode = 0;               ///< 0: windowed times re-based; other: absolute
+    bool s_MergeSamePosition = false;
+    int32_t s_SubtitleEncodeFormat = 0;    ///< encoding code of the written file
+    std::string s_RemoveSubFilters;        ///< filter words separated by U+0000
+    bool s_RaiseAllEvent = true;           ///< master switch of ProgressChange
+};
+
+/// The parameters of `SaveArrayToSubtitle` after the entries and the file name,
+/// in the order callers know them. Defaults are the editor's save settings.
+struct SaveSettings {
+    int32_t s_ScreenWidth = 384;
+    int32_t s_ScreenHeight = 288;
+    std::string s_TitleString;
+    std::string s_BannerString;
+    std::string s_FontName = "Arial";
+    int32_t s_FontSize = 18;
+    int32_t s_FontBold = 0;
+    int32_t s_FontItalic = 0;
+    int32_t s_FontOutline = 0;
+    int32_t s_FontShadow = 0;
+    int32_t s_FontAlphaLevel = 0;
+    int32_t s_FontEncoding = 134;
+    int32_t s_EffectStyle = 0;
+    double s_EffectSpeed = 2.6;
+    uint32_t s_ForeColor = 0xFFFFFF;
+    uint32_t s_EffectColor = 0xFF;
+    uint32_t s_ShadowColor = 0;
+    int32_t s_SubtitleAlign = 2;
+    bool s_RaiseCompleteEvent = true;      ///< not used by the writers
+    bool s_Overwrite = false;              ///< not used by the writers
+    double s_TimeStartPoint = 0;           ///< not used by the writers
+    double s_TimeEndPoint = 0;             ///< not used by the writers
+    std::string s_AddCopyRightString;      ///< not used by the writers
+    double s_AddCopyRightTimeStartPoint = 0;
+    double s_AddCopyRightTimeEndPoint = 0;
+    int32_t s_InternalCodeConversion = 0;  ///< not used by the writers
+    int32_t s_RaiseEventInterval = 1000;
+    int32_t s_SubtitleEncodeFormat = 0;
+    bool s_RaiseAllEvent = true;
+    int32_t src_Format = 0;                ///< kind of the source the entries came from
+};
+
+/// Progress status codes of ProgressChange.
+enum ProgressStatus : int32_t {
+    kStatusFileStart = 0,
+    kStatusReading = 1,
+    kStatusWriting = 2,
+    kStatusSaved = 3,
+    kStatusComplete = 4,
+    kStatusFailed = 5,
+    kStatusCancelled = 6,
+};
+
+/// Why the last run or save returned False (for callers that explain it).
+struct RunFailure {
+    enum Kind {
+        None,
+        NoSource,     ///< no source list, or no source could be read
+        NoLines,      ///< the sources gave no lines
+        NothingToWrite,
+        SaveFailed,   ///< the file could not be written
+        Unmappable,   ///< a character the ANSI code page cannot hold (line says where)
+        Cancelled,
+        Busy,         ///< a run was already in progress on this object
+    } kind = None;
+    std::size_t line = 0;  ///< Unmappable: 1-based line of the written text
+    std::string path;      ///< the file concerned, when there is one
+};
+
+/// What one run read, for summaries.
+struct RunInfo {
+    int32_t sourcesRead = 0;      ///< sources that existed and had a known key
+    std::size_t linesLoaded = 0;  ///< table entries after post-processing
+    int32_t lastEncoding = -1;    ///< encoding code detected for the last source
+    LoadReason lastReason = LoadReason::None;
+};
+
+class clsSubtitle {
+public:
+    /// (ProgressValue, ProgressMax, Status, StatusText, Cancel). Setting Cancel
+    /// stops the running conversion or save: it raises status 6 and returns
+    /// False without writing.
+    using ProgressChangeHandler =
+        std::function<void(int32_t, int32_t, int32_t, const std::string&, bool&)>;
+    /// (TimeStartPoint, TimeEndPoint, SubtitleText), times in milliseconds.
+    using SubtitleLineLoadedHandler = std::function<void(double, double, const std::string&)>;
+
+    ProgressChangeHandler ProgressChange;
+    SubtitleLineLoadedHandler SubtitleLineLoaded;
+    /// Called every `s_RaiseEventInterval` lines so a user interface can
+    /// process pending messages.
+    std::function<void()> YieldCallback;
+
+    /// Code page of encoding 0 (ANSI); 0 means the default, 936.
+    int32_t AnsiCodePage = 0;
+
+    // ---- conversion ----
+    bool ConvertSubtitle(const std::string& src_SubFile, const ConvertSettings& settings);
+    /// An empty list counts as no list (the run fails). File mode returns True
+    /// when the save succeeded.
+    bool ConvertSubtitle_Array(const std::vector<std::string>& src_SubFile,
+                               const ConvertSettings& settings);
+
+    // ---- writing ----
+    bool SaveArrayToSubtitle(std::vector<std::string>& LrcList, const std::string& strFileName,
+                             const SaveSettings& settings);
+
+    // ---- sorting ----
+    /// Sorts `arr[First..Last]` in ordinal order (UTF-16 code unit order, as
+    /// the line table's fixed-width times expect).
+    static void QuickSort(std::vector<std::string>& arr, int64_t First, int64_t Last);
+
+    // ---- time codes ----
+    static std::string MSecsToTime(double LngMSecs, int16_t TimeStyle = 0) {
+        return lumeval::MSecsToTime(LngMSecs, TimeStyle);
+    }
+    static double TimeToMSecs(std::string_view TimeString, std::string_view MSecString = ",") {
+        return lumeval::TimeToMSecs(TimeString, MSecString);
+    }
+    static double TimeToSec(std::string_view TimeString, bool MSecUse,
+                            std::string_view MSecString = ",") {
+        return lumeval::TimeToSec(TimeString, MSecUse, MSecString);
+    }
+
+    // ---- text utilities ----
+    static std::string FindText(std::string_view s, std::string_view tag, int32_t n) {
+        return lumeval::FindText(s, tag, n);
+    }
+    static std::string FindTextBetween(std::string_view s, std::string_view t1, std::string_view t2,
+                                       int32_t n1, int32_t n2) {
+        return lumeval::FindTextBetween(s, t1, t2, n1, n2);
+    }
+    static std::string FindTextRev(std::string_view s, std::string_view tag, int32_t n) {
+        return lumeval::FindTextRev(s, tag, n);
+    }
+    static std::string KillTag(std::string_view s, bool bFull) { return lumeval::KillTag(s, bFull); }
+    static std::string KillTagFor(std::string_view s, std::string_view t1, std::string_view t2) {
+        return lumeval::KillTagFor(s, t1, t2);
+    }
+    static std::string GetFileString(std::string_view p, std::string_view d, int32_t style) {
+        return lumeval::GetFileString(p, d, style);
+    }
+    static bool FileExists(const std::string& f, bool useUnicode = true) {
+        return lumeval::FileExists(f, useUnicode);
+    }
+    static bool DirExists(const std::string& d) { return lumeval::DirExists(d); }
+    static bool PathExistsFSO(const std::string& p) { return lumeval::PathExistsFSO(p); }
+    static bool MakedPath(const std::string& p) { return lumeval::MakedPath(p); }
+    static std::string RenameExists(const std::string& f, bool bOverwrite) {
+        return lumeval::RenameExists(f, bOverwrite);
+    }
+    static std::string cPath(std::string_view p) { return lumeval::cPath(p); }
+    static std::string StripNulls(std::string& s) { return lumeval::StripNulls(s); }
+    static void AppendStringArray(std::vector<std::string>& a, const std::vector<std::string>& b) {
+        lumeval::AppendStringArray(a, b);
+    }
+    static std::string JoinEx(const std::vector<std::string>& arr, std::string_view delim,
+                              std::optional<int64_t> Index = std::nullopt,
+                              std::optional<int64_t> Count = std::nullopt,
+                              JoinError* err = nullptr) {
+        return lumeval::JoinEx(arr, delim, Index, Count, err);
+    }
+
+    // ---- text files ----
+    int32_t UEFCheckTextFileFormat(const std::string& FileName) const {
+        return lumeval::UEFCheckTextFileFormat(FileName);
+    }
+    std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt) const {
+        return lumeval::UEFLoadTextFile(FileName, fmt, AnsiCodePage);
+    }
+    bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool IsAppend,
+                         int32_t& fmt, int32_t DefFmt) const {
+        return lumeval::UEFSaveTextFile(FileName, sText, IsAppend, fmt, DefFmt, AnsiCodePage);
+    }
+
+    // ---- Chinese character sets ----
+    int32_t CheckChineseInternalCodeSpecification(const std::string& text) const {
+        return lumeval::CheckChineseInternalCodeSpecification(text, AnsiCodePage);
+    }
+    bool CheckBIG5(const std::string& text) const { return lumeval::CheckBIG5(text, AnsiCodePage); }
+
+    // ---- diagnostics ----
+    const RunFailure& LastFailure() const { return m_lastFailure; }
+    const RunInfo& LastRun() const { return m_lastRun; }
+    bool IsBusy() const { return m_busy; }
+
+private:
+    bool convertArray(const std::vector<std::string>& sources, const ConvertSettings& s);
+    bool saveArray(std::vector<std::string>& entries, const std::string& fileName,
+                   const SaveSettings& s);
+    /// Raises ProgressChange when `raise`; returns false when the handler cancelled.
+    bool progress(bool raise, int32_t value, int32_t max, int32_t status, const std::string& text);
+    void yieldToCaller();
+
+    bool m_busy = false;
+    bool m_cancelled = false;
+    RunFailure m_lastFailure;
+    RunInfo m_lastRun;
+};
+
+/// Builds the save parameters a conversion hands to the writer.
+SaveSettings SaveSettingsFrom(const ConvertSettings& s, int32_t width, int32_t height,
+                              int32_t srcFormat);
+
+}  // namespace lumeval

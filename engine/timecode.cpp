@@ -1,0 +1,532 @@
+// Time texts both ways. The readers run once per time of every cue, so the
+// fixed forms are matched by hand and the common "HH:MM:SS,mmm" form is read
+// and written without touching the heap.
+
+#include "engine/timecode.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumeval {
+
+double RoundHalfEven(double value) {
+    // Under the default rounding mode nearbyint rounds ties to even.
+    return std::nearbyint(value);
+}
+
+namespace {
+
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// ---------------------------------------------------------------------------
+// Writing
+
+// Largest double below 2^63: every count up to it converts to a 64-bit integer
+// without undefined behaviour and its hours still fit comfortably in 64 bits.
+constexpr double kMaxMSecs = 9223372036854774784.0;
+
+// Rounds once, then splits in integers. Rounding the whole count first keeps
+// every field consistent: 999.6 ms becomes 1000 ms and so 1 s, never a
+// millisecond field of "1000" (the rest is always a whole 0..999).
+struct Clock {
+    bool negative = false;
+    uint64_t hours = 0;
+    uint64_t minutes = 0;
+    uint64_t seconds = 0;
+    uint64_t millis = 0;
+};
+
+// NaN counts as 0; magnitudes beyond kMaxMSecs are clamped to it.
+uint64_t RoundedMagnitude(double msecs, bool& negative) {
+    negative = false;
+    if (std::isnan(msecs)) return 0;
+    double r = RoundHalfEven(msecs);
+    if (r < 0) {
+        negative = true;
+        r = -r;
+    }
+    if (r > kMaxMSecs) r = kMaxMSecs;
+    if (r == 0) negative = false;
+    return static_cast<uint64_t>(r);
+}
+
+Clock Decompose(double msecs, bool clampNegative) {
+    Clock c;
+    bool negative = false;
+    uint64_t total = RoundedMagnitude(msecs, negative);
+    if (negative && clampNegative) return c;
+    c.negative = negative;
+    c.hours = total / 3600000;
+    total %= 3600000;
+    c.minutes = total / 60000;
+    total %= 60000;
+    c.seconds = total / 1000;
+    c.millis = total % 1000;
+    return c;
+}
+
+// Writes v with at least `width` digits (zero-padded) and returns the end.
+char* PutNumber(char* out, uint64_t v, int width) {
+    char tmp[24];
+    int n = 0;
+    do {
+        tmp[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    while (n < width) tmp[n++] = '0';
+    while (n > 0) *out++ = tmp[--n];
+    return out;
+}
+
+// The widest text is style 3 with clamped input: 16 + 1 + 2 + 1 + 3 digits.
+constexpr std::size_t kTimeBuffer = 64;
+
+}  // namespace
+
+std::string MSecsToTime(double LngMSecs, int16_t TimeStyle) {
+    const Clock c = Decompose(LngMSecs, /*clampNegative=*/true);
+    const uint64_t totalMinutes = c.hours * 60 + c.minutes;
+    const uint64_t centis = c.millis / 10;
+    char buf[kTimeBuffer];
+    char* p = buf;
+    switch (TimeStyle) {
+        case 1:  // H:MM:SS.cc
+            p = PutNumber(p, c.hours, 1);
+            *p++ = ':';
+            p = PutNumber(p, c.minutes, 2);
+            *p++ = ':';
+            p = PutNumber(p, c.seconds, 2);
+            *p++ = '.';
+            p = PutNumber(p, centis, 2);
+            break;
+        case 2:  // MM:SS.cc
+        case 3:  // MM:SS.mmm
+        case 4:  // MM:SS
+            p = PutNumber(p, totalMinutes, 2);
+            *p++ = ':';
+            p = PutNumber(p, c.seconds, 2);
+            if (TimeStyle == 2) {
+                *p++ = '.';
+                p = PutNumber(p, centis, 2);
+            } else if (TimeStyle == 3) {
+                *p++ = '.';
+                p = PutNumber(p, c.millis, 3);
+            }
+            break;
+        default:  // 0, 5, 98, 99 and every other value: HH:MM:SS then the tail
+            p = PutNumber(p, c.hours, 2);
+            *p++ = ':';
+            p = PutNumber(p, c.minutes, 2);
+            *p++ = ':';
+            p = PutNumber(p, c.seconds, 2);
+            if (TimeStyle == 5) {
+                *p++ = ':';
+                p = PutNumber(p, centis, 2);
+            } else if (TimeStyle == 98) {
+                *p++ = '.';
+                p = PutNumber(p, c.millis, 3);
+            } else if (TimeStyle != 99) {
+                *p++ = ',';
+                p = PutNumber(p, c.millis, 3);
+            }
+            break;
+    }
+    return std::string(buf, p);
+}
+
+std::string MSecsToCueTime(double LngMSecs) {
+    bool negative = false;
+    uint64_t total = RoundedMagnitude(LngMSecs, negative);
+    if (negative) total = 0;
+    char buf[kTimeBuffer];
+    char* p = PutNumber(buf, total / 60000, 2);
+    *p++ = ':';
+    p = PutNumber(p, total % 60000 / 1000, 2);
+    *p++ = ':';
+    p = PutNumber(p, total % 1000 / 10, 2);
+    return std::string(buf, p);
+}
+
+std::string FormatTime(double LngMSecs, bool MSecUse, std::string_view MSecString) {
+    // Not clamped: a negative count gives fields that each carry a sign, the
+    // way a signed number is written with at least two digits ("-01").
+    const Clock c = Decompose(LngMSecs, /*clampNegative=*/false);
+    auto put = [&c](std::string& out, uint64_t v, int width) {
+        char buf[24];
+        char* p = buf;
+        if (c.negative && v != 0) *p++ = '-';
+        p = PutNumber(p, v, width);
+        out.append(buf, p);
+    };
+    std::string out;
+    out.reserve(16 + MSecString.size());
+    put(out, c.hours, 2);
+    out += ':';
+    put(out, c.minutes, 2);
+    out += ':';
+    put(out, c.seconds, 2);
+    if (MSecUse) {
+        out += MSecString;
+        put(out, c.millis, 3);
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+namespace {
+
+// Whole-text match; '#' stands for one decimal digit.
+bool Matches(std::string_view s, std::string_view pattern) {
+    if (s.size() != pattern.size()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (pattern[i] == '#' ? !IsDigit(s[i]) : s[i] != pattern[i]) return false;
+    }
+    return true;
+}
+
+// Value of n digits at pos (already known to be digits).
+int32_t DigitsAt(std::string_view s, std::size_t pos, std::size_t n) {
+    int32_t v = 0;
+    for (std::size_t i = pos; i < pos + n; ++i) v = v * 10 + (s[i] - '0');
+    return v;
+}
+
+// Length of the longest prefix that is a decimal number: an optional sign,
+// digits, optionally "." and more digits, at least one digit in all. No
+// exponent, hexadecimal or digit grouping: time texts never use them, and a
+// text like "1e3" is far more likely damage than a thousand seconds.
+std::size_t NumberPrefix(std::string_view s) {
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t digits = 0;
+    while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
+    std::size_t end = digits > 0 ? i : 0;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
+        if (digits > 0) end = i;
+    }
+    return end;
+}
+
+bool IsNumber(std::string_view s) { return !s.empty() && NumberPrefix(s) == s.size(); }
+
+// A decimal number (as NumberPrefix accepts it) times 10^scale, rounded half
+// to even exactly on the decimal digits, so "0.0025" seconds is 2 ms, not
+// whatever a binary double would make of it. nullopt when the result leaves
+// the 32-bit range, however many digits the text has.
+std::optional<int32_t> ScaledRounded(std::string_view num, int scale) {
+    bool negative = false;
+    std::size_t i = 0;
+    if (i < num.size() && (num[i] == '+' || num[i] == '-')) negative = num[i++] == '-';
+    constexpr int64_t kLimit = int64_t{1} << 31;  // magnitude of INT32_MIN
+    int64_t v = 0;
+    auto push = [&v](int d) {
+        v = v * 10 + d;
+        return v <= kLimit * 10;  // stays far inside 64 bits
+    };
+    for (; i < num.size() && IsDigit(num[i]); ++i) {
+        if (!push(num[i] - '0')) return std::nullopt;
+    }
+    if (i < num.size() && num[i] == '.') ++i;
+    for (int k = 0; k < scale; ++k) {
+        int d = (i < num.size() && IsDigit(num[i])) ? num[i++] - '0' : 0;
+        if (!push(d)) return std::nullopt;
+    }
+    // The rest decides the rounding: above half, exactly half, or below.
+    if (i < num.size() && IsDigit(num[i])) {
+        const int first = num[i++] - '0';
+        bool beyond = false;
+        for (; i < num.size() && IsDigit(num[i]); ++i) {
+            if (num[i] != '0') {
+                beyond = true;
+                break;
+            }
+        }
+        if (first > 5 || (first == 5 && (beyond || (v & 1) != 0))) ++v;
+    }
+    if (negative) v = -v;
+    if (v > std::numeric_limits<int32_t>::max() || v < std::numeric_limits<int32_t>::min()) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(v);
+}
+
+// A field of the fallback form, rounded to a whole number. TimeToMSecs reads
+// the field from its start as far as it forms a number, TimeToSec only a field
+// that is a number throughout; anything else counts as 0.
+std::optional<int32_t> FieldValue(std::string_view field, bool lenient) {
+    const std::size_t n = NumberPrefix(field);
+    if (n == 0 || (!lenient && n != field.size())) return 0;
+    return ScaledRounded(field.substr(0, n), 0);
+}
+
+// What a time text says, before the 32-bit total is formed.
+struct Reading {
+    bool overflow = false;  // a field left the 32-bit range: the result is 0
+    int32_t hours = 0;
+    int32_t minutes = 0;
+    int32_t seconds = 0;
+    int32_t fractionMs = 0;       // milliseconds added
+    int32_t fraction = 0;         // the fraction's own value
+    int32_t fractionPerSec = 0;   // 100 or 1000; 0 when there is none
+    bool bare = false;            // form 8: the text is a number of seconds
+    std::string_view bareText;    // that number (a view into the read text)
+};
+
+// The fixed forms, tried in the documented order. Forms of one length never
+// match the same text, so only the fallback loses texts to the dotted SubRip
+// forms that sit right after form 2.
+bool ReadFixed(std::string_view t, Reading& r) {
+    auto hms = [&](std::size_t hPos, std::size_t hLen, std::size_t mPos, std::size_t sPos) {
+        r.hours = DigitsAt(t, hPos, hLen);
+        r.minutes = DigitsAt(t, mPos, 2);
+        r.seconds = DigitsAt(t, sPos, 2);
+    };
+    auto frac = [&](std::size_t pos, std::size_t len) {
+        r.fraction = DigitsAt(t, pos, len);
+        r.fractionPerSec = len == 3 ? 1000 : 100;
+        r.fractionMs = len == 3 ? r.fraction : r.fraction * 10;
+    };
+    switch (t.size()) {
+        case 12:
+            if (Matches(t, "##:##:##,###") || Matches(t, "##:##:##.###")) {  // 1, dotted SubRip
+                hms(0, 2, 3, 6);
+                frac(9, 3);
+                return true;
+            }
+            return false;
+        case 11:
+            if (Matches(t, "#:##:##,###") || Matches(t, "#:##:##.###")) {  // 1, dotted SubRip
+                hms(0, 1, 2, 5);
+                frac(8, 3);
+                return true;
+            }
+            if (Matches(t, "##:##:##.##")) {  // dotted SubRip with hundredths
+                hms(0, 2, 3, 6);
+                frac(9, 2);
+                return true;
+            }
+            if (Matches(t, "##:##:##:##")) {  // 6
+                hms(0, 2, 3, 6);
+                frac(9, 2);
+                return true;
+            }
+            return false;
+        case 10:
+            if (Matches(t, "#:##:##.##")) {  // 2
+                hms(0, 1, 2, 5);
+                frac(8, 2);
+                return true;
+            }
+            if (Matches(t, "###:##.###")) {  // 4, three-digit minutes
+                r.minutes = DigitsAt(t, 0, 3);
+                r.seconds = DigitsAt(t, 4, 2);
+                frac(7, 3);
+                return true;
+            }
+            return false;
+        case 9:
+            if (Matches(t, "##:##.###")) {  // 4
+                r.minutes = DigitsAt(t, 0, 2);
+                r.seconds = DigitsAt(t, 3, 2);
+                frac(6, 3);
+                return true;
+            }
+            return false;
+        case 8:
+            if (Matches(t, "##:##.##")) {  // 3
+                r.minutes = DigitsAt(t, 0, 2);
+                r.seconds = DigitsAt(t, 3, 2);
+                frac(6, 2);
+                return true;
+            }
+            if (Matches(t, "##:##:##")) {  // 7
+                hms(0, 2, 3, 6);
+                return true;
+            }
+            return false;
+        case 5:
+            if (Matches(t, "##:##")) {  // 5
+                r.minutes = DigitsAt(t, 0, 2);
+                r.seconds = DigitsAt(t, 3, 2);
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+// Form 9: ":" fields 0, 1 and 2 of the part before the first separator are
+// hours, minutes and seconds (missing ones are 0); the part after it is the
+// fraction. An empty separator splits nothing off.
+void ReadFallback(std::string_view t, std::string_view sep, bool lenient, Reading& r) {
+    std::string_view head = t;
+    std::string_view tail;
+    bool hasTail = false;
+    if (!sep.empty()) {
+        const std::size_t at = t.find(sep);
+        if (at != std::string_view::npos) {
+            head = t.substr(0, at);
+            tail = t.substr(at + sep.size());
+            hasTail = true;
+        }
+    }
+    int32_t* fields[3] = {&r.hours, &r.minutes, &r.seconds};
+    std::string_view rest = head;
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view field = rest.substr(0, colon);
+        const auto v = FieldValue(field, lenient);
+        if (!v) {
+            r.overflow = true;
+            return;
+        }
+        *fields[i] = *v;
+        if (colon == std::string_view::npos) break;
+        rest = rest.substr(colon + 1);
+    }
+    if (hasTail) {
+        const auto v = FieldValue(tail, lenient);
+        if (!v) {
+            r.overflow = true;
+            return;
+        }
+        r.fraction = *v;
+        r.fractionMs = *v;
+        r.fractionPerSec = sep == "." ? 100 : 1000;
+    }
+}
+
+// Spaces read as "0" (a padded "00:00:01, 50" is 1050 ms). Short texts, the
+// only ones a fixed form can match, are rewritten in a stack buffer.
+class SpacesAsZeros {
+public:
+    explicit SpacesAsZeros(std::string_view s) {
+        if (s.find(' ') == std::string_view::npos) {
+            view_ = s;
+            return;
+        }
+        char* out = buf_;
+        if (s.size() > sizeof(buf_)) {
+            heap_.assign(s);
+            out = heap_.data();
+        } else {
+            s.copy(buf_, s.size());
+        }
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            if (out[i] == ' ') out[i] = '0';
+        }
+        view_ = std::string_view(out, s.size());
+    }
+    SpacesAsZeros(const SpacesAsZeros&) = delete;
+    SpacesAsZeros& operator=(const SpacesAsZeros&) = delete;
+    std::string_view view() const { return view_; }
+
+private:
+    char buf_[32];
+    std::string heap_;
+    std::string_view view_;
+};
+
+Reading Read(std::string_view text, std::string_view sep, bool lenient) {
+    Reading r;
+    if (ReadFixed(text, r)) return r;
+    if (IsNumber(text)) {
+        r.bare = true;
+        r.bareText = text;
+        return r;
+    }
+    ReadFallback(text, sep, lenient, r);
+    return r;
+}
+
+// hours x 3600 + minutes x 60 + seconds in 32 bits; nullopt on overflow.
+std::optional<int32_t> WholeSeconds(const Reading& r) {
+    int32_t h = 0;
+    int32_t m = 0;
+    int32_t sum = 0;
+    if (__builtin_mul_overflow(r.hours, int32_t{3600}, &h) ||
+        __builtin_mul_overflow(r.minutes, int32_t{60}, &m) ||
+        __builtin_add_overflow(h, m, &sum) || __builtin_add_overflow(sum, r.seconds, &sum)) {
+        return std::nullopt;
+    }
+    return sum;
+}
+
+// The double value of a bare number; nullopt when it is out of range.
+std::optional<double> BareSeconds(std::string_view num) {
+    bool negative = false;
+    if (!num.empty() && (num.front() == '+' || num.front() == '-')) {
+        negative = num.front() == '-';
+        num.remove_prefix(1);
+    }
+    double v = 0;
+    const auto res = std::from_chars(num.data(), num.data() + num.size(), v);
+    if (res.ec != std::errc() || !std::isfinite(v)) return std::nullopt;
+    return negative ? -v : v;
+}
+
+}  // namespace
+
+double TimeToMSecs(std::string_view TimeString, std::string_view MSecString) {
+    const SpacesAsZeros text(TimeString);
+    const Reading r = Read(text.view(), MSecString, /*lenient=*/true);
+    if (r.bare) {
+        const auto ms = ScaledRounded(r.bareText, 3);
+        return ms ? static_cast<double>(*ms) : 0.0;
+    }
+    if (r.overflow) return 0.0;
+    const auto secs = WholeSeconds(r);
+    int32_t total = 0;
+    if (!secs || __builtin_mul_overflow(*secs, int32_t{1000}, &total) ||
+        __builtin_add_overflow(total, r.fractionMs, &total)) {
+        return 0.0;
+    }
+    return static_cast<double>(total);
+}
+
+double TimeToSec(std::string_view TimeString, bool MSecUse, std::string_view MSecString) {
+    const SpacesAsZeros text(TimeString);
+    const Reading r = Read(text.view(), MSecString, /*lenient=*/false);
+    if (r.bare) {
+        // The whole number is seconds. Without MSecUse only its whole seconds
+        // count, as for every other form (a bare "12" is 12 s, not 0).
+        const auto v = BareSeconds(r.bareText);
+        if (!v) return 0.0;
+        if (MSecUse) return *v;
+        const double whole = std::trunc(*v);
+        if (whole > std::numeric_limits<int32_t>::max() ||
+            whole < std::numeric_limits<int32_t>::min()) {
+            return 0.0;
+        }
+        return whole + 0.0;  // no negative zero
+    }
+    if (r.overflow) return 0.0;
+    const auto secs = WholeSeconds(r);
+    if (!secs) return 0.0;
+    double result = *secs;
+    if (MSecUse && r.fractionPerSec != 0) {
+        result += static_cast<double>(r.fraction) / r.fractionPerSec;
+    }
+    return result;
+}
+
+double CueTimeToMSecs(std::string_view TimeString) {
+    if (!Matches(TimeString, "##:##:##")) return 0.0;
+    const int32_t minutes = DigitsAt(TimeString, 0, 2);
+    const int32_t seconds = DigitsAt(TimeString, 3, 2);
+    const int32_t centis = DigitsAt(TimeString, 6, 2);
+    return static_cast<double>((minutes * 60 + seconds) * 1000 + centis * 10);
+}
+
+}  // namespace lumeval

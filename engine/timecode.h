@@ -1,0 +1,43 @@
+// Time texts of every subtitle format, both ways.
+//
+// Times are milliseconds held as double unless a name says seconds. The
+// readers are total: an unreadable text gives 0 (or whatever fields could be
+// read) and nothing throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace lumeval {
+
+/// Milliseconds to a time text. Styles: 1 H:MM:SS.cc, 2 MM:SS.cc (total
+/// minutes), 3 MM:SS.mmm, 4 MM:SS, 5 HH:MM:SS:cc, 98 HH:MM:SS.mmm,
+/// 99 HH:MM:SS, 0 and anything else HH:MM:SS,mmm (the line-table form).
+/// Negative input counts as 0.
+std::string MSecsToTime(double LngMSecs, int16_t TimeStyle = 0);
+
+/// Reads a time text of any supported form as whole milliseconds.
+/// `MSecString` is the fraction separator of the fallback form only.
+/// A total that overflows 32 bits gives 0.
+double TimeToMSecs(std::string_view TimeString, std::string_view MSecString = ",");
+
+/// Reads a time text as seconds; the fraction is added only when `MSecUse`
+/// (a bare number of seconds then counts its whole seconds).
+double TimeToSec(std::string_view TimeString, bool MSecUse, std::string_view MSecString = ",");
+
+/// MM:SS:cc with minutes that may exceed 59 (no hours). Negative counts as 0.
+std::string MSecsToCueTime(double LngMSecs);
+
+/// Reads MM:SS:cc ("##:##:##" only) as milliseconds; any other text gives 0.
+double CueTimeToMSecs(std::string_view TimeString);
+
+/// HH:MM:SS, then `MSecString` and mmm when `MSecUse`. Negative input is not
+/// clamped (the fields come out negative).
+std::string FormatTime(double LngMSecs, bool MSecUse, std::string_view MSecString);
+
+/// Half-to-even rounding of a double to a whole number, the one rounding rule
+/// of every time conversion.
+double RoundHalfEven(double value);
+
+}  // namespace lumeval

@@ -1,0 +1,42 @@
+#include "engine/formats.h"
+#include "engine/subtitle.h"
+#include "engine/writers/writers.h"
+
+namespace lumeval {
+
+std::string ReplaceLineBreaks(std::string_view text, std::string_view separator) {
+    const std::string_view trimmed = TrimSpaces(text);
+    std::string out;
+    out.reserve(trimmed.size());
+    // One pass does both replacements. It equals "\N" first, then "\n" on the
+    // result, unless the separator could join a neighbour into a new "\n".
+    if (!separator.empty() && (separator.back() == '\\' || separator.front() == 'n')) {
+        return ReplaceAll(ReplaceAll(trimmed, "\\N", separator), "\\n", separator);
+    }
+    for (std::size_t i = 0; i < trimmed.size(); ++i) {
+        if (trimmed[i] == '\\' && i + 1 < trimmed.size() &&
+            (trimmed[i + 1] == 'N' || trimmed[i + 1] == 'n')) {
+            out += separator;
+            ++i;
+        } else {
+            out += trimmed[i];
+        }
+    }
+    return out;
+}
+
+bool WriterStep(WriterContext& ctx, std::size_t index) {
+    if (index % static_cast<std::size_t>(ctx.interval) != 0) return true;
+    return !ctx.onProgress || ctx.onProgress(index);
+}
+
+bool WriteEntries(int32_t kind, WriterContext& ctx) {
+    switch (kind) {
+        case kKindSrt: return WriteSubRip(ctx);
+        case kKindTxt: return WritePlainText(ctx);
+        case kKindStxt: return WriteTimedText(ctx);
+        default: return true;  // no writer for this kind yet: nothing written
+    }
+}
+
+}  // namespace lumeval

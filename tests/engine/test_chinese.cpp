@@ -1,0 +1,213 @@
+// GB / BIG5 classification, simplified / traditional mapping, the per-line
+// conversion step.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/encoding/chinese.h"
+#include "engine/encoding/codepage.h"
+
+namespace lumeval {
+namespace {
+
+std::string Decode(const std::string& bytes, int32_t page) {
+    std::string out;
+    EXPECT_TRUE(DecodeCodePage(bytes, page, out));
+    return out;
+}
+
+std::string Encode(const std::string& text, int32_t page) {
+    std::string out;
+    EXPECT_TRUE(EncodeCodePage(text, page, out, true).ok);
+    return out;
+}
+
+// ---- classification ----
+
+TEST(ChineseClass, FirstDecidingDoubleByteCharacterWins) {
+    struct Case {
+        std::string text;
+        int32_t page;
+        int32_t cls;
+    };
+    const std::string big5Read = Decode("\xA7\x41", 936);  // BIG5 "你" read as GBK
+    const Case cases[] = {
+        {"", 0, 0},
+        {"only ASCII 123", 0, 0},
+        {"中文", 0, 2},
+        {"丂", 0, 1},                              // GBK 81 40
+        {"a \xF0\x9F\x98\x80 丂 中", 0, 1},        // the emoji is not in GBK: skipped
+        {"\xFF\xE4\xB8 丂", 0, 1},                 // stray bytes: skipped
+        {"€ 中", 0, 2},                            // one byte in GBK: next
+        {big5Read + "中", 936, 1},
+        {"你", 950, 1},                            // BIG5 A7 41
+        {"中", 950, 2},                            // BIG5 A4 A4
+        {"\xE0\xB8\x81\xE0\xB8\x82", 936, 0},      // Thai: nothing GBK holds
+        {"中", 65001, 2},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.cls, CheckChineseInternalCodeSpecification(c.text, c.page))
+            << testing::PrintToString(c.text) << " in " << c.page;
+        EXPECT_EQ(c.cls == 1, CheckBIG5(c.text, c.page)) << testing::PrintToString(c.text);
+    }
+}
+
+TEST(ChineseClass, LongRunsOfForeignCharactersStillReachTheDecider) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "\xE0\xB8\x81";  // Thai, not in GBK
+    EXPECT_EQ(0, CheckChineseInternalCodeSpecification(text));
+    text += "丂";
+    EXPECT_EQ(1, CheckChineseInternalCodeSpecification(text));
+}
+
+// ---- mapping ----
+
+TEST(ChineseMapping, MapsPlainTextAndLeavesMarkupAlone) {
+    struct Case {
+        std::string in;
+        std::string simplified;
+    };
+    const Case cases[] = {
+        {"漢字", "汉字"},
+        {"一目瞭然", "一目了然"},  // a phrase whose key holds no single-character change
+        {"plain ASCII {\\b1}", "plain ASCII {\\b1}"},
+        {"{\\fn微軟正黑體}漢字<font color=\"#ff0000\">體</font>",
+         "{\\fn微軟正黑體}汉字<font color=\"#ff0000\">体</font>"},
+        {"<i>後來</i>\\N{\\i1}發現", "<i>后来</i>\\N{\\i1}发现"},
+        {"{漢字", "{汉字"},      // nothing closes it: plain text
+        {"<漢字 {體", "<汉字 {体"},
+        {"漢}字>體", "汉}字>体"},
+        {"{{{{體", "{{{{体"},
+        {std::string("漢\0體\xFF後", 10), std::string("汉\0体\xFF后", 10)},
+        {"漢\xE5\xAD", "汉\xE5\xAD"},  // truncated character at the end
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.simplified, ToSimplifiedChinese(c.in)) << c.in;
+    }
+    EXPECT_EQ("漢字", ToTraditionalChinese("汉字"));
+    EXPECT_EQ("{\\fn微软}漢字", ToTraditionalChinese("{\\fn微软}汉字"));
+    EXPECT_EQ("頭髮", ToTraditionalChinese("头发"));
+}
+
+// The shortcut that skips OpenCC must never change a result.
+TEST(ChineseMapping, ShortcutAgreesWithOpenCC) {
+    std::vector<std::string> lines = {
+        "一目瞭然", "不瞭解", "沈默", "乾隆", "著作", "頭髮", "理髮", "發展",  "乾燥",
+        "一只",     "一周",   "上梁", "七情六欲", "头发", "理发", "皇后", "后来", "鍾意",
+    };
+    // Every CJK code point, in small windows.
+    for (char32_t start = 0x3000; start < 0xA000; start += 5) {
+        std::string line;
+        for (char32_t cp = start; cp < start + 5; ++cp) AppendUtf8(line, cp);
+        lines.push_back(line);
+    }
+    // Random phrases over a mixed pool, so dictionary phrases turn up.
+    const std::string pool = "一不了么了著乾干後后發发頭头理髮只隻周週面麵的是我你他她們们來来中文字幕體体";
+    std::vector<char32_t> cps;
+    for (std::size_t i = 0; i < pool.size();) {
+        const Utf8Char c = DecodeUtf8At(pool, i);
+        cps.push_back(c.cp);
+        i += c.length;
+    }
+    std::mt19937 rng(5);
+    for (int i = 0; i < 3000; ++i) {
+        std::string line;
+        const int n = 1 + int(rng() % 6);
+        for (int k = 0; k < n; ++k) AppendUtf8(line, cps[rng() % cps.size()]);
+        lines.push_back(line);
+    }
+    for (const std::string& line : lines) {
+        ASSERT_EQ(detail::ToSimplifiedChineseDirect(line), ToSimplifiedChinese(line)) << line;
+        ASSERT_EQ(detail::ToTraditionalChineseDirect(line), ToTraditionalChinese(line)) << line;
+    }
+}
+
+TEST(ChineseMapping, ConcurrentFirstUseIsSafe) {
+    std::vector<std::thread> threads;
+    std::vector<int> ok(2, 0);
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([t, &ok] {
+            bool good = true;
+            for (int i = 0; i < 200; ++i) {
+                good = good && ToSimplifiedChinese("<b>漢字</b>後") == "<b>汉字</b>后";
+                good = good && ToTraditionalChinese("汉字") == "漢字";
+            }
+            ok[t] = good ? 1 : 0;
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(1, ok[0]);
+    EXPECT_EQ(1, ok[1]);
+}
+
+// ---- per-line conversion ----
+
+TEST(InternalCodeConversion, RowsOfTheTable) {
+    const std::string big5Bytes = "\xC1\x63\xC5\xE9\xA4\xA4\xA4\xE5";  // 繁體中文 in BIG5
+    const std::string readAsGbk = Decode(big5Bytes, 936);
+    struct Case {
+        const char* what;
+        std::string line;
+        ConversionContext ctx;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"mode 1 repairs BIG5 read as GBK", readAsGbk,
+         {.mode = 1, .cls = 1, .decodedAsAnsi = true}, "繁体中文"},
+        {"mode 3 with class 1 repairs too", readAsGbk,
+         {.mode = 3, .cls = 1, .decodedAsAnsi = true, .AnsiCodePage = 936}, "繁体中文"},
+        {"mode 1 on Unicode text only maps", "繁體中文",
+         {.mode = 1, .cls = 1, .decodedAsAnsi = false}, "繁体中文"},
+        {"mode 1 with a BIG5 ANSI page only maps", "繁體中文",
+         {.mode = 1, .cls = 1, .decodedAsAnsi = true, .AnsiCodePage = 950}, "繁体中文"},
+        {"mode 0 with class 2 maps to simplified", "漢字{\\b1}體",
+         {.mode = 0, .cls = 2}, "汉字{\\b1}体"},
+        {"mode 0 with class 1 leaves it", "漢字", {.mode = 0, .cls = 1}, "漢字"},
+        {"mode 0 with class 0 leaves it", "漢字", {.mode = 0, .cls = 0}, "漢字"},
+        {"mode 3 with class 2 maps to simplified", "漢字", {.mode = 3, .cls = 2}, "汉字"},
+        {"mode 3 with class 0 leaves it", "漢字", {.mode = 3, .cls = 0}, "漢字"},
+        {"mode 2 into Unicode stays Unicode", "汉字", {.mode = 2, .cls = 2}, "漢字"},
+        {"mode 2 with class 1 leaves it", "汉字", {.mode = 2, .cls = 1}, "汉字"},
+        {"unknown mode acts as 0", "漢字", {.mode = 9, .cls = 2}, "汉字"},
+        {"ASCII passes every row", "00:00:01,000 --> x",
+         {.mode = 1, .cls = 1, .decodedAsAnsi = true}, "00:00:01,000 --> x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.expected, ApplyInternalCodeConversion(c.line, c.ctx)) << c.what;
+    }
+}
+
+TEST(InternalCodeConversion, GbToBig5ForAGbkWriterHoldsBig5Bytes) {
+    const ConversionContext ctx{.mode = 2, .cls = 2, .writesAnsi = true, .AnsiCodePage = 0};
+    const std::string line = ApplyInternalCodeConversion("汉字", ctx);
+    // Saved through GBK, the text gives the BIG5 bytes of "漢字".
+    EXPECT_EQ(Encode("漢字", 950), Encode(line, 936));
+}
+
+TEST(InternalCodeConversion, SurvivesArbitraryBytes) {
+    std::mt19937 rng(3);
+    for (int round = 0; round < 300; ++round) {
+        std::string line(rng() % 64, '\0');
+        for (char& c : line) c = char(rng());
+        for (int32_t mode = 0; mode <= 3; ++mode) {
+            ConversionContext ctx{.mode = mode,
+                                  .cls = int32_t(rng() % 3),
+                                  .decodedAsAnsi = (rng() & 1) != 0,
+                                  .writesAnsi = (rng() & 1) != 0};
+            (void)ApplyInternalCodeConversion(line, ctx);
+        }
+        EXPECT_LE(CheckChineseInternalCodeSpecification(line), 2);
+        // Bytes OpenCC cannot read pass through untouched.
+        const std::string mapped = ToSimplifiedChinese(line);
+        if (!IsValidUtf8(line)) {
+            EXPECT_FALSE(IsValidUtf8(mapped));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lumeval

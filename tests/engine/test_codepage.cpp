@@ -1,0 +1,218 @@
+// Code-page conversion and the UTF-8 primitives under it.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/encoding/codepage.h"
+
+namespace lumeval {
+namespace {
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+TEST(CodePage, ResolvesDefaultAndKnowsItsPages) {
+    EXPECT_EQ(936, ResolveCodePage(0));
+    EXPECT_EQ(950, ResolveCodePage(950));
+    EXPECT_EQ(1252, ResolveCodePage(1252));
+    for (int32_t page : {0, 936, 950, 1252, 65001, 932, 949}) {
+        EXPECT_TRUE(CodePageAvailable(page)) << page;
+    }
+    // 1200 is UTF-16 to ICU: no byte-oriented page stands behind it.
+    for (int32_t page : {12345, -7, 1200}) {
+        EXPECT_FALSE(CodePageAvailable(page)) << page;
+        std::string out = "x";
+        EXPECT_FALSE(DecodeCodePage("abc", page, out)) << page;
+        EncodeResult r = EncodeCodePage("abc", page, out, false);
+        EXPECT_FALSE(r.ok) << page;
+    }
+}
+
+struct RoundTripCase {
+    int32_t page;
+    const char* bytes;
+    const char* text;
+};
+
+TEST(CodePage, DecodesAndEncodesKnownText) {
+    const RoundTripCase cases[] = {
+        {936, "\xD6\xD0\xCE\xC4 abc", "中文 abc"},
+        {0, "\xBC\xF2\xCC\xE5", "简体"},
+        {950, "\xA4\xA4\xA4\xE5", "中文"},
+        {950, "\xC1\x63\xC5\xE9", "繁體"},
+        {1252, "caf\xE9 \x80", "café €"},
+        {65001, "\xE4\xB8\xAD", "中"},
+        {936, "", ""},
+    };
+    for (const RoundTripCase& c : cases) {
+        std::string text;
+        ASSERT_TRUE(DecodeCodePage(c.bytes, c.page, text)) << c.page;
+        EXPECT_EQ(c.text, text) << c.page;
+        std::string bytes;
+        const EncodeResult r = EncodeCodePage(c.text, c.page, bytes, true);
+        EXPECT_TRUE(r.ok) << c.page;
+        EXPECT_EQ(c.bytes, bytes) << c.page;
+    }
+}
+
+TEST(CodePage, InvalidBytesBecomeReplacementNotNothing) {
+    std::string out;
+    // A lead byte cut off by the end of the text, and one followed by a byte
+    // that cannot trail it.
+    ASSERT_TRUE(DecodeCodePage("ab\xD6", 936, out));
+    EXPECT_EQ("ab" + kFffd, out);
+    ASSERT_TRUE(DecodeCodePage("\xA4\x0A", 950, out));
+    EXPECT_EQ(kFffd + "\n", out);
+}
+
+TEST(CodePage, GarbageDecodesToValidUtf8OfBoundedSize) {
+    std::mt19937 rng(7);
+    for (int32_t page : {936, 950, 1252, 65001}) {
+        for (int round = 0; round < 50; ++round) {
+            std::string bytes(rng() % 3000, '\0');
+            for (char& c : bytes) c = char(rng());
+            std::string out;
+            ASSERT_TRUE(DecodeCodePage(bytes, page, out));
+            EXPECT_TRUE(IsValidUtf8(out));
+            EXPECT_LE(out.size(), bytes.size() * 3);
+        }
+    }
+    // Every byte a lone invalid lead: the output triples, all of it kept.
+    const std::string leads(5000, '\xFF');
+    std::string out;
+    ASSERT_TRUE(DecodeCodePage(leads, 950, out));
+    EXPECT_EQ(leads.size() * 3, out.size());
+}
+
+TEST(CodePage, StrictEncodingNamesTheFirstUnmappableCharacter) {
+    struct Case {
+        const char* text;
+        std::size_t offset;
+    };
+    const Case cases[] = {
+        {"abc\xF0\x9F\x98\x80", 3},         // emoji
+        {"中文\n¢ and more", 7},            // best fit only: must not pass
+        {"ok \xFF tail", 3},                // ill-formed input byte
+        {"\xE3\x81\x82\xE0\xB8\x81", 3},    // kana is in GBK, Thai is not
+    };
+    for (const Case& c : cases) {
+        std::string out = "stale";
+        const EncodeResult r = EncodeCodePage(c.text, 936, out, true);
+        EXPECT_FALSE(r.ok) << c.text;
+        EXPECT_EQ(c.offset, r.badOffset) << c.text;
+    }
+    // Past the first chunk of the converter's buffer the offset still counts
+    // from the start of the text.
+    const std::string longText = std::string(20000, 'a') + "中" + "\xF0\x9F\x98\x80" + "b";
+    std::string out;
+    const EncodeResult r = EncodeCodePage(longText, 936, out, true);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(20003u, r.badOffset);
+}
+
+TEST(CodePage, LenientEncodingWritesQuestionMarks) {
+    std::string out;
+    const EncodeResult r = EncodeCodePage("a\xF0\x9F\x98\x80" "b¢中", 936, out, false);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ("a?b?\xD6\xD0", out);
+}
+
+TEST(CodePage, EncodesSingleCodePoints) {
+    struct Case {
+        char32_t cp;
+        int32_t page;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {U'A', 936, "A"},
+        {U'中', 936, "\xD6\xD0"},
+        {U'中', 950, "\xA4\xA4"},
+        {U'丂', 936, "\x81\x40"},
+        {U'€', 936, "\x80"},
+        {U'中', 65001, "\xE4\xB8\xAD"},
+        {0x1F600, 936, ""},
+        {0xD800, 936, ""},
+        {0x110000, 65001, ""},
+        {U'A', 12345, ""},
+    };
+    for (const Case& c : cases) {
+        unsigned char buf[8];
+        const std::size_t n = EncodeCodePoint(c.cp, c.page, buf);
+        EXPECT_EQ(c.bytes, std::string(reinterpret_cast<char*>(buf), n))
+            << std::hex << uint32_t(c.cp) << " in " << std::dec << c.page;
+    }
+}
+
+TEST(CodePage, ConvertersAreIndependentPerThread) {
+    auto work = [](int32_t page, const std::string& bytes, const std::string& text, bool& ok) {
+        ok = true;
+        for (int i = 0; i < 2000 && ok; ++i) {
+            std::string out;
+            ok = DecodeCodePage(bytes, page, out) && out == text;
+            ok = ok && EncodeCodePage(text, page, out, true).ok && out == bytes;
+        }
+    };
+    bool ok1 = false;
+    bool ok2 = false;
+    std::thread t1(work, 936, std::string("\xD6\xD0\xCE\xC4"), std::string("中文"), std::ref(ok1));
+    std::thread t2(work, 950, std::string("\xA4\xA4\xA4\xE5"), std::string("中文"), std::ref(ok2));
+    t1.join();
+    t2.join();
+    EXPECT_TRUE(ok1);
+    EXPECT_TRUE(ok2);
+}
+
+// ---- UTF-8 primitives ----
+
+TEST(Utf8, DecodesOneStepWithMaximalSubparts) {
+    struct Case {
+        std::string bytes;
+        char32_t cp;
+        uint32_t length;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"A", U'A', 1, true},
+        {"\xC3\xA9", 0xE9, 2, true},
+        {"\xE4\xB8\xAD", 0x4E2D, 3, true},
+        {"\xF0\x9F\x98\x80", 0x1F600, 4, true},
+        {"\xC0\x80", 0xFFFD, 1, false},          // overlong
+        {"\xE0\x80\x80", 0xFFFD, 1, false},      // overlong
+        {"\xED\xA0\x80", 0xFFFD, 1, false},      // surrogate
+        {"\xF4\x90\x80\x80", 0xFFFD, 1, false},  // past U+10FFFF
+        {"\xE4\xB8", 0xFFFD, 2, false},          // truncated
+        {"\xE4\xB8" "A", 0xFFFD, 2, false},
+        {"\xF0\x9F\x98", 0xFFFD, 3, false},
+        {"\x80", 0xFFFD, 1, false},
+        {"\xFF", 0xFFFD, 1, false},
+    };
+    for (const Case& c : cases) {
+        const Utf8Char got = DecodeUtf8At(c.bytes, 0);
+        EXPECT_EQ(uint32_t(c.cp), uint32_t(got.cp)) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(c.length, got.length) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(c.valid, got.valid) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(c.valid, IsValidUtf8(c.bytes)) << testing::PrintToString(c.bytes);
+    }
+}
+
+TEST(Utf8, SanitizesAndAppends) {
+    EXPECT_EQ("abc", SanitizeUtf8("abc"));
+    EXPECT_EQ("a" + kFffd + "b", SanitizeUtf8("a\xFF" "b"));
+    EXPECT_EQ(kFffd + kFffd + "x", SanitizeUtf8("\xE4\xB8\xC0x"));
+    EXPECT_EQ(std::string("a\0b", 3), SanitizeUtf8(std::string("a\0b", 3)));
+    EXPECT_TRUE(IsAscii(std::string(100, 'a')));
+    EXPECT_FALSE(IsAscii(std::string(100, 'a') + "\x80"));
+
+    std::string out;
+    AppendUtf8(out, 0x24);
+    AppendUtf8(out, 0x20AC);
+    AppendUtf8(out, 0x1F600);
+    AppendUtf8(out, 0xDC00);
+    AppendUtf8(out, 0x110000);
+    EXPECT_EQ("$€\xF0\x9F\x98\x80" + kFffd + kFffd, out);
+}
+
+}  // namespace
+}  // namespace lumeval

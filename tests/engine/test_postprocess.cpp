@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/formats.h"
+#include "engine/postprocess.h"
+#include "engine/subtitle.h"
+
+namespace lumeval {
+namespace {
+
+using Table = std::vector<std::string>;
+
+Table withPlaceholder(std::initializer_list<const char*> entries) {
+    Table t(1);
+    for (const char* e : entries) t.emplace_back(e);
+    return t;
+}
+
+TEST(RemoveDuplicateLines, KeepsFirstIgnoringCase) {
+    Table t = withPlaceholder({"00:00:01,000->00:00:02,000|Hello",
+                               "00:00:03,000->00:00:04,000|x",
+                               "00:00:01,000->00:00:02,000|HELLO",
+                               "00:00:01,000->00:00:02,000|Hello",
+                               "00:00:05,000|Ärger",
+                               "00:00:05,000|ärger"});
+    RemoveDuplicateLines(t);
+    EXPECT_EQ(withPlaceholder({"00:00:01,000->00:00:02,000|Hello", "00:00:03,000->00:00:04,000|x",
+                               "00:00:05,000|Ärger"}),
+              t);
+}
+
+TEST(RemoveFilteredLines, WordsAreCaseSensitiveSubstrings) {
+    const std::string filters = std::string("ad") + '\0' + "www";
+    Table t = withPlaceholder({"00:00:01,000|an ad here", "00:00:02,000|visit www.x",
+                               "00:00:03,000|AD stays", "00:00:04,000|clean"});
+    RemoveFilteredLines(t, filters);
+    EXPECT_EQ(withPlaceholder({"00:00:03,000|AD stays", "00:00:04,000|clean"}), t);
+}
+
+TEST(RemoveFilteredLines, EmptyWordMatchesEverything) {
+    Table t = withPlaceholder({"00:00:01,000|a", "00:00:02,000|b"});
+    RemoveFilteredLines(t, std::string("zz") + '\0');
+    EXPECT_EQ(1u, t.size());
+}
+
+TEST(MergeSamePosition, DesignExamples) {
+    struct Case {
+        const char* name;
+        Table in;
+        Table out;
+    };
+    const Case cases[] = {
+        {"two texts",
+         withPlaceholder({"00:00:01,000->00:00:02,000|Hello", "00:00:01,000->00:00:02,000|World"}),
+         withPlaceholder({"00:00:01,000->00:00:02,000|Hello\\NWorld"})},
+        {"empty text gets no separator",
+         withPlaceholder({"00:00:01,000->00:00:02,000|", "00:00:01,000->00:00:02,000|World"}),
+         withPlaceholder({"00:00:01,000->00:00:02,000|World"})},
+        {"three in table order, others stay in place",
+         withPlaceholder({"00:00:01,000->00:00:02,000|a", "00:00:03,000->00:00:04,000|x",
+                          "00:00:01,000->00:00:02,000|b", "00:00:01,000->00:00:02,000|c"}),
+         withPlaceholder({"00:00:01,000->00:00:02,000|a\\Nb\\Nc", "00:00:03,000->00:00:04,000|x"})},
+        {"identical entries are not merged",
+         withPlaceholder({"00:00:01,000->00:00:02,000|a", "00:00:01,000->00:00:02,000|a"}),
+         withPlaceholder({"00:00:01,000->00:00:02,000|a", "00:00:01,000->00:00:02,000|a"})},
+        {"spans compared trimmed",
+         withPlaceholder({"00:00:01,000->00:00:02,000|a", " 00:00:01,000->00:00:02,000 | b "}),
+         withPlaceholder({"00:00:01,000->00:00:02,000|a\\Nb"})},
+    };
+    for (const auto& c : cases) {
+        Table t = c.in;
+        EXPECT_TRUE(MergeSamePosition(t, 1000, nullptr)) << c.name;
+        EXPECT_EQ(c.out, t) << c.name;
+    }
+}
+
+// The grouped merge must agree with the straightforward quadratic scan.
+Table referenceMerge(Table t) {
+    for (std::size_t j = 1; j < t.size(); ++j) {
+        const std::string spanJ(TrimSpaces(SplitEntry(t[j]).span));
+        for (std::size_t i = j + 1; i < t.size();) {
+            if (std::string(TrimSpaces(SplitEntry(t[i]).span)) == spanJ && t[i] != t[j]) {
+                if (t[j].back() != '|') t[j] += "\\N";
+                t[j] += std::string(TrimSpaces(SplitEntry(t[i]).text));
+                t.erase(t.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
+        }
+    }
+    return t;
+}
+
+TEST(MergeSamePosition, AgreesWithQuadraticScanOnMixedTables) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 50; ++round) {
+        Table t(1);
+        const int n = 1 + static_cast<int>(rng() % 40);
+        for (int k = 0; k < n; ++k) {
+            const int span = static_cast<int>(rng() % 5);
+            const int text = static_cast<int>(rng() % 3);
+            t.push_back("00:00:0" + std::to_string(span) + ",000->00:00:09,000|" +
+                        (text == 0 ? std::string() : std::string(1, static_cast<char>('a' + text))));
+        }
+        Table expected = referenceMerge(t);
+        ASSERT_TRUE(MergeSamePosition(t, 3, nullptr));
+        ASSERT_EQ(expected, t) << "round " << round;
+    }
+}
+
+TEST(MergeSamePosition, ProgressCanStop) {
+    Table t = withPlaceholder({"00:00:01,000|a", "00:00:02,000|b", "00:00:01,000|c"});
+    int calls = 0;
+    const bool finished = MergeSamePosition(t, 1, [&](int32_t, int32_t) { return ++calls < 1; });
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(1, calls);
+}
+
+TEST(AppendCreditLine, SwapsAndAddsTenMillisecondsForSubRip) {
+    Table t(1);
+    AppendCreditLine(t, "by us", 10, 5, kKindSrt);
+    AppendCreditLine(t, "by us", 10, 5, kKindSsa);
+    EXPECT_EQ("00:00:05,000->00:00:10,010|by us", t[1]);
+    EXPECT_EQ("00:00:05,000->00:00:10,000|by us", t[2]);
+}
+
+TEST(SortLines, OrdersByTimeTextWithPlaceholderFirst) {
+    Table t = withPlaceholder({"00:00:10,000->00:00:11,000|b", "00:00:02,000->00:00:03,000|a",
+                               "99:00:00,000|late", "100:00:00,000|later"});
+    SortLines(t);
+    EXPECT_EQ(withPlaceholder({"00:00:02,000->00:00:03,000|a", "00:00:10,000->00:00:11,000|b",
+                               "100:00:00,000|later", "99:00:00,000|late"}).size(),
+              t.size());
+    EXPECT_EQ("0", t[0]);
+    EXPECT_EQ("00:00:02,000->00:00:03,000|a", t[1]);
+    EXPECT_EQ("00:00:10,000->00:00:11,000|b", t[2]);
+    EXPECT_EQ("100:00:00,000|later", t[3]);  // 100 hours sorts before 99 hours
+    EXPECT_EQ("99:00:00,000|late", t[4]);
+}
+
+TEST(OrdinalLess, FollowsUtf16CodeUnitOrder) {
+    // U+FF01 is above the supplementary planes in code point order but below
+    // them in UTF-16 code unit order (surrogates are 0xD800..0xDFFF).
+    const std::string fullwidth = "\xEF\xBC\x81";     // U+FF01
+    const std::string emoji = "\xF0\x9F\x98\x80";     // U+1F600
+    EXPECT_TRUE(OrdinalLess(emoji, fullwidth));
+    EXPECT_FALSE(OrdinalLess(fullwidth, emoji));
+    EXPECT_TRUE(OrdinalLess("ab", "abc"));
+    EXPECT_FALSE(OrdinalLess("abc", "abc"));
+    EXPECT_TRUE(OrdinalLess("0", "00:00:00,000|x"));
+}
+
+TEST(QuickSort, SortsOnlyTheGivenRange) {
+    Table t{"d", "c", "b", "a"};
+    clsSubtitle::QuickSort(t, 1, 2);
+    EXPECT_EQ((Table{"d", "b", "c", "a"}), t);
+    clsSubtitle::QuickSort(t, -5, 99);  // bounds are clamped to the array
+    EXPECT_EQ((Table{"a", "b", "c", "d"}), t);
+}
+
+}  // namespace
+}  // namespace lumeval

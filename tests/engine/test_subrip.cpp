@@ -1,0 +1,157 @@
+// The SubRip, timed-text and plain-text readers and writers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/formats.h"
+#include "engine/readers/readers.h"
+#include "engine/subtitle.h"
+#include "engine/writers/writers.h"
+
+namespace lumeval {
+namespace {
+
+using Table = std::vector<std::string>;
+
+// Feeds a text to one reader the way the conversion does: split at line
+// feeds, carriage returns removed.
+Table readAs(int32_t kind, const std::string& text, ReaderState* carried = nullptr) {
+    Table table(1);
+    TimingRules rules;
+    ReaderState local;
+    ReaderState& state = carried ? *carried : local;
+    ReaderContext ctx{table, rules, state};
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    for (;;) {
+        const auto nl = text.find('\n', from);
+        std::string line = text.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
+        std::erase(line, '\r');
+        lines.push_back(line);
+        if (nl == std::string::npos) break;
+        from = nl + 1;
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) ReadLine(kind, lines[i], i + 1 == lines.size(), ctx);
+    table.erase(table.begin());
+    return table;
+}
+
+TEST(SubRipReader, Blocks) {
+    struct Case {
+        const char* name;
+        std::string text;
+        Table entries;
+    };
+    const Case cases[] = {
+        {"two-line block", "1\r\n00:00:01,000 --> 00:00:02,500\r\nHello\r\nWorld\r\n\r\n",
+         {"00:00:01,000->00:00:02,500|Hello\\NWorld"}},
+        {"no final blank line", "1\n00:00:01,000 --> 00:00:02,000\nLast",
+         {"00:00:01,000->00:00:02,000|Last"}},
+        {"no blank between blocks joins them",
+         "1\n00:00:01,000 --> 00:00:02,000\nA\n2\n00:00:03,000 --> 00:00:04,000\nB\n\n",
+         {"00:00:03,000->00:00:04,000|A\\N2\\NB"}},
+        {"empty text still an entry", "1\n00:00:01,000 --> 00:00:02,000\n\n",
+         {"00:00:01,000->00:00:02,000|"}},
+        {"dot milliseconds read exactly", "1\n00:00:01.500 --> 00:00:02.250\nx\n\n",
+         {"00:00:01,500->00:00:02,250|x"}},
+        {"coordinates after the end time",
+         "1\n00:00:01,000 --> 00:00:02,500 X1:100 X2:200 Y1:10 Y2:20\nx\n\n",
+         {"00:00:01,000->00:00:02,500|x"}},
+        {"space inside the end time", "1\n00:00:01,000 --> 00:00:02, 50\nx\n\n",
+         {"00:00:01,000->00:00:02,050|x"}},
+        {"zero length dropped", "1\n00:00:01,000 --> 00:00:01,000\nx\n\n", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.entries, readAs(kKindSrt, c.text)) << c.name;
+}
+
+TEST(SubRipReader, OpenBlockCarriesIntoNextFile) {
+    ReaderState state;
+    // The first file's last line is a time line; the next file brings the text.
+    EXPECT_TRUE(readAs(kKindSrt, "1\n00:00:01,000 --> 00:00:02,000", &state).empty());
+    EXPECT_EQ(Table{"00:00:01,000->00:00:02,000|carried"}, readAs(kKindSrt, "carried\n\n", &state));
+}
+
+TEST(TimedTextReader, SpansAndTexts) {
+    EXPECT_EQ((Table{"00:00:05,000|Credits", "00:00:01,000->00:00:02,000|a"}),
+              readAs(kKindStxt, "00:00:05,000|Credits\nno bar\n00:00:01,000->00:00:02,000|a|rest\n"));
+}
+
+TEST(PlainTextReader, ContributesNothing) {
+    EXPECT_TRUE(readAs(kKindTxt, "one\ntwo\n\n").empty());
+}
+
+// Runs one writer over entries with a given interval and collects progress.
+struct WriteResult {
+    std::vector<std::string> out;
+    std::vector<std::size_t> progressAt;
+};
+
+WriteResult write(int32_t kind, const Table& entries, int32_t interval = 1000) {
+    WriteResult r;
+    SaveSettings s;
+    WriterProgress onProgress = [&](std::size_t j) {
+        r.progressAt.push_back(j);
+        return true;
+    };
+    WriterContext ctx{entries, s, interval, onProgress, r.out};
+    EXPECT_TRUE(WriteEntries(kind, ctx));
+    return r;
+}
+
+std::string joined(const std::vector<std::string>& out) {
+    std::string s;
+    for (std::size_t i = 0; i < out.size(); ++i) s += (i ? "\r\n" : "") + out[i];
+    return s;
+}
+
+TEST(SubRipWriter, CuesNumbersAndEnds) {
+    const Table entries{"", "00:00:01,000->00:00:02,500|Hello", "00:00:03,000|World\\Nagain",
+                        "00:00:09,000|   ", "00:00:10,000->00:00:00,000|zero end"};
+    EXPECT_EQ(
+        "1\r\n00:00:01,000 --> 00:00:02,500\r\nHello\r\n\r\n"
+        "2\r\n00:00:03,000 --> 00:00:09,000\r\nWorld\r\nagain\r\n\r\n"
+        "3\r\n00:00:10,000 --> 00:00:15,000\r\nzero end\r\n",
+        joined(write(kKindSrt, entries).out));
+}
+
+TEST(SubRipWriter, LastCueWithoutEndGetsFiveSeconds) {
+    const Table entries{"00:00:01,000->00:00:02,500|Hello", "00:00:03,000|World\\Nagain"};
+    EXPECT_EQ(
+        "1\r\n00:00:01,000 --> 00:00:02,500\r\nHello\r\n\r\n"
+        "2\r\n00:00:03,000 --> 00:00:08,000\r\nWorld\r\nagain\r\n",
+        joined(write(kKindSrt, entries).out));
+}
+
+TEST(PlainTextWriter, OnlyEntriesWithSpans) {
+    const Table entries{"0", "00:00:01,000->00:00:02,000|a\\Nb", "00:00:03,000->00:00:04,000|",
+                        "00:00:05,000|skipped"};
+    EXPECT_EQ("a\r\nb\r\n", joined(write(kKindTxt, entries).out));
+}
+
+TEST(TimedTextWriter, CanonicalTimes) {
+    const Table entries{"0:00:01.50->00:00:02,000|a\\nb", "00:00:03,000->00:00:04,000|  ",
+                        "00:00:05,000->0|c"};
+    EXPECT_EQ("00:00:01,500->00:00:02,000|a\\Nb\r\n00:00:05,000->00:00:10,000|c",
+              joined(write(kKindStxt, entries).out));
+}
+
+TEST(Writers, ProgressIntervals) {
+    Table entries;
+    for (int i = 0; i < 2500; ++i) entries.push_back("00:00:01,000->00:00:02,000|x");
+    EXPECT_EQ((std::vector<std::size_t>{0, 1000, 2000}), write(kKindStxt, entries).progressAt);
+    // SubRip reports after every entry, qualifying or not.
+    Table bare(2500, "no bar");
+    EXPECT_EQ((std::vector<std::size_t>{0, 1000, 2000}), write(kKindSrt, bare).progressAt);
+    // The others only after entries with a span and a text.
+    EXPECT_TRUE(write(kKindTxt, bare).progressAt.empty());
+}
+
+TEST(ReplaceLineBreaks, TrimsThenReplacesBothMarkers) {
+    EXPECT_EQ("a\r\nb\r\nc", ReplaceLineBreaks("  a\\Nb\\nc ", "\r\n"));
+    EXPECT_EQ("a\\Nb", ReplaceLineBreaks("a\\nb", "\\N"));
+    EXPECT_EQ("x\\", ReplaceLineBreaks("x\\", "\r\n"));
+}
+
+}  // namespace
+}  // namespace lumeval
