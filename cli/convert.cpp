@@ -28,7 +28,9 @@ void PrintError(const std::string& message) {
     std::fprintf(stderr, "lumeval-convert: %s\n", message.c_str());
 }
 
-void PrintLine(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
+void PrintLine(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+}
 
 // ---- cancelling ----
 // Ctrl+C asks the engine to stop at its next progress event, so no partial
@@ -37,7 +39,9 @@ void PrintLine(const std::string& message) { std::fprintf(stderr, "%s\n", messag
 std::atomic<bool> g_cancel{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int) { g_cancel.store(true); }
+extern "C" void OnInterrupt(int) {
+    g_cancel.store(true);
+}
 
 void InstallInterruptHandler() {
     struct sigaction action {};
@@ -57,7 +61,9 @@ std::string_view KeyOfKind(int32_t kind) {
     return "?";
 }
 
-std::string BaseName(const std::string& path) { return fs::path(path).filename().string(); }
+std::string BaseName(const std::string& path) {
+    return fs::path(path).filename().string();
+}
 
 /// Why a source cannot be read, or empty when it can.
 std::string SourceProblem(const std::string& path) {
@@ -94,7 +100,7 @@ std::string DescribeFailure(const RunFailure& failure, const std::string& dest, 
         case RunFailure::NoSource:
             return "no readable source (none exists or none has a known extension)";
         case RunFailure::NoLines:
-            return "no lines: the sources hold no timed line";
+            return "no lines";
         case RunFailure::NothingToWrite:
             return "nothing to write: no line has text for this format";
         case RunFailure::SaveFailed:
@@ -122,7 +128,7 @@ std::string LinesText(std::size_t lines) {
 /// start<TAB>end<TAB>text lines to standard output, written in large blocks:
 /// event mode may print hundreds of thousands of lines.
 class EventWriter {
-public:
+  public:
     void Add(double startMs, double endMs, const std::string& text) {
         AppendEventLine(m_buffer, startMs, endMs, text);
         if (m_buffer.size() >= kBlock) Flush();
@@ -139,7 +145,7 @@ public:
         return m_ok;
     }
 
-private:
+  private:
     static constexpr std::size_t kBlock = 1 << 20;
     std::string m_buffer;
     bool m_ok = true;
@@ -174,8 +180,8 @@ int RunSingle(const CliOptions& o) {
         }
         for (const auto& source : o.sources) {
             if (SamePath(source, o.dest)) {
-                PrintError("-o " + o.dest + ": is also a SOURCE; the converter never writes over "
-                           "a source");
+                PrintError("-o " + o.dest + ": is also a SOURCE; the converter never writes "
+                           "over a source");
                 return kExitUsage;
             }
         }
@@ -243,7 +249,11 @@ int RunSingle(const CliOptions& o) {
         return kExitFailed;
     }
     if (!ok) {
-        PrintError(DescribeFailure(engine.LastFailure(), o.dest, o.codePage));
+        std::string message = DescribeFailure(engine.LastFailure(), o.dest, o.codePage);
+        if (engine.LastFailure().kind == RunFailure::NoLines) {
+            message += ": no source holds a timed line";
+        }
+        PrintError(message);
         return kExitFailed;
     }
     if (!destination.eventMode && !o.quiet) {

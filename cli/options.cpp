@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <iostream>
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <thread>
@@ -80,7 +80,8 @@ CLI::Validator Span() {
 CLI::Validator FormatKeyName() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
-            if (!KindOfKey(value)) return "Value " + value + " is not a format key (see --list-formats)";
+            if (!KindOfKey(value))
+                return "Value " + value + " is not a format key (see --list-formats)";
             value = LowerAscii(value);
             return {};
         },
@@ -108,13 +109,24 @@ CLI::Validator NonEmptyWord() {
         "", "WORD");
 }
 
+/// A setting typed as a name or as its number; the help text lists both.
+CLI::Validator Names(const std::map<std::string, int32_t>& names) {
+    CLI::Validator validator = CLI::CheckedTransformer(names, CLI::ignore_case);
+    validator.description("");
+    return validator;
+}
+
 template <typename T>
 CLI::Option* AddWhole(CLI::App& app, const std::string& name, T& target, const std::string& help,
                       T low, T high) {
+    // Only a real bound is worth showing in the help.
+    CLI::Range range(low, high);
+    if (high == std::numeric_limits<T>::max()) range.description("");
     return app.add_option(name, target, help)
         ->capture_default_str()
         ->transform(WholeNumber())
-        ->check(CLI::Range(low, high));
+        ->check(range)
+        ->type_name("N");
 }
 
 constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
@@ -125,7 +137,8 @@ const std::map<std::string, int32_t> kChineseNames{
 const std::map<std::string, int32_t> kEncodingNames{{"ansi", 0},    {"utf8", 1},    {"utf16le", 2},
                                                     {"utf16be", 3}, {"utf32le", 4}, {"utf32be", 5}};
 
-constexpr const char* kFooter = R"(Exit status: 0 success, 1 the run failed (no readable source, no lines,
+constexpr const char* kFooter =
+    R"(Exit status: 0 success, 1 the run failed (no readable source, no lines,
 the save failed), 2 usage error.
 
 Examples:
@@ -148,17 +161,21 @@ ParseResult ParseCommandLine(int argc, char** argv) {
 
     // ---- what to do ----
     app.add_option("SOURCE", o.sources, "Subtitle files, read in order");
-    auto* destOpt = app.add_option(
-        "-o", o.dest,
-        "Destination: a file path (file mode) or a bare format key such as srt (event mode: "
-        "print start<TAB>end<TAB>text per line)");
+    auto* destOpt =
+        app.add_option("-o", o.dest,
+                       "A file path (file mode), or a bare format key such as srt (event "
+                       "mode: print start<TAB>end<TAB>text per line)")
+            ->type_name("DEST");
     auto* toOpt = app.add_option("--to", o.toKey,
                                  "Batch mode: convert each SOURCE on its own into DIR/<name>.KEY")
-                      ->transform(FormatKeyName());
-    auto* dirOpt = app.add_option("-d", o.outDir, "Batch mode: output folder (created if missing)");
-    unsigned defaultJobs = std::max(1u, std::thread::hardware_concurrency());
-    o.jobs = defaultJobs;
-    auto* jobsOpt = AddWhole(app, "-j", o.jobs, "Batch mode: conversions at once", 1u, 1024u);
+                      ->transform(FormatKeyName())
+                      ->type_name("KEY");
+    auto* dirOpt = app.add_option("-d", o.outDir, "Batch mode: output folder (created if missing)")
+                       ->type_name("DIR");
+    o.jobs = std::max(1u, std::thread::hardware_concurrency());
+    auto* jobsOpt =
+        AddWhole(app, "-j", o.jobs,
+                 "Batch mode: conversions at once (default: the number of processors)", 1u, 1024u);
     bool listFormats = false;
     app.add_flag("--list-formats", listFormats,
                  "List the format keys and whether they can be read and written");
@@ -172,81 +189,105 @@ ParseResult ParseCommandLine(int argc, char** argv) {
              kIntMax);
     AddWhole(app, "--height", s.s_ScreenHeight, "Script height when the sources give no PlayResY",
              1, kIntMax);
-    app.add_option("--title", s.s_TitleString, "Title event text (SSA/ASS) and title line (LRC)");
-    app.add_option("--banner", s.s_BannerString, "Banner event text (SSA/ASS)");
-    app.add_option("--font-name", s.s_FontName, "Font name")->capture_default_str();
+    app.add_option("--title", s.s_TitleString, "Title event text (SSA/ASS) and title line (LRC)")
+        ->type_name("TEXT");
+    app.add_option("--banner", s.s_BannerString, "Banner event text (SSA/ASS)")->type_name("TEXT");
+    app.add_option("--font-name", s.s_FontName, "Font name")
+        ->capture_default_str()
+        ->type_name("NAME");
     AddWhole(app, "--font-size", s.s_FontSize, "Font size", 1, kIntMax);
     AddWhole(app, "--bold", s.s_FontBold, "Bold override value (0 off, 1 on)", 0, kIntMax);
     AddWhole(app, "--italic", s.s_FontItalic, "Italic override value (0 off, 1 on)", 0, kIntMax);
     AddWhole(app, "--outline", s.s_FontOutline, "Outline width (0: none)", 0, kIntMax);
     AddWhole(app, "--shadow", s.s_FontShadow, "Shadow depth (0: none)", 0, kIntMax);
     AddWhole(app, "--alpha", s.s_FontAlphaLevel, "Style alpha level", 0, 255);
-    AddWhole(app, "--font-encoding", s.s_FontEncoding, "Style font encoding (134: GB2312)", 0,
-             255);
-    app.add_option("--effect", s.s_EffectStyle, "Karaoke effect")
-        ->transform(CLI::CheckedTransformer(kEffectNames, CLI::ignore_case))
+    AddWhole(app, "--font-encoding", s.s_FontEncoding, "Style font encoding (134: GB2312)", 0, 255);
+    app.add_option("--effect", s.s_EffectStyle,
+                   "Karaoke effect: 0 or none, 1 or kf (fill), 2 or ko (outline)")
+        ->transform(Names(kEffectNames))
+        ->type_name("EFFECT")
         ->default_str("0");
     app.add_option("--effect-speed", s.s_EffectSpeed, "Karaoke speed divisor")
         ->capture_default_str()
-        ->check(PositiveDecimal());
-    app.add_option("--fore-color", s.s_ForeColor, "Primary colour, 0x00BBGGRR")
+        ->check(PositiveDecimal())
+        ->type_name("X");
+    const char* colourHelp = ", 0x00BBGGRR (decimal or 0x hex)";
+    app.add_option("--fore-color", s.s_ForeColor, std::string("Primary colour") + colourHelp)
         ->transform(Colour())
+        ->type_name("COLOUR")
         ->default_str(FormatColour(s.s_ForeColor));
-    app.add_option("--effect-color", s.s_EffectColor, "Karaoke / outline colour, 0x00BBGGRR")
+    app.add_option("--effect-color", s.s_EffectColor,
+                   std::string("Karaoke or outline colour") + colourHelp)
         ->transform(Colour())
+        ->type_name("COLOUR")
         ->default_str(FormatColour(s.s_EffectColor));
-    app.add_option("--shadow-color", s.s_ShadowColor, "Shadow / back colour, 0x00BBGGRR")
+    app.add_option("--shadow-color", s.s_ShadowColor,
+                   std::string("Shadow or back colour") + colourHelp)
         ->transform(Colour())
+        ->type_name("COLOUR")
         ->default_str(FormatColour(s.s_ShadowColor));
-    AddWhole(app, "--align", s.s_SubtitleAlign, "Alignment override (numpad layout, 2: bottom centre)",
-             1, 9);
+    AddWhole(app, "--align", s.s_SubtitleAlign,
+             "Alignment override (numpad layout, 2: bottom centre)", 1, 9);
 
     // ---- timing and lines ----
     app.add_option("--offset", s.s_TimeOffset, "Seconds added to every time (may be negative)")
         ->capture_default_str()
-        ->check(DecimalNumber());
+        ->check(DecimalNumber())
+        ->type_name("SECONDS");
     app.add_flag("--overwrite", s.s_Overwrite,
                  "Replace an existing output file (default: write to a free name such as "
                  "out(1).srt)");
     bool noSort = false;
     app.add_flag("--no-sort", noSort, "Keep the lines in reading order");
     std::string window;
-    app.add_option("--window", window, "Keep only lines inside START:END (seconds)")
-        ->check(Span());
+    app.add_option("--window", window,
+                   "Keep only lines inside START:END (seconds; default: no window)")
+        ->check(Span())
+        ->type_name("START:END");
     bool absolute = false;
     app.add_flag("--absolute", absolute,
                  "With --window keep absolute times (default: re-based to the window start)");
-    auto* creditOpt = app.add_option("--credit", s.s_AddCopyRightString, "Add a credit line");
+    auto* creditOpt =
+        app.add_option("--credit", s.s_AddCopyRightString, "Add a credit line")->type_name("TEXT");
     std::string creditSpan;
     app.add_option("--credit-span", creditSpan, "Span of the credit line, START:END (seconds)")
         ->check(Span())
+        ->type_name("START:END")
         ->default_str("0:0")
         ->needs(creditOpt);
     app.add_flag("--merge-same", s.s_MergeSamePosition, "Merge lines that share a span");
     std::vector<std::string> filters;
-    app.add_option("--filter", filters, "Drop lines containing WORD (repeatable)")
+    app.add_option("--filter", filters, "Drop lines whose text contains WORD (repeatable)")
         ->check(NonEmptyWord())
         ->type_name("WORD");
     AddWhole(app, "--interval", s.s_RaiseEventInterval, "Lines between progress updates", 1,
              kIntMax);
 
     // ---- text ----
-    app.add_option("--chinese", s.s_InternalCodeConversion, "Chinese character-set conversion")
-        ->transform(CLI::CheckedTransformer(kChineseNames, CLI::ignore_case))
+    app.add_option("--chinese", s.s_InternalCodeConversion,
+                   "Chinese conversion: 0 none, 1 big5-to-gb, 2 gb-to-big5, 3 auto")
+        ->transform(Names(kChineseNames))
+        ->type_name("MODE")
         ->default_str("0");
     s.s_SubtitleEncodeFormat = kEncodingUtf8;
-    app.add_option("--encoding", s.s_SubtitleEncodeFormat, "Text encoding of the written file")
-        ->transform(CLI::CheckedTransformer(kEncodingNames, CLI::ignore_case))
+    app.add_option("--encoding", s.s_SubtitleEncodeFormat,
+                   "Encoding of the written file: 0 ansi, 1 utf8, 2 utf16le, 3 utf16be, "
+                   "4 utf32le, 5 utf32be")
+        ->transform(Names(kEncodingNames))
+        ->type_name("ENC")
         ->default_str("utf8");
-    app.add_option("--codepage", o.codePage, "Code page of ANSI text, read and written")
+    app.add_option("--codepage", o.codePage,
+                   "Code page of ANSI text, read and written (936 GBK, 950 BIG5, ...)")
         ->capture_default_str()
         ->transform(WholeNumber())
-        ->check(AvailableCodePage());
+        ->check(AvailableCodePage())
+        ->type_name("N");
 
     // ---- reporting ----
     bool progress = false;
-    auto* progressOpt = app.add_flag("--progress,!--no-progress", progress,
-                                     "Progress bar on standard error (default: when it is a terminal)");
+    auto* progressOpt =
+        app.add_flag("--progress,!--no-progress", progress,
+                     "Progress bar on standard error (default: when it is a terminal)");
     app.add_flag("--quiet,-q", o.quiet, "Print nothing but errors");
 
     try {
@@ -292,8 +333,8 @@ ParseResult ParseCommandLine(int argc, char** argv) {
         o.progress = progress;
     } else {
         // Event mode printing to the same terminal would tear the bar apart.
-        const bool eventsToTerminal = o.mode == Mode::Single &&
-                                      DestinationOf(o.dest).eventMode && isatty(STDOUT_FILENO);
+        const bool eventsToTerminal =
+            o.mode == Mode::Single && DestinationOf(o.dest).eventMode && isatty(STDOUT_FILENO);
         o.progress = isatty(STDERR_FILENO) != 0 && !eventsToTerminal;
     }
     if (o.quiet) o.progress = false;

@@ -26,14 +26,14 @@ enum class Mode {
 struct CliOptions {
     Mode mode = Mode::Single;
     std::vector<std::string> sources;
-    std::string dest;           ///< -o
-    std::string toKey;          ///< --to, lower-cased
-    std::string outDir;         ///< -d
-    unsigned jobs = 1;          ///< -j (batch)
+    std::string dest;    ///< -o
+    std::string toKey;   ///< --to, lower-cased
+    std::string outDir;  ///< -d
+    unsigned jobs = 1;   ///< -j (batch)
     bool quiet = false;
-    bool progress = false;      ///< resolved: explicit flag, else "stderr is a terminal"
-    int32_t codePage = 936;     ///< the engine's AnsiCodePage
-    ConvertSettings settings;   ///< everything the engine takes; dst_SubFile set per run
+    bool progress = false;     ///< resolved: explicit flag, else "stderr is a terminal"
+    int32_t codePage = 936;    ///< the engine's AnsiCodePage
+    ConvertSettings settings;  ///< everything the engine takes; dst_SubFile set per run
 };
 
 /// Parses argv. On --help, --version or a usage error the message has been

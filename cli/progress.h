@@ -11,7 +11,7 @@
 namespace lumeval::cli {
 
 class ProgressBar {
-public:
+  public:
     /// A disabled bar ignores every call, so callers need not test for it.
     ProgressBar(bool enabled, std::FILE* stream = stderr) : m_enabled(enabled), m_stream(stream) {}
     ~ProgressBar() { Clear(); }
@@ -25,7 +25,7 @@ public:
     /// Removes the bar so a normal line can be printed.
     void Clear();
 
-private:
+  private:
     bool m_enabled;
     std::FILE* m_stream;
     std::string m_lastLabel;

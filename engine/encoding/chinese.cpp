@@ -1,6 +1,8 @@
 // GB / BIG5 classification and simplified / traditional mapping over OpenCC.
 #include "engine/encoding/chinese.h"
 
+#include <memory>
+#include <mutex>
 #include <opencc/Config.hpp>
 #include <opencc/Conversion.hpp>
 #include <opencc/ConversionChain.hpp>
@@ -8,10 +10,6 @@
 #include <opencc/Dict.hpp>
 #include <opencc/DictEntry.hpp>
 #include <opencc/Lexicon.hpp>
-
-#include <cstring>
-#include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -172,9 +170,20 @@ const Witness& WitnessFor(Direction d, const opencc::Converter& converter) {
 
 bool ContainsWitness(std::string_view text, const Witness& w) {
     const auto* b = reinterpret_cast<const unsigned char*>(text.data());
-    for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
         if (b[i] < 0x80) {
             ++i;
+            continue;
+        }
+        // Three-byte sequences (all of CJK) decoded inline. A malformed one
+        // can at worst produce a false hit, which only costs the shortcut.
+        if ((b[i] & 0xF0) == 0xE0 && i + 2 < n && (b[i + 1] & 0xC0) == 0x80 &&
+            (b[i + 2] & 0xC0) == 0x80) {
+            const char32_t cp = (char32_t(b[i] & 0x0F) << 12) | (char32_t(b[i + 1] & 0x3F) << 6) |
+                                (b[i + 2] & 0x3F);
+            if (w.Test(cp)) return true;
+            i += 3;
             continue;
         }
         const Utf8Char c = DecodeUtf8At(text, i);
@@ -251,7 +260,8 @@ struct Mapper {
                 continue;
             }
             bool& none = c == '{' ? noBraceClose : noAngleClose;
-            const std::size_t close = none ? std::string_view::npos : text.find(c == '{' ? '}' : '>', i + 1);
+            const std::size_t close =
+                none ? std::string_view::npos : text.find(c == '{' ? '}' : '>', i + 1);
             if (close == std::string_view::npos) {
                 none = true;
                 ++i;
@@ -303,7 +313,8 @@ int32_t CheckChineseInternalCodeSpecification(const std::string& text, int32_t A
             uint8_t verdict;
             if (table && c.cp < 0x10000) {
                 verdict = table[c.cp];
-                if (verdict == kVerdictUnknown) verdict = table[c.cp] = ClassifyCodePoint(c.cp, page);
+                if (verdict == kVerdictUnknown)
+                    verdict = table[c.cp] = ClassifyCodePoint(c.cp, page);
             } else {
                 verdict = ClassifyCodePoint(c.cp, page);
             }
@@ -344,8 +355,8 @@ std::string ApplyInternalCodeConversion(std::string_view line, const ConversionC
     try {
         // Every row leaves ASCII as it is (all pages here extend ASCII).
         if (IsAscii(line)) return std::string(line);
-        const int32_t mode = ctx.mode >= kConvertNone && ctx.mode <= kConvertAuto ? ctx.mode
-                                                                                 : kConvertNone;
+        const int32_t mode =
+            ctx.mode >= kConvertNone && ctx.mode <= kConvertAuto ? ctx.mode : kConvertNone;
         const bool gbkPage = ResolveCodePage(ctx.AnsiCodePage) == 936;
 
         if (mode == kConvertBig5ToGb || (mode == kConvertAuto && ctx.cls == kClassBig5)) {

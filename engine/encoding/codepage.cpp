@@ -33,7 +33,9 @@ inline std::size_t SkipAscii(const unsigned char* p, std::size_t i, std::size_t 
     return i;
 }
 
-inline bool IsContinuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
+inline bool IsContinuation(unsigned char b) noexcept {
+    return (b & 0xC0) == 0x80;
+}
 
 // Index of the first byte that starts an ill-formed sequence, or `n`.
 std::size_t FirstInvalidUtf8(const unsigned char* p, std::size_t n) noexcept {
@@ -245,34 +247,71 @@ UConverter* ConverterFor(int32_t page) {
     return cache.back().conv.get();
 }
 
-// Appends UTF-16 units to UTF-8 output; a high surrogate at the end of a chunk
-// waits in `pending` for its partner in the next one.
-void AppendUtf16Units(std::string& out, const UChar* units, std::size_t count, char16_t& pending) {
+// Writes UTF-16 units as UTF-8 at `p` (room checked by the caller); a high
+// surrogate at the end of a chunk waits in `pending` for its partner.
+char* PutUtf16Units(char* p, const UChar* units, std::size_t count, char16_t& pending) {
+    auto put = [&p](char32_t cp) {
+        if (cp < 0x800) {
+            *p++ = char(0xC0 | (cp >> 6));
+            *p++ = char(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            *p++ = char(0xE0 | (cp >> 12));
+            *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+            *p++ = char(0x80 | (cp & 0x3F));
+        } else {
+            *p++ = char(0xF0 | (cp >> 18));
+            *p++ = char(0x80 | ((cp >> 12) & 0x3F));
+            *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+            *p++ = char(0x80 | (cp & 0x3F));
+        }
+    };
     for (std::size_t i = 0; i < count; ++i) {
         const char16_t u = units[i];
         if (pending) {
             if (u >= 0xDC00 && u <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((char32_t(pending) - 0xD800) << 10) + (u - 0xDC00));
+                put(0x10000 + ((char32_t(pending) - 0xD800) << 10) + (u - 0xDC00));
                 pending = 0;
                 continue;
             }
-            AppendUtf8(out, kReplacementChar);
+            put(kReplacementChar);
             pending = 0;
         }
         if (u < 0x80) {
-            out.push_back(char(u));
+            *p++ = char(u);
         } else if (u >= 0xD800 && u <= 0xDBFF) {
             pending = u;
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            put(kReplacementChar);
         } else {
-            AppendUtf8(out, u);  // lone low surrogates become U+FFFD there
+            put(u);
         }
     }
+    return p;
 }
 
-// Decodes through ICU into `out`. Fails (leaving `out` partial) when the
-// result would not fit in `limit` bytes, or on an ICU error.
+// Exact UTF-8 length of UTF-16 units as PutUtf16Units writes them: a high
+// surrogate counts 3 (U+FFFD if alone), a low one right after it 1 more.
+std::size_t Utf8LengthOfUnits(const UChar* units, std::size_t count, bool& afterHigh) {
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t u = units[i];
+        if (afterHigh && u >= 0xDC00 && u <= 0xDFFF) {
+            length += 1;
+            afterHigh = false;
+            continue;
+        }
+        afterHigh = u >= 0xD800 && u <= 0xDBFF;
+        length += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+    }
+    return length;
+}
+
+// Decodes through ICU into `out`, sized to `limit` bytes up front. Fails
+// when the result would not fit, or on an ICU error.
 bool DecodeWithIcu(UConverter* conv, std::string_view bytes, std::string& out, std::size_t limit) {
     ucnv_resetToUnicode(conv);
+    out.resize(limit);
+    char* p = out.data();
     std::array<UChar, 16384> units;
     const char* src = bytes.data();
     const char* const srcEnd = bytes.data() + bytes.size();
@@ -283,17 +322,22 @@ bool DecodeWithIcu(UConverter* conv, std::string_view bytes, std::string& out, s
         ucnv_toUnicode(conv, &target, units.data() + units.size(), &src, srcEnd, nullptr, true,
                        &err);
         const std::size_t produced = std::size_t(target - units.data());
-        // A chunk yields at most three UTF-8 bytes per unit.
-        if (out.size() + produced * 3 + 3 > limit) {
-            std::size_t exact = 0;
-            for (std::size_t i = 0; i < produced; ++i) exact += units[i] < 0x80 ? 1 : 3;
-            if (out.size() + exact + 3 > limit) return false;
+        // A unit never takes more than three bytes (plus three for a
+        // surrogate still pending); only near the end of the buffer is the
+        // chunk counted exactly.
+        const std::size_t written = std::size_t(p - out.data());
+        if (written + produced * 3 + 3 > limit) {
+            bool afterHigh = pending != 0;
+            if (written + Utf8LengthOfUnits(units.data(), produced, afterHigh) + 3 > limit) {
+                return false;
+            }
         }
-        AppendUtf16Units(out, units.data(), produced, pending);
+        p = PutUtf16Units(p, units.data(), produced, pending);
         if (err == U_BUFFER_OVERFLOW_ERROR) continue;
         if (U_FAILURE(err)) return false;
         break;
     }
+    out.resize(std::size_t(p - out.data()));
     if (pending) AppendUtf8(out, kReplacementChar);
     return true;
 }
@@ -305,22 +349,13 @@ bool MeasureWithIcu(UConverter* conv, std::string_view bytes, std::size_t& lengt
     const char* src = bytes.data();
     const char* const srcEnd = bytes.data() + bytes.size();
     length = 0;
-    bool pending = false;
+    bool afterHigh = false;
     for (;;) {
         UChar* target = units.data();
         UErrorCode err = U_ZERO_ERROR;
         ucnv_toUnicode(conv, &target, units.data() + units.size(), &src, srcEnd, nullptr, true,
                        &err);
-        for (const UChar* u = units.data(); u != target; ++u) {
-            const bool low = *u >= 0xDC00 && *u <= 0xDFFF;
-            if (pending && low) {
-                length += 1;  // pair: 3 counted for the high unit, 4 in total
-                pending = false;
-                continue;
-            }
-            pending = *u >= 0xD800 && *u <= 0xDBFF;
-            length += *u < 0x80 ? 1 : *u < 0x800 ? 2 : 3;
-        }
+        length += Utf8LengthOfUnits(units.data(), std::size_t(target - units.data()), afterHigh);
         if (err == U_BUFFER_OVERFLOW_ERROR) continue;
         return U_SUCCESS(err);
     }
@@ -336,6 +371,18 @@ std::size_t FillUtf16Chunk(std::string_view utf8, std::size_t& pos, UChar* units
         if (p[pos] < 0x80) {
             units[count++] = p[pos++];
             continue;
+        }
+        // Well-formed three-byte sequences (CJK) inline; the rest, including
+        // every ill-formed case, through the full decoder.
+        if ((p[pos] & 0xF0) == 0xE0 && pos + 2 < utf8.size() && IsContinuation(p[pos + 1]) &&
+            IsContinuation(p[pos + 2])) {
+            const char32_t cp = (char32_t(p[pos] & 0x0F) << 12) |
+                                (char32_t(p[pos + 1] & 0x3F) << 6) | (p[pos + 2] & 0x3F);
+            if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
+                units[count++] = UChar(cp);
+                pos += 3;
+                continue;
+            }
         }
         const Utf8Char c = DecodeUtf8At(utf8, pos);
         pos += c.length;
@@ -390,14 +437,13 @@ bool DecodeCodePage(std::string_view bytes, int32_t codePage, std::string& out) 
         // input (single bytes turned into U+FFFD or U+20AC) needs more; then
         // measure first rather than let the buffer grow by doubling.
         const std::size_t guess = bytes.size() + bytes.size() / 2 + 16;
-        out.reserve(guess);
         if (DecodeWithIcu(conv, bytes, out, guess)) return true;
         out = std::string();
         std::size_t exact = 0;
-        if (!MeasureWithIcu(conv, bytes, exact)) return false;
-        out.reserve(exact + 4);
-        if (DecodeWithIcu(conv, bytes, out, exact + 4)) return true;
-        out.clear();
+        if (MeasureWithIcu(conv, bytes, exact) && DecodeWithIcu(conv, bytes, out, exact + 3)) {
+            return true;
+        }
+        out = std::string();
         return false;
     } catch (...) {
         out = std::string();
@@ -420,7 +466,8 @@ EncodeResult EncodeCodePage(std::string_view utf8, int32_t codePage, std::string
         if (!conv) return result;
         ucnv_resetFromUnicode(conv);
         UErrorCode err = U_ZERO_ERROR;
-        ucnv_setFromUCallBack(conv, strict ? UCNV_FROM_U_CALLBACK_STOP : UCNV_FROM_U_CALLBACK_SUBSTITUTE,
+        ucnv_setFromUCallBack(conv,
+                              strict ? UCNV_FROM_U_CALLBACK_STOP : UCNV_FROM_U_CALLBACK_SUBSTITUTE,
                               nullptr, nullptr, nullptr, &err);
         if (U_FAILURE(err)) return result;
 

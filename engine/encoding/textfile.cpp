@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -28,7 +27,9 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-bool IsValidCode(int32_t fmt) { return fmt >= kEncodingAnsi && fmt <= kEncodingUtf32BE; }
+bool IsValidCode(int32_t fmt) {
+    return fmt >= kEncodingAnsi && fmt <= kEncodingUtf32BE;
+}
 
 // A name with an embedded NUL would silently open a different file.
 bool UsableName(const std::string& name) {
@@ -96,25 +97,21 @@ inline char* PutUtf8(char* p, char32_t cp) {
 // byte; a big-endian one is dropped (only complete pairs are swapped).
 std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t pairs = bytes.size() / 2;
+    const std::size_t units = bytes.size() / 2;
     const bool oddTail = !bigEndian && (bytes.size() % 2) != 0;
-    const std::size_t units = pairs + (oddTail ? 1 : 0);
-    auto unitAt = [&](std::size_t i) -> char16_t {
-        if (i == pairs) return b[2 * i];  // the odd little-endian tail
-        return bigEndian ? char16_t((b[2 * i] << 8) | b[2 * i + 1])
-                         : char16_t(b[2 * i] | (b[2 * i + 1] << 8));
-    };
+    const int hi = bigEndian ? 0 : 1;  // index of the high byte within a pair
     std::string out;
-    out.resize(units * 3);  // a unit never needs more than three bytes
+    out.resize(units * 3 + (oddTail ? 3 : 0));  // a unit never needs more than three bytes
     char* p = out.data();
     for (std::size_t i = 0; i < units; ++i) {
-        const char16_t u = unitAt(i);
+        const unsigned char* q = b + 2 * i;
+        const char16_t u = char16_t((q[hi] << 8) | q[1 - hi]);
         if (u < 0x80) {
             *p++ = char(u);
         } else if (u < 0xD800 || u > 0xDFFF) {
             p = PutUtf8(p, u);
         } else if (u <= 0xDBFF && i + 1 < units) {
-            const char16_t low = unitAt(i + 1);
+            const char16_t low = char16_t((q[2 + hi] << 8) | q[3 - hi]);
             if (low >= 0xDC00 && low <= 0xDFFF) {
                 p = PutUtf8(p, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
@@ -125,6 +122,7 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
             p = PutUtf8(p, kReplacementChar);
         }
     }
+    if (oddTail) p = PutUtf8(p, b[bytes.size() - 1]);
     out.resize(std::size_t(p - out.data()));
     return out;
 }
@@ -139,10 +137,10 @@ std::string DecodeUtf32(std::string_view bytes, bool bigEndian) {
     char* p = out.data();
     for (std::size_t i = 0; i < units; ++i) {
         const unsigned char* q = b + 4 * i;
-        const char32_t cp = bigEndian ? (char32_t(q[0]) << 24) | (char32_t(q[1]) << 16) |
-                                            (char32_t(q[2]) << 8) | q[3]
-                                      : (char32_t(q[3]) << 24) | (char32_t(q[2]) << 16) |
-                                            (char32_t(q[1]) << 8) | q[0];
+        const char32_t cp =
+            bigEndian
+                ? (char32_t(q[0]) << 24) | (char32_t(q[1]) << 16) | (char32_t(q[2]) << 8) | q[3]
+                : (char32_t(q[3]) << 24) | (char32_t(q[2]) << 16) | (char32_t(q[1]) << 8) | q[0];
         const bool valid = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
         p = PutUtf8(p, valid ? cp : kReplacementChar);
     }
@@ -420,12 +418,18 @@ ByteOrderMark DetectByteOrderMark(const unsigned char first4[4]) {
 
 std::string ByteOrderMarkFor(int32_t code) {
     switch (code) {
-        case kEncodingUtf8: return "\xEF\xBB\xBF";
-        case kEncodingUtf16LE: return "\xFF\xFE";
-        case kEncodingUtf16BE: return "\xFE\xFF";
-        case kEncodingUtf32LE: return std::string("\xFF\xFE\0\0", 4);
-        case kEncodingUtf32BE: return std::string("\0\0\xFE\xFF", 4);
-        default: return {};
+        case kEncodingUtf8:
+            return "\xEF\xBB\xBF";
+        case kEncodingUtf16LE:
+            return "\xFF\xFE";
+        case kEncodingUtf16BE:
+            return "\xFE\xFF";
+        case kEncodingUtf32LE:
+            return std::string("\xFF\xFE\0\0", 4);
+        case kEncodingUtf32BE:
+            return std::string("\0\0\xFE\xFF", 4);
+        default:
+            return {};
     }
 }
 

@@ -38,15 +38,15 @@ TEST(ChineseClass, FirstDecidingDoubleByteCharacterWins) {
         {"", 0, 0},
         {"only ASCII 123", 0, 0},
         {"中文", 0, 2},
-        {"丂", 0, 1},                              // GBK 81 40
-        {"a \xF0\x9F\x98\x80 丂 中", 0, 1},        // the emoji is not in GBK: skipped
-        {"\xFF\xE4\xB8 丂", 0, 1},                 // stray bytes: skipped
-        {"€ 中", 0, 2},                            // one byte in GBK: next
+        {"丂", 0, 1},                        // GBK 81 40
+        {"a \xF0\x9F\x98\x80 丂 中", 0, 1},  // the emoji is not in GBK: skipped
+        {"\xFF\xE4\xB8 丂", 0, 1},           // stray bytes: skipped
+        {"€ 中", 0, 2},                      // one byte in GBK: next
         {big5Read + "中", 936, 1},
-        {"你", 950, 1},                            // BIG5 A7 41
-        {"中", 950, 2},                            // BIG5 A4 A4
-        {"\xE0\xB8\x81\xE0\xB8\x82", 936, 0},      // Thai: nothing GBK holds
-        {"中", 65001, 2},
+        {"你", 950, 1},                        // BIG5 A7 41
+        {"中", 950, 2},                        // BIG5 A4 A4
+        {"\xE0\xB8\x81\xE0\xB8\x82", 936, 0},  // Thai: nothing GBK holds
+        {"é", 65001, 2},                       // C3 A9
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.cls, CheckChineseInternalCodeSpecification(c.text, c.page))
@@ -77,11 +77,11 @@ TEST(ChineseMapping, MapsPlainTextAndLeavesMarkupAlone) {
         {"{\\fn微軟正黑體}漢字<font color=\"#ff0000\">體</font>",
          "{\\fn微軟正黑體}汉字<font color=\"#ff0000\">体</font>"},
         {"<i>後來</i>\\N{\\i1}發現", "<i>后来</i>\\N{\\i1}发现"},
-        {"{漢字", "{汉字"},      // nothing closes it: plain text
+        {"{漢字", "{汉字"},  // nothing closes it: plain text
         {"<漢字 {體", "<汉字 {体"},
         {"漢}字>體", "汉}字>体"},
         {"{{{{體", "{{{{体"},
-        {std::string("漢\0體\xFF後", 10), std::string("汉\0体\xFF后", 10)},
+        {std::string("漢\0體\xFF後", 11), std::string("汉\0体\xFF后", 11)},
         {"漢\xE5\xAD", "汉\xE5\xAD"},  // truncated character at the end
         {"", ""},
     };
@@ -96,7 +96,7 @@ TEST(ChineseMapping, MapsPlainTextAndLeavesMarkupAlone) {
 // The shortcut that skips OpenCC must never change a result.
 TEST(ChineseMapping, ShortcutAgreesWithOpenCC) {
     std::vector<std::string> lines = {
-        "一目瞭然", "不瞭解", "沈默", "乾隆", "著作", "頭髮", "理髮", "發展",  "乾燥",
+        "一目瞭然", "不瞭解", "沈默", "乾隆",     "著作", "頭髮", "理髮", "發展", "乾燥",
         "一只",     "一周",   "上梁", "七情六欲", "头发", "理发", "皇后", "后来", "鍾意",
     };
     // Every CJK code point, in small windows.
@@ -106,7 +106,8 @@ TEST(ChineseMapping, ShortcutAgreesWithOpenCC) {
         lines.push_back(line);
     }
     // Random phrases over a mixed pool, so dictionary phrases turn up.
-    const std::string pool = "一不了么了著乾干後后發发頭头理髮只隻周週面麵的是我你他她們们來来中文字幕體体";
+    const std::string pool =
+        "一不了么了著乾干後后發发頭头理髮只隻周週面麵的是我你他她們们來来中文字幕體体";
     std::vector<char32_t> cps;
     for (std::size_t i = 0; i < pool.size();) {
         const Utf8Char c = DecodeUtf8At(pool, i);
@@ -156,16 +157,26 @@ TEST(InternalCodeConversion, RowsOfTheTable) {
         std::string expected;
     };
     const Case cases[] = {
-        {"mode 1 repairs BIG5 read as GBK", readAsGbk,
-         {.mode = 1, .cls = 1, .decodedAsAnsi = true}, "繁体中文"},
-        {"mode 3 with class 1 repairs too", readAsGbk,
-         {.mode = 3, .cls = 1, .decodedAsAnsi = true, .AnsiCodePage = 936}, "繁体中文"},
-        {"mode 1 on Unicode text only maps", "繁體中文",
-         {.mode = 1, .cls = 1, .decodedAsAnsi = false}, "繁体中文"},
-        {"mode 1 with a BIG5 ANSI page only maps", "繁體中文",
-         {.mode = 1, .cls = 1, .decodedAsAnsi = true, .AnsiCodePage = 950}, "繁体中文"},
-        {"mode 0 with class 2 maps to simplified", "漢字{\\b1}體",
-         {.mode = 0, .cls = 2}, "汉字{\\b1}体"},
+        {"mode 1 repairs BIG5 read as GBK",
+         readAsGbk,
+         {.mode = 1, .cls = 1, .decodedAsAnsi = true},
+         "繁体中文"},
+        {"mode 3 with class 1 repairs too",
+         readAsGbk,
+         {.mode = 3, .cls = 1, .decodedAsAnsi = true, .AnsiCodePage = 936},
+         "繁体中文"},
+        {"mode 1 on Unicode text only maps",
+         "繁體中文",
+         {.mode = 1, .cls = 1, .decodedAsAnsi = false},
+         "繁体中文"},
+        {"mode 1 with a BIG5 ANSI page only maps",
+         "繁體中文",
+         {.mode = 1, .cls = 1, .decodedAsAnsi = true, .AnsiCodePage = 950},
+         "繁体中文"},
+        {"mode 0 with class 2 maps to simplified",
+         "漢字{\\b1}體",
+         {.mode = 0, .cls = 2},
+         "汉字{\\b1}体"},
         {"mode 0 with class 1 leaves it", "漢字", {.mode = 0, .cls = 1}, "漢字"},
         {"mode 0 with class 0 leaves it", "漢字", {.mode = 0, .cls = 0}, "漢字"},
         {"mode 3 with class 2 maps to simplified", "漢字", {.mode = 3, .cls = 2}, "汉字"},
@@ -173,8 +184,10 @@ TEST(InternalCodeConversion, RowsOfTheTable) {
         {"mode 2 into Unicode stays Unicode", "汉字", {.mode = 2, .cls = 2}, "漢字"},
         {"mode 2 with class 1 leaves it", "汉字", {.mode = 2, .cls = 1}, "汉字"},
         {"unknown mode acts as 0", "漢字", {.mode = 9, .cls = 2}, "汉字"},
-        {"ASCII passes every row", "00:00:01,000 --> x",
-         {.mode = 1, .cls = 1, .decodedAsAnsi = true}, "00:00:01,000 --> x"},
+        {"ASCII passes every row",
+         "00:00:01,000 --> x",
+         {.mode = 1, .cls = 1, .decodedAsAnsi = true},
+         "00:00:01,000 --> x"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.expected, ApplyInternalCodeConversion(c.line, c.ctx)) << c.what;

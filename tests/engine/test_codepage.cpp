@@ -92,10 +92,10 @@ TEST(CodePage, StrictEncodingNamesTheFirstUnmappableCharacter) {
         std::size_t offset;
     };
     const Case cases[] = {
-        {"abc\xF0\x9F\x98\x80", 3},         // emoji
-        {"中文\n¢ and more", 7},            // best fit only: must not pass
-        {"ok \xFF tail", 3},                // ill-formed input byte
-        {"\xE3\x81\x82\xE0\xB8\x81", 3},    // kana is in GBK, Thai is not
+        {"abc\xF0\x9F\x98\x80", 3},       // emoji
+        {"中文\n¢ and more", 7},          // best fit only: must not pass
+        {"ok \xFF tail", 3},              // ill-formed input byte
+        {"\xE3\x81\x82\xE0\xB8\x81", 3},  // kana is in GBK, Thai is not
     };
     for (const Case& c : cases) {
         std::string out = "stale";
@@ -114,7 +114,10 @@ TEST(CodePage, StrictEncodingNamesTheFirstUnmappableCharacter) {
 
 TEST(CodePage, LenientEncodingWritesQuestionMarks) {
     std::string out;
-    const EncodeResult r = EncodeCodePage("a\xF0\x9F\x98\x80" "b¢中", 936, out, false);
+    const EncodeResult r = EncodeCodePage(
+        "a\xF0\x9F\x98\x80"
+        "b¢中",
+        936, out, false);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ("a?b?\xD6\xD0", out);
 }
@@ -126,15 +129,9 @@ TEST(CodePage, EncodesSingleCodePoints) {
         std::string bytes;
     };
     const Case cases[] = {
-        {U'A', 936, "A"},
-        {U'中', 936, "\xD6\xD0"},
-        {U'中', 950, "\xA4\xA4"},
-        {U'丂', 936, "\x81\x40"},
-        {U'€', 936, "\x80"},
-        {U'中', 65001, "\xE4\xB8\xAD"},
-        {0x1F600, 936, ""},
-        {0xD800, 936, ""},
-        {0x110000, 65001, ""},
+        {U'A', 936, "A"},         {U'中', 936, "\xD6\xD0"}, {U'中', 950, "\xA4\xA4"},
+        {U'丂', 936, "\x81\x40"}, {U'€', 936, "\x80"},      {U'中', 65001, "\xE4\xB8\xAD"},
+        {0x1F600, 936, ""},       {0xD800, 936, ""},        {0x110000, 65001, ""},
         {U'A', 12345, ""},
     };
     for (const Case& c : cases) {
@@ -183,7 +180,9 @@ TEST(Utf8, DecodesOneStepWithMaximalSubparts) {
         {"\xED\xA0\x80", 0xFFFD, 1, false},      // surrogate
         {"\xF4\x90\x80\x80", 0xFFFD, 1, false},  // past U+10FFFF
         {"\xE4\xB8", 0xFFFD, 2, false},          // truncated
-        {"\xE4\xB8" "A", 0xFFFD, 2, false},
+        {"\xE4\xB8"
+         "A",
+         0xFFFD, 2, false},
         {"\xF0\x9F\x98", 0xFFFD, 3, false},
         {"\x80", 0xFFFD, 1, false},
         {"\xFF", 0xFFFD, 1, false},
@@ -199,7 +198,8 @@ TEST(Utf8, DecodesOneStepWithMaximalSubparts) {
 
 TEST(Utf8, SanitizesAndAppends) {
     EXPECT_EQ("abc", SanitizeUtf8("abc"));
-    EXPECT_EQ("a" + kFffd + "b", SanitizeUtf8("a\xFF" "b"));
+    EXPECT_EQ("a" + kFffd + "b", SanitizeUtf8("a\xFF"
+                                              "b"));
     EXPECT_EQ(kFffd + kFffd + "x", SanitizeUtf8("\xE4\xB8\xC0x"));
     EXPECT_EQ(std::string("a\0b", 3), SanitizeUtf8(std::string("a\0b", 3)));
     EXPECT_TRUE(IsAscii(std::string(100, 'a')));

@@ -259,14 +259,15 @@ TEST(ConvertSubtitle, PostProcessingOrder) {
 TEST(ConvertSubtitle, GbTextIsSimplifiedEvenWithoutConversion) {
     TempDir dir;
     const std::string src = dir.file("in.srt");
-    // Traditional characters in UTF-8: classified GB-style, mapped to simplified.
-    writeBytes(src, "1\n00:00:01,000 --> 00:00:02,000\n這是測試\n\n");
+    // Traditional characters in UTF-8 whose first one (試, D4 87 in GBK) makes
+    // the text GB-style: mapped to simplified although no conversion was asked.
+    writeBytes(src, "1\n00:00:01,000 --> 00:00:02,000\n試驗這個\n\n");
     Recorder r;
     ConvertSettings s;
     s.dst_SubFile = "srt";
     ASSERT_TRUE(r.engine.ConvertSubtitle(src, s));
     ASSERT_EQ(1u, r.lines.size());
-    EXPECT_EQ("这是测试", r.lines[0].text);
+    EXPECT_EQ("试验这个", r.lines[0].text);
 }
 
 }  // namespace

@@ -116,8 +116,8 @@ TEST(LoadTextFile, DetectsEncoding) {
         {"mark only", B({0xEF, 0xBB, 0xBF}), "", 1, LoadReason::ByteOrderMark},
         {"utf-16 le", B({0xFF, 0xFE, 'a', 0, 0x2D, 0x4E}), "a中", 2, LoadReason::ByteOrderMark},
         {"utf-16 be", B({0xFE, 0xFF, 0, 'a', 0x4E, 0x2D}), "a中", 3, LoadReason::ByteOrderMark},
-        {"utf-32 le", B({0xFF, 0xFE, 0, 0, 'a', 0, 0, 0, 0x00, 0xF6, 0x01, 0}),
-         "a\xF0\x9F\x98\x80", 4, LoadReason::ByteOrderMark},
+        {"utf-32 le", B({0xFF, 0xFE, 0, 0, 'a', 0, 0, 0, 0x00, 0xF6, 0x01, 0}), "a\xF0\x9F\x98\x80",
+         4, LoadReason::ByteOrderMark},
         {"utf-32 be", B({0, 0, 0xFE, 0xFF, 0, 0, 0x4E, 0x2D, 0, 0, 0, 'z'}), "中z", 5,
          LoadReason::ByteOrderMark},
         {"utf-8 no mark", "1\r\n中文字幕\r\n", "1\r\n中文字幕\r\n", 1, LoadReason::ValidUtf8},
@@ -218,9 +218,9 @@ TEST(LoadTextFile, FailuresLeaveFmtAlone) {
     const Case cases[] = {
         {dir.file("missing.txt"), -1},
         {dir.file("missing.txt"), 2},
-        {dir.path().string(), -1},       // a folder
-        {std::string("f\0x", 3), -1},    // embedded NUL
-        {f, 6},                          // invalid codes do nothing
+        {dir.path().string(), -1},     // a folder
+        {std::string("f\0x", 3), -1},  // embedded NUL
+        {f, 6},                        // invalid codes do nothing
         {f, -2},
     };
     for (const Case& c : cases) {
@@ -405,11 +405,7 @@ TEST(SaveTextFile, AppendingToMissingOrEmptyFileWritesAMark) {
         int32_t expectedFmt;
     };
     const Case cases[] = {
-        {false, -1, 2, 2},
-        {false, 1, 2, 1},
-        {true, -1, 1, 1},
-        {true, 4, 1, 4},
-        {false, -1, 0, 0},
+        {false, -1, 2, 2}, {false, 1, 2, 1}, {true, -1, 1, 1}, {true, 4, 1, 4}, {false, -1, 0, 0},
     };
     TempDir dir;
     for (const Case& c : cases) {

@@ -1,0 +1,265 @@
+// The bodies of the fuzz targets, shared with the regression test that replays
+// every input the fuzzers ever crashed on.
+//
+// Each entry takes the raw fuzzer bytes and returns an empty string when all
+// is well, or a description of the broken property. Memory errors and
+// undefined behaviour are left to the sanitizers of the fuzz build; the
+// returned text covers what no sanitizer can see (a save/load round trip
+// that changes the text, an event with a line break in it, ...). The fuzz
+// targets abort on a non-empty result; the regression test reports it.
+#pragma once
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "engine/encoding/textfile.h"
+#include "engine/subtitle.h"
+#include "engine/timecode.h"
+
+namespace lumeval::fuzz {
+
+/// One scratch file per process and name, reused by every input and removed
+/// at exit: creating a fresh file per input would cost more than the parse.
+inline std::string ScratchPath(std::string_view name) {
+    struct Scratch {
+        std::string folder;
+        Scratch() {
+            std::error_code ec;
+            std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+            if (ec) base = "/tmp";
+            folder = (base / ("lumeval-fuzz-" + std::to_string(::getpid()))).string();
+            std::filesystem::create_directories(folder, ec);
+        }
+        ~Scratch() {
+            std::error_code ec;
+            std::filesystem::remove_all(folder, ec);
+        }
+    };
+    static Scratch scratch;
+    return scratch.folder + "/" + std::string(name);
+}
+
+inline bool WriteBytes(const std::string& path, std::string_view bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+/// Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
+/// Everything the engine holds in memory must pass this.
+inline bool IsValidUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b0 = static_cast<unsigned char>(s[i]);
+        if (b0 < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (b0 >= 0xC2 && b0 <= 0xDF) {
+            len = 2;
+        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+            len = 3;
+            if (b0 == 0xE0) lo = 0xA0;
+            if (b0 == 0xED) hi = 0x9F;
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            len = 4;
+            if (b0 == 0xF0) lo = 0x90;
+            if (b0 == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (i + len > s.size()) return false;
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Time texts
+
+/// The bytes as a time text through every reader, and each result back
+/// through every writer style.
+inline std::string FuzzTimecode(const uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    static constexpr int16_t kStyles[] = {0, 1, 2, 3, 4, 5, 98, 99};
+
+    const double msComma = TimeToMSecs(text, ",");
+    const double msDot = TimeToMSecs(text, ".");
+    const double values[] = {
+        msComma,
+        msDot,
+        TimeToSec(text, true, ",") * 1000,
+        TimeToSec(text, false, ",") * 1000,
+        TimeToSec(text, true, ".") * 1000,
+        TimeToSec(text, false, ".") * 1000,
+        CueTimeToMSecs(text),
+    };
+    for (double v : values) {
+        for (int16_t style : kStyles) {
+            if (MSecsToTime(v, style).empty()) return "MSecsToTime gave an empty text";
+        }
+        if (MSecsToCueTime(v).empty()) return "MSecsToCueTime gave an empty text";
+    }
+
+    // Milliseconds are whole numbers within 32 bits (overflow gives 0).
+    for (double ms : {msComma, msDot}) {
+        if (!std::isfinite(ms) || RoundHalfEven(ms) != ms || std::fabs(ms) > 2147483647.0) {
+            return "TimeToMSecs gave " + std::to_string(ms) + ", not a whole 32-bit count";
+        }
+        // The line table stores every time in style 0 and reads it back with
+        // ",": that trip must be exact, hours of any width included.
+        if (ms >= 0) {
+            const std::string style0 = MSecsToTime(ms, 0);
+            const double back = TimeToMSecs(style0, ",");
+            if (back != ms) {
+                return "style 0 round trip: " + std::to_string(ms) + " -> " + style0 + " -> " +
+                       std::to_string(back);
+            }
+            const double backSec = TimeToSec(style0, true, ",");
+            if (std::fabs(backSec * 1000 - ms) >= 0.5) {
+                return "style 0 read as seconds: " + style0 + " -> " + std::to_string(backSec);
+            }
+        }
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// Text files
+
+/// First byte: the encoding code -1..5 to load with; the rest: the file.
+inline std::string FuzzTextFile(const uint8_t* data, std::size_t size) {
+    if (size == 0) return {};
+    const int32_t code = static_cast<int32_t>(data[0] % 7) - 1;
+    const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+    const std::string path = ScratchPath("input.txt");
+    if (!WriteBytes(path, bytes)) return {};  // a full disk is not the engine's fault
+
+    unsigned char first4[4] = {0, 0, 0, 0};
+    for (std::size_t i = 0; i < 4 && i < bytes.size(); ++i) {
+        first4[i] = static_cast<unsigned char>(bytes[i]);
+    }
+    const int32_t declared = DetectByteOrderMark(first4).code;
+    if (UEFCheckTextFileFormat(path) != declared) {
+        return "UEFCheckTextFileFormat disagrees with DetectByteOrderMark";
+    }
+
+    for (int32_t fmt = kEncodingAnsi; fmt <= kEncodingUtf32BE; ++fmt) {
+        if (!IsValidUtf8(DecodeText(bytes, fmt, 0))) {
+            return "DecodeText with encoding " + std::to_string(fmt) + " gave invalid UTF-8";
+        }
+    }
+
+    int32_t fmt = code;
+    const std::string text = UEFLoadTextFile(path, fmt, 0);
+    if (code == kEncodingDetect && !text.empty() && (fmt < kEncodingAnsi || fmt > kEncodingUtf32BE)) {
+        return "UEFLoadTextFile left the detected encoding at " + std::to_string(fmt);
+    }
+    if (!IsValidUtf8(text)) return "UEFLoadTextFile gave invalid UTF-8";
+
+    // Whatever was loaded must survive a UTF-8 save and a detecting load.
+    const std::string copy = ScratchPath("roundtrip.txt");
+    int32_t saveFmt = kEncodingUtf8;
+    if (!UEFSaveTextFile(copy, text, false, saveFmt, kEncodingUtf8, 0)) {
+        return "UEFSaveTextFile in UTF-8 failed";
+    }
+    int32_t loadFmt = kEncodingDetect;
+    const std::string back = UEFLoadTextFile(copy, loadFmt, 0);
+    if (back != text) return "UTF-8 save and load changed the text";
+    if (!back.empty() && loadFmt != kEncodingUtf8) {
+        return "a UTF-8 file with its mark loaded as encoding " + std::to_string(loadFmt);
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// SubRip conversion
+
+/// Byte 0: character-set conversion mode (% 4). Byte 1: window on/off, split
+/// mode, output encoding. Bytes 2-3: window start and length in seconds.
+/// Byte 4: offset in quarter seconds (signed). The rest: the .srt file.
+inline std::string FuzzConvertSrt(const uint8_t* data, std::size_t size) {
+    constexpr std::size_t kHeader = 5;
+    if (size < kHeader) return {};
+    const std::string_view bytes(reinterpret_cast<const char*>(data + kHeader), size - kHeader);
+    const std::string source = ScratchPath("input.srt");
+    if (!WriteBytes(source, bytes)) return {};
+
+    ConvertSettings s;
+    s.s_InternalCodeConversion = data[0] % 4;
+    const uint8_t flags = data[1];
+    if (flags & 0x01) {
+        s.s_TimeStartPoint = data[2] % 64;
+        s.s_TimeEndPoint = s.s_TimeStartPoint + data[3] % 64;
+    }
+    s.s_SplitMode = (flags & 0x02) ? 1 : 0;
+    s.s_TimeOffset = static_cast<int8_t>(data[4]) / 4.0;
+    s.s_MergeSamePosition = (flags & 0x04) != 0;
+    s.s_SubtitleEncodeFormat = (flags >> 3) % 4;  // ANSI, UTF-8, UTF-16 LE, UTF-16 BE
+    s.s_RaiseEventInterval = 1 + (flags >> 5);
+    s.s_Overwrite = true;
+
+    clsSubtitle engine;
+    std::string problem;
+    engine.ProgressChange = [&](int32_t value, int32_t max, int32_t status, const std::string&,
+                                bool&) {
+        if (status < kStatusFileStart || status > kStatusCancelled) {
+            problem = "ProgressChange with status " + std::to_string(status);
+        } else if (value < 0 || max < 0) {
+            problem = "ProgressChange with a negative position";
+        }
+    };
+    engine.SubtitleLineLoaded = [&](double start, double end, const std::string& text) {
+        if (!std::isfinite(start) || !std::isfinite(end) || start < 0 || end < 0) {
+            problem = "SubtitleLineLoaded with times " + std::to_string(start) + ", " +
+                      std::to_string(end);
+        } else if (text.find_first_of("\r\n") != std::string::npos) {
+            problem = "SubtitleLineLoaded text holds a raw line break";
+        } else if (!IsValidUtf8(text)) {
+            problem = "SubtitleLineLoaded text is not valid UTF-8";
+        }
+    };
+
+    s.dst_SubFile = "srt";
+    engine.ConvertSubtitle(source, s);
+    if (!problem.empty()) return "event mode: " + problem;
+
+    for (const char* name : {"out.stxt", "out.srt"}) {
+        const std::string dest = ScratchPath(name);
+        std::error_code ec;
+        std::filesystem::remove(dest, ec);
+        s.dst_SubFile = dest;
+        const bool ok = engine.ConvertSubtitle(source, s);
+        if (!problem.empty()) return std::string(name) + ": " + problem;
+        if (ok && (std::filesystem::file_size(dest, ec) == 0 || ec)) {
+            return std::string(name) + ": the run succeeded but the file is empty or missing";
+        }
+    }
+
+    // What the engine wrote in its own timed form must read back.
+    const std::string written = ScratchPath("out.stxt");
+    if (std::filesystem::exists(written)) {
+        ConvertSettings again;
+        again.dst_SubFile = "stxt";
+        engine.ConvertSubtitle(written, again);
+        if (!problem.empty()) return "re-reading out.stxt: " + problem;
+    }
+    return {};
+}
+
+}  // namespace lumeval::fuzz
