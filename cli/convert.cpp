@@ -180,8 +180,7 @@ int RunSingle(const CliOptions& o) {
         }
         for (const auto& source : o.sources) {
             if (SamePath(source, o.dest)) {
-                PrintError("-o " + o.dest + ": is also a SOURCE; the converter never writes "
-                           "over a source");
+                PrintError("-o " + o.dest + ": is also a SOURCE; no source is ever written over");
                 return kExitUsage;
             }
         }

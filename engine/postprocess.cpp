@@ -3,6 +3,8 @@
 #include <unicode/ucasemap.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -15,9 +17,37 @@
 namespace lumeval {
 namespace {
 
-bool isAscii(std::string_view s) {
-    for (unsigned char c : s) {
-        if (c >= 0x80) return false;
+// Code points outside ASCII that have no case: most subtitle text is CJK,
+// and folding it through ICU would be the dominant cost of the duplicate pass.
+bool caselessNonAscii(char32_t cp) {
+    return (cp >= 0x2000 && cp <= 0x206F) ||   // general punctuation
+           (cp >= 0x2E80 && cp <= 0x9FFF) ||   // CJK radicals, kana, ideographs
+           (cp >= 0xAC00 && cp <= 0xD7AF) ||   // Hangul syllables
+           (cp >= 0xF900 && cp <= 0xFAFF) ||   // CJK compatibility ideographs
+           (cp >= 0xFE30 && cp <= 0xFE4F) ||   // CJK compatibility forms
+           (cp >= 0xFF01 && cp <= 0xFF20) ||   // fullwidth punctuation and digits
+           (cp >= 0xFF3B && cp <= 0xFF40) || (cp >= 0xFF5B && cp <= 0xFFEF);
+}
+
+// True when lower-casing ASCII alone gives the case-folded text: every
+// non-ASCII character is a well-formed 3-byte sequence of a caseless block.
+bool asciiFoldIsEnough(std::string_view s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        if (b < 0xE0 || b > 0xEF || i + 2 >= n || (p[i + 1] & 0xC0) != 0x80 ||
+            (p[i + 2] & 0xC0) != 0x80) {
+            return false;
+        }
+        const char32_t cp = static_cast<char32_t>(((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) |
+                                                  (p[i + 2] & 0x3F));
+        if (!caselessNonAscii(cp)) return false;
+        i += 3;
     }
     return true;
 }
@@ -29,7 +59,7 @@ struct CaseMapCloser {
 // Case-insensitive key: ASCII lower-casing for ASCII text, Unicode case
 // folding otherwise (Latin, Greek and Cyrillic subtitles have case too).
 std::string caseKey(std::string_view s) {
-    if (isAscii(s)) return LowerAscii(s);
+    if (asciiFoldIsEnough(s)) return LowerAscii(s);
     thread_local std::unique_ptr<UCaseMap, CaseMapCloser> map = [] {
         UErrorCode err = U_ZERO_ERROR;
         return std::unique_ptr<UCaseMap, CaseMapCloser>(ucasemap_open("", 0, &err));
@@ -209,6 +239,18 @@ void AppendCreditLine(LineTable& table, std::string_view text, double startSec, 
 bool OrdinalLess(std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
     std::size_t i = 0;
+    // Entries share long prefixes ("00:0"), so find the first difference a
+    // word at a time.
+    while (std::endian::native == std::endian::little && i + 8 <= n) {
+        uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) {
+            i += static_cast<std::size_t>(__builtin_ctzll(x ^ y) / 8);  // little-endian
+            break;
+        }
+        i += 8;
+    }
     while (i < n && a[i] == b[i]) ++i;
     if (i == n) return a.size() < b.size();
     const auto ca = static_cast<unsigned char>(a[i]);
@@ -229,8 +271,9 @@ bool OrdinalLess(std::string_view a, std::string_view b) {
 void SortLines(LineTable& table) {
     if (table.empty()) return;
     table[0].assign(1, '0');  // not = "0": GCC 12 misreports -Wrestrict there
-    std::sort(table.begin(), table.end(),
-              [](const std::string& x, const std::string& y) { return OrdinalLess(x, y); });
+    const auto less = [](const std::string& x, const std::string& y) { return OrdinalLess(x, y); };
+    // Most tables arrive in time order already; checking costs one pass.
+    if (!std::is_sorted(table.begin(), table.end(), less)) std::sort(table.begin(), table.end(), less);
 }
 
 void RemoveLineAt(LineTable& table, std::size_t index) {

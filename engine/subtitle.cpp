@@ -19,11 +19,11 @@ int32_t clampToInt32(std::size_t v) {
                : static_cast<int32_t>(v);
 }
 
+// No early exit: the OR loop vectorises, and lines are short.
 bool isAscii(std::string_view s) {
-    for (unsigned char c : s) {
-        if (c >= 0x80) return false;
-    }
-    return true;
+    unsigned char acc = 0;
+    for (unsigned char c : s) acc |= c;
+    return acc < 0x80;
 }
 
 // "PlayResX: 640" -> 640. A rest that is not a whole number leaves the value
@@ -50,8 +50,14 @@ void captureResolution(std::string_view line, std::string_view key, int32_t& val
 // The preparation every source line gets before its reader sees it.
 void prepareLine(std::string_view raw, std::string& line) {
     line.clear();
-    for (char c : raw) {
-        if (c != '\r' && c != '\n') line += c;
+    for (std::size_t from = 0;;) {
+        const auto cr = raw.find('\r', from);
+        if (cr == std::string_view::npos) {
+            line.append(raw.substr(from));
+            break;
+        }
+        line.append(raw.substr(from, cr - from));
+        from = cr + 1;
     }
     if (line.find('<') != std::string::npos) {
         if (line.find("<BR>") != std::string::npos) line = ReplaceAll(line, "<BR>", "\\N");

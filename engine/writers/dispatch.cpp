@@ -13,13 +13,19 @@ std::string ReplaceLineBreaks(std::string_view text, std::string_view separator)
     if (!separator.empty() && (separator.back() == '\\' || separator.front() == 'n')) {
         return ReplaceAll(ReplaceAll(trimmed, "\\N", separator), "\\n", separator);
     }
-    for (std::size_t i = 0; i < trimmed.size(); ++i) {
-        if (trimmed[i] == '\\' && i + 1 < trimmed.size() &&
-            (trimmed[i + 1] == 'N' || trimmed[i + 1] == 'n')) {
-            out += separator;
-            ++i;
+    for (std::size_t from = 0;;) {
+        const auto slash = trimmed.find('\\', from);
+        if (slash == std::string_view::npos) {
+            out.append(trimmed.substr(from));
+            break;
+        }
+        if (slash + 1 < trimmed.size() && (trimmed[slash + 1] == 'N' || trimmed[slash + 1] == 'n')) {
+            out.append(trimmed.substr(from, slash - from));
+            out.append(separator);
+            from = slash + 2;
         } else {
-            out += trimmed[i];
+            out.append(trimmed.substr(from, slash + 1 - from));
+            from = slash + 1;
         }
     }
     return out;

@@ -150,7 +150,8 @@ TEST(Usage, HelpVersionAndFormatList) {
     const std::string prefix = "lumeval-convert ";
     ASSERT_GT(version.out.size(), prefix.size());
     EXPECT_EQ(prefix, version.out.substr(0, prefix.size()));
-    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version.out[prefix.size()]))) << version.out;
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version.out[prefix.size()])))
+        << version.out;
 
     const RunResult list = dir.Run({"--list-formats"});
     ASSERT_EQ(0, list.exitCode);
