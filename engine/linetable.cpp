@@ -32,6 +32,23 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     if (span.empty()) return;
     const auto arrow = span.find("->");
     const bool hasArrow = arrow != std::string_view::npos;
+
+    // Nothing to shift or cut, and both times already in the table's form:
+    // reading and writing them back gives the same text, so copy it.
+    const bool identity = rules.offset == 0 && !(rules.windowEnd - rules.windowStart > 0) &&
+                          (rules.windowStart == 0 || rules.splitMode != 0);
+    if (identity && hasArrow) {
+        const std::string_view a = span.substr(0, arrow);
+        const std::string_view b = span.substr(arrow + 2);
+        if (IsCanonicalTime(a) && IsCanonicalTime(b)) {
+            if (a == b) return;
+            std::string entry;
+            entry.reserve(a.size() + b.size() + 3 + text.size());
+            entry.append(a).append("->").append(b).append(1, '|').append(text);
+            table.push_back(std::move(entry));
+            return;
+        }
+    }
     const double start = TimeToSec(hasArrow ? span.substr(0, arrow) : span, true, ",");
     // A lone start gets five seconds for the window tests only; the entry keeps no end.
     const double end = hasArrow ? TimeToSec(span.substr(arrow + 2), true, ",") : start + 5;
@@ -64,10 +81,12 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
         newEnd = rebase ? (end - S) * 1000 + O : end * 1000 + O;
     }
 
-    std::string entry = MSecsToTime(newStart, 0);
+    std::string entry;
+    entry.reserve(28 + text.size());
+    AppendTimeStyle0(entry, newStart);
     if (hasArrow) {
         entry += "->";
-        entry += MSecsToTime(newEnd, 0);
+        AppendTimeStyle0(entry, newEnd);
     }
     entry += '|';
     entry += text;

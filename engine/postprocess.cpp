@@ -3,11 +3,11 @@
 #include <unicode/ucasemap.h>
 
 #include <algorithm>
+#include <deque>
 #include <bit>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "engine/formats.h"
@@ -35,6 +35,14 @@ bool asciiFoldIsEnough(std::string_view s) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const std::size_t n = s.size();
     for (std::size_t i = 0; i < n;) {
+        if (i + 8 <= n) {
+            uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            if ((w & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         const unsigned char b = p[i];
         if (b < 0x80) {
             ++i;
@@ -44,9 +52,11 @@ bool asciiFoldIsEnough(std::string_view s) {
             (p[i + 2] & 0xC0) != 0x80) {
             return false;
         }
-        const char32_t cp = static_cast<char32_t>(((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) |
-                                                  (p[i + 2] & 0x3F));
-        if (!caselessNonAscii(cp)) return false;
+        if (b < 0xE3 || b > 0xE9) {  // U+3000..U+9FFF need no closer look
+            const char32_t cp = static_cast<char32_t>(((b & 0x0F) << 12) |
+                                                      ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
+            if (!caselessNonAscii(cp)) return false;
+        }
         i += 3;
     }
     return true;
@@ -59,7 +69,7 @@ struct CaseMapCloser {
 // Case-insensitive key: ASCII lower-casing for ASCII text, Unicode case
 // folding otherwise (Latin, Greek and Cyrillic subtitles have case too).
 std::string caseKey(std::string_view s) {
-    if (asciiFoldIsEnough(s)) return LowerAscii(s);
+    if (asciiFoldIsEnough(s)) return std::string(s);
     thread_local std::unique_ptr<UCaseMap, CaseMapCloser> map = [] {
         UErrorCode err = U_ZERO_ERROR;
         return std::unique_ptr<UCaseMap, CaseMapCloser>(ucasemap_open("", 0, &err));
@@ -119,13 +129,99 @@ uint32_t firstUnit(char32_t cp) {
 
 }  // namespace
 
+namespace {
+
+// ASCII letters lower-cased in eight bytes at once; bytes of 0x80 and above
+// (parts of UTF-8 sequences) are left alone.
+inline uint64_t lowerAscii8(uint64_t w) {
+    constexpr uint64_t ones = 0x0101010101010101ULL;
+    const uint64_t heptets = w & (0x7F * ones);
+    const uint64_t atLeastA = heptets + (0x80 - 'A') * ones;
+    const uint64_t aboveZ = heptets + (0x80 - 'Z' - 1) * ones;
+    const uint64_t upper = atLeastA & ~aboveZ & ~w & (0x80 * ones);
+    return w | (upper >> 2);
+}
+
+inline unsigned char lowerAscii1(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+}
+
+uint64_t caseInsensitiveHash(std::string_view s) {
+    uint64_t h = 0x9E3779B97F4A7C15ULL ^ s.size();
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        h = (h ^ lowerAscii8(w)) * 0xFF51AFD7ED558CCDULL;
+        h ^= h >> 32;
+    }
+    uint64_t tail = 0;
+    for (std::size_t k = 0; i + k < s.size(); ++k) {
+        tail |= static_cast<uint64_t>(lowerAscii1(static_cast<unsigned char>(s[i + k]))) << (8 * k);
+    }
+    h = (h ^ tail) * 0xC4CEB9FE1A85EC53ULL;
+    return h ^ (h >> 29);
+}
+
+bool caseInsensitiveEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    std::size_t i = 0;
+    for (; i + 8 <= a.size(); i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y && lowerAscii8(x) != lowerAscii8(y)) return false;
+    }
+    for (; i < a.size(); ++i) {
+        if (lowerAscii1(static_cast<unsigned char>(a[i])) != lowerAscii1(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void RemoveDuplicateLines(LineTable& table) {
-    if (table.size() <= 1) return;
-    std::unordered_set<std::string> seen;
-    seen.reserve(table.size());
+    const std::size_t n = table.size();
+    if (n <= 2) return;
+    // Keys compare with ASCII letters lower-cased. Texts with other cased
+    // letters are case-folded through ICU first and compared by their folded
+    // form (folding lower-cases ASCII too, so the two kinds of key agree).
+    std::vector<std::string_view> keys(n);
+    std::deque<std::string> folded;
+    for (std::size_t i = 1; i < n; ++i) {
+        if (asciiFoldIsEnough(table[i])) {
+            keys[i] = table[i];
+        } else {
+            folded.push_back(caseKey(table[i]));
+            keys[i] = folded.back();
+        }
+    }
+    // Open addressing over indices; a slot holds index + 1, 0 when empty.
+    std::size_t capacity = 16;
+    while (capacity < 2 * n) capacity <<= 1;
+    std::vector<uint32_t> slots(capacity, 0);
+    std::vector<uint64_t> hashes(capacity, 0);
+    std::vector<char> keep(n, 0);
+    for (std::size_t i = 1; i < n; ++i) {
+        const uint64_t h = caseInsensitiveHash(keys[i]);
+        std::size_t at = h & (capacity - 1);
+        bool duplicate = false;
+        while (slots[at] != 0) {
+            if (hashes[at] == h && caseInsensitiveEqual(keys[slots[at] - 1], keys[i])) {
+                duplicate = true;
+                break;
+            }
+            at = (at + 1) & (capacity - 1);
+        }
+        if (duplicate) continue;
+        slots[at] = static_cast<uint32_t>(i + 1);
+        hashes[at] = h;
+        keep[i] = 1;
+    }
     std::size_t out = 1;
-    for (std::size_t i = 1; i < table.size(); ++i) {
-        if (!seen.insert(caseKey(table[i])).second) continue;
+    for (std::size_t i = 1; i < n; ++i) {
+        if (!keep[i]) continue;
         if (out != i) table[out] = std::move(table[i]);
         ++out;
     }

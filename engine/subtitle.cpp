@@ -1,6 +1,7 @@
 #include "engine/subtitle.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -190,6 +191,7 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
     int32_t lastKind = kKindSsa;
     std::string lastPath;
     std::string line;
+    std::vector<std::size_t> newlines;
 
     for (const std::string& path : sources) {
         if (!FileExists(path)) continue;
@@ -214,26 +216,52 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         cctx.AnsiCodePage = AnsiCodePage;
 
         if (text.empty() || text.find('\n') == std::string::npos) continue;
-        const auto lastIndex =
-            static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+        // Line ends are found once; the loop below walks them.
+        newlines.clear();
+        const char* const begin = text.data();
+        const char* const end = begin + text.size();
+        for (const char* p = begin; p < end;) {
+            const auto* at = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            if (at == nullptr) break;
+            newlines.push_back(static_cast<std::size_t>(at - begin));
+            p = at + 1;
+        }
+        const std::size_t lastIndex = newlines.size();
         if (!progress(ev, 0, 0, kStatusReading, path)) return fail(RunFailure::Cancelled);
+        table.reserve(table.size() + lastIndex / 4 + 1);  // a SubRip cue takes four lines or so
 
         const std::string_view all(text);
-        std::size_t from = 0;
         for (std::size_t i = 0; i <= lastIndex; ++i) {
-            const auto nl = all.find('\n', from);
-            const std::string_view raw =
-                all.substr(from, nl == std::string_view::npos ? std::string_view::npos : nl - from);
-            from = nl == std::string_view::npos ? all.size() : nl + 1;
+            const std::size_t from = i == 0 ? 0 : newlines[i - 1] + 1;
+            const std::size_t to = i < lastIndex ? newlines[i] : all.size();
+            const std::string_view raw = all.substr(from, to - from);
 
-            prepareLine(raw, line);
-            if (line.find("PlayResX:") != std::string::npos) {
-                captureResolution(line, "PlayResX:", playResX);
-            } else if (line.find("PlayResY:") != std::string::npos) {
-                captureResolution(line, "PlayResY:", playResY);
+            // Most lines need no edit at all: they are handed on as views
+            // into the loaded text, and copied only when something changes.
+            std::string_view prepared = raw;
+            if (!prepared.empty() && prepared.back() == '\r') prepared.remove_suffix(1);
+            const bool edited =
+                prepared.find('\r') != std::string_view::npos ||
+                (prepared.find('<') != std::string_view::npos &&
+                 (prepared.find("<BR>") != std::string_view::npos ||
+                  prepared.find("<br>") != std::string_view::npos));
+            if (edited) {
+                prepareLine(raw, line);
+                prepared = line;
             }
-            if (!isAscii(line)) line = ApplyInternalCodeConversion(line, cctx);
-            ReadLine(*kind, line, i == lastIndex, rctx);
+            if (prepared.find("PlayRes") != std::string_view::npos) {
+                if (prepared.find("PlayResX:") != std::string_view::npos) {
+                    captureResolution(prepared, "PlayResX:", playResX);
+                } else if (prepared.find("PlayResY:") != std::string_view::npos) {
+                    captureResolution(prepared, "PlayResY:", playResY);
+                }
+            }
+            if (!isAscii(prepared) && InternalCodeConversionMayChange(prepared, cctx)) {
+                if (!edited) line.assign(prepared);
+                line = ApplyInternalCodeConversion(line, cctx);
+                prepared = line;
+            }
+            ReadLine(*kind, prepared, i == lastIndex, rctx);
 
             if (i % static_cast<std::size_t>(interval) == 0) {
                 if (!progress(ev, clampToInt32(i), clampToInt32(lastIndex), kStatusReading, path))
@@ -295,7 +323,14 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
     const int32_t upper = entries.empty() ? 0 : clampToInt32(entries.size() - 1);
     m_lastFailure.path = fileName;
 
-    std::vector<std::string> out;
+    OutputLines out;
+    {
+        // Output is about the size of the entries; one reservation saves the
+        // doublings of a large file.
+        std::size_t estimate = 0;
+        for (const auto& e : entries) estimate += e.size() + 24;
+        out.reserve(estimate);
+    }
     const WriterProgress onProgress = [&](std::size_t j) {
         if (!progress(ev, clampToInt32(j), upper, kStatusWriting, fileName)) return false;
         yieldToCaller();
@@ -313,17 +348,7 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
         return false;
     }
 
-    std::size_t total = out.size() > 0 ? (out.size() - 1) * 2 : 0;
-    for (const auto& l : out) total += l.size();
-    std::string joined;
-    joined.reserve(total);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (i > 0) joined += "\r\n";
-        joined += out[i];
-        std::string().swap(out[i]);  // keep the peak near one copy of the text
-    }
-    out.clear();
-    out.shrink_to_fit();
+    const std::string& joined = out.text();
 
     int32_t fmt = s.s_SubtitleEncodeFormat;
     SaveFailure failure;

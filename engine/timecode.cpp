@@ -90,6 +90,11 @@ constexpr std::size_t kTimeBuffer = 64;
 }  // namespace
 
 std::string MSecsToTime(double LngMSecs, int16_t TimeStyle) {
+    if (TimeStyle == 0) {
+        std::string out;
+        AppendTimeStyle0(out, LngMSecs);
+        return out;
+    }
     const Clock c = Decompose(LngMSecs, /*clampNegative=*/true);
     const uint64_t totalMinutes = c.hours * 60 + c.minutes;
     const uint64_t centis = c.millis / 10;
@@ -527,6 +532,52 @@ double CueTimeToMSecs(std::string_view TimeString) {
     const int32_t seconds = DigitsAt(TimeString, 3, 2);
     const int32_t centis = DigitsAt(TimeString, 6, 2);
     return static_cast<double>((minutes * 60 + seconds) * 1000 + centis * 10);
+}
+
+void AppendTimeStyle0(std::string& out, double LngMSecs) {
+    // Whole non-negative counts below 100 hours are nearly every time a table
+    // holds; they are written digit by digit into a fixed buffer.
+    if (LngMSecs >= 0 && LngMSecs < 360000000.0) {
+        const auto total = static_cast<uint32_t>(RoundHalfEven(LngMSecs));
+        if (total < 360000000u) {
+            const uint32_t h = total / 3600000u;
+            const uint32_t m = total / 60000u % 60u;
+            const uint32_t sec = total / 1000u % 60u;
+            const uint32_t ms = total % 1000u;
+            const char buf[12] = {static_cast<char>('0' + h / 10),   static_cast<char>('0' + h % 10),
+                                  ':',
+                                  static_cast<char>('0' + m / 10),   static_cast<char>('0' + m % 10),
+                                  ':',
+                                  static_cast<char>('0' + sec / 10), static_cast<char>('0' + sec % 10),
+                                  ',',
+                                  static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
+                                  static_cast<char>('0' + ms % 10)};
+            out.append(buf, sizeof buf);
+            return;
+        }
+    }
+    const Clock c = Decompose(LngMSecs, /*clampNegative=*/true);
+    char buf[kTimeBuffer];
+    char* p = PutNumber(buf, c.hours, 2);
+    *p++ = ':';
+    p = PutNumber(p, c.minutes, 2);
+    *p++ = ':';
+    p = PutNumber(p, c.seconds, 2);
+    *p++ = ',';
+    p = PutNumber(p, c.millis, 3);
+    out.append(buf, p);
+}
+
+bool IsCanonicalTime(std::string_view t) {
+    return t.size() == 12 && IsDigit(t[0]) && IsDigit(t[1]) && t[2] == ':' && t[3] >= '0' &&
+           t[3] <= '5' && IsDigit(t[4]) && t[5] == ':' && t[6] >= '0' && t[6] <= '5' &&
+           IsDigit(t[7]) && t[8] == ',' && IsDigit(t[9]) && IsDigit(t[10]) && IsDigit(t[11]);
+}
+
+int32_t CanonicalTimeMs(std::string_view t) {
+    auto d = [&](std::size_t i) { return static_cast<int32_t>(t[i] - '0'); };
+    return ((d(0) * 10 + d(1)) * 3600 + (d(3) * 10 + d(4)) * 60 + d(6) * 10 + d(7)) * 1000 +
+           d(9) * 100 + d(10) * 10 + d(11);
 }
 
 }  // namespace lumeval

@@ -36,6 +36,16 @@ double CueTimeToMSecs(std::string_view TimeString);
 /// clamped (the fields come out negative).
 std::string FormatTime(double LngMSecs, bool MSecUse, std::string_view MSecString);
 
+/// Appends `MSecsToTime(LngMSecs, 0)` to `out` without a temporary.
+void AppendTimeStyle0(std::string& out, double LngMSecs);
+
+/// True when `text` is exactly "HH:MM:SS,mmm" with minutes and seconds below
+/// 60: such a text reads and formats back to itself, so it may be copied.
+bool IsCanonicalTime(std::string_view text);
+
+/// Milliseconds of a text for which IsCanonicalTime holds.
+int32_t CanonicalTimeMs(std::string_view text);
+
 /// Half-to-even rounding of a double to a whole number, the one rounding rule
 /// of every time conversion.
 double RoundHalfEven(double value);

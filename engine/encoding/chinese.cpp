@@ -293,6 +293,22 @@ std::string MapChinese(std::string_view text, Direction d, bool shortcut) {
     }
 }
 
+// True when mapping to simplified could change the text: the hot path of a
+// load (GB text, mode 0) asks this for every line and copies nothing.
+bool SimplifiedMayChange(std::string_view text) {
+    try {
+        if (IsAscii(text)) return false;
+        const opencc::Converter* converter = ConverterFor(kToSimplified);
+        if (!converter) return false;
+        Mapper mapper;
+        mapper.converter = converter;
+        mapper.witness = &WitnessFor(kToSimplified, *converter);
+        return mapper.MayChange(text);
+    } catch (...) {
+        return true;  // let the full path decide
+    }
+}
+
 }  // namespace
 
 int32_t CheckChineseInternalCodeSpecification(const std::string& text, int32_t AnsiCodePage) {
@@ -391,6 +407,20 @@ std::string ApplyInternalCodeConversion(std::string_view line, const ConversionC
     } catch (...) {
         return std::string(line);
     }
+}
+
+bool InternalCodeConversionMayChange(std::string_view line, const ConversionContext& ctx) {
+    if (IsAscii(line)) return false;
+    const int32_t mode =
+        ctx.mode >= kConvertNone && ctx.mode <= kConvertAuto ? ctx.mode : kConvertNone;
+    const bool firstRow = mode == kConvertBig5ToGb || (mode == kConvertAuto && ctx.cls == kClassBig5);
+    const bool secondRow = !firstRow && mode == kConvertGbToBig5 && ctx.cls != kClassBig5;
+    if (firstRow || secondRow) return true;
+    return ctx.cls == kClassGb && SimplifiedMayChange(line);
+}
+
+void ApplyInternalCodeConversionInPlace(std::string& line, const ConversionContext& ctx) {
+    if (InternalCodeConversionMayChange(line, ctx)) line = ApplyInternalCodeConversion(line, ctx);
 }
 
 }  // namespace lumeval

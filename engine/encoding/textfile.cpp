@@ -291,9 +291,11 @@ bool EncodeInto(std::string& out, const std::string& text, int32_t fmt, int32_t 
 
 // ---- writing ----
 
-bool WriteAll(std::FILE* f, const std::string& bytes) {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-        return false;
+bool WriteAll(std::FILE* f, std::string_view head, std::string_view body = {}) {
+    for (std::string_view piece : {head, body}) {
+        if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), f) != piece.size()) {
+            return false;
+        }
     }
     return std::fflush(f) == 0 && !std::ferror(f);
 }
@@ -310,7 +312,10 @@ std::string TempSuffix() {
 
 // Writes a new file next to the target and renames it over the target only
 // when every byte is on disk, so a failed save leaves the old file as it was.
-bool ReplaceFile(const fs::path& name, const std::string& bytes, SaveFailure& failure) {
+// Writes `head` then `body` (a mark and a text that needs no encoding are
+// written as they are, without joining them first).
+bool ReplaceFile(const fs::path& name, std::string_view head, std::string_view body,
+                 SaveFailure& failure) {
     std::error_code ec;
     fs::path target = name;
     // Saving through a symbolic link updates the file it points to and keeps
@@ -351,7 +356,7 @@ bool ReplaceFile(const fs::path& name, const std::string& bytes, SaveFailure& fa
         failure.kind = SaveFailure::OpenFailed;
         return false;
     }
-    bool ok = WriteAll(f.get(), bytes);
+    bool ok = WriteAll(f.get(), head, body);
     ok = (std::fclose(f.release()) == 0) && ok;
     if (ok && existed) {
         // Keep the old file's permissions; failing to is not worth a failed save.
@@ -559,12 +564,19 @@ bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool
             fail.kind = SaveFailure::InvalidEncoding;
             return false;
         }
+        // Valid UTF-8 is written straight from the caller's text.
+        if (use == kEncodingUtf8 && !append && IsValidUtf8(sText)) {
+            const std::string mark = ByteOrderMarkFor(use);
+            const bool ok = ReplaceFile(path, mark, sText, fail);
+            if (ok) fmt = use;
+            return ok;
+        }
         // Encode before touching the disk: text the page cannot hold leaves
         // every file as it was.
         std::string bytes = append ? std::string() : ByteOrderMarkFor(use);
         if (!EncodeInto(bytes, sText, use, AnsiCodePage, fail)) return false;
         const bool ok =
-            append ? AppendToFile(path, bytes, oldSize, fail) : ReplaceFile(path, bytes, fail);
+            append ? AppendToFile(path, bytes, oldSize, fail) : ReplaceFile(path, bytes, {}, fail);
         if (ok) fmt = use;
         return ok;
     } catch (...) {

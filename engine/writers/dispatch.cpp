@@ -5,13 +5,18 @@
 namespace lumeval {
 
 std::string ReplaceLineBreaks(std::string_view text, std::string_view separator) {
-    const std::string_view trimmed = TrimSpaces(text);
     std::string out;
-    out.reserve(trimmed.size());
+    AppendReplacingLineBreaks(out, text, separator);
+    return out;
+}
+
+void AppendReplacingLineBreaks(std::string& out, std::string_view text, std::string_view separator) {
+    const std::string_view trimmed = TrimSpaces(text);
     // One pass does both replacements. It equals "\N" first, then "\n" on the
     // result, unless the separator could join a neighbour into a new "\n".
     if (!separator.empty() && (separator.back() == '\\' || separator.front() == 'n')) {
-        return ReplaceAll(ReplaceAll(trimmed, "\\N", separator), "\\n", separator);
+        out += ReplaceAll(ReplaceAll(trimmed, "\\N", separator), "\\n", separator);
+        return;
     }
     for (std::size_t from = 0;;) {
         const auto slash = trimmed.find('\\', from);
@@ -28,7 +33,6 @@ std::string ReplaceLineBreaks(std::string_view text, std::string_view separator)
             from = slash + 1;
         }
     }
-    return out;
 }
 
 bool WriterStep(WriterContext& ctx, std::size_t index) {

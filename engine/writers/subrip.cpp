@@ -1,4 +1,5 @@
 // SubRip, plain text and the engine's own timed text.
+#include <charconv>
 #include <string>
 
 #include "engine/linetable.h"
@@ -10,6 +11,19 @@ namespace lumeval {
 namespace {
 
 constexpr double kDefaultDurationMs = 5000;
+
+// Canonical times are read and copied without a round trip through doubles.
+double readTime(std::string_view t) {
+    return IsCanonicalTime(t) ? CanonicalTimeMs(t) : TimeToMSecs(t, ",");
+}
+
+void appendTime(std::string& out, std::string_view t, double ms) {
+    if (IsCanonicalTime(t)) {
+        out.append(t);
+    } else {
+        AppendTimeStyle0(out, ms);
+    }
+}
 
 std::string_view timePartOf(std::string_view entry) {
     const auto bar = entry.find('|');
@@ -25,26 +39,33 @@ bool WriteSubRip(WriterContext& ctx) {
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
         if (p.hasBar && !TrimSpaces(p.text).empty()) {
-            const double startMs = TimeToMSecs(p.start, ",");
+            const double startMs = readTime(p.start);
+            std::string_view endText;
             double endMs;
             if (p.hasArrow) {
-                endMs = TimeToMSecs(p.end, ",");
+                endText = p.end;
+                endMs = readTime(endText);
             } else if (j == last) {
                 endMs = startMs + kDefaultDurationMs;
             } else {
                 endMs = TimeToMSecs(timePartOf(entries[j + 1]), ",");
             }
-            if (endMs == 0) endMs = startMs + kDefaultDurationMs;
+            if (endMs == 0) {
+                endMs = startMs + kDefaultDurationMs;
+                endText = {};
+            }
             ++number;
-            std::string cue = std::to_string(number);
+            std::string& cue = ctx.out.NewLine();
+            char digits[24];
+            const auto r = std::to_chars(digits, digits + sizeof digits, number);
+            cue.append(digits, r.ptr);
             cue += "\r\n";
-            cue += MSecsToTime(startMs, 0);
+            appendTime(cue, p.start, startMs);
             cue += " --> ";
-            cue += MSecsToTime(endMs, 0);
+            appendTime(cue, endText, endMs);
             cue += "\r\n";
-            cue += ReplaceLineBreaks(p.text, "\r\n");
+            AppendReplacingLineBreaks(cue, p.text, "\r\n");
             cue += "\r\n";
-            ctx.out.push_back(std::move(cue));
         }
         if (!WriterStep(ctx, j)) return false;
     }
@@ -56,7 +77,7 @@ bool WritePlainText(WriterContext& ctx) {
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
         if (!(p.hasBar && p.hasArrow)) continue;
-        ctx.out.push_back(ReplaceLineBreaks(p.text, "\r\n"));
+        AppendReplacingLineBreaks(ctx.out.NewLine(), p.text, "\r\n");
         if (!WriterStep(ctx, j)) return false;
     }
     return true;
@@ -68,15 +89,19 @@ bool WriteTimedText(WriterContext& ctx) {
         const EntryParts p = SplitEntry(entries[j]);
         if (!(p.hasBar && p.hasArrow)) continue;
         if (!TrimSpaces(p.text).empty()) {
-            const double startMs = TimeToMSecs(p.start, ",");
-            double endMs = TimeToMSecs(p.end, ",");
-            if (endMs == 0) endMs = startMs + kDefaultDurationMs;
-            std::string line = MSecsToTime(startMs, 0);
+            const double startMs = readTime(p.start);
+            std::string_view endText = p.end;
+            double endMs = readTime(endText);
+            if (endMs == 0) {
+                endMs = startMs + kDefaultDurationMs;
+                endText = {};
+            }
+            std::string& line = ctx.out.NewLine();
+            appendTime(line, p.start, startMs);
             line += "->";
-            line += MSecsToTime(endMs, 0);
+            appendTime(line, endText, endMs);
             line += '|';
-            line += ReplaceLineBreaks(p.text, "\\N");
-            ctx.out.push_back(std::move(line));
+            AppendReplacingLineBreaks(line, p.text, "\\N");
         }
         if (!WriterStep(ctx, j)) return false;
     }

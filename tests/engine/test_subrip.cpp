@@ -83,7 +83,7 @@ TEST(PlainTextReader, ContributesNothing) {
 
 // Runs one writer over entries with a given interval and collects progress.
 struct WriteResult {
-    std::vector<std::string> out;
+    OutputLines out;
     std::vector<std::size_t> progressAt;
 };
 
@@ -99,11 +99,7 @@ WriteResult write(int32_t kind, const Table& entries, int32_t interval = 1000) {
     return r;
 }
 
-std::string joined(const std::vector<std::string>& out) {
-    std::string s;
-    for (std::size_t i = 0; i < out.size(); ++i) s += (i ? "\r\n" : "") + out[i];
-    return s;
-}
+std::string joined(const OutputLines& out) { return out.text(); }
 
 TEST(SubRipWriter, CuesNumbersAndEnds) {
     const Table entries{"", "00:00:01,000->00:00:02,500|Hello", "00:00:03,000|World\\Nagain",
@@ -126,7 +122,11 @@ TEST(SubRipWriter, LastCueWithoutEndGetsFiveSeconds) {
 TEST(PlainTextWriter, OnlyEntriesWithSpans) {
     const Table entries{"0", "00:00:01,000->00:00:02,000|a\\Nb", "00:00:03,000->00:00:04,000|",
                         "00:00:05,000|skipped"};
-    EXPECT_EQ("a\r\nb\r\n", joined(write(kKindTxt, entries).out));
+    {
+        WriteResult r = write(kKindTxt, entries);
+        EXPECT_EQ(2u, r.out.size());
+        EXPECT_EQ("a\r\nb\r\n", joined(r.out));
+    }
 }
 
 TEST(TimedTextWriter, CanonicalTimes) {
