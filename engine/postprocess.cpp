@@ -181,15 +181,57 @@ bool caseInsensitiveEqual(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+namespace {
+
+// Marks the entries whose span (text before the first "|") is shared with
+// another entry, ignoring ASCII case. Returns false when some span is not
+// plain ASCII, where Unicode case folding could join spans that differ.
+bool markSharedSpans(const LineTable& table, std::vector<char>& shared) {
+    const std::size_t n = table.size();
+    std::size_t capacity = 16;
+    while (capacity < 2 * n) capacity <<= 1;
+    struct Slot {
+        uint64_t hash;
+        uint32_t first;  // index of the first entry with this hash; 0: empty
+    };
+    std::vector<Slot> slots(capacity, Slot{0, 0});
+    for (std::size_t i = 1; i < n; ++i) {
+        const std::string_view span = spanPart(table[i]);
+        unsigned char acc = 0;
+        for (unsigned char c : span) acc |= c;
+        if (acc >= 0x80) return false;
+        const uint64_t h = caseInsensitiveHash(span);
+        std::size_t at = h & (capacity - 1);
+        while (slots[at].first != 0 && slots[at].hash != h) at = (at + 1) & (capacity - 1);
+        if (slots[at].first == 0) {
+            slots[at] = Slot{h, static_cast<uint32_t>(i)};
+        } else {
+            shared[slots[at].first] = 1;
+            shared[i] = 1;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 void RemoveDuplicateLines(LineTable& table) {
     const std::size_t n = table.size();
-    if (n <= 2) return;
+    if (n <= 2 || n >= 0xFFFFFFFFu) return;
+    // Entries equal ignoring case have spans equal ignoring case, so an entry
+    // whose span no other entry shares is kept without looking at its text.
+    std::vector<char> candidate(n, 0);
+    if (!markSharedSpans(table, candidate)) std::fill(candidate.begin() + 1, candidate.end(), 1);
+
     // Keys compare with ASCII letters lower-cased. Texts with other cased
     // letters are case-folded through ICU first and compared by their folded
     // form (folding lower-cases ASCII too, so the two kinds of key agree).
     std::vector<std::string_view> keys(n);
     std::deque<std::string> folded;
+    std::size_t candidates = 0;
     for (std::size_t i = 1; i < n; ++i) {
+        if (!candidate[i]) continue;
+        ++candidates;
         if (asciiFoldIsEnough(table[i])) {
             keys[i] = table[i];
         } else {
@@ -197,13 +239,16 @@ void RemoveDuplicateLines(LineTable& table) {
             keys[i] = folded.back();
         }
     }
+    if (candidates == 0) return;
     // Open addressing over indices; a slot holds index + 1, 0 when empty.
     std::size_t capacity = 16;
-    while (capacity < 2 * n) capacity <<= 1;
+    while (capacity < 2 * candidates) capacity <<= 1;
     std::vector<uint32_t> slots(capacity, 0);
     std::vector<uint64_t> hashes(capacity, 0);
-    std::vector<char> keep(n, 0);
+    std::vector<char> keep(n, 1);
+    bool removedAny = false;
     for (std::size_t i = 1; i < n; ++i) {
+        if (!candidate[i]) continue;
         const uint64_t h = caseInsensitiveHash(keys[i]);
         std::size_t at = h & (capacity - 1);
         bool duplicate = false;
@@ -214,11 +259,15 @@ void RemoveDuplicateLines(LineTable& table) {
             }
             at = (at + 1) & (capacity - 1);
         }
-        if (duplicate) continue;
+        if (duplicate) {
+            keep[i] = 0;
+            removedAny = true;
+            continue;
+        }
         slots[at] = static_cast<uint32_t>(i + 1);
         hashes[at] = h;
-        keep[i] = 1;
     }
+    if (!removedAny) return;
     std::size_t out = 1;
     for (std::size_t i = 1; i < n; ++i) {
         if (!keep[i]) continue;

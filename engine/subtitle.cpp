@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "engine/encoding/codepage.h"
 #include "engine/formats.h"
 #include "engine/linetable.h"
 #include "engine/postprocess.h"
@@ -156,7 +157,7 @@ bool clsSubtitle::SaveArrayToSubtitle(std::vector<std::string>& LrcList,
     m_lastFailure = {};
     bool ok = false;
     try {
-        ok = saveArray(LrcList, strFileName, settings);
+        ok = saveArray(LrcList, strFileName, settings, false);
     } catch (...) {
         m_lastFailure.kind = RunFailure::SaveFailed;
         m_lastFailure.path = strFileName;
@@ -311,13 +312,14 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
     // one is complete, so a failure leaves the old one in place.
     const SaveSettings save = SaveSettingsFrom(s, playResX > 0 ? playResX : s.s_ScreenWidth,
                                                playResY > 0 ? playResY : s.s_ScreenHeight, lastKind);
-    const bool saved = saveArray(table, path, save);
+    // Every entry came out of the loader (valid UTF-8) except the credit line.
+    const bool saved = saveArray(table, path, save, IsValidUtf8(s.s_AddCopyRightString));
     if (saved && s.s_RaiseCompleteEvent) progress(ev, 0, 0, kStatusComplete, std::string());
     return saved;
 }
 
 bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string& fileName,
-                            const SaveSettings& s) {
+                            const SaveSettings& s, bool trustedText) {
     const bool ev = s.s_RaiseAllEvent;
     const int32_t interval = std::max<int32_t>(1, s.s_RaiseEventInterval);
     const int32_t upper = entries.empty() ? 0 : clampToInt32(entries.size() - 1);
@@ -354,7 +356,7 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
     SaveFailure failure;
     const bool ok =
         lumeval::UEFSaveTextFile(fileName, joined, false, fmt, s.s_SubtitleEncodeFormat,
-                                 AnsiCodePage, &failure);
+                                 AnsiCodePage, &failure, trustedText);
     if (ok) {
         m_lastFailure = {};
         progress(ev, 0, 0, kStatusSaved, fileName);

@@ -246,8 +246,10 @@ public:
 
 private:
     bool convertArray(const std::vector<std::string>& sources, const ConvertSettings& s);
+    /// `trustedText`: the entries were built by this engine from decoded
+    /// text, so they are valid UTF-8.
     bool saveArray(std::vector<std::string>& entries, const std::string& fileName,
-                   const SaveSettings& s);
+                   const SaveSettings& s, bool trustedText);
     /// Raises ProgressChange when `raise`; returns false when the handler cancelled.
     bool progress(bool raise, int32_t value, int32_t max, int32_t status, const std::string& text);
     void yieldToCaller();

@@ -526,7 +526,8 @@ std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t A
 }
 
 bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool IsAppend,
-                     int32_t& fmt, int32_t DefFmt, int32_t AnsiCodePage, SaveFailure* failure) {
+                     int32_t& fmt, int32_t DefFmt, int32_t AnsiCodePage, SaveFailure* failure,
+                     bool textIsValidUtf8) {
     SaveFailure local;
     SaveFailure& fail = failure ? *failure : local;
     fail = SaveFailure{};
@@ -565,7 +566,7 @@ bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool
             return false;
         }
         // Valid UTF-8 is written straight from the caller's text.
-        if (use == kEncodingUtf8 && !append && IsValidUtf8(sText)) {
+        if (use == kEncodingUtf8 && !append && (textIsValidUtf8 || IsValidUtf8(sText))) {
             const std::string mark = ByteOrderMarkFor(use);
             const bool ok = ReplaceFile(path, mark, sText, fail);
             if (ok) fmt = use;

@@ -65,9 +65,11 @@ struct SaveFailure {
 /// same folder that is renamed over the target only when everything was
 /// written, so a failed save leaves the old file untouched. Text that the ANSI
 /// code page cannot hold fails the save (`failure` says where).
+/// `textIsValidUtf8`: the caller vouches that `sText` is valid UTF-8 (text
+/// the engine decoded itself), which spares a second check of a large text.
 bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool IsAppend,
                      int32_t& fmt, int32_t DefFmt, int32_t AnsiCodePage = 0,
-                     SaveFailure* failure = nullptr);
+                     SaveFailure* failure = nullptr, bool textIsValidUtf8 = false);
 
 /// Decodes bytes of a known encoding code (no mark handling) to UTF-8.
 /// Exposed for the loader's tests and the fuzz targets.

@@ -32,6 +32,15 @@ TEST(RemoveDuplicateLines, KeepsFirstIgnoringCase) {
               t);
 }
 
+TEST(RemoveDuplicateLines, SpansCompareIgnoringCaseToo) {
+    // Spans are normally digits, but any entry may arrive here; spans that
+    // differ only in case (ASCII or not) still make duplicates.
+    Table t = withPlaceholder({"AB|x", "00:00:01,000|y", "ab|X", "\xC3\x84|q", "\xC3\xA4|Q",
+                               "00:00:01,000|Y"});
+    RemoveDuplicateLines(t);
+    EXPECT_EQ(withPlaceholder({"AB|x", "00:00:01,000|y", "\xC3\x84|q"}), t);
+}
+
 TEST(RemoveFilteredLines, WordsAreCaseSensitiveSubstrings) {
     const std::string filters = std::string("ad") + '\0' + "www";
     Table t = withPlaceholder({"00:00:01,000|an ad here", "00:00:02,000|visit www.x",

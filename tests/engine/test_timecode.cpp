@@ -256,3 +256,56 @@ TEST(RoundHalfEven, TiesGoToEven) {
 
 }  // namespace
 }  // namespace lumeval
+
+namespace lumeval {
+namespace {
+
+TEST(CanonicalTime, AcceptsExactlyTheTableForm) {
+    const struct {
+        const char* text;
+        bool canonical;
+    } cases[] = {
+        {"00:00:00,000", true},  {"99:59:59,999", true},  {"12:34:56,789", true},
+        {"00:60:00,000", false}, {"00:00:60,000", false}, {"00:0a:00,000", false},
+        {"00:00:00.000", false}, {"0:00:00,000", false},  {"100:00:00,000", false},
+        {"00:00:00,00:", false}, {"00;00:00,000", false}, {"00:00:00,0/0", false},
+        {"/0:00:00,000", false}, {" 0:00:00,000", false}, {"00:00:00,000 ", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.canonical, IsCanonicalTime(c.text)) << c.text;
+        if (c.canonical) {
+            // Copying a canonical text must equal reading and writing it back.
+            EXPECT_EQ(c.text, MSecsToTime(CanonicalTimeMs(c.text), 0));
+            EXPECT_EQ(TimeToMSecs(c.text, ","), CanonicalTimeMs(c.text)) << c.text;
+        }
+    }
+    // Every byte value in every position: only digits and the separators pass.
+    std::string t = "12:34:56,789";
+    for (std::size_t pos = 0; pos < t.size(); ++pos) {
+        for (int v = 0; v < 256; ++v) {
+            std::string u = t;
+            u[pos] = static_cast<char>(v);
+            const bool digit = v >= '0' && v <= '9';
+            bool expect;
+            if (pos == 2 || pos == 5) expect = v == ':';
+            else if (pos == 8) expect = v == ',';
+            else if (pos == 3 || pos == 6) expect = v >= '0' && v <= '5';
+            else expect = digit;
+            ASSERT_EQ(expect, IsCanonicalTime(u)) << pos << " " << v;
+        }
+    }
+}
+
+TEST(AppendTimeStyle0, MatchesTheGeneralFormatter) {
+    for (double ms : {0.0, 1.0, 999.4, 999.5, 1000.5, 59999.0, 3599999.0, 359999999.4, 359999999.5,
+                      360000000.0, 1e12, -3.0}) {
+        std::string out = "x";
+        AppendTimeStyle0(out, ms);
+        std::string general = MSecsToTime(ms, 98);  // the same fields with "." before mmm
+        general[general.rfind('.')] = ',';
+        EXPECT_EQ("x" + general, out) << ms;
+    }
+}
+
+}  // namespace
+}  // namespace lumeval
