@@ -160,7 +160,9 @@ uint64_t caseInsensitiveHash(std::string_view s) {
         tail |= static_cast<uint64_t>(lowerAscii1(static_cast<unsigned char>(s[i + k]))) << (8 * k);
     }
     h = (h ^ tail) * 0xC4CEB9FE1A85EC53ULL;
-    return h ^ (h >> 29);
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDULL;
+    return h ^ (h >> 33);
 }
 
 bool caseInsensitiveEqual(std::string_view a, std::string_view b) {
@@ -188,20 +190,29 @@ namespace {
 // plain ASCII, where Unicode case folding could join spans that differ.
 bool markSharedSpans(const LineTable& table, std::vector<char>& shared) {
     const std::size_t n = table.size();
-    std::size_t capacity = 16;
-    while (capacity < 2 * n) capacity <<= 1;
-    struct Slot {
-        uint64_t hash;
-        uint32_t first;  // index of the first entry with this hash; 0: empty
-    };
-    std::vector<Slot> slots(capacity, Slot{0, 0});
+    std::vector<uint64_t> hashes(n, 0);
     for (std::size_t i = 1; i < n; ++i) {
         const std::string_view span = spanPart(table[i]);
         unsigned char acc = 0;
         for (unsigned char c : span) acc |= c;
         if (acc >= 0x80) return false;
-        const uint64_t h = caseInsensitiveHash(span);
-        std::size_t at = h & (capacity - 1);
+        hashes[i] = caseInsensitiveHash(span);
+    }
+    int bits = 4;
+    while ((std::size_t{1} << bits) < 2 * n) ++bits;
+    const std::size_t capacity = std::size_t{1} << bits;
+    const auto home = [bits](uint64_t h) { return static_cast<std::size_t>(h >> (64 - bits)); };
+    struct Slot {
+        uint64_t hash;
+        uint32_t first;  // index of the first entry with this hash; 0: empty
+    };
+    std::vector<Slot> slots(capacity, Slot{0, 0});
+    // The table is larger than the caches: fetch the slot a few entries ahead.
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t i = 1; i < n; ++i) {
+        if (i + kAhead < n) __builtin_prefetch(&slots[home(hashes[i + kAhead])]);
+        const uint64_t h = hashes[i];
+        std::size_t at = home(h);
         while (slots[at].first != 0 && slots[at].hash != h) at = (at + 1) & (capacity - 1);
         if (slots[at].first == 0) {
             slots[at] = Slot{h, static_cast<uint32_t>(i)};
