@@ -1,6 +1,7 @@
 #include "engine/subtitle.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -21,11 +22,24 @@ int32_t clampToInt32(std::size_t v) {
                : static_cast<int32_t>(v);
 }
 
-// No early exit: the OR loop vectorises, and lines are short.
-bool isAscii(std::string_view s) {
-    unsigned char acc = 0;
-    for (unsigned char c : s) acc |= c;
-    return acc < 0x80;
+
+// What a line holds that asks for more work; one pass instead of a search
+// for each.
+enum LineFlags : unsigned { kHasCR = 1, kHasLT = 2, kHasP = 4, kHasHigh = 8 };
+
+constexpr std::array<unsigned char, 256> kLineFlagTable = [] {
+    std::array<unsigned char, 256> t{};
+    t['\r'] = kHasCR;
+    t['<'] = kHasLT;
+    t['P'] = kHasP;
+    for (int c = 0x80; c < 0x100; ++c) t[static_cast<std::size_t>(c)] = kHasHigh;
+    return t;
+}();
+
+unsigned scanLine(std::string_view s) {
+    unsigned flags = 0;
+    for (unsigned char c : s) flags |= kLineFlagTable[c];
+    return flags;
 }
 
 // "PlayResX: 640" -> 640. A rest that is not a whole number leaves the value
@@ -241,23 +255,23 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
             // into the loaded text, and copied only when something changes.
             std::string_view prepared = raw;
             if (!prepared.empty() && prepared.back() == '\r') prepared.remove_suffix(1);
+            const unsigned flags = scanLine(prepared);
             const bool edited =
-                prepared.find('\r') != std::string_view::npos ||
-                (prepared.find('<') != std::string_view::npos &&
-                 (prepared.find("<BR>") != std::string_view::npos ||
-                  prepared.find("<br>") != std::string_view::npos));
+                (flags & kHasCR) != 0 ||
+                ((flags & kHasLT) != 0 && (prepared.find("<BR>") != std::string_view::npos ||
+                                          prepared.find("<br>") != std::string_view::npos));
             if (edited) {
                 prepareLine(raw, line);
                 prepared = line;
             }
-            if (prepared.find("PlayRes") != std::string_view::npos) {
+            if ((flags & kHasP) != 0 && prepared.find("PlayRes") != std::string_view::npos) {
                 if (prepared.find("PlayResX:") != std::string_view::npos) {
                     captureResolution(prepared, "PlayResX:", playResX);
                 } else if (prepared.find("PlayResY:") != std::string_view::npos) {
                     captureResolution(prepared, "PlayResY:", playResY);
                 }
             }
-            if (!isAscii(prepared) && InternalCodeConversionMayChange(prepared, cctx)) {
+            if ((flags & kHasHigh) != 0 && InternalCodeConversionMayChange(prepared, cctx)) {
                 if (!edited) line.assign(prepared);
                 line = ApplyInternalCodeConversion(line, cctx);
                 prepared = line;

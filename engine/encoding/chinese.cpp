@@ -8,6 +8,7 @@
 #include <opencc/ConversionChain.hpp>
 #include <opencc/Converter.hpp>
 #include <opencc/Dict.hpp>
+#include <opencc/DictGroup.hpp>
 #include <opencc/DictEntry.hpp>
 #include <opencc/Lexicon.hpp>
 #include <utility>
@@ -118,9 +119,22 @@ void BuildWitness(const opencc::Converter& converter, Witness& w) {
     std::vector<std::pair<std::vector<char32_t>, std::vector<char32_t>>> phrases;
     std::vector<char32_t> key;
     std::vector<char32_t> value;
+    // A group's own lexicon is a merged and sorted copy; the order does not
+    // matter here, so its members are read one by one.
+    std::vector<opencc::DictPtr> dicts;
+    const auto collect = [&dicts](const auto& self, const opencc::DictPtr& dict) -> void {
+        if (const auto group = std::dynamic_pointer_cast<opencc::DictGroup>(dict)) {
+            for (const opencc::DictPtr& member : group->GetDicts()) self(self, member);
+        } else if (dict) {
+            dicts.push_back(dict);
+        }
+    };
     for (const opencc::ConversionPtr& conversion :
          converter.GetConversionChain()->GetConversions()) {
-        const opencc::LexiconPtr lexicon = conversion->GetDict()->GetLexicon();
+        collect(collect, conversion->GetDict());
+    }
+    for (const opencc::DictPtr& dict : dicts) {
+        const opencc::LexiconPtr lexicon = dict->GetLexicon();
         for (const auto& entry : *lexicon) {
             const std::string k = entry->Key();
             const std::string v = entry->GetDefault();
