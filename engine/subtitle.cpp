@@ -37,9 +37,19 @@ constexpr std::array<unsigned char, 256> kLineFlagTable = [] {
 }();
 
 unsigned scanLine(std::string_view s) {
-    unsigned flags = 0;
-    for (unsigned char c : s) flags |= kLineFlagTable[c];
-    return flags;
+    // Four independent accumulators keep the loop from waiting on itself.
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    unsigned f0 = 0, f1 = 0, f2 = 0, f3 = 0;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        f0 |= kLineFlagTable[p[i]];
+        f1 |= kLineFlagTable[p[i + 1]];
+        f2 |= kLineFlagTable[p[i + 2]];
+        f3 |= kLineFlagTable[p[i + 3]];
+    }
+    for (; i < n; ++i) f0 |= kLineFlagTable[p[i]];
+    return f0 | f1 | f2 | f3;
 }
 
 // "PlayResX: 640" -> 640. A rest that is not a whole number leaves the value
@@ -246,6 +256,7 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         table.reserve(table.size() + lastIndex / 4 + 1);  // a SubRip cue takes four lines or so
 
         const std::string_view all(text);
+        std::size_t untilProgress = 1;  // line 0 reports
         for (std::size_t i = 0; i <= lastIndex; ++i) {
             const std::size_t from = i == 0 ? 0 : newlines[i - 1] + 1;
             const std::size_t to = i < lastIndex ? newlines[i] : all.size();
@@ -278,7 +289,8 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
             }
             ReadLine(*kind, prepared, i == lastIndex, rctx);
 
-            if (i % static_cast<std::size_t>(interval) == 0) {
+            if (--untilProgress == 0) {  // i is a multiple of the interval
+                untilProgress = static_cast<std::size_t>(interval);
                 if (!progress(ev, clampToInt32(i), clampToInt32(lastIndex), kStatusReading, path))
                     return fail(RunFailure::Cancelled);
                 yieldToCaller();
