@@ -216,7 +216,7 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
     int32_t lastKind = kKindSsa;
     std::string lastPath;
     std::string line;
-    std::vector<std::size_t> newlines;
+    std::vector<uint32_t> newlines;  // files are below 2 GiB; four bytes a line
 
     for (const std::string& path : sources) {
         if (!FileExists(path)) continue;
@@ -241,6 +241,9 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         cctx.AnsiCodePage = AnsiCodePage;
 
         if (text.empty() || text.find('\n') == std::string::npos) continue;
+        // Line ends are kept as 32-bit offsets; a decoded text beyond that (a
+        // file near 2 GiB that grew in decoding) is not read rather than cut.
+        if (text.size() >= 0xFFFFFFFFu) continue;
         // Line ends are found once; the loop below walks them.
         newlines.clear();
         const char* const begin = text.data();
@@ -248,7 +251,7 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         for (const char* p = begin; p < end;) {
             const auto* at = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
             if (at == nullptr) break;
-            newlines.push_back(static_cast<std::size_t>(at - begin));
+            newlines.push_back(static_cast<uint32_t>(at - begin));
             p = at + 1;
         }
         const std::size_t lastIndex = newlines.size();
