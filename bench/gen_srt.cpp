@@ -1,6 +1,6 @@
 // lumeval-gen-srt: writes a large, realistic SubRip file for benchmarks.
 //
-//   lumeval-gen-srt N OUT [--seed S] [--shared-spans]
+//   lumeval-gen-srt N OUT [--seed S] [--shared-spans] [--max-hours H]
 //
 // N cues, UTF-8 without a mark, CRLF line ends. About 60% of the cues hold
 // simplified Chinese (often with some ASCII), the rest English; some carry
@@ -11,7 +11,13 @@
 //
 // --shared-spans gives every second cue the span of the cue before it, so the
 // converter's merge of shared spans has as much work as it can get.
+//
+// At about 3.3 s per cue, a file passes 100 hours near cue 110,000; from there
+// on the hours have three digits, which is no longer the fixed-width form of
+// the line table. --max-hours H shrinks every time by one factor so that the
+// last cue ends before H hours (cues get shorter, the order stays the same).
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -109,7 +115,8 @@ void appendTime(std::string& out, uint64_t ms) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: lumeval-gen-srt N OUT [--seed S] [--shared-spans]\n");
+    std::fprintf(stderr,
+                 "usage: lumeval-gen-srt N OUT [--seed S] [--shared-spans] [--max-hours H]\n");
     return 2;
 }
 
@@ -127,11 +134,14 @@ int main(int argc, char** argv) {
     uint64_t count = 0;
     uint64_t seed = 1;
     bool sharedSpans = false;
+    uint64_t maxHours = 0;
     if (!parseCount(argv[1], count) || count == 0) return usage();
     const char* outPath = argv[2];
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
             if (!parseCount(argv[++i], seed)) return usage();
+        } else if (std::strcmp(argv[i], "--max-hours") == 0 && i + 1 < argc) {
+            if (!parseCount(argv[++i], maxHours) || maxHours == 0) return usage();
         } else if (std::strcmp(argv[i], "--shared-spans") == 0) {
             sharedSpans = true;
         } else {
@@ -144,6 +154,16 @@ int main(int argc, char** argv) {
         std::perror(outPath);
         return 1;
     }
+
+    // The largest advance from one cue's start to the next is below 5600 ms.
+    double scale = 1.0;
+    if (maxHours > 0) {
+        const double bound = 1000.0 + static_cast<double>(count) * 5600.0;
+        scale = std::min(1.0, static_cast<double>(maxHours) * 3600000.0 / bound);
+    }
+    auto scaled = [scale](uint64_t ms) {
+        return static_cast<uint64_t>(static_cast<double>(ms) * scale);
+    };
 
     Rng rng(seed);
     std::string block;
@@ -164,9 +184,9 @@ int main(int argc, char** argv) {
         block.clear();
         block += std::to_string(n);
         block += "\r\n";
-        appendTime(block, cueStart);
+        appendTime(block, scaled(cueStart));
         block += " --> ";
-        appendTime(block, cueEnd);
+        appendTime(block, scaled(cueEnd));
         block += "\r\n";
 
         const bool chinese = rng.chance(60);

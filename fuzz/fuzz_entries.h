@@ -15,12 +15,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <system_error>
 
+#include "engine/encoding/chinese.h"
 #include "engine/encoding/textfile.h"
+#include "engine/linetable.h"
 #include "engine/subtitle.h"
 #include "engine/timecode.h"
 
@@ -109,11 +112,60 @@ inline std::string FuzzTimecode(const uint8_t* data, std::size_t size) {
         TimeToSec(text, false, ".") * 1000,
         CueTimeToMSecs(text),
     };
-    for (double v : values) {
+    // Every writer style for every reading, plus the raw bytes taken as a
+    // double (NaN, infinities, huge and negative counts).
+    auto writeAll = [](double v) -> std::string {
         for (int16_t style : kStyles) {
             if (MSecsToTime(v, style).empty()) return "MSecsToTime gave an empty text";
         }
         if (MSecsToCueTime(v).empty()) return "MSecsToCueTime gave an empty text";
+        std::string appended = "x";
+        AppendTimeStyle0(appended, v);
+        if (appended != "x" + MSecsToTime(v, 0)) {
+            return "AppendTimeStyle0 differs from MSecsToTime for " + std::to_string(v);
+        }
+        return {};
+    };
+    for (double v : values) {
+        if (std::string problem = writeAll(v); !problem.empty()) return problem;
+    }
+    if (size >= sizeof(double)) {
+        double raw = 0;
+        std::memcpy(&raw, data, sizeof raw);
+        if (std::string problem = writeAll(raw); !problem.empty()) return problem;
+    }
+
+    // The fast path copies canonical times instead of reading them; that is
+    // only right if the general reader and writer agree with the copy.
+    if (IsCanonicalTime(text)) {
+        const int32_t ms = CanonicalTimeMs(text);
+        if (ms != msComma) {
+            return "CanonicalTimeMs " + std::to_string(ms) + " but TimeToMSecs " +
+                   std::to_string(msComma);
+        }
+        if (MSecsToTime(ms, 0) != text) return "a canonical time does not format back to itself";
+    }
+
+    // The same, one level up: a span without offset or window takes the
+    // copying path of AddTimedLine; a window too wide to cut anything forces
+    // the general path and must give the same entry. Only readings inside
+    // that window count: a window drops what lies outside, the copy does not
+    // (a bare number of seconds can be far beyond any clock time).
+    {
+        constexpr double kWindowEnd = 1e12;  // seconds
+        const auto arrow = text.find("->");
+        const double start = TimeToSec(text.substr(0, arrow), true, ",");
+        const double end =
+            arrow == std::string_view::npos ? start + 5 : TimeToSec(text.substr(arrow + 2), true, ",");
+        if (start >= 0 && end >= 0 && start <= kWindowEnd && end <= kWindowEnd) {
+            LineTable copied(1), computed(1);
+            AddTimedLine(copied, text, "t", TimingRules{});
+            AddTimedLine(computed, text, "t", TimingRules{0, kWindowEnd, 0, 0});
+            if (copied != computed) {
+                return "AddTimedLine: copied " + (copied.size() > 1 ? copied[1] : "(nothing)") +
+                       ", computed " + (computed.size() > 1 ? computed[1] : "(nothing)");
+            }
+        }
     }
 
     // Milliseconds are whole numbers within 32 bits (overflow gives 0).
@@ -171,6 +223,15 @@ inline std::string FuzzTextFile(const uint8_t* data, std::size_t size) {
         return "UEFLoadTextFile left the detected encoding at " + std::to_string(fmt);
     }
     if (!IsValidUtf8(text)) return "UEFLoadTextFile gave invalid UTF-8";
+
+    // The mappings skip OpenCC for text its dictionaries cannot change; the
+    // skip must never change a result.
+    if (ToSimplifiedChinese(text) != detail::ToSimplifiedChineseDirect(text)) {
+        return "ToSimplifiedChinese differs from the unshortened mapping";
+    }
+    if (ToTraditionalChinese(text) != detail::ToTraditionalChineseDirect(text)) {
+        return "ToTraditionalChinese differs from the unshortened mapping";
+    }
 
     // Whatever was loaded must survive a UTF-8 save and a detecting load.
     const std::string copy = ScratchPath("roundtrip.txt");
@@ -234,6 +295,29 @@ inline std::string FuzzConvertSrt(const uint8_t* data, std::size_t size) {
             problem = "SubtitleLineLoaded text is not valid UTF-8";
         }
     };
+
+    // A line that the load skips as unchanged must really be unchanged.
+    {
+        int32_t fmt = kEncodingDetect;
+        const std::string text = UEFLoadTextFile(source, fmt, 0);
+        ConversionContext ctx;
+        ctx.mode = s.s_InternalCodeConversion;
+        ctx.cls = CheckChineseInternalCodeSpecification(text, 0);
+        ctx.decodedAsAnsi = fmt == kEncodingAnsi;
+        ctx.writesAnsi = s.s_SubtitleEncodeFormat == kEncodingAnsi;
+        std::size_t from = 0;
+        while (from < text.size()) {
+            auto nl = text.find('\n', from);
+            if (nl == std::string::npos) nl = text.size();
+            std::string line = text.substr(from, nl - from);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            from = nl + 1;
+            if (!InternalCodeConversionMayChange(line, ctx) &&
+                ApplyInternalCodeConversion(line, ctx) != line) {
+                return "InternalCodeConversionMayChange said no, but the conversion changed " + line;
+            }
+        }
+    }
 
     s.dst_SubFile = "srt";
     engine.ConvertSubtitle(source, s);
