@@ -93,4 +93,8 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     table.push_back(std::move(entry));
 }
 
+void AppendToLastEntry(LineTable& table, std::string_view text) {
+    if (!table.empty()) table.back().append(text);
+}
+
 }  // namespace lumeval

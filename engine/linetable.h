@@ -24,6 +24,11 @@ struct TimingRules {
 void AddTimedLine(LineTable& table, std::string_view span, std::string_view text,
                   const TimingRules& rules);
 
+/// Appends `text` to the entry with the highest index, without a separator
+/// (continuation lines). Before a run's first entry exists this lands in the
+/// placeholder at index 0; an empty table gets nothing.
+void AppendToLastEntry(LineTable& table, std::string_view text);
+
 /// Pieces of an entry "span|text|rest".
 struct EntryParts {
     std::string_view span;   ///< before the first "|" (whole entry when there is none)

@@ -70,10 +70,6 @@ std::size_t FirstInvalidUtf8(const unsigned char* p, std::size_t n) noexcept {
     return n;
 }
 
-inline std::size_t Utf8Length(char32_t cp) noexcept {
-    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-}
-
 }  // namespace
 
 Utf8Char DecodeUtf8At(std::string_view s, std::size_t pos) noexcept {

@@ -8,7 +8,17 @@ void ReadLine(int32_t kind, std::string_view line, bool isLastLine, ReaderContex
         case kKindSrt: ReadSubRipLine(line, isLastLine, ctx); break;
         case kKindStxt: ReadTimedTextLine(line, ctx); break;
         case kKindTxt: ReadPlainTextLine(line, ctx); break;
-        default: break;  // no reader for this kind yet
+        case kKindSsa: ReadSsaLine(line, ctx); break;
+        case kKindLrc: ReadLrcLine(line, ctx); break;
+        case kKindKsc: ReadKscLine(line, ctx); break;
+        case kKindKrc: ReadKrcLine(line, ctx); break;
+        case kKindSmi: ReadSamiLine(line, ctx); break;
+        case kKindSnc: ReadSncLine(line, ctx); break;
+        case kKindQly: ReadQlyLine(line, ctx); break;
+        case kKindStl: ReadStlLine(line, ctx); break;
+        case kKindVsf: ReadVsfLine(line, ctx); break;
+        case kKindDks: ReadDksLine(line, ctx); break;
+        default: break;
     }
 }
 

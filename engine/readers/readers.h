@@ -38,5 +38,15 @@ void ReadLine(int32_t kind, std::string_view line, bool isLastLine, ReaderContex
 void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx);
 void ReadTimedTextLine(std::string_view line, ReaderContext& ctx);
 void ReadPlainTextLine(std::string_view line, ReaderContext& ctx);
+void ReadSsaLine(std::string_view line, ReaderContext& ctx);        // ssa.cpp
+void ReadLrcLine(std::string_view line, ReaderContext& ctx);        // lyrics.cpp
+void ReadKscLine(std::string_view line, ReaderContext& ctx);        // lyrics.cpp
+void ReadKrcLine(std::string_view line, ReaderContext& ctx);        // lyrics.cpp
+void ReadSamiLine(std::string_view line, ReaderContext& ctx);       // sami.cpp
+void ReadSncLine(std::string_view line, ReaderContext& ctx);        // players.cpp
+void ReadQlyLine(std::string_view line, ReaderContext& ctx);        // players.cpp
+void ReadStlLine(std::string_view line, ReaderContext& ctx);        // players.cpp
+void ReadVsfLine(std::string_view line, ReaderContext& ctx);        // players.cpp
+void ReadDksLine(std::string_view line, ReaderContext& ctx);        // players.cpp
 
 }  // namespace lumeval

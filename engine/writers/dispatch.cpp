@@ -45,7 +45,17 @@ bool WriteEntries(int32_t kind, WriterContext& ctx) {
         case kKindSrt: return WriteSubRip(ctx);
         case kKindTxt: return WritePlainText(ctx);
         case kKindStxt: return WriteTimedText(ctx);
-        default: return true;  // no writer for this kind yet: nothing written
+        case kKindSsa: return WriteSsa(ctx);
+        case kKindLrc: return WriteLrc(ctx);
+        case kKindKsc: return WriteKsc(ctx);
+        case kKindKrc: return WriteKrc(ctx);
+        case kKindSmi: return WriteSami(ctx);
+        case kKindSnc: return WriteSnc(ctx);
+        case kKindQly: return WriteQly(ctx);
+        case kKindStl: return WriteStl(ctx);
+        case kKindVsf: return WriteVsf(ctx);
+        case kKindDks: return WriteDks(ctx);
+        default: return true;
     }
 }
 

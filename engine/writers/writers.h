@@ -53,6 +53,16 @@ bool WriteEntries(int32_t kind, WriterContext& ctx);
 bool WriteSubRip(WriterContext& ctx);
 bool WritePlainText(WriterContext& ctx);
 bool WriteTimedText(WriterContext& ctx);
+bool WriteSsa(WriterContext& ctx);        // ssa.cpp
+bool WriteLrc(WriterContext& ctx);        // lyrics.cpp
+bool WriteKsc(WriterContext& ctx);        // lyrics.cpp
+bool WriteKrc(WriterContext& ctx);        // xml.cpp
+bool WriteSami(WriterContext& ctx);       // xml.cpp
+bool WriteSnc(WriterContext& ctx);        // players.cpp
+bool WriteQly(WriterContext& ctx);        // players.cpp
+bool WriteStl(WriterContext& ctx);        // players.cpp
+bool WriteVsf(WriterContext& ctx);        // players.cpp
+bool WriteDks(WriterContext& ctx);        // players.cpp
 
 /// Trims the text, then replaces every "\N" and then every "\n" by `separator`.
 std::string ReplaceLineBreaks(std::string_view text, std::string_view separator);

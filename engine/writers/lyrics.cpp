@@ -1,0 +1,8 @@
+#include "engine/writers/writers.h"
+
+namespace lumeval {
+
+bool WriteLrc(WriterContext&) { return true; }
+bool WriteKsc(WriterContext&) { return true; }
+
+}  // namespace lumeval
