@@ -424,12 +424,65 @@ bool OrdinalLess(std::string_view a, std::string_view b) {
     return ca < cb;
 }
 
+namespace {
+
+// A prefix key that never contradicts OrdinalLess: the first eight bytes
+// while they are ASCII, 0x80 for the first byte that is not, zeros after it
+// and past the end. Different keys order like the texts; equal keys say
+// nothing, and the texts themselves decide.
+uint64_t OrdinalPrefixKey(std::string_view s) noexcept {
+    uint64_t key = 0;
+    const std::size_t n = std::min<std::size_t>(s.size(), 8);
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80) {
+            key |= uint64_t{0x80} << (56 - 8 * i);
+            break;
+        }
+        key |= uint64_t{c} << (56 - 8 * i);
+    }
+    return key;
+}
+
+}  // namespace
+
+void SortOrdinal(std::vector<std::string>& items, std::size_t first, std::size_t last) {
+    if (first >= last || last >= items.size()) return;
+    const auto begin = items.begin() + static_cast<std::ptrdiff_t>(first);
+    const auto end = items.begin() + static_cast<std::ptrdiff_t>(last) + 1;
+    const auto less = [](const std::string& x, const std::string& y) { return OrdinalLess(x, y); };
+    // Most tables arrive in time order already; checking costs one pass.
+    if (std::is_sorted(begin, end, less)) return;
+    // Sorting keys with indices keeps the comparisons in one cache-friendly
+    // array; the strings are touched only on equal keys and once to move.
+    struct Keyed {
+        uint64_t key;
+        uint32_t index;
+    };
+    const std::size_t count = last - first + 1;
+    if (count > UINT32_MAX) {
+        std::sort(begin, end, less);
+        return;
+    }
+    std::vector<Keyed> keyed(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        keyed[i] = {OrdinalPrefixKey(items[first + i]), static_cast<uint32_t>(i)};
+    }
+    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& x, const Keyed& y) {
+        if (x.key != y.key) return x.key < y.key;
+        return OrdinalLess(items[first + x.index], items[first + y.index]);
+    });
+    std::vector<std::string> sorted;
+    sorted.reserve(count);
+    for (const Keyed& k : keyed) sorted.push_back(std::move(items[first + k.index]));
+    std::move(sorted.begin(), sorted.end(), begin);
+}
+
 void SortLines(LineTable& table) {
     if (table.empty()) return;
     table[0].assign(1, '0');  // not = "0": GCC 12 misreports -Wrestrict there
-    const auto less = [](const std::string& x, const std::string& y) { return OrdinalLess(x, y); };
-    // Most tables arrive in time order already; checking costs one pass.
-    if (!std::is_sorted(table.begin(), table.end(), less)) std::sort(table.begin(), table.end(), less);
+    SortOrdinal(table, 0, table.size() - 1);
 }
 
 void RemoveLineAt(LineTable& table, std::size_t index) {

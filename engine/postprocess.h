@@ -36,6 +36,9 @@ void AppendCreditLine(LineTable& table, std::string_view text, double startSec, 
 /// Ordinal order of UTF-16 code units, on UTF-8 text.
 bool OrdinalLess(std::string_view a, std::string_view b);
 
+/// Sorts items[first..last] (inclusive) in OrdinalLess order.
+void SortOrdinal(std::vector<std::string>& items, std::size_t first, std::size_t last);
+
 /// Sets the placeholder to "0" and sorts the whole table.
 void SortLines(LineTable& table);
 

@@ -405,8 +405,7 @@ void clsSubtitle::QuickSort(std::vector<std::string>& arr, int64_t First, int64_
     if (First >= Last) return;
     // Every element is a distinct position in a total order, so any correct
     // sort gives the same result; introsort keeps n log n on every input.
-    std::sort(arr.begin() + First, arr.begin() + Last + 1,
-              [](const std::string& a, const std::string& b) { return OrdinalLess(a, b); });
+    SortOrdinal(arr, static_cast<std::size_t>(First), static_cast<std::size_t>(Last));
 }
 
 }  // namespace lumeval

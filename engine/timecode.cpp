@@ -570,7 +570,20 @@ void AppendTimeStyle0(std::string& out, double LngMSecs) {
     out.append(buf, p);
 }
 
+namespace {
+bool IsCanonicalTime12(std::string_view t);
+}  // namespace
+
 bool IsCanonicalTime(std::string_view t) {
+    // Hours 100 to 499 also copy exactly: style 0 writes them unpadded, and
+    // their milliseconds stay far from the 32-bit limit (596 hours).
+    if (t.size() == 13) return t[0] >= '1' && t[0] <= '4' && IsCanonicalTime12(t.substr(1));
+    return IsCanonicalTime12(t);
+}
+
+namespace {
+
+bool IsCanonicalTime12(std::string_view t) {
     if (t.size() != 12) return false;
     if constexpr (std::endian::native != std::endian::little) {
         return IsDigit(t[0]) && IsDigit(t[1]) && t[2] == ':' && t[3] >= '0' && t[3] <= '5' &&
@@ -593,9 +606,17 @@ bool IsCanonicalTime(std::string_view t) {
     return (((b & 0x0F0F0F00u) + 0x06060600u) & 0xF0F0F000u) == 0;
 }
 
+}  // namespace
+
 int32_t CanonicalTimeMs(std::string_view t) {
+    int32_t hundreds = 0;
+    if (t.size() == 13) {
+        hundreds = t[0] - '0';
+        t.remove_prefix(1);
+    }
     auto d = [&](std::size_t i) { return static_cast<int32_t>(t[i] - '0'); };
-    return ((d(0) * 10 + d(1)) * 3600 + (d(3) * 10 + d(4)) * 60 + d(6) * 10 + d(7)) * 1000 +
+    return ((hundreds * 100 + d(0) * 10 + d(1)) * 3600 + (d(3) * 10 + d(4)) * 60 + d(6) * 10 +
+            d(7)) * 1000 +
            d(9) * 100 + d(10) * 10 + d(11);
 }
 

@@ -39,8 +39,9 @@ std::string FormatTime(double LngMSecs, bool MSecUse, std::string_view MSecStrin
 /// Appends `MSecsToTime(LngMSecs, 0)` to `out` without a temporary.
 void AppendTimeStyle0(std::string& out, double LngMSecs);
 
-/// True when `text` is exactly "HH:MM:SS,mmm" with minutes and seconds below
-/// 60: such a text reads and formats back to itself, so it may be copied.
+/// True when `text` is exactly "HH:MM:SS,mmm" (or "HHH:MM:SS,mmm" with hours
+/// 100 to 499) with minutes and seconds below 60: such a text reads and
+/// formats back to itself, so it may be copied.
 bool IsCanonicalTime(std::string_view text);
 
 /// Milliseconds of a text for which IsCanonicalTime holds.

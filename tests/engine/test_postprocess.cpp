@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -160,6 +161,31 @@ TEST(OrdinalLess, FollowsUtf16CodeUnitOrder) {
     EXPECT_TRUE(OrdinalLess("ab", "abc"));
     EXPECT_FALSE(OrdinalLess("abc", "abc"));
     EXPECT_TRUE(OrdinalLess("0", "00:00:00,000|x"));
+}
+
+TEST(SortOrdinal, AgreesWithAPlainSortOnMixedText) {
+    // Short pieces drawn from ASCII, NUL, CJK, the private-use area and the
+    // supplementary planes, so equal prefixes, prefixes of each other and
+    // every branch of the byte-to-UTF-16 order meet in the first 8 bytes.
+    const std::vector<std::string> pieces = {
+        "0",  "00:", "1", ":",   ",",  "|",  std::string(1, '\0'), "\x7F",
+        "\xE4\xB8\xAD" /* U+4E2D */, "\xEE\x80\x80" /* U+E000 */,
+        "\xEF\xBC\x81" /* U+FF01 */, "\xF0\x9F\x98\x80" /* U+1F600 */, "\xC3\xA9"};
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+        Table t;
+        for (int i = 0; i < 500; ++i) {
+            std::string s;
+            const int parts = static_cast<int>(rng() % 7);
+            for (int k = 0; k < parts; ++k) s += pieces[rng() % pieces.size()];
+            t.push_back(std::move(s));
+        }
+        Table expected = t;
+        std::sort(expected.begin(), expected.end(),
+                  [](const std::string& a, const std::string& b) { return OrdinalLess(a, b); });
+        SortOrdinal(t, 0, t.size() - 1);
+        ASSERT_EQ(expected, t) << "round " << round;
+    }
 }
 
 TEST(QuickSort, SortsOnlyTheGivenRange) {
