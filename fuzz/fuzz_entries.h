@@ -23,6 +23,7 @@
 
 #include "engine/encoding/chinese.h"
 #include "engine/encoding/textfile.h"
+#include "engine/formats.h"
 #include "engine/linetable.h"
 #include "engine/subtitle.h"
 #include "engine/timecode.h"
@@ -342,6 +343,81 @@ inline std::string FuzzConvertSrt(const uint8_t* data, std::size_t size) {
         again.dst_SubFile = "stxt";
         engine.ConvertSubtitle(written, again);
         if (!problem.empty()) return "re-reading out.stxt: " + problem;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// Every other reader, and every writer
+
+/// Byte 0: the source key (one of the readers besides SubRip). Byte 1: the
+/// destination key (any of the sixteen). Byte 2: flags (merge, output
+/// encoding, effect style, sort). Byte 3: effect speed in tenths (0 tests the
+/// guard against a zero speed). The rest: the source file.
+inline std::string FuzzConvertAny(const uint8_t* data, std::size_t size) {
+    static constexpr std::string_view kSources[] = {"ssa", "ass", "lrc", "ksc", "krc", "smi",
+                                                    "sami", "snc", "qly", "stl", "vsf", "dks",
+                                                    "stxt", "utf"};
+    constexpr std::size_t kHeader = 4;
+    if (size < kHeader) return {};
+    const std::string_view sourceKey = kSources[data[0] % std::size(kSources)];
+    const std::string_view destKey = kFormatKeys[data[1] % kFormatKeys.size()].key;
+    const uint8_t flags = data[2];
+    const std::string_view bytes(reinterpret_cast<const char*>(data + kHeader), size - kHeader);
+    const std::string source = ScratchPath("input." + std::string(sourceKey));
+    if (!WriteBytes(source, bytes)) return {};
+
+    ConvertSettings s;
+    s.s_MergeSamePosition = (flags & 0x01) != 0;
+    s.s_SubtitleEncodeFormat = 1 + (flags >> 1) % 3;  // UTF-8, UTF-16 LE, UTF-16 BE
+    s.s_EffectStyle = (flags >> 3) % 4;               // 3: not a style, taken as none
+    s.s_Sort = (flags & 0x20) == 0;
+    s.s_EffectSpeed = data[3] / 10.0;
+    s.s_TitleString = (flags & 0x40) ? "Title\r\nline" : "";
+    s.s_BannerString = (flags & 0x80) ? "Banner" : "";
+    s.s_RaiseEventInterval = 7;
+    s.s_Overwrite = true;
+
+    clsSubtitle engine;
+    std::string problem;
+    engine.ProgressChange = [&](int32_t value, int32_t max, int32_t status, const std::string&,
+                                bool&) {
+        if (status < kStatusFileStart || status > kStatusCancelled) {
+            problem = "ProgressChange with status " + std::to_string(status);
+        } else if (value < 0 || max < 0) {
+            problem = "ProgressChange with a negative position";
+        }
+    };
+    engine.SubtitleLineLoaded = [&](double start, double end, const std::string& text) {
+        if (!std::isfinite(start) || !std::isfinite(end) || start < 0 || end < 0) {
+            problem = "SubtitleLineLoaded with times " + std::to_string(start) + ", " +
+                      std::to_string(end);
+        } else if (text.find_first_of("\r\n") != std::string::npos) {
+            problem = "SubtitleLineLoaded text holds a raw line break";
+        } else if (!IsValidUtf8(text)) {
+            problem = "SubtitleLineLoaded text is not valid UTF-8";
+        }
+    };
+
+    s.dst_SubFile = std::string(sourceKey);
+    engine.ConvertSubtitle(source, s);
+    if (!problem.empty()) return "event mode: " + problem;
+
+    const std::string dest = ScratchPath("out." + std::string(destKey));
+    std::error_code ec;
+    std::filesystem::remove(dest, ec);
+    s.dst_SubFile = dest;
+    const bool ok = engine.ConvertSubtitle(source, s);
+    if (!problem.empty()) return "writing " + std::string(destKey) + ": " + problem;
+    if (ok && (std::filesystem::file_size(dest, ec) == 0 || ec)) {
+        return "writing " + std::string(destKey) + ": the run succeeded but the file is empty";
+    }
+    if (ok) {
+        // Whatever we wrote must read back without complaint.
+        ConvertSettings again;
+        again.dst_SubFile = std::string(destKey);
+        engine.ConvertSubtitle(dest, again);
+        if (!problem.empty()) return "re-reading " + std::string(destKey) + ": " + problem;
     }
     return {};
 }

@@ -57,7 +57,9 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzRegressions,
                          ::testing::Values(Target{"fuzz_timecode", lumeval::fuzz::FuzzTimecode},
                                            Target{"fuzz_textfile", lumeval::fuzz::FuzzTextFile},
                                            Target{"fuzz_convert_srt",
-                                                  lumeval::fuzz::FuzzConvertSrt}),
+                                                  lumeval::fuzz::FuzzConvertSrt},
+                                           Target{"fuzz_convert_any",
+                                                  lumeval::fuzz::FuzzConvertAny}),
                          [](const auto& info) { return std::string(info.param.folder); });
 
 // The properties the entries check must hold for ordinary input; an entry that
