@@ -100,7 +100,12 @@ row() {  # layout, case, cues, input MB, wall s, rss MB
 }
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 
-declare -A conv_wall conv_rss ff_wall ff_rss
+declare -A conv_wall conv_rss ff_wall ff_rss ass_wall ass_rss ffass_wall ffass_rss
+# SRT to ASS is measured once the converter can write ASS.
+have_ass=0
+if "$convert" --list-formats 2>/dev/null | awk -F'\t' '$1 == "ass" && $5 == "yes" { f = 1 } END { exit !f }'; then
+  have_ass=1
+fi
 ref="${sizes[0]}"
 
 # Two layouts of the same cues. "short": every time shrunk below 100 hours,
@@ -126,6 +131,13 @@ for layout in "${layouts[@]}"; do
     conv_wall[$key]="$wall_s"; conv_rss[$key]="$rss_mb"
     row "$layout" "lumeval-convert (default encoding)" "$n" "$size" "$wall_s" "$rss_mb"
 
+    if [[ $have_ass == 1 ]]; then
+      measure "lumeval-convert ->ass $key" "$convert" "$src" -o "$work/out.ass" \
+        "${overwrite[@]}" --no-progress --quiet
+      ass_wall[$key]="$wall_s"; ass_rss[$key]="$rss_mb"
+      row "$layout" "lumeval-convert srt->ass" "$n" "$size" "$wall_s" "$rss_mb"
+    fi
+
     if [[ "$n" == "$ref" && "$layout" == short ]]; then
       for enc in utf8 ansi; do
         measure "lumeval-convert --encoding $enc $key" "$convert" "$src" -o "$work/out.srt" \
@@ -145,11 +157,16 @@ for layout in "${layouts[@]}"; do
         measure "ffmpeg $key" "$ffmpeg" -y -loglevel error -i "$src" "$work/ff.srt"
         ff_wall[$key]="$wall_s"; ff_rss[$key]="$rss_mb"
         row "$layout" "ffmpeg srt->srt" "$n" "$size" "$wall_s" "$rss_mb"
+        if [[ $have_ass == 1 ]]; then
+          measure "ffmpeg ->ass $key" "$ffmpeg" -y -loglevel error -i "$src" "$work/ff.ass"
+          ffass_wall[$key]="$wall_s"; ffass_rss[$key]="$rss_mb"
+          row "$layout" "ffmpeg srt->ass" "$n" "$size" "$wall_s" "$rss_mb"
+        fi
       else
         echo "  ffmpeg $key: skipped (estimated over ${ffmpeg_budget_s} s)" >&2
       fi
     fi
-    rm -f "$src" "$work/out.srt" "$work/ff.srt"
+    rm -f "$src" "$work/out.srt" "$work/ff.srt" "$work/out.ass" "$work/ff.ass"
   done
 done
 
@@ -203,6 +220,23 @@ for layout in "${layouts[@]}"; do
     ok="$(awk -v x="$ratio" -v l="$limit" 'BEGIN { print (x <= l) ? 1 : 0 }')"
     echo "- $layout, scaling $ref -> $n cues: ${ratio}x the time (target <= ${limit}x): $(verdict "$ok")"
   done
+  if [[ -n "${ffass_wall[$key]:-}" ]]; then
+    speedup="$(awk -v f="${ffass_wall[$key]}" -v c="${ass_wall[$key]}" 'BEGIN { printf "%.1f", f / c }')"
+    ok="$(awk -v s="$speedup" 'BEGIN { print (s >= 10) ? 1 : 0 }')"
+    echo "- $layout, $ref cues, SRT to ASS vs ffmpeg: ${speedup}x faster (target >= 10x): $(verdict "$ok")"
+    ok="$(awk -v a="${ass_rss[$key]}" -v b="${ffass_rss[$key]}" 'BEGIN { print (a <= b) ? 1 : 0 }')"
+    echo "- $layout, $ref cues, SRT to ASS peak memory: ${ass_rss[$key]} MB vs ffmpeg" \
+      "${ffass_rss[$key]} MB (target <=): $(verdict "$ok")"
+  fi
+  if [[ $have_ass == 1 ]]; then
+    for n in "${sizes[@]:1}"; do
+      ratio="$(awk -v a="${ass_wall[$layout/$n]}" -v b="${ass_wall[$key]}" \
+        'BEGIN { printf "%.2f", a / b }')"
+      limit="$(awk -v n="$n" -v r="$ref" 'BEGIN { printf "%.2f", 1.1 * n / r }')"
+      ok="$(awk -v x="$ratio" -v l="$limit" 'BEGIN { print (x <= l) ? 1 : 0 }')"
+      echo "- $layout, SRT to ASS scaling $ref -> $n cues: ${ratio}x the time (target <= ${limit}x): $(verdict "$ok")"
+    done
+  fi
 done
 m="$(stage_ms MergeSamePosition)"
 ok="$(awk -v m="$m" 'BEGIN { print (m < 500) ? 1 : 0 }')"
