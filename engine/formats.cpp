@@ -49,12 +49,17 @@ int32_t WriterKindOfPath(std::string_view path) {
     return KindOfKey(afterLastDot(path)).value_or(kKindSsa);
 }
 
-bool WriterAvailable(int32_t kind) {
-    return kind == kKindTxt || kind == kKindSrt || kind == kKindStxt;
+namespace {
+bool KnownKind(int32_t kind) {
+    for (const FormatKey& row : kFormatKeys) {
+        if (row.kind == kind) return true;
+    }
+    return false;
 }
+}  // namespace
 
-bool ReaderAvailable(int32_t kind) {
-    return kind == kKindTxt || kind == kKindSrt || kind == kKindStxt;
-}
+bool WriterAvailable(int32_t kind) { return KnownKind(kind); }
+
+bool ReaderAvailable(int32_t kind) { return KnownKind(kind); }
 
 }  // namespace lumeval

@@ -170,6 +170,10 @@ public:
     /// the line table's fixed-width times expect).
     static void QuickSort(std::vector<std::string>& arr, int64_t First, int64_t Last);
 
+    // ---- companion subtitles ----
+    /// The first subtitle file belonging to a media file, or empty (engine/companion.h).
+    static std::string CheckSubtitle(const std::string& strFile, bool bAPIMode);
+
     // ---- time codes ----
     static std::string MSecsToTime(double LngMSecs, int16_t TimeStyle = 0) {
         return lumeval::MSecsToTime(LngMSecs, TimeStyle);

@@ -17,6 +17,9 @@ struct ReaderState {
     std::string pendingSpan;
     std::string pendingText;
     bool inBlock = false;
+    // Continuation lines belong to a cue the time window dropped: they are
+    // dropped too instead of landing on an earlier cue.
+    bool skipContinuation = false;
     // SSA column numbers of "start", "end" and "text" (0: not known yet).
     int32_t ssaStartColumn = 0;
     int32_t ssaEndColumn = 0;

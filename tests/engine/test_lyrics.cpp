@@ -1,0 +1,231 @@
+// LRC, KSC and XML lyric readers and writers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/formats.h"
+#include "engine/readers/readers.h"
+#include "engine/subtitle.h"
+#include "engine/writers/writers.h"
+#include "test_util.h"
+
+namespace lumeval {
+namespace {
+
+using test::readBytes;
+using test::TempDir;
+using Table = std::vector<std::string>;
+
+// Feeds lines to one reader the way the conversion does; the placeholder is
+// dropped from the result.
+Table readLines(int32_t kind, const Table& lines) {
+    Table table(1);
+    TimingRules rules;
+    ReaderState state;
+    ReaderContext ctx{table, rules, state};
+    for (std::size_t i = 0; i < lines.size(); ++i) ReadLine(kind, lines[i], i + 1 == lines.size(), ctx);
+    table.erase(table.begin());
+    return table;
+}
+
+struct ReaderCase {
+    const char* name;
+    Table lines;
+    Table entries;
+};
+
+TEST(LrcReader, TimeTagLines) {
+    const ReaderCase cases[] = {
+        {"one entry per tag", {"[00:01.00][01:02.50]Hello"},
+         {"00:00:01,000|Hello", "00:01:02,500|Hello"}},
+        {"word timing removed", {"[00:05.10]<00:05.10>Wo<00:05.60>rd"}, {"00:00:05,100|Word"}},
+        {"metadata tag at zero", {"[ti:Song]"}, {"00:00:00,000|"}},
+        {"milliseconds", {"[01:02.345]x"}, {"00:01:02,345|x"}},
+        {"indented line", {"  [00:01.00] [00:02.00]x"}, {"00:00:01,000|x", "00:00:02,000|x"}},
+        {"mixed Chinese", {"[00:12.34]月亮代表我的心 The moon"}, {"00:00:12,340|月亮代表我的心 The moon"}},
+        {"lines without both brackets", {"plain", "[00:01.00 no close", "00:01.00] no open", ""}, {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.entries, readLines(kKindLrc, c.lines)) << c.name;
+}
+
+TEST(LrcReader, ManyTagsOnOneLineStayBounded) {
+    // 100,000 tags before a 2,000-byte lyric would copy 200 MB into the table.
+    std::string line;
+    for (int i = 0; i < 100000; ++i) line += "[1]";
+    line += std::string(2000, 'x');
+    const Table t = readLines(kKindLrc, {line});
+    std::size_t bytes = 0;
+    for (const auto& e : t) bytes += e.size();
+    EXPECT_GT(t.size(), 1000u);
+    EXPECT_LE(bytes, std::size_t{64} << 20);
+}
+
+TEST(KscReader, KaraokeCalls) {
+    const ReaderCase cases[] = {
+        {"a call", {"karaoke.add('00:01.000', '00:03.500', 'Hello', '500,1000,1000');"},
+         {"00:00:01,000->00:00:03,500|Hello|500,1000,1000"}},
+        {"any case, Chinese lyric",
+         {"  Karaoke.Add('00:10.000', '00:11.000', '你好', '500,500');"},
+         {"00:00:10,000->00:00:11,000|你好|500,500"}},
+        {"apostrophes inside the lyric removed",
+         {"karaoke.add('00:01.000', '00:02.000', 'don't', '200,200,200,200');"},
+         {"00:00:01,000->00:00:02,000|dont|200,200,200,200"}},
+        {"header statements ignored",
+         {"karaoke := CreateKaraokeObject;", "karaoke.rows := 2;", "karaoke.Font('', 0, false);"}, {}},
+        // The "(" in the lyric ends the arguments after three fields.
+        {"lyric with a parenthesis skipped",
+         {"karaoke.add('00:01.000', '00:03.000', 'Hello (live)', '500,500');",
+          "karaoke.add('00:04.000', '00:05.000', 'ok', '500,500');"},
+         {"00:00:04,000->00:00:05,000|ok|500,500"}},
+        {"too few fields", {"karaoke.add('00:01.000', '00:02.000');", "karaoke.add('00:01.000')"}, {}},
+        {"no arguments", {"karaoke.add(", "karaoke.add(   ", "karaoke.add();"}, {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.entries, readLines(kKindKsc, c.lines)) << c.name;
+}
+
+TEST(KrcReader, LineElements) {
+    const ReaderCase cases[] = {
+        {"begin and text", {"<line begin=\"00:12.30\">Hi</line>"}, {"00:00:12,300|Hi"}},
+        {"the writer's own form", {"    <line begin=\"01:02.34\">Hi there</line>"}, {"00:01:02,340|Hi there"}},
+        {"any case", {"<LINE BEGIN=\"00:01.00\">中文</LINE>"}, {"00:00:01,000|中文"}},
+        {"frame lines ignored", {"<?xml version=\"1.0\" encoding=\"gb2312\"?>", "<Lyric>", "  <lines>"}, {}},
+        {"no begin value", {"<line begin=>x</line>"}, {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.entries, readLines(kKindKrc, c.lines)) << c.name;
+}
+
+// The entries the lyric golden files are made from (the SAMI one too):
+// a placeholder, Chinese and English, a line break, a cue without an end, a
+// blank text, markup characters and an end of zero.
+const Table kGoldenEntries{
+    "",
+    "00:00:01,000->00:00:03,500|你好，世界",
+    "00:00:04,000->00:00:06,000|Hello\\Nworld",
+    "00:00:06,000|no end: skipped",
+    "00:00:07,250->00:00:09,000|   ",
+    "00:01:02,345->00:01:04,345|中文 and English <b>&amp;</b>",
+    "00:01:05,000->00:00:00,000|零 end",
+};
+
+TEST(LyricWriters, GoldenFiles) {
+    const char* files[] = {"lrc/mixed.lrc", "ksc/mixed.ksc", "krc/mixed.krc"};
+    TempDir dir;
+    for (const char* name : files) {
+        const std::string path = dir.file(std::string(name).substr(4));
+        Table entries = kGoldenEntries;
+        SaveSettings s;
+        s.s_TitleString = "演示 Demo";
+        s.s_SubtitleEncodeFormat = kEncodingUtf8;
+        clsSubtitle engine;
+        ASSERT_TRUE(engine.SaveArrayToSubtitle(entries, path, s)) << name;
+        EXPECT_EQ(readBytes(std::string(LUMEVAL_TEST_DATA) + "/" + name), readBytes(path)) << name;
+    }
+}
+
+std::string writeAs(int32_t kind, const Table& entries, std::vector<std::size_t>* progressAt = nullptr,
+                    int32_t interval = 1000) {
+    OutputLines out;
+    SaveSettings s;
+    WriterProgress onProgress = [&](std::size_t j) {
+        if (progressAt) progressAt->push_back(j);
+        return true;
+    };
+    WriterContext ctx{entries, s, interval, onProgress, out};
+    EXPECT_TRUE(WriteEntries(kind, ctx));
+    return out.text();
+}
+
+// The cue lines only: what follows the KSC header's empty line.
+std::string kscCalls(const Table& entries) {
+    const std::string all = writeAs(kKindKsc, entries);
+    const auto at = all.find("\r\n\r\n");
+    return at == std::string::npos ? std::string() : all.substr(at + 4);
+}
+
+TEST(KscWriter, DurationShares) {
+    struct Case {
+        const char* name;
+        std::string entry;
+        std::string call;
+    };
+    const Case cases[] = {
+        {"2000 ms over 11 characters", "00:01:02,345->00:01:04,345|Hello world",
+         "karaoke.add('01:02.345', '01:04.345', 'Hello world', "
+         "'182,182,182,182,182,182,182,182,182,182,182');"},
+        {"characters, not bytes", "00:00:01,000->00:00:02,000|你好",
+         "karaoke.add('00:01.000', '00:02.000', '你好', '500,500');"},
+        {"a tie rounds down to even", "00:00:01,000->00:00:01,005|ab",
+         "karaoke.add('00:01.000', '00:01.005', 'ab', '2,2');"},
+        {"a tie rounds up to even", "00:00:01,000->00:00:01,015|ab",
+         "karaoke.add('00:01.000', '00:01.015', 'ab', '8,8');"},
+        {"empty text: no shares, no division", "00:00:01,000->00:00:02,000|",
+         "karaoke.add('00:01.000', '00:02.000', '', '');"},
+        {"blank text: raw text, no shares", "00:00:01,000->00:00:02,000|  ",
+         "karaoke.add('00:01.000', '00:02.000', '  ', '');"},
+        {"end of zero: five seconds written, shares from the negative span",
+         "00:00:10,000->00:00:00,000|ab", "karaoke.add('00:10.000', '00:15.000', 'ab', '-5000,-5000');"},
+        {"quotes and markers written unchanged", "00:00:01,000->00:00:01,400|it's\\Na",
+         "karaoke.add('00:01.000', '00:01.400', 'it's\\Na', '67,67,67,67,67,67');"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.call, kscCalls({c.entry})) << c.name;
+}
+
+TEST(LyricWriters, FramesWithoutCues) {
+    const Table none{"", "00:00:01,000|no end", "00:00:02,000->00:00:03,000|  "};
+    EXPECT_EQ("[ti:]\r\n[ar:]\r\n[al:]\r\n[by:Lumeval]", writeAs(kKindLrc, none));
+    EXPECT_EQ(
+        "<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<!-- QRV Corvane -->\r\n<Lyric>\r\n"
+        "  <song>\r\n  </song>\r\n  <lines>\r\n  </lines>\r\n</Lyric>",
+        writeAs(kKindKrc, none));
+    EXPECT_EQ("<SAMI>\r\n<BODY>\r\n</BODY>\r\n</SAMI>", writeAs(kKindSmi, none));
+}
+
+TEST(LyricWriters, ProgressAfterSpansWithTextOrNot) {
+    Table entries{"", "00:00:01,000|no end"};
+    for (int i = 0; i < 2500; ++i) entries.push_back(i % 2 ? "00:00:01,000->00:00:02,000|x" : "00:00:01,000->00:00:02,000|");
+    // Entries 0 and 1 lack a span; the first step due is entry 1000.
+    for (int32_t kind : {kKindLrc, kKindKsc, kKindKrc, kKindSmi}) {
+        std::vector<std::size_t> at;
+        writeAs(kind, entries, &at);
+        EXPECT_EQ((std::vector<std::size_t>{1000, 2000}), at) << kind;
+    }
+}
+
+// Written by the engine, read back by it: starts and texts survive (and the
+// KSC end too).
+TEST(LyricWriters, ReadBackKeepsStartsAndTexts) {
+    const Table entries{"00:00:01,000->00:00:03,500|你好，世界", "00:01:02,340->00:01:04,000|Hi there"};
+    struct Case {
+        const char* file;
+        Table lines;  // start->end|text as reported, milliseconds
+    };
+    const Case cases[] = {
+        // The header's metadata tags read as one empty line at zero.
+        {"a.lrc", {"0->0|", "1000->0|你好，世界", "62340->0|Hi there"}},
+        {"a.krc", {"1000->0|你好，世界", "62340->0|Hi there"}},
+        {"a.smi", {"1000->0|你好，世界", "62340->0|Hi there"}},
+        {"a.ksc", {"1000->3500|你好，世界", "62340->64000|Hi there"}},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const std::string path = dir.file(c.file);
+        Table copy = entries;
+        SaveSettings save;
+        save.s_SubtitleEncodeFormat = kEncodingUtf8;
+        clsSubtitle engine;
+        ASSERT_TRUE(engine.SaveArrayToSubtitle(copy, path, save)) << c.file;
+        Table got;
+        engine.SubtitleLineLoaded = [&](double s, double e, const std::string& t) {
+            got.push_back(std::to_string(static_cast<long long>(s)) + "->" +
+                          std::to_string(static_cast<long long>(e)) + "|" + t);
+        };
+        ConvertSettings conv;
+        conv.dst_SubFile = "srt";
+        ASSERT_TRUE(engine.ConvertSubtitle(path, conv)) << c.file;
+        EXPECT_EQ(c.lines, got) << c.file;
+    }
+}
+
+}  // namespace
+}  // namespace lumeval
