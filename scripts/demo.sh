@@ -35,7 +35,7 @@ done
 # The samples with spans go out into every format: OUT/<sample>/<name>.<key>.
 # Start-only sources (lrc, krc, smi, snc, qly) are left out here: most writers
 # take only cues with an end, so those would come out as bare headers.
-spans=(samples/demo.srt samples/demo-gbk.srt samples/demo.ass samples/demo.ksc samples/demo.stl
+spans=(samples/demo.srt samples/demo-gbk.srt samples/demo.ass samples/demo.ssa samples/demo.ksc samples/demo.stl
        samples/demo.vsf samples/demo.dks samples/demo-table.stxt)
 for f in "${spans[@]}"; do
     for key in "${keys[@]}"; do
