@@ -88,6 +88,11 @@ ctlListView::ctlListView(QWidget* parent) : QWidget(parent), m_model(new ListVie
 }
 
 ctlListView::~ctlListView() {
+    // Header viewports report to this control; while the children go, this
+    // control is half destroyed and must not hear from them.
+    for (QHeaderView* header : findChildren<QHeaderView*>()) {
+        header->viewport()->removeEventFilter(this);
+    }
     // The views (with any replaced one still waiting for deletion) go before
     // the model they show.
     qDeleteAll(findChildren<QAbstractItemView*>(QString(), Qt::FindDirectChildrenOnly));
