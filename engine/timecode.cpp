@@ -570,6 +570,35 @@ void AppendTimeStyle0(std::string& out, double LngMSecs) {
     out.append(buf, p);
 }
 
+void AppendTimeStyle1(std::string& out, double LngMSecs) {
+    // The same fast case as style 0: hours unpadded, centiseconds truncated.
+    if (LngMSecs >= 0 && LngMSecs < 360000000.0) {
+        const auto total = static_cast<uint32_t>(RoundHalfEven(LngMSecs));
+        if (total < 360000000u) {
+            const uint32_t h = total / 3600000u;
+            const uint32_t m = total / 60000u % 60u;
+            const uint32_t sec = total / 1000u % 60u;
+            const uint32_t cs = total % 1000u / 10u;
+            char buf[11];
+            char* p = buf;
+            if (h >= 10) *p++ = static_cast<char>('0' + h / 10);
+            *p++ = static_cast<char>('0' + h % 10);
+            *p++ = ':';
+            *p++ = static_cast<char>('0' + m / 10);
+            *p++ = static_cast<char>('0' + m % 10);
+            *p++ = ':';
+            *p++ = static_cast<char>('0' + sec / 10);
+            *p++ = static_cast<char>('0' + sec % 10);
+            *p++ = '.';
+            *p++ = static_cast<char>('0' + cs / 10);
+            *p++ = static_cast<char>('0' + cs % 10);
+            out.append(buf, p);
+            return;
+        }
+    }
+    out += MSecsToTime(LngMSecs, 1);
+}
+
 namespace {
 bool IsCanonicalTime12(std::string_view t);
 }  // namespace

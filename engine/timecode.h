@@ -38,6 +38,8 @@ std::string FormatTime(double LngMSecs, bool MSecUse, std::string_view MSecStrin
 
 /// Appends `MSecsToTime(LngMSecs, 0)` to `out` without a temporary.
 void AppendTimeStyle0(std::string& out, double LngMSecs);
+/// Appends `MSecsToTime(LngMSecs, 1)` ("H:MM:SS.cc") to `out` without a temporary.
+void AppendTimeStyle1(std::string& out, double LngMSecs);
 
 /// True when `text` is exactly "HH:MM:SS,mmm" (or "HHH:MM:SS,mmm" with hours
 /// 100 to 499) with minutes and seconds below 60: such a text reads and

@@ -62,7 +62,7 @@ void appendColour(std::string& out, uint32_t colour) {
     }
 }
 
-void appendTime(std::string& out, double ms) { out += MSecsToTime(ms, 1); }
+void appendTime(std::string& out, double ms) { AppendTimeStyle1(out, ms); }
 
 // ---- entries ----
 
@@ -120,8 +120,13 @@ std::string withoutBrackets(std::string_view text) {
     return out;
 }
 
+// A plain loop: find_first_of searches its two-character set once per
+// character of the text.
 bool hasBrackets(std::string_view text) {
-    return text.find_first_of("[]") != std::string_view::npos;
+    for (const char c : text) {
+        if (c == '[' || c == ']') return true;
+    }
+    return false;
 }
 
 // Calls `visit` with every character of the text, a "\N" line break being one
@@ -360,8 +365,9 @@ bool WriteSsa(WriterContext& ctx) {
     std::string normalised;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const std::string& entry = entries[j];
-        if (entry.find('|') == std::string::npos || entry.find("->") == std::string::npos) continue;
         const EntryParts p = SplitEntry(entry);
+        // "->" counts anywhere in the entry, text included.
+        if (!p.hasBar || (!p.hasArrow && entry.find("->", p.span.size()) == std::string::npos)) continue;
         const double start = readTime(p.start);
         double end;
         if (p.hasArrow) {

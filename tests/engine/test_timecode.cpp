@@ -309,5 +309,14 @@ TEST(AppendTimeStyle0, MatchesTheGeneralFormatter) {
     }
 }
 
+TEST(AppendTimeStyle1, MatchesTheGeneralFormatter) {
+    for (double ms : {0.0, 9.0, 10.0, 999.4, 999.5, 1000.5, 59999.0, 3599999.0, 35999999.0, 36000000.0,
+                      359999999.4, 359999999.5, 360000000.0, 1e12, -3.0}) {
+        std::string out = "x";
+        AppendTimeStyle1(out, ms);
+        EXPECT_EQ("x" + MSecsToTime(ms, 1), out) << ms;
+    }
+}
+
 }  // namespace
 }  // namespace lumeval
