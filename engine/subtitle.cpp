@@ -354,7 +354,20 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
     const int32_t upper = entries.empty() ? 0 : clampToInt32(entries.size() - 1);
     m_lastFailure.path = fileName;
 
+    // A large output is written while it is made, a piece at a time, into a
+    // temporary file that replaces the target only when all of it is there.
+    // The first piece opens that file; a small output never does and is
+    // saved in one go below.
+    int32_t fmt = s.s_SubtitleEncodeFormat;
+    SaveFailure failure;
+    TextFileWriter stream;
     OutputLines out;
+    out.SetSink(
+        [&](std::string_view piece) {
+            if (!out.flushed() && !stream.Open(fileName, fmt, AnsiCodePage, failure)) return false;
+            return stream.Write(piece, trustedText, failure);
+        },
+        std::max<std::size_t>(OutputPieceBytes, 1));
     {
         // Output is about the size of the entries; one reservation saves the
         // doublings of a large file.
@@ -368,7 +381,16 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
         return true;
     };
     WriterContext ctx{entries, s, interval, onProgress, out};
-    if (!WriteEntries(WriterKindOfPath(fileName), ctx)) {
+    const bool written = WriteEntries(WriterKindOfPath(fileName), ctx);
+    auto saveFailed = [&]() {
+        m_lastFailure.kind =
+            failure.kind == SaveFailure::Unmappable ? RunFailure::Unmappable : RunFailure::SaveFailed;
+        m_lastFailure.line = failure.line;
+        progress(ev, 0, 0, kStatusFailed, std::string());
+        return false;
+    };
+    if (!out.sinkOk()) return saveFailed();
+    if (!written) {
         m_lastFailure.kind = RunFailure::Cancelled;
         progress(ev, 0, 0, kStatusCancelled, std::string());
         return false;
@@ -379,23 +401,17 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
         return false;
     }
 
-    const std::string& joined = out.text();
-
-    int32_t fmt = s.s_SubtitleEncodeFormat;
-    SaveFailure failure;
-    const bool ok =
-        lumeval::UEFSaveTextFile(fileName, joined, false, fmt, s.s_SubtitleEncodeFormat,
-                                 AnsiCodePage, &failure, trustedText);
-    if (ok) {
-        m_lastFailure = {};
-        progress(ev, 0, 0, kStatusSaved, fileName);
+    bool ok;
+    if (out.flushed()) {
+        ok = stream.Write(out.text(), trustedText, failure) && stream.Commit(failure);
     } else {
-        m_lastFailure.kind =
-            failure.kind == SaveFailure::Unmappable ? RunFailure::Unmappable : RunFailure::SaveFailed;
-        m_lastFailure.line = failure.line;
-        progress(ev, 0, 0, kStatusFailed, std::string());
+        ok = lumeval::UEFSaveTextFile(fileName, out.text(), false, fmt, s.s_SubtitleEncodeFormat,
+                                      AnsiCodePage, &failure, trustedText);
     }
-    return ok;
+    if (!ok) return saveFailed();
+    m_lastFailure = {};
+    progress(ev, 0, 0, kStatusSaved, fileName);
+    return true;
 }
 
 void clsSubtitle::QuickSort(std::vector<std::string>& arr, int64_t First, int64_t Last) {

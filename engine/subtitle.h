@@ -154,6 +154,11 @@ public:
     /// Code page of encoding 0 (ANSI); 0 means the default, 936.
     int32_t AnsiCodePage = 0;
 
+    /// Output beyond this many bytes is written as it is made, a piece at a
+    /// time (through a temporary file that replaces the target at the end),
+    /// so a large file is never held whole.
+    std::size_t OutputPieceBytes = std::size_t{1} << 20;
+
     // ---- conversion ----
     bool ConvertSubtitle(const std::string& src_SubFile, const ConvertSettings& settings);
     /// An empty list counts as no list (the run fails). File mode returns True

@@ -379,6 +379,7 @@ inline std::string FuzzConvertAny(const uint8_t* data, std::size_t size) {
     s.s_Overwrite = true;
 
     clsSubtitle engine;
+    engine.OutputPieceBytes = 64;  // large outputs go out in pieces; small ones too, here
     std::string problem;
     engine.ProgressChange = [&](int32_t value, int32_t max, int32_t status, const std::string&,
                                 bool&) {

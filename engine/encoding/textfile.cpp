@@ -1,10 +1,12 @@
 // Whole-file text loading and saving with byte-order marks.
 #include "engine/encoding/textfile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -310,67 +312,92 @@ std::string TempSuffix() {
     return buf;
 }
 
-// Writes a new file next to the target and renames it over the target only
-// when every byte is on disk, so a failed save leaves the old file as it was.
-// Writes `head` then `body` (a mark and a text that needs no encoding are
-// written as they are, without joining them first).
-bool ReplaceFile(const fs::path& name, std::string_view head, std::string_view body,
-                 SaveFailure& failure) {
+// Where a replacing save writes: the target (a symbolic link resolved to the
+// file it points to) and what it had, so the new file keeps its permissions.
+struct ReplaceTarget {
+    fs::path target;
+    bool existed = false;
+    fs::perms perms = fs::perms::none;
+};
+
+bool PrepareTarget(const fs::path& name, ReplaceTarget& t, SaveFailure& failure) {
     std::error_code ec;
-    fs::path target = name;
+    t.target = name;
     // Saving through a symbolic link updates the file it points to and keeps
     // the link.
-    if (fs::is_symlink(fs::symlink_status(target, ec))) {
-        const fs::path resolved = fs::canonical(target, ec);
-        if (!ec) target = resolved;
+    if (fs::is_symlink(fs::symlink_status(t.target, ec))) {
+        const fs::path resolved = fs::canonical(t.target, ec);
+        if (!ec) t.target = resolved;
     }
-    const fs::file_status st = fs::status(target, ec);
-    const bool existed = fs::exists(st);
-    if (existed && !fs::is_regular_file(st)) {
+    const fs::file_status st = fs::status(t.target, ec);
+    t.existed = fs::exists(st);
+    t.perms = st.permissions();
+    if (t.existed && !fs::is_regular_file(st)) {
         failure.kind = SaveFailure::OpenFailed;
         return false;
     }
-    if (existed) {
+    if (t.existed) {
         // A file we may not write stays refused, as opening it for writing would be.
-        FilePtr probe(std::fopen(target.c_str(), "r+b"));
+        FilePtr probe(std::fopen(t.target.c_str(), "r+b"));
         if (!probe) {
             failure.kind = SaveFailure::OpenFailed;
             return false;
         }
     }
-    const fs::path dir = target.parent_path();
-    const std::string base = target.filename().string();
-    if (base.empty()) {
+    if (t.target.filename().empty()) {
         failure.kind = SaveFailure::OpenFailed;
         return false;
     }
+    return true;
+}
 
-    fs::path temp;
+FilePtr CreateTemp(const ReplaceTarget& t, fs::path& temp, SaveFailure& failure) {
+    const fs::path dir = t.target.parent_path();
+    const std::string base = t.target.filename().string();
     FilePtr f;
     for (int attempt = 0; attempt < 16 && !f; ++attempt) {
         temp = dir / ("." + base + ".lumeval-" + TempSuffix());
         f.reset(std::fopen(temp.c_str(), "wbx"));  // exclusive: never reuse a stranger's file
         if (!f && errno != EEXIST) break;
     }
-    if (!f) {
-        failure.kind = SaveFailure::OpenFailed;
-        return false;
-    }
-    bool ok = WriteAll(f.get(), head, body);
+    if (!f) failure.kind = SaveFailure::OpenFailed;
+    return f;
+}
+
+// Closes the temporary file and, when everything was written, renames it over
+// the target; otherwise removes it.
+bool FinishTemp(FilePtr f, const fs::path& temp, const ReplaceTarget& t, bool ok,
+                SaveFailure& failure) {
+    std::error_code ec;
     ok = (std::fclose(f.release()) == 0) && ok;
-    if (ok && existed) {
+    if (ok && t.existed) {
         // Keep the old file's permissions; failing to is not worth a failed save.
-        fs::permissions(temp, st.permissions(), fs::perm_options::replace, ec);
+        fs::permissions(temp, t.perms, fs::perm_options::replace, ec);
     }
     if (ok) {
-        fs::rename(temp, target, ec);
+        fs::rename(temp, t.target, ec);
         ok = !ec;
     }
     if (!ok) {
         fs::remove(temp, ec);
-        failure.kind = SaveFailure::WriteFailed;
+        if (failure.kind == SaveFailure::None) failure.kind = SaveFailure::WriteFailed;
     }
     return ok;
+}
+
+// Writes a new file next to the target and renames it over the target only
+// when every byte is on disk, so a failed save leaves the old file as it was.
+// Writes `head` then `body` (a mark and a text that needs no encoding are
+// written as they are, without joining them first).
+bool ReplaceFile(const fs::path& name, std::string_view head, std::string_view body,
+                 SaveFailure& failure) {
+    ReplaceTarget t;
+    if (!PrepareTarget(name, t, failure)) return false;
+    fs::path temp;
+    FilePtr f = CreateTemp(t, temp, failure);
+    if (!f) return false;
+    const bool ok = WriteAll(f.get(), head, body);
+    return FinishTemp(std::move(f), temp, t, ok, failure);
 }
 
 // Appends in place; a failed write cuts the file back to its old length.
@@ -585,5 +612,114 @@ bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool
         return false;
     }
 }
+
+// ---- TextFileWriter ----
+
+struct TextFileWriter::State {
+    ReplaceTarget target;
+    fs::path temp;
+    FilePtr file;
+    int32_t fmt = kEncodingUtf8;
+    int32_t ansiCodePage = 0;
+    std::size_t linesBefore = 0;  // line breaks in the pieces already written
+    std::size_t bytesBefore = 0;
+    std::string encoded;          // reused for every piece
+};
+
+TextFileWriter::TextFileWriter() = default;
+
+TextFileWriter::~TextFileWriter() {
+    if (m_state && m_state->file) {
+        std::error_code ec;
+        std::fclose(m_state->file.release());
+        fs::remove(m_state->temp, ec);
+    }
+}
+
+bool TextFileWriter::Open(const std::string& FileName, int32_t fmt, int32_t AnsiCodePage,
+                          SaveFailure& failure) {
+    failure = SaveFailure{};
+    if (m_state || !IsValidCode(fmt)) {
+        failure.kind = SaveFailure::InvalidEncoding;
+        return false;
+    }
+    if (!UsableName(FileName)) {
+        failure.kind = SaveFailure::OpenFailed;
+        return false;
+    }
+    try {
+        auto state = std::make_unique<State>();
+        state->fmt = fmt;
+        state->ansiCodePage = AnsiCodePage;
+        if (fmt == kEncodingAnsi && !CodePageAvailable(AnsiCodePage)) {
+            failure.kind = SaveFailure::InvalidEncoding;
+            return false;
+        }
+        if (!PrepareTarget(fs::path(FileName), state->target, failure)) return false;
+        state->file = CreateTemp(state->target, state->temp, failure);
+        if (!state->file) return false;
+        m_state = std::move(state);
+        const std::string mark = ByteOrderMarkFor(fmt);
+        if (!mark.empty() && std::fwrite(mark.data(), 1, mark.size(), m_state->file.get()) != mark.size()) {
+            failure.kind = SaveFailure::WriteFailed;
+            return false;
+        }
+        return true;
+    } catch (...) {
+        failure.kind = SaveFailure::WriteFailed;
+        return false;
+    }
+}
+
+bool TextFileWriter::Write(std::string_view text, bool textIsValidUtf8, SaveFailure& failure) {
+    if (!m_state || !m_state->file) {
+        if (failure.kind == SaveFailure::None) failure.kind = SaveFailure::WriteFailed;
+        return false;
+    }
+    State& st = *m_state;
+    try {
+        std::string_view bytes = text;
+        if (st.fmt != kEncodingUtf8 || !(textIsValidUtf8 || IsValidUtf8(text))) {
+            st.encoded.clear();
+            const std::string piece(text);
+            if (!EncodeInto(st.encoded, piece, st.fmt, st.ansiCodePage, failure)) {
+                // Lines and offsets count from the start of the whole text.
+                failure.line += st.linesBefore;
+                failure.byteOffset += st.bytesBefore;
+                return false;
+            }
+            bytes = st.encoded;
+        }
+        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), st.file.get()) != bytes.size()) {
+            failure.kind = SaveFailure::WriteFailed;
+            return false;
+        }
+        // Only the code page can refuse a character, and only then is a line
+        // number reported.
+        if (st.fmt == kEncodingAnsi) {
+            for (const char* p = text.data(); (p = static_cast<const char*>(std::memchr(
+                                                 p, '\n', text.size() - std::size_t(p - text.data())))) != nullptr;
+                 ++p) {
+                ++st.linesBefore;
+            }
+        }
+        st.bytesBefore += text.size();
+        return true;
+    } catch (...) {
+        failure.kind = SaveFailure::WriteFailed;
+        return false;
+    }
+}
+
+bool TextFileWriter::Commit(SaveFailure& failure) {
+    if (!m_state || !m_state->file) {
+        if (failure.kind == SaveFailure::None) failure.kind = SaveFailure::WriteFailed;
+        return false;
+    }
+    State& st = *m_state;
+    const bool flushed = std::fflush(st.file.get()) == 0 && !std::ferror(st.file.get());
+    return FinishTemp(std::move(st.file), st.temp, st.target, flushed, failure);
+}
+
 
 }  // namespace lumeval

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -70,6 +71,32 @@ struct SaveFailure {
 bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool IsAppend,
                      int32_t& fmt, int32_t DefFmt, int32_t AnsiCodePage = 0,
                      SaveFailure* failure = nullptr, bool textIsValidUtf8 = false);
+
+/// A replacing save written piece by piece, so a large output is never held
+/// whole: the same bytes as UEFSaveTextFile with IsAppend false and the
+/// pieces joined, written to a temporary file that replaces the target only
+/// on Commit. Destroyed without a successful Commit, it leaves the target as
+/// it was. Pieces should end at line boundaries (a character split between
+/// two pieces counts as invalid).
+class TextFileWriter {
+public:
+    TextFileWriter();
+    ~TextFileWriter();
+    TextFileWriter(const TextFileWriter&) = delete;
+    TextFileWriter& operator=(const TextFileWriter&) = delete;
+
+    /// Creates the temporary file and writes the mark of `fmt` (0 to 5).
+    bool Open(const std::string& FileName, int32_t fmt, int32_t AnsiCodePage, SaveFailure& failure);
+    /// Encodes and writes one piece; an unmappable character fails with its
+    /// line and offset counted over all pieces.
+    bool Write(std::string_view text, bool textIsValidUtf8, SaveFailure& failure);
+    /// Puts the file in place of the target.
+    bool Commit(SaveFailure& failure);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 /// Decodes bytes of a known encoding code (no mark handling) to UTF-8.
 /// Exposed for the loader's tests and the fuzz targets.

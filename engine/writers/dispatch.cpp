@@ -36,6 +36,9 @@ void AppendReplacingLineBreaks(std::string& out, std::string_view text, std::str
 }
 
 bool WriterStep(WriterContext& ctx, std::size_t index) {
+    // A save that already failed (the disk, or a character the code page
+    // cannot hold) ends the writing.
+    if (!ctx.out.sinkOk()) return false;
     if (index % static_cast<std::size_t>(ctx.interval) != 0) return true;
     return !ctx.onProgress || ctx.onProgress(index);
 }

@@ -2,6 +2,7 @@
 // and saves them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,24 +19,54 @@ using WriterProgress = std::function<bool(std::size_t index)>;
 
 /// The writer's output: lines joined with CRLF as they are appended (no
 /// separator after the last), built in one buffer so a large file is never
-/// held twice.
+/// held twice. With a sink, the buffer is handed to the sink and emptied
+/// whenever a new line starts past the sink's threshold, so the output is
+/// written while it is made instead of held whole.
 class OutputLines {
 public:
+    /// Receives the text so far (whole lines); false stops further output.
+    using Sink = std::function<bool(std::string_view)>;
+
     /// Starts a new line and returns the buffer to append its content to.
     std::string& NewLine() {
+        if (m_sink && m_text.size() >= m_threshold) flush();
         if (m_count++ > 0) m_text += "\r\n";
         return m_text;
     }
     void AppendLine(std::string_view line) { NewLine().append(line); }
     bool empty() const { return m_count == 0; }
     std::size_t size() const { return m_count; }
+    /// The text not yet handed to the sink (all of it without a sink).
     std::string& text() { return m_text; }
     const std::string& text() const { return m_text; }
-    void reserve(std::size_t bytes) { m_text.reserve(bytes); }
+    void reserve(std::size_t bytes) {
+        // With a sink the buffer never grows much past the threshold.
+        if (m_sink) bytes = std::min(bytes, m_threshold + m_threshold / 2);
+        m_text.reserve(bytes);
+    }
+
+    void SetSink(Sink sink, std::size_t threshold) {
+        m_sink = std::move(sink);
+        m_threshold = threshold;
+    }
+    /// True once some text went to the sink.
+    bool flushed() const { return m_flushed; }
+    /// False once the sink refused a piece; later text is dropped.
+    bool sinkOk() const { return m_sinkOk; }
 
 private:
+    void flush() {
+        if (m_sinkOk) m_sinkOk = m_sink(m_text);
+        m_flushed = true;
+        m_text.clear();  // capacity kept: the next piece reuses the same memory
+    }
+
     std::string m_text;
     std::size_t m_count = 0;
+    Sink m_sink;
+    std::size_t m_threshold = 0;
+    bool m_flushed = false;
+    bool m_sinkOk = true;
 };
 
 struct WriterContext {
