@@ -536,27 +536,38 @@ double CueTimeToMSecs(std::string_view TimeString) {
     return static_cast<double>((minutes * 60 + seconds) * 1000 + centis * 10);
 }
 
+namespace {
+
+// Whole non-negative counts below 100 hours are nearly every time a table
+// holds; the fast writers take them field by field.
+struct FastClock {
+    uint32_t h, m, s, ms;
+};
+
+bool ReadFastClock(double LngMSecs, FastClock& c) {
+    if (!(LngMSecs >= 0 && LngMSecs < 360000000.0)) return false;
+    const auto total = static_cast<uint32_t>(RoundHalfEven(LngMSecs));
+    if (total >= 360000000u) return false;
+    c = {total / 3600000u, total / 60000u % 60u, total / 1000u % 60u, total % 1000u};
+    return true;
+}
+
+}  // namespace
+
 void AppendTimeStyle0(std::string& out, double LngMSecs) {
-    // Whole non-negative counts below 100 hours are nearly every time a table
-    // holds; they are written digit by digit into a fixed buffer.
-    if (LngMSecs >= 0 && LngMSecs < 360000000.0) {
-        const auto total = static_cast<uint32_t>(RoundHalfEven(LngMSecs));
-        if (total < 360000000u) {
-            const uint32_t h = total / 3600000u;
-            const uint32_t m = total / 60000u % 60u;
-            const uint32_t sec = total / 1000u % 60u;
-            const uint32_t ms = total % 1000u;
-            const char buf[12] = {static_cast<char>('0' + h / 10),   static_cast<char>('0' + h % 10),
-                                  ':',
-                                  static_cast<char>('0' + m / 10),   static_cast<char>('0' + m % 10),
-                                  ':',
-                                  static_cast<char>('0' + sec / 10), static_cast<char>('0' + sec % 10),
-                                  ',',
-                                  static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
-                                  static_cast<char>('0' + ms % 10)};
-            out.append(buf, sizeof buf);
-            return;
-        }
+    // The common case, digit by digit into a fixed buffer.
+    if (FastClock c; ReadFastClock(LngMSecs, c)) {
+        const uint32_t h = c.h, m = c.m, sec = c.s, ms = c.ms;
+        const char buf[12] = {static_cast<char>('0' + h / 10),   static_cast<char>('0' + h % 10),
+                              ':',
+                              static_cast<char>('0' + m / 10),   static_cast<char>('0' + m % 10),
+                              ':',
+                              static_cast<char>('0' + sec / 10), static_cast<char>('0' + sec % 10),
+                              ',',
+                              static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
+                              static_cast<char>('0' + ms % 10)};
+        out.append(buf, sizeof buf);
+        return;
     }
     const Clock c = Decompose(LngMSecs, /*clampNegative=*/true);
     char buf[kTimeBuffer];
@@ -571,30 +582,24 @@ void AppendTimeStyle0(std::string& out, double LngMSecs) {
 }
 
 void AppendTimeStyle1(std::string& out, double LngMSecs) {
-    // The same fast case as style 0: hours unpadded, centiseconds truncated.
-    if (LngMSecs >= 0 && LngMSecs < 360000000.0) {
-        const auto total = static_cast<uint32_t>(RoundHalfEven(LngMSecs));
-        if (total < 360000000u) {
-            const uint32_t h = total / 3600000u;
-            const uint32_t m = total / 60000u % 60u;
-            const uint32_t sec = total / 1000u % 60u;
-            const uint32_t cs = total % 1000u / 10u;
-            char buf[11];
-            char* p = buf;
-            if (h >= 10) *p++ = static_cast<char>('0' + h / 10);
-            *p++ = static_cast<char>('0' + h % 10);
-            *p++ = ':';
-            *p++ = static_cast<char>('0' + m / 10);
-            *p++ = static_cast<char>('0' + m % 10);
-            *p++ = ':';
-            *p++ = static_cast<char>('0' + sec / 10);
-            *p++ = static_cast<char>('0' + sec % 10);
-            *p++ = '.';
-            *p++ = static_cast<char>('0' + cs / 10);
-            *p++ = static_cast<char>('0' + cs % 10);
-            out.append(buf, p);
-            return;
-        }
+    // The common case: hours unpadded, centiseconds truncated.
+    if (FastClock c; ReadFastClock(LngMSecs, c)) {
+        const uint32_t h = c.h, m = c.m, sec = c.s, cs = c.ms / 10u;
+        char buf[11];
+        char* p = buf;
+        if (h >= 10) *p++ = static_cast<char>('0' + h / 10);
+        *p++ = static_cast<char>('0' + h % 10);
+        *p++ = ':';
+        *p++ = static_cast<char>('0' + m / 10);
+        *p++ = static_cast<char>('0' + m % 10);
+        *p++ = ':';
+        *p++ = static_cast<char>('0' + sec / 10);
+        *p++ = static_cast<char>('0' + sec % 10);
+        *p++ = '.';
+        *p++ = static_cast<char>('0' + cs / 10);
+        *p++ = static_cast<char>('0' + cs % 10);
+        out.append(buf, p);
+        return;
     }
     out += MSecsToTime(LngMSecs, 1);
 }

@@ -249,6 +249,29 @@ inline std::string FuzzTextFile(const uint8_t* data, std::size_t size) {
     return {};
 }
 
+// Checks every event a conversion raises; the first broken property lands in
+// `problem`.
+inline void WatchEvents(clsSubtitle& engine, std::string& problem) {
+    engine.ProgressChange = [&](int32_t value, int32_t max, int32_t status, const std::string&,
+                                bool&) {
+        if (status < kStatusFileStart || status > kStatusCancelled) {
+            problem = "ProgressChange with status " + std::to_string(status);
+        } else if (value < 0 || max < 0) {
+            problem = "ProgressChange with a negative position";
+        }
+    };
+    engine.SubtitleLineLoaded = [&](double start, double end, const std::string& text) {
+        if (!std::isfinite(start) || !std::isfinite(end) || start < 0 || end < 0) {
+            problem = "SubtitleLineLoaded with times " + std::to_string(start) + ", " +
+                      std::to_string(end);
+        } else if (text.find_first_of("\r\n") != std::string::npos) {
+            problem = "SubtitleLineLoaded text holds a raw line break";
+        } else if (!IsValidUtf8(text)) {
+            problem = "SubtitleLineLoaded text is not valid UTF-8";
+        }
+    };
+}
+
 // ---------------------------------------------------------------------------
 // SubRip conversion
 
@@ -278,24 +301,7 @@ inline std::string FuzzConvertSrt(const uint8_t* data, std::size_t size) {
 
     clsSubtitle engine;
     std::string problem;
-    engine.ProgressChange = [&](int32_t value, int32_t max, int32_t status, const std::string&,
-                                bool&) {
-        if (status < kStatusFileStart || status > kStatusCancelled) {
-            problem = "ProgressChange with status " + std::to_string(status);
-        } else if (value < 0 || max < 0) {
-            problem = "ProgressChange with a negative position";
-        }
-    };
-    engine.SubtitleLineLoaded = [&](double start, double end, const std::string& text) {
-        if (!std::isfinite(start) || !std::isfinite(end) || start < 0 || end < 0) {
-            problem = "SubtitleLineLoaded with times " + std::to_string(start) + ", " +
-                      std::to_string(end);
-        } else if (text.find_first_of("\r\n") != std::string::npos) {
-            problem = "SubtitleLineLoaded text holds a raw line break";
-        } else if (!IsValidUtf8(text)) {
-            problem = "SubtitleLineLoaded text is not valid UTF-8";
-        }
-    };
+    WatchEvents(engine, problem);
 
     // A line that the load skips as unchanged must really be unchanged.
     {
@@ -381,24 +387,7 @@ inline std::string FuzzConvertAny(const uint8_t* data, std::size_t size) {
     clsSubtitle engine;
     engine.OutputPieceBytes = 64;  // large outputs go out in pieces; small ones too, here
     std::string problem;
-    engine.ProgressChange = [&](int32_t value, int32_t max, int32_t status, const std::string&,
-                                bool&) {
-        if (status < kStatusFileStart || status > kStatusCancelled) {
-            problem = "ProgressChange with status " + std::to_string(status);
-        } else if (value < 0 || max < 0) {
-            problem = "ProgressChange with a negative position";
-        }
-    };
-    engine.SubtitleLineLoaded = [&](double start, double end, const std::string& text) {
-        if (!std::isfinite(start) || !std::isfinite(end) || start < 0 || end < 0) {
-            problem = "SubtitleLineLoaded with times " + std::to_string(start) + ", " +
-                      std::to_string(end);
-        } else if (text.find_first_of("\r\n") != std::string::npos) {
-            problem = "SubtitleLineLoaded text holds a raw line break";
-        } else if (!IsValidUtf8(text)) {
-            problem = "SubtitleLineLoaded text is not valid UTF-8";
-        }
-    };
+    WatchEvents(engine, problem);
 
     s.dst_SubFile = std::string(sourceKey);
     engine.ConvertSubtitle(source, s);

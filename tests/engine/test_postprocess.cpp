@@ -56,7 +56,7 @@ TEST(RemoveFilteredLines, EmptyWordMatchesEverything) {
     EXPECT_EQ(1u, t.size());
 }
 
-TEST(MergeSamePosition, DesignExamples) {
+TEST(MergeSamePosition, WorkedExamples) {
     struct Case {
         const char* name;
         Table in;
