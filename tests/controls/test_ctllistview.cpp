@@ -15,6 +15,7 @@
 
 #include "controls/ctllistview.h"
 #include "controls/ctllistview_model.h"
+#include "test_ctllistview_util.h"
 
 namespace lumeval {
 namespace {
@@ -43,10 +44,7 @@ class ListViewTest : public ::testing::Test {
     void SetUp() override {
         list.resize(600, 300);
         ASSERT_TRUE(list.Initialize(QString(), QStringLiteral("|"), ctlListView::ViewReport));
-        list.AddColumn(0, QStringLiteral("序号"), 40);
-        list.AddColumn(1, QStringLiteral("开始时间"), 100);
-        list.AddColumn(2, QStringLiteral("结束时间"), 100);
-        list.AddColumn(3, QStringLiteral("字幕"), 300);
+        test::AddEditorColumns(list);
         tester = std::make_unique<QAbstractItemModelTester>(
             list.Model(), QAbstractItemModelTester::FailureReportingMode::Warning);
     }
