@@ -202,40 +202,38 @@ echo
 echo "### Targets"
 echo
 verdict() { if [[ "$1" == 1 ]]; then echo "met"; else echo "MISSED"; fi; }
-for layout in "${layouts[@]}"; do
-  key="$layout/$ref"
-  if [[ -n "${ff_wall[$key]:-}" ]]; then
-    speedup="$(awk -v f="${ff_wall[$key]}" -v c="${conv_wall[$key]}" 'BEGIN { printf "%.1f", f / c }')"
-    ok="$(awk -v s="$speedup" 'BEGIN { print (s >= 10) ? 1 : 0 }')"
-    echo "- $layout, $ref cues, speed vs ffmpeg: ${speedup}x faster (target >= 10x): $(verdict "$ok")"
-    ok="$(awk -v a="${conv_rss[$key]}" -v b="${ff_rss[$key]}" 'BEGIN { print (a <= b) ? 1 : 0 }')"
-    echo "- $layout, $ref cues, peak memory: ${conv_rss[$key]} MB vs ffmpeg ${ff_rss[$key]} MB" \
-      "(target <=): $(verdict "$ok")"
-  fi
+# vs_ffmpeg LABEL OURS_WALL OURS_RSS FF_WALL FF_RSS: speed and memory at the
+# reference size of $layout (arrays passed by name).
+vs_ffmpeg() {
+  local label="$1"; local -n ours_wall="$2" ours_rss="$3" ff_w="$4" ff_r="$5"
+  local key="$layout/$ref" speedup ok
+  [[ -n "${ff_w[$key]:-}" ]] || return 0
+  speedup="$(awk -v f="${ff_w[$key]}" -v c="${ours_wall[$key]}" 'BEGIN { printf "%.1f", f / c }')"
+  ok="$(awk -v s="$speedup" 'BEGIN { print (s >= 10) ? 1 : 0 }')"
+  echo "- $layout, $ref cues, ${label:-speed }vs ffmpeg: ${speedup}x faster (target >= 10x): $(verdict "$ok")"
+  ok="$(awk -v a="${ours_rss[$key]}" -v b="${ff_r[$key]}" 'BEGIN { print (a <= b) ? 1 : 0 }')"
+  echo "- $layout, $ref cues, ${label}peak memory: ${ours_rss[$key]} MB vs ffmpeg ${ff_r[$key]} MB" \
+    "(target <=): $(verdict "$ok")"
+}
+# scaling LABEL OURS_WALL: every larger size against the reference size.
+scaling() {
+  local label="$1"; local -n walls="$2"
+  local n ratio limit ok
   for n in "${sizes[@]:1}"; do
-    ratio="$(awk -v a="${conv_wall[$layout/$n]}" -v b="${conv_wall[$key]}" \
-      'BEGIN { printf "%.2f", a / b }')"
+    [[ -n "${walls[$layout/$n]:-}" ]] || continue
+    ratio="$(awk -v a="${walls[$layout/$n]}" -v b="${walls[$layout/$ref]}" 'BEGIN { printf "%.2f", a / b }')"
     # 5.5x for 5x the cues: linear plus 10%.
     limit="$(awk -v n="$n" -v r="$ref" 'BEGIN { printf "%.2f", 1.1 * n / r }')"
     ok="$(awk -v x="$ratio" -v l="$limit" 'BEGIN { print (x <= l) ? 1 : 0 }')"
-    echo "- $layout, scaling $ref -> $n cues: ${ratio}x the time (target <= ${limit}x): $(verdict "$ok")"
+    echo "- $layout, ${label}scaling $ref -> $n cues: ${ratio}x the time (target <= ${limit}x): $(verdict "$ok")"
   done
-  if [[ -n "${ffass_wall[$key]:-}" ]]; then
-    speedup="$(awk -v f="${ffass_wall[$key]}" -v c="${ass_wall[$key]}" 'BEGIN { printf "%.1f", f / c }')"
-    ok="$(awk -v s="$speedup" 'BEGIN { print (s >= 10) ? 1 : 0 }')"
-    echo "- $layout, $ref cues, SRT to ASS vs ffmpeg: ${speedup}x faster (target >= 10x): $(verdict "$ok")"
-    ok="$(awk -v a="${ass_rss[$key]}" -v b="${ffass_rss[$key]}" 'BEGIN { print (a <= b) ? 1 : 0 }')"
-    echo "- $layout, $ref cues, SRT to ASS peak memory: ${ass_rss[$key]} MB vs ffmpeg" \
-      "${ffass_rss[$key]} MB (target <=): $(verdict "$ok")"
-  fi
+}
+for layout in "${layouts[@]}"; do
+  vs_ffmpeg "" conv_wall conv_rss ff_wall ff_rss
+  scaling "" conv_wall
   if [[ $have_ass == 1 ]]; then
-    for n in "${sizes[@]:1}"; do
-      ratio="$(awk -v a="${ass_wall[$layout/$n]}" -v b="${ass_wall[$key]}" \
-        'BEGIN { printf "%.2f", a / b }')"
-      limit="$(awk -v n="$n" -v r="$ref" 'BEGIN { printf "%.2f", 1.1 * n / r }')"
-      ok="$(awk -v x="$ratio" -v l="$limit" 'BEGIN { print (x <= l) ? 1 : 0 }')"
-      echo "- $layout, SRT to ASS scaling $ref -> $n cues: ${ratio}x the time (target <= ${limit}x): $(verdict "$ok")"
-    done
+    vs_ffmpeg "SRT to ASS " ass_wall ass_rss ffass_wall ffass_rss
+    scaling "SRT to ASS " ass_wall
   fi
 done
 m="$(stage_ms MergeSamePosition)"
