@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Benchmarks lumeval-convert against ffmpeg on generated SubRip files and times
-# the post-processing stages; prints a Markdown report on standard output.
+# Benchmarks lumeval-convert against ffmpeg on generated SubRip and LRC files
+# and times the post-processing stages; prints a Markdown report on standard
+# output.
 #
 #   bench/run.sh [N ...]          cue counts, default: 200000 1000000
 #
@@ -11,6 +12,7 @@
 #   LUMEVAL_BUILD        build folder (default: <root>/build)
 #   LUMEVAL_CONVERT      converter to time (default: $LUMEVAL_BUILD/cli/lumeval-convert)
 #   LUMEVAL_GEN_SRT      generator (default: $LUMEVAL_BUILD/bench/lumeval-gen-srt)
+#   LUMEVAL_GEN_LRC      lyric generator (default: $LUMEVAL_BUILD/bench/lumeval-gen-lrc)
 #   LUMEVAL_BENCH_MERGE  stage timer (default: $LUMEVAL_BUILD/bench/lumeval-bench-merge)
 #   LUMEVAL_BENCH_DIR    work folder for the generated files (default: a fresh
 #                        folder under /dev/shm, or /tmp when memory is short,
@@ -23,6 +25,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${LUMEVAL_BUILD:-$root/build}"
 convert="${LUMEVAL_CONVERT:-$build/cli/lumeval-convert}"
 gen="${LUMEVAL_GEN_SRT:-$build/bench/lumeval-gen-srt}"
+gen_lrc="${LUMEVAL_GEN_LRC:-$build/bench/lumeval-gen-lrc}"
 merge="${LUMEVAL_BENCH_MERGE:-$build/bench/lumeval-bench-merge}"
 ffmpeg="${FFMPEG:-ffmpeg}"
 repeat="${LUMEVAL_BENCH_REPEAT:-3}"
@@ -34,7 +37,7 @@ sizes=("$@")
 [[ ${#sizes[@]} -gt 0 ]] || sizes=(200000 1000000)
 
 die() { echo "run.sh: $*" >&2; exit 1; }
-for tool in "$convert" "$gen" "$merge"; do
+for tool in "$convert" "$gen" "$gen_lrc" "$merge"; do
   [[ -x "$tool" ]] || die "$tool not found; build first (see docs/BENCHMARKS.md) or set LUMEVAL_BUILD"
 done
 [[ -x "$timer" ]] || die "$timer (GNU time) is needed for wall clock and peak memory"
@@ -58,7 +61,7 @@ else
 fi
 echo "work folder: $work" >&2
 
-# Without --overwrite the converter would pick out(1).srt, out(2).srt, ...
+# Without --overwrite the converter would pick out(1).srt, out(2).ass, ...
 # on repeated runs; an older converter without the flag gets its output
 # removed before each run instead (outside the timing).
 overwrite=()
@@ -72,10 +75,10 @@ fi
 measure() {
   local name="$1"; shift
   local walls=() rsss=() log="$work/time.log" i
-  [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt"
+  [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt" "$work/out.ass"
   "$@" >/dev/null 2>&1 || true
   for ((i = 0; i < repeat; i++)); do
-    [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt"
+    [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt" "$work/out.ass"
     # Flush what earlier steps wrote (the generated input, the last output),
     # so that no run pays for another's write-back.
     sync
@@ -99,6 +102,17 @@ row() {  # layout, case, cues, input MB, wall s, rss MB
   rows+=("| $1 | $2 | $3 | $4 | $5 | $6 |")
 }
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+dialogues() { grep -c '^Dialogue:' "$1" || true; }
+
+# ff_in_budget WALLS N: whether ffmpeg should finish N cues of $layout within
+# $ffmpeg_budget_s, estimated linearly from its time at the reference size in
+# the array named WALLS (always true at the reference size, or without one).
+ff_in_budget() {
+  local -n ref_walls="$1"
+  [[ "$2" != "$ref" && -n "${ref_walls[$layout/$ref]:-}" ]] || return 0
+  awk -v t="${ref_walls[$layout/$ref]}" -v n="$2" -v r="$ref" -v b="$ffmpeg_budget_s" \
+    'BEGIN { exit !(t * n / r < b) }'
+}
 
 declare -A conv_wall conv_rss ff_wall ff_rss ass_wall ass_rss ffass_wall ffass_rss
 # SRT to ASS is measured once the converter can write ASS.
@@ -147,13 +161,7 @@ for layout in "${layouts[@]}"; do
     fi
 
     if [[ $have_ffmpeg == 1 ]]; then
-      run_ff=1
-      if [[ "$n" != "$ref" && -n "${ff_wall[$layout/$ref]:-}" ]]; then
-        # Linear estimate from the reference size.
-        run_ff="$(awk -v t="${ff_wall[$layout/$ref]}" -v n="$n" -v r="$ref" \
-          -v b="$ffmpeg_budget_s" 'BEGIN { print (t * n / r < b) ? 1 : 0 }')"
-      fi
-      if [[ $run_ff == 1 ]]; then
+      if ff_in_budget ff_wall "$n"; then
         measure "ffmpeg $key" "$ffmpeg" -y -loglevel error -i "$src" "$work/ff.srt"
         ff_wall[$key]="$wall_s"; ff_rss[$key]="$rss_mb"
         row "$layout" "ffmpeg srt->srt" "$n" "$size" "$wall_s" "$rss_mb"
@@ -169,6 +177,50 @@ for layout in "${layouts[@]}"; do
     rm -f "$src" "$work/out.srt" "$work/ff.srt" "$work/out.ass" "$work/ff.ass"
   done
 done
+
+# LRC to ASS, on lyric files with as many lines as cues above. LRC has no hour
+# field and the lines start about 3.7 s apart, so the minutes pass 99 within
+# the first 2,000 lines: these are the times of the long layout. Both programs
+# must exit 0 (measure aborts otherwise) and write a file; the Dialogue lines
+# are counted, since a converter that drops lines is not doing the same work.
+declare -A lrc_wall lrc_rss fflrc_wall fflrc_rss lrc_lines fflrc_lines
+have_lrc=0
+if [[ $have_ass == 1 ]] &&
+   "$convert" --list-formats 2>/dev/null | awk -F'\t' '$1 == "lrc" && $4 == "yes" { f = 1 } END { exit !f }'; then
+  have_lrc=1
+fi
+if [[ $have_lrc == 1 ]]; then
+  layout=long
+  for n in "${sizes[@]}"; do
+    key="$layout/$n"
+    src="$work/big-$n.lrc"
+    echo "generating $n lyric lines" >&2
+    "$gen_lrc" "$n" "$src" --seed 1
+    size="$(mb "$src")"
+
+    measure "lumeval-convert lrc->ass $key" "$convert" "$src" -o "$work/out.ass" \
+      "${overwrite[@]}" --no-progress --quiet
+    [[ -s "$work/out.ass" ]] || die "lumeval-convert wrote no output for lrc->ass $key"
+    lrc_wall[$key]="$wall_s"; lrc_rss[$key]="$rss_mb"
+    lrc_lines[$key]="$(dialogues "$work/out.ass")"
+    row "$layout" "lumeval-convert lrc->ass" "$n" "$size" "$wall_s" "$rss_mb"
+
+    if [[ $have_ffmpeg == 1 ]]; then
+      if ff_in_budget fflrc_wall "$n"; then
+        measure "ffmpeg lrc->ass $key" "$ffmpeg" -y -loglevel error -i "$src" "$work/ff.ass"
+        [[ -s "$work/ff.ass" ]] || die "ffmpeg wrote no output for lrc->ass $key"
+        fflrc_wall[$key]="$wall_s"; fflrc_rss[$key]="$rss_mb"
+        fflrc_lines[$key]="$(dialogues "$work/ff.ass")"
+        row "$layout" "ffmpeg lrc->ass" "$n" "$size" "$wall_s" "$rss_mb"
+      else
+        echo "  ffmpeg lrc->ass $key: skipped (estimated over ${ffmpeg_budget_s} s)" >&2
+      fi
+    fi
+    echo "  lrc->ass $key: Dialogue lines: lumeval-convert ${lrc_lines[$key]}," \
+      "ffmpeg ${fflrc_lines[$key]:-not run}" >&2
+    rm -f "$src" "$work/out.ass" "$work/ff.ass"
+  done
+fi
 
 # Merging at converter level: every second cue shares its span with the one before.
 echo "generating $ref cues with shared spans" >&2
@@ -236,10 +288,29 @@ for layout in "${layouts[@]}"; do
     scaling "SRT to ASS " ass_wall
   fi
 done
+if [[ $have_lrc == 1 ]]; then
+  layout=long
+  vs_ffmpeg "LRC to ASS " lrc_wall lrc_rss fflrc_wall fflrc_rss
+  scaling "LRC to ASS " lrc_wall
+fi
 m="$(stage_ms MergeSamePosition)"
 ok="$(awk -v m="$m" 'BEGIN { print (m < 500) ? 1 : 0 }')"
 echo "- merge of 200,000 entries with 100,000 shared spans: $m ms (target < 500 ms): $(verdict "$ok")"
 if [[ ${#overwrite[@]} -eq 0 ]]; then
   echo
   echo "Note: this converter has no --overwrite; its output was removed before each run."
+fi
+# Each lyric line should become one Dialogue line; fewer means the LRC to ASS
+# times above cover less work than ffmpeg's.
+if [[ $have_lrc == 1 ]]; then
+  for n in "${sizes[@]}"; do
+    if (( ${lrc_lines[long/$n]} < n )); then
+      echo
+      ff_note=""
+      [[ -z "${fflrc_lines[long/$n]:-}" ]] ||
+        ff_note="; ffmpeg wrote ${fflrc_lines[long/$n]}"
+      echo "Note: LRC to ASS, $n lyric lines and $((n / 10)) bare end markers:" \
+        "lumeval-convert wrote ${lrc_lines[long/$n]} Dialogue lines$ff_note."
+    fi
+  done
 fi

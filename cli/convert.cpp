@@ -255,6 +255,10 @@ int RunSingle(const CliOptions& o) {
         PrintError(message);
         return kExitFailed;
     }
+    if (engine.LastRun().timesRefused > 0 && !o.quiet) {
+        PrintLine("lumeval-convert: warning: " + std::to_string(engine.LastRun().timesRefused) +
+                  " line(s) left out: a time beyond 999999999 hours (or shifted past it)");
+    }
     if (!destination.eventMode && !o.quiet) {
         PrintLine("wrote " + (written.empty() ? o.dest : written) + ": " +
                   LinesText(engine.LastRun().linesLoaded));

@@ -34,11 +34,11 @@ CLI::Validator WholeNumber() {
         "", "WHOLE");
 }
 
-CLI::Validator DecimalNumber() {
+CLI::Validator TimeSeconds() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
-            if (!ParseSeconds(value)) return "Value " + value + " is not a decimal number";
-            return {};
+            const std::string problem = TimeSecondsProblem(value);
+            return problem.empty() ? problem : "Value " + value + " " + problem;
         },
         "", "DECIMAL");
 }
@@ -70,6 +70,14 @@ CLI::Validator Span() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
             if (!ParseSpan(value)) {
+                const auto colon = value.find(':');
+                if (colon != std::string::npos) {
+                    for (const std::string& part : {value.substr(0, colon), value.substr(colon + 1)}) {
+                        if (ParseSeconds(part) && !ParseTimeSeconds(part)) {
+                            return "Value " + value + ": " + part + " " + TimeSecondsProblem(part);
+                        }
+                    }
+                }
                 return "Value " + value + " is not START:END in seconds with START <= END";
             }
             return {};
@@ -232,7 +240,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     // ---- timing and lines ----
     app.add_option("--offset", s.s_TimeOffset, "Seconds added to every time (may be negative)")
         ->capture_default_str()
-        ->check(DecimalNumber())
+        ->check(TimeSeconds())
         ->type_name("SECONDS");
     app.add_flag("--overwrite", s.s_Overwrite,
                  "Replace an existing output file (default: write to a free name such as "

@@ -14,6 +14,8 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/timecode.h"
+
 namespace lumeval::cli {
 
 /// A plain decimal number of seconds: optional sign, digits, optional fraction
@@ -46,13 +48,31 @@ inline std::optional<double> ParseSeconds(std::string_view text) {
     return value;
 }
 
+/// The longest time, in seconds, a subtitle time can hold.
+inline constexpr double kMaxTimeSeconds = static_cast<double>(kMaxTimeMs) / 1000;
+
+/// A number of seconds (as ParseSeconds) whose size a subtitle time can hold:
+/// a larger one would have to wrap or be cut, so it is refused instead.
+inline std::optional<double> ParseTimeSeconds(std::string_view text) {
+    const auto value = ParseSeconds(text);
+    if (!value || std::fabs(*value) > kMaxTimeSeconds) return std::nullopt;
+    return value;
+}
+
+/// Why ParseTimeSeconds refused a text; empty when it accepts it.
+inline std::string TimeSecondsProblem(std::string_view text) {
+    if (!ParseSeconds(text)) return "is not a decimal number";
+    if (!ParseTimeSeconds(text)) return "is beyond the longest time a subtitle holds (999999999 hours)";
+    return {};
+}
+
 /// "START:END" in seconds, START not after END. The split is at the first ':'
 /// so "-5:10" reads as -5 to 10.
 inline std::optional<std::pair<double, double>> ParseSpan(std::string_view text) {
     const auto colon = text.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
-    const auto start = ParseSeconds(text.substr(0, colon));
-    const auto end = ParseSeconds(text.substr(colon + 1));
+    const auto start = ParseTimeSeconds(text.substr(0, colon));
+    const auto end = ParseTimeSeconds(text.substr(colon + 1));
     if (!start || !end || *end < *start) return std::nullopt;
     return std::pair{*start, *end};
 }

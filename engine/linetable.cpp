@@ -1,5 +1,7 @@
 #include "engine/linetable.h"
 
+#include <cmath>
+
 #include "engine/timecode.h"
 
 namespace lumeval {
@@ -49,9 +51,15 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
             return;
         }
     }
-    const double start = TimeToSec(hasArrow ? span.substr(0, arrow) : span, true, ",");
+    const auto refuse = [&rules] {
+        if (rules.refused) ++*rules.refused;
+    };
+    const auto startSec = TimeToSecChecked(hasArrow ? span.substr(0, arrow) : span, true, ",");
+    const auto endSec = hasArrow ? TimeToSecChecked(span.substr(arrow + 2), true, ",") : startSec;
+    if (!startSec || !endSec) return refuse();
+    const double start = *startSec;
     // A lone start gets five seconds for the window tests only; the entry keeps no end.
-    const double end = hasArrow ? TimeToSec(span.substr(arrow + 2), true, ",") : start + 5;
+    const double end = hasArrow ? *endSec : start + 5;
     if (start == end) return;
 
     const double S = rules.windowStart;
@@ -80,6 +88,14 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
         newStart = rebase ? (start - S) * 1000 + O : start * 1000 + O;
         newEnd = rebase ? (end - S) * 1000 + O : end * 1000 + O;
     }
+    constexpr double kMax = static_cast<double>(kMaxTimeMs);
+    if (!(std::fabs(newStart) <= kMax && std::fabs(newEnd) <= kMax)) return refuse();
+    // Moved before 0: a line that ends there is gone (clamping both times to 0
+    // would leave an end of 0, which means "no end", and a cue nobody wrote).
+    // An end of 0 in the source itself keeps meaning "no end".
+    const bool endGiven = !hasArrow || end != 0;
+    if (endGiven && RoundHalfEven(newEnd) <= 0) return;
+    if (newStart < 0) newStart = 0;
 
     std::string entry;
     entry.reserve(28 + text.size());

@@ -16,11 +16,17 @@ struct TimingRules {
     double windowEnd = 0;    ///< s_TimeEndPoint
     double offset = 0;       ///< s_TimeOffset
     int16_t splitMode = 0;   ///< 0: re-base windowed times to the window start
+    /// Counts the lines left out because a time was beyond kMaxTimeMs (before
+    /// or after the shift); may be null.
+    std::size_t* refused = nullptr;
 };
 
 /// Adds one entry for `span` ("start->end" or a lone start, any readable time
 /// form) and `text`, applying offset, window and split mode. Empty spans,
-/// zero-length spans and lines outside the window add nothing.
+/// zero-length spans and lines outside the window add nothing. A line the
+/// shift moves wholly before 0 (its end at or before 0; a lone start counts
+/// as lasting five seconds) is dropped; one that only starts before 0 starts
+/// at 0. A time beyond kMaxTimeMs leaves the line out and counts it.
 void AddTimedLine(LineTable& table, std::string_view span, std::string_view text,
                   const TimingRules& rules);
 

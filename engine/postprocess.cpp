@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <limits>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -426,63 +427,71 @@ bool OrdinalLess(std::string_view a, std::string_view b) {
 
 namespace {
 
-// A prefix key that never contradicts OrdinalLess: the first eight bytes
-// while they are ASCII, 0x80 for the first byte that is not, zeros after it
-// and past the end. Different keys order like the texts; equal keys say
-// nothing, and the texts themselves decide.
-uint64_t OrdinalPrefixKey(std::string_view s) noexcept {
-    uint64_t key = 0;
-    const std::size_t n = std::min<std::size_t>(s.size(), 8);
-    std::size_t i = 0;
-    for (; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x80) {
-            key |= uint64_t{0x80} << (56 - 8 * i);
-            break;
-        }
-        key |= uint64_t{c} << (56 - 8 * i);
-    }
-    return key;
+// What orders an entry: entries without a "|" (the placeholder "0") first,
+// then by start, spans before lone starts, then by end; the text decides ties.
+struct TimeKey {
+    int64_t start = std::numeric_limits<int64_t>::min();
+    int64_t end = std::numeric_limits<int64_t>::min();
+};
+
+int64_t entryTime(std::string_view t) {
+    if (IsCanonicalTime(t)) return CanonicalTimeMs(t);
+    return static_cast<int64_t>(TimeToMSecs(TrimSpaces(t), ","));
 }
+
+TimeKey timeKeyOf(std::string_view entry) {
+    const EntryParts p = SplitEntry(entry);
+    TimeKey k;
+    if (!p.hasBar) return k;
+    k.start = entryTime(p.start);
+    k.end = p.hasArrow ? entryTime(p.end) : std::numeric_limits<int64_t>::max();
+    return k;
+}
+
+bool keyLess(const TimeKey& a, const TimeKey& b) {
+    if (a.start != b.start) return a.start < b.start;
+    return a.end < b.end;
+}
+bool keyEqual(const TimeKey& a, const TimeKey& b) { return a.start == b.start && a.end == b.end; }
 
 }  // namespace
 
-void SortOrdinal(std::vector<std::string>& items, std::size_t first, std::size_t last) {
+bool EntryLess(std::string_view a, std::string_view b) {
+    const TimeKey ka = timeKeyOf(a);
+    const TimeKey kb = timeKeyOf(b);
+    if (!keyEqual(ka, kb)) return keyLess(ka, kb);
+    return OrdinalLess(a, b);
+}
+
+void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t last) {
     if (first >= last || last >= items.size()) return;
-    const auto begin = items.begin() + static_cast<std::ptrdiff_t>(first);
-    const auto end = items.begin() + static_cast<std::ptrdiff_t>(last) + 1;
-    const auto less = [](const std::string& x, const std::string& y) { return OrdinalLess(x, y); };
-    // Most tables arrive in time order already; checking costs one pass.
-    if (std::is_sorted(begin, end, less)) return;
-    // Sorting keys with indices keeps the comparisons in one cache-friendly
-    // array; the strings are touched only on equal keys and once to move.
-    struct Keyed {
-        uint64_t key;
-        uint32_t index;
-    };
     const std::size_t count = last - first + 1;
-    if (count > UINT32_MAX) {
-        std::sort(begin, end, less);
-        return;
-    }
+    // Times are read once; the comparisons then work on one compact array and
+    // touch the strings only when two entries share their times.
+    struct Keyed {
+        TimeKey key;
+        std::size_t index;
+    };
     std::vector<Keyed> keyed(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        keyed[i] = {OrdinalPrefixKey(items[first + i]), static_cast<uint32_t>(i)};
-    }
-    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& x, const Keyed& y) {
-        if (x.key != y.key) return x.key < y.key;
-        return OrdinalLess(items[first + x.index], items[first + y.index]);
-    });
+    for (std::size_t i = 0; i < count; ++i) keyed[i] = {timeKeyOf(items[first + i]), first + i};
+    const auto less = [&](const Keyed& x, const Keyed& y) {
+        if (!keyEqual(x.key, y.key)) return keyLess(x.key, y.key);
+        return OrdinalLess(items[x.index], items[y.index]);
+    };
+    // Most tables arrive in time order already; checking costs one pass.
+    if (std::is_sorted(keyed.begin(), keyed.end(), less)) return;
+    std::sort(keyed.begin(), keyed.end(), less);
     std::vector<std::string> sorted;
     sorted.reserve(count);
-    for (const Keyed& k : keyed) sorted.push_back(std::move(items[first + k.index]));
-    std::move(sorted.begin(), sorted.end(), begin);
+    for (const Keyed& k : keyed) sorted.push_back(std::move(items[k.index]));
+    std::move(sorted.begin(), sorted.end(), items.begin() + static_cast<std::ptrdiff_t>(first));
 }
 
 void SortLines(LineTable& table) {
     if (table.empty()) return;
     table[0].assign(1, '0');  // not = "0": GCC 12 misreports -Wrestrict there
-    SortOrdinal(table, 0, table.size() - 1);
+    // The placeholder holds no "|" and so stays first.
+    SortEntries(table, 0, table.size() - 1);
 }
 
 void RemoveLineAt(LineTable& table, std::size_t index) {

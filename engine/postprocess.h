@@ -36,8 +36,13 @@ void AppendCreditLine(LineTable& table, std::string_view text, double startSec, 
 /// Ordinal order of UTF-16 code units, on UTF-8 text.
 bool OrdinalLess(std::string_view a, std::string_view b);
 
-/// Sorts items[first..last] (inclusive) in OrdinalLess order.
-void SortOrdinal(std::vector<std::string>& items, std::size_t first, std::size_t last);
+/// Time order of entries: those without "|" first, then by start time, a span
+/// before a lone start, then by end time, then OrdinalLess of the whole entry.
+/// Times count, not their texts, so 99 hours sorts before 100 hours.
+bool EntryLess(std::string_view a, std::string_view b);
+
+/// Sorts items[first..last] (inclusive) in EntryLess order.
+void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t last);
 
 /// Sets the placeholder to "0" and sorts the whole table.
 void SortLines(LineTable& table);

@@ -207,7 +207,9 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
     if (sources.empty()) return fail(RunFailure::NoSource);
 
     const Destination dest = DestinationOf(s.dst_SubFile);
-    const TimingRules rules{s.s_TimeStartPoint, s.s_TimeEndPoint, s.s_TimeOffset, s.s_SplitMode};
+    std::size_t refused = 0;
+    const TimingRules rules{s.s_TimeStartPoint, s.s_TimeEndPoint, s.s_TimeOffset, s.s_SplitMode,
+                            &refused};
     LineTable table(1);  // index 0: the placeholder
     ReaderState state;
     ReaderContext rctx{table, rules, state};
@@ -240,16 +242,20 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         cctx.writesAnsi = !dest.eventMode && s.s_SubtitleEncodeFormat == kEncodingAnsi;
         cctx.AnsiCodePage = AnsiCodePage;
 
-        if (text.empty() || text.find('\n') == std::string::npos) continue;
+        // A text with no line end at all is one line; only an empty one adds nothing.
+        if (text.empty()) continue;
         // Line ends are kept as 32-bit offsets; a decoded text beyond that (a
         // file near 2 GiB that grew in decoding) is not read rather than cut.
         if (text.size() >= 0xFFFFFFFFu) continue;
-        // Line ends are found once; the loop below walks them.
-        newlines.clear();
+        // Lines end at LF (a CR before it is dropped below) or, in a text that
+        // has no LF at all (classic Mac files), at CR. A lone CR inside an LF
+        // text also ends a line: such lines are split again as they are read.
         const char* const begin = text.data();
         const char* const end = begin + text.size();
+        const char sep = std::memchr(begin, '\n', text.size()) != nullptr ? '\n' : '\r';
+        newlines.clear();
         for (const char* p = begin; p < end;) {
-            const auto* at = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const auto* at = static_cast<const char*>(std::memchr(p, sep, static_cast<std::size_t>(end - p)));
             if (at == nullptr) break;
             newlines.push_back(static_cast<uint32_t>(at - begin));
             p = at + 1;
@@ -257,40 +263,51 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         const std::size_t lastIndex = newlines.size();
         if (!progress(ev, 0, 0, kStatusReading, path)) return fail(RunFailure::Cancelled);
         table.reserve(table.size() + lastIndex / 4 + 1);  // a SubRip cue takes four lines or so
+        state.lrcOffsetMs = 0;  // an LRC [offset:] tag holds for its own file only
 
         const std::string_view all(text);
         std::size_t untilProgress = 1;  // line 0 reports
         for (std::size_t i = 0; i <= lastIndex; ++i) {
             const std::size_t from = i == 0 ? 0 : newlines[i - 1] + 1;
             const std::size_t to = i < lastIndex ? newlines[i] : all.size();
-            const std::string_view raw = all.substr(from, to - from);
+            std::string_view raw = all.substr(from, to - from);
+            if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
 
-            // Most lines need no edit at all: they are handed on as views
-            // into the loaded text, and copied only when something changes.
-            std::string_view prepared = raw;
-            if (!prepared.empty() && prepared.back() == '\r') prepared.remove_suffix(1);
-            const unsigned flags = scanLine(prepared);
-            const bool edited =
-                (flags & kHasCR) != 0 ||
-                ((flags & kHasLT) != 0 && (prepared.find("<BR>") != std::string_view::npos ||
-                                          prepared.find("<br>") != std::string_view::npos));
-            if (edited) {
-                prepareLine(raw, line);
-                prepared = line;
-            }
-            if ((flags & kHasP) != 0 && prepared.find("PlayRes") != std::string_view::npos) {
-                if (prepared.find("PlayResX:") != std::string_view::npos) {
-                    captureResolution(prepared, "PlayResX:", playResX);
-                } else if (prepared.find("PlayResY:") != std::string_view::npos) {
-                    captureResolution(prepared, "PlayResY:", playResY);
+            // Lone CRs inside the line: each piece is a line of its own.
+            const unsigned rawFlags = scanLine(raw);
+            std::size_t cr = (rawFlags & kHasCR) != 0 ? raw.find('\r') : std::string_view::npos;
+            std::string_view piece = raw.substr(0, cr);
+            for (;;) {
+                const bool lastPiece = cr == std::string_view::npos;
+                // Most lines need no edit at all: they are handed on as views
+                // into the loaded text, and copied only when something changes.
+                std::string_view prepared = piece;
+                const unsigned flags = (rawFlags & kHasCR) != 0 ? scanLine(prepared) : rawFlags;
+                const bool edited =
+                    (flags & kHasLT) != 0 && (prepared.find("<BR>") != std::string_view::npos ||
+                                              prepared.find("<br>") != std::string_view::npos);
+                if (edited) {
+                    prepareLine(piece, line);
+                    prepared = line;
                 }
+                if ((flags & kHasP) != 0 && prepared.find("PlayRes") != std::string_view::npos) {
+                    if (prepared.find("PlayResX:") != std::string_view::npos) {
+                        captureResolution(prepared, "PlayResX:", playResX);
+                    } else if (prepared.find("PlayResY:") != std::string_view::npos) {
+                        captureResolution(prepared, "PlayResY:", playResY);
+                    }
+                }
+                if ((flags & kHasHigh) != 0 && InternalCodeConversionMayChange(prepared, cctx)) {
+                    if (!edited) line.assign(prepared);
+                    line = ApplyInternalCodeConversion(line, cctx);
+                    prepared = line;
+                }
+                ReadLine(*kind, prepared, i == lastIndex && lastPiece, rctx);
+                if (lastPiece) break;
+                const std::size_t next = cr + 1;
+                cr = raw.find('\r', next);
+                piece = raw.substr(next, cr == std::string_view::npos ? cr : cr - next);
             }
-            if ((flags & kHasHigh) != 0 && InternalCodeConversionMayChange(prepared, cctx)) {
-                if (!edited) line.assign(prepared);
-                line = ApplyInternalCodeConversion(line, cctx);
-                prepared = line;
-            }
-            ReadLine(*kind, prepared, i == lastIndex, rctx);
 
             if (--untilProgress == 0) {  // i is a multiple of the interval
                 untilProgress = static_cast<std::size_t>(interval);
@@ -300,6 +317,9 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
             }
         }
     }
+    // A block still open when the last source ends is a cue too.
+    FinishReading(rctx);
+    m_lastRun.timesRefused = refused;
 
     if (table.size() <= 1) {
         return fail(m_lastRun.sourcesRead == 0 ? RunFailure::NoSource : RunFailure::NoLines);
@@ -421,7 +441,7 @@ void clsSubtitle::QuickSort(std::vector<std::string>& arr, int64_t First, int64_
     if (First >= Last) return;
     // Every element is a distinct position in a total order, so any correct
     // sort gives the same result; introsort keeps n log n on every input.
-    SortOrdinal(arr, static_cast<std::size_t>(First), static_cast<std::size_t>(Last));
+    SortEntries(arr, static_cast<std::size_t>(First), static_cast<std::size_t>(Last));
 }
 
 }  // namespace lumeval

@@ -133,6 +133,7 @@ struct RunInfo {
     std::size_t linesLoaded = 0;  ///< table entries after post-processing
     int32_t lastEncoding = -1;    ///< encoding code detected for the last source
     LoadReason lastReason = LoadReason::None;
+    std::size_t timesRefused = 0; ///< lines left out for a time beyond kMaxTimeMs
 };
 
 class clsSubtitle {
@@ -171,8 +172,8 @@ public:
                              const SaveSettings& settings);
 
     // ---- sorting ----
-    /// Sorts `arr[First..Last]` in ordinal order (UTF-16 code unit order, as
-    /// the line table's fixed-width times expect).
+    /// Sorts `arr[First..Last]` in time order: start, then end, then the
+    /// text in UTF-16 code unit order; elements without "|" come first.
     static void QuickSort(std::vector<std::string>& arr, int64_t First, int64_t Last);
 
     // ---- companion subtitles ----

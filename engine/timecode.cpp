@@ -228,17 +228,18 @@ bool IsNumber(std::string_view s) { return !s.empty() && NumberPrefix(s) == s.si
 
 // A decimal number (as NumberPrefix accepts it) times 10^scale, rounded half
 // to even exactly on the decimal digits, so "0.0025" seconds is 2 ms, not
-// whatever a binary double would make of it. nullopt when the result leaves
-// the 32-bit range, however many digits the text has.
-std::optional<int32_t> ScaledRounded(std::string_view num, int scale) {
+// whatever a binary double would make of it. nullopt when the magnitude
+// passes kFieldLimit, however many digits the text has.
+constexpr int64_t kFieldLimit = kMaxTimeMs;
+
+std::optional<int64_t> ScaledRounded(std::string_view num, int scale) {
     bool negative = false;
     std::size_t i = 0;
     if (i < num.size() && (num[i] == '+' || num[i] == '-')) negative = num[i++] == '-';
-    constexpr int64_t kLimit = int64_t{1} << 31;  // magnitude of INT32_MIN
     int64_t v = 0;
     auto push = [&v](int d) {
         v = v * 10 + d;
-        return v <= kLimit * 10;  // stays far inside 64 bits
+        return v <= kFieldLimit;  // stays far inside 64 bits
     };
     for (; i < num.size() && IsDigit(num[i]); ++i) {
         if (!push(num[i] - '0')) return std::nullopt;
@@ -260,31 +261,28 @@ std::optional<int32_t> ScaledRounded(std::string_view num, int scale) {
         }
         if (first > 5 || (first == 5 && (beyond || (v & 1) != 0))) ++v;
     }
-    if (negative) v = -v;
-    if (v > std::numeric_limits<int32_t>::max() || v < std::numeric_limits<int32_t>::min()) {
-        return std::nullopt;
-    }
-    return static_cast<int32_t>(v);
+    if (v > kFieldLimit) return std::nullopt;
+    return negative ? -v : v;
 }
 
 // A field of the fallback form, rounded to a whole number. TimeToMSecs reads
 // the field from its start as far as it forms a number, TimeToSec only a field
 // that is a number throughout; anything else counts as 0.
-std::optional<int32_t> FieldValue(std::string_view field, bool lenient) {
+std::optional<int64_t> FieldValue(std::string_view field, bool lenient) {
     const std::size_t n = NumberPrefix(field);
     if (n == 0 || (!lenient && n != field.size())) return 0;
     return ScaledRounded(field.substr(0, n), 0);
 }
 
-// What a time text says, before the 32-bit total is formed.
+// What a time text says, before the total is formed.
 struct Reading {
-    bool overflow = false;  // a field left the 32-bit range: the result is 0
-    int32_t hours = 0;
-    int32_t minutes = 0;
-    int32_t seconds = 0;
-    int32_t fractionMs = 0;       // milliseconds added
-    int32_t fraction = 0;         // the fraction's own value
-    int32_t fractionPerSec = 0;   // 100 or 1000; 0 when there is none
+    bool overflow = false;  // a field beyond any time a text can hold
+    int64_t hours = 0;
+    int64_t minutes = 0;
+    int64_t seconds = 0;
+    int64_t fractionMs = 0;       // milliseconds added
+    int64_t fraction = 0;         // the fraction's own value
+    int64_t fractionPerSec = 0;   // 100 or 1000; 0 when there is none
     bool bare = false;            // form 8: the text is a number of seconds
     std::string_view bareText;    // that number (a view into the read text)
 };
@@ -388,7 +386,7 @@ void ReadFallback(std::string_view t, std::string_view sep, bool lenient, Readin
             hasTail = true;
         }
     }
-    int32_t* fields[3] = {&r.hours, &r.minutes, &r.seconds};
+    int64_t* fields[3] = {&r.hours, &r.minutes, &r.seconds};
     std::string_view rest = head;
     for (int i = 0; i < 3; ++i) {
         const std::size_t colon = rest.find(':');
@@ -457,14 +455,15 @@ Reading Read(std::string_view text, std::string_view sep, bool lenient) {
     return r;
 }
 
-// hours x 3600 + minutes x 60 + seconds in 32 bits; nullopt on overflow.
-std::optional<int32_t> WholeSeconds(const Reading& r) {
-    int32_t h = 0;
-    int32_t m = 0;
-    int32_t sum = 0;
-    if (__builtin_mul_overflow(r.hours, int32_t{3600}, &h) ||
-        __builtin_mul_overflow(r.minutes, int32_t{60}, &m) ||
-        __builtin_add_overflow(h, m, &sum) || __builtin_add_overflow(sum, r.seconds, &sum)) {
+// hours x 3600 + minutes x 60 + seconds; nullopt beyond what a time can hold.
+std::optional<int64_t> WholeSeconds(const Reading& r) {
+    int64_t h = 0;
+    int64_t m = 0;
+    int64_t sum = 0;
+    if (__builtin_mul_overflow(r.hours, int64_t{3600}, &h) ||
+        __builtin_mul_overflow(r.minutes, int64_t{60}, &m) ||
+        __builtin_add_overflow(h, m, &sum) || __builtin_add_overflow(sum, r.seconds, &sum) ||
+        sum > kMaxTimeMs / 1000 || sum < -kMaxTimeMs / 1000) {
         return std::nullopt;
     }
     return sum;
@@ -479,53 +478,85 @@ std::optional<double> BareSeconds(std::string_view num) {
     }
     double v = 0;
     const auto res = std::from_chars(num.data(), num.data() + num.size(), v);
-    if (res.ec != std::errc() || !std::isfinite(v)) return std::nullopt;
+    if (res.ec != std::errc() || !std::isfinite(v) || v * 1000 > static_cast<double>(kMaxTimeMs)) {
+        return std::nullopt;
+    }
     return negative ? -v : v;
+}
+
+// A leading "-" makes the whole time negative ("-00:00:05,000" is -5 s); the
+// fields themselves are read without it.
+bool TakeSign(std::string_view& t) {
+    if (t.size() > 1 && t.front() == '-' && t[1] != '-' && t[1] != '+') {
+        t.remove_prefix(1);
+        return true;
+    }
+    return false;
+}
+
+std::optional<int64_t> ReadMs(std::string_view TimeString, std::string_view MSecString) {
+    const SpacesAsZeros text(TimeString);
+    std::string_view t = text.view();
+    const bool negative = TakeSign(t);
+    const Reading r = Read(t, MSecString, /*lenient=*/true);
+    int64_t total = 0;
+    if (r.bare) {
+        const auto ms = ScaledRounded(r.bareText, 3);
+        if (!ms) return std::nullopt;
+        total = *ms;
+    } else {
+        if (r.overflow) return std::nullopt;
+        const auto secs = WholeSeconds(r);
+        if (!secs) return std::nullopt;
+        total = *secs * 1000 + r.fractionMs;
+    }
+    if (total > kMaxTimeMs || total < -kMaxTimeMs) return std::nullopt;
+    return negative ? -total : total;
+}
+
+std::optional<double> ReadSec(std::string_view TimeString, bool MSecUse, std::string_view MSecString) {
+    const SpacesAsZeros text(TimeString);
+    std::string_view t = text.view();
+    const bool negative = TakeSign(t);
+    const Reading r = Read(t, MSecString, /*lenient=*/false);
+    double result = 0;
+    if (r.bare) {
+        // The whole number is seconds. Without MSecUse only its whole seconds
+        // count, as for every other form (a bare "12" is 12 s, not 0).
+        const auto v = BareSeconds(r.bareText);
+        if (!v) return std::nullopt;
+        result = MSecUse ? *v : std::trunc(*v) + 0.0;  // no negative zero
+    } else {
+        if (r.overflow) return std::nullopt;
+        const auto secs = WholeSeconds(r);
+        if (!secs) return std::nullopt;
+        result = static_cast<double>(*secs);
+        if (MSecUse && r.fractionPerSec != 0) {
+            result += static_cast<double>(r.fraction) / static_cast<double>(r.fractionPerSec);
+        }
+    }
+    if (std::fabs(result) * 1000 > static_cast<double>(kMaxTimeMs)) return std::nullopt;
+    return negative && result != 0 ? -result : result;
 }
 
 }  // namespace
 
 double TimeToMSecs(std::string_view TimeString, std::string_view MSecString) {
-    const SpacesAsZeros text(TimeString);
-    const Reading r = Read(text.view(), MSecString, /*lenient=*/true);
-    if (r.bare) {
-        const auto ms = ScaledRounded(r.bareText, 3);
-        return ms ? static_cast<double>(*ms) : 0.0;
-    }
-    if (r.overflow) return 0.0;
-    const auto secs = WholeSeconds(r);
-    int32_t total = 0;
-    if (!secs || __builtin_mul_overflow(*secs, int32_t{1000}, &total) ||
-        __builtin_add_overflow(total, r.fractionMs, &total)) {
-        return 0.0;
-    }
-    return static_cast<double>(total);
+    const auto ms = ReadMs(TimeString, MSecString);
+    return ms ? static_cast<double>(*ms) : 0.0;
 }
 
 double TimeToSec(std::string_view TimeString, bool MSecUse, std::string_view MSecString) {
-    const SpacesAsZeros text(TimeString);
-    const Reading r = Read(text.view(), MSecString, /*lenient=*/false);
-    if (r.bare) {
-        // The whole number is seconds. Without MSecUse only its whole seconds
-        // count, as for every other form (a bare "12" is 12 s, not 0).
-        const auto v = BareSeconds(r.bareText);
-        if (!v) return 0.0;
-        if (MSecUse) return *v;
-        const double whole = std::trunc(*v);
-        if (whole > std::numeric_limits<int32_t>::max() ||
-            whole < std::numeric_limits<int32_t>::min()) {
-            return 0.0;
-        }
-        return whole + 0.0;  // no negative zero
-    }
-    if (r.overflow) return 0.0;
-    const auto secs = WholeSeconds(r);
-    if (!secs) return 0.0;
-    double result = *secs;
-    if (MSecUse && r.fractionPerSec != 0) {
-        result += static_cast<double>(r.fraction) / r.fractionPerSec;
-    }
-    return result;
+    return ReadSec(TimeString, MSecUse, MSecString).value_or(0.0);
+}
+
+std::optional<double> TimeToSecChecked(std::string_view TimeString, bool MSecUse,
+                                       std::string_view MSecString) {
+    return ReadSec(TimeString, MSecUse, MSecString);
+}
+
+std::optional<int64_t> TimeToMSecsChecked(std::string_view TimeString, std::string_view MSecString) {
+    return ReadMs(TimeString, MSecString);
 }
 
 double CueTimeToMSecs(std::string_view TimeString) {

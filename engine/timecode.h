@@ -6,10 +6,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace lumeval {
+
+/// The largest time a time text holds: 999,999,999 hours, 59:59.999. Far past
+/// any medium, and every count up to it is exact in a double. Beyond it a
+/// time is refused, never wrapped.
+inline constexpr int64_t kMaxTimeMs = int64_t{999999999} * 3600000 + 3599999;
 
 /// Milliseconds to a time text. Styles: 1 H:MM:SS.cc, 2 MM:SS.cc (total
 /// minutes), 3 MM:SS.mmm, 4 MM:SS, 5 HH:MM:SS:cc, 98 HH:MM:SS.mmm,
@@ -19,12 +25,19 @@ std::string MSecsToTime(double LngMSecs, int16_t TimeStyle = 0);
 
 /// Reads a time text of any supported form as whole milliseconds.
 /// `MSecString` is the fraction separator of the fallback form only.
-/// A total that overflows 32 bits gives 0.
+/// A leading "-" makes the time negative. A time beyond kMaxTimeMs gives 0.
 double TimeToMSecs(std::string_view TimeString, std::string_view MSecString = ",");
 
 /// Reads a time text as seconds; the fraction is added only when `MSecUse`
 /// (a bare number of seconds then counts its whole seconds).
 double TimeToSec(std::string_view TimeString, bool MSecUse, std::string_view MSecString = ",");
+
+/// As TimeToSec and TimeToMSecs, but nullopt for a time beyond kMaxTimeMs
+/// instead of 0, so a caller can refuse it rather than take it as zero.
+std::optional<double> TimeToSecChecked(std::string_view TimeString, bool MSecUse,
+                                       std::string_view MSecString = ",");
+std::optional<int64_t> TimeToMSecsChecked(std::string_view TimeString,
+                                          std::string_view MSecString = ",");
 
 /// MM:SS:cc with minutes that may exceed 59 (no hours). Negative counts as 0.
 std::string MSecsToCueTime(double LngMSecs);

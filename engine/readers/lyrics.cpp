@@ -1,9 +1,12 @@
 // Lyric readers: LRC time tags, KSC karaoke calls and XML lyric line elements.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/readers/readers.h"
 #include "engine/textutil.h"
+#include "engine/timecode.h"
 
 namespace lumeval {
 namespace {
@@ -28,27 +31,113 @@ std::string withoutChar(std::string_view s, char c) {
 
 }  // namespace
 
+std::optional<int64_t> LrcTagTime(std::string_view tag) {
+    // Fields: digits separated by ":", two or three of them, the last with an
+    // optional fraction of one to three digits after "." (or ",").
+    int64_t fields[3] = {0, 0, 0};
+    int count = 0;
+    int64_t fractionMs = 0;
+    bool hasFraction = false;
+    std::size_t i = 0;
+    for (;;) {
+        if (count == 3) return std::nullopt;
+        const std::size_t first = i;
+        int64_t v = 0;
+        while (i < tag.size() && tag[i] >= '0' && tag[i] <= '9') {
+            v = v * 10 + (tag[i] - '0');
+            if (v > kMaxTimeMs / 1000) return std::nullopt;
+            ++i;
+        }
+        if (i == first) return std::nullopt;
+        fields[count++] = v;
+        if (i == tag.size()) break;
+        if (tag[i] == ':') {
+            ++i;
+            continue;
+        }
+        if (tag[i] != '.' && tag[i] != ',') return std::nullopt;
+        const std::size_t digits = tag.size() - i - 1;
+        if (digits < 1 || digits > 3) return std::nullopt;
+        for (std::size_t k = i + 1; k < tag.size(); ++k) {
+            if (tag[k] < '0' || tag[k] > '9') return std::nullopt;
+            fractionMs = fractionMs * 10 + (tag[k] - '0');
+        }
+        for (std::size_t k = digits; k < 3; ++k) fractionMs *= 10;
+        hasFraction = true;
+        break;
+    }
+    if (count < 2) return std::nullopt;
+    int64_t seconds = 0;
+    if (count == 2) {
+        seconds = fields[0] * 60 + fields[1];
+    } else {
+        // Hours, minutes and seconds need a fraction: "[01:02:03]" alone is
+        // too often minutes, seconds and hundredths to be read as hours.
+        if (!hasFraction) return std::nullopt;
+        seconds = fields[0] * 3600 + fields[1] * 60 + fields[2];
+    }
+    const int64_t ms = seconds * 1000 + fractionMs;
+    if (ms > kMaxTimeMs) return std::nullopt;
+    return ms;
+}
+
+std::optional<double> LrcTagOffset(std::string_view tag) {
+    const auto colon = tag.find(':');
+    if (colon == std::string_view::npos || LowerAscii(TrimSpaces(tag.substr(0, colon))) != "offset") {
+        return std::nullopt;
+    }
+    std::string_view value = TrimSpaces(tag.substr(colon + 1));
+    bool negative = false;
+    if (!value.empty() && (value.front() == '+' || value.front() == '-')) {
+        negative = value.front() == '-';
+        value.remove_prefix(1);
+    }
+    if (value.empty() || value.size() > 15) return std::nullopt;
+    int64_t v = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return static_cast<double>(negative ? -v : v);
+}
+
 void ReadLrcLine(std::string_view line, ReaderContext& ctx) {
     const std::string_view trimmed = TrimSpaces(line);
     if (trimmed.find('[') == std::string_view::npos || trimmed.find(']') == std::string_view::npos) {
         return;
     }
-    // Every piece before the last "]" is a time tag; the last piece is the
-    // lyric, with word-timing tags in angle brackets removed.
+    // Every piece before the last "]" is a tag; the last piece is the lyric,
+    // with word-timing tags in angle brackets removed.
     const auto lastClose = line.rfind(']');
     const std::string text = KillTag(line.substr(lastClose + 1), false);
     const std::size_t cost = text.size() + kEntryOverhead;
     std::size_t spent = 0;
     std::size_t from = 0;
+    std::string span;
     while (from <= lastClose) {
         const auto close = line.find(']', from);
-        // Spaces around a tag (an indented line) would read as zeros and
-        // shift the time, "  [00:01.00]" becoming a minute.
-        const std::string span(TrimSpaces(withoutChar(line.substr(from, close - from), '[')));
+        // Spaces around a tag (an indented line) are not part of it.
+        const std::string tag(TrimSpaces(withoutChar(line.substr(from, close - from), '[')));
         from = close + 1;
+        const auto ms = LrcTagTime(tag);
+        if (!ms) {
+            // Metadata ([ar:], [ti:], [length:], ...) holds no lyric; [offset:]
+            // shifts the lines after it in this file.
+            if (const auto offset = LrcTagOffset(tag)) ctx.state.lrcOffsetMs = *offset;
+            continue;
+        }
         spent += cost;
         if (spent > kLrcLineBudget) break;
-        AddTimedLine(ctx.table, span, text, ctx.rules);
+        span.clear();
+        AppendTimeStyle0(span, static_cast<double>(*ms));
+        if (ctx.state.lrcOffsetMs == 0) {
+            AddTimedLine(ctx.table, span, text, ctx.rules);
+        } else {
+            // A positive offset shows the lyrics earlier, on top of the run's own shift.
+            TimingRules shifted = ctx.rules;
+            shifted.offset -= ctx.state.lrcOffsetMs / 1000;
+            AddTimedLine(ctx.table, span, text, shifted);
+        }
     }
 }
 

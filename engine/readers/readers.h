@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,7 +17,12 @@ namespace lumeval {
 struct ReaderState {
     std::string pendingSpan;
     std::string pendingText;
+    /// Where the last text line of a SubRip block begins in pendingText (at
+    /// its "\N" separator), so a counter line read as text can be cut off.
+    std::size_t pendingLastLine = 0;
     bool inBlock = false;
+    /// LRC "[offset:N]" of the file being read, milliseconds (reset per file).
+    double lrcOffsetMs = 0;
     // Continuation lines belong to a cue the time window dropped: they are
     // dropped too instead of landing on an earlier cue.
     bool skipContinuation = false;
@@ -36,6 +42,16 @@ struct ReaderContext {
 /// Hands one prepared line to the reader of `kind`. `isLastLine`: the file's
 /// last line after splitting. Kinds without a reader add nothing.
 void ReadLine(int32_t kind, std::string_view line, bool isLastLine, ReaderContext& ctx);
+
+/// Milliseconds of an LRC tag that is a time: minutes:seconds with an optional
+/// fraction of 1 to 3 digits ("0:1.730", "01:02.5"), or hours:minutes:seconds
+/// with one ("01:00:04.862"). nullopt: the tag is metadata.
+std::optional<int64_t> LrcTagTime(std::string_view tag);
+/// The signed milliseconds of an "offset:N" tag; nullopt for any other tag.
+std::optional<double> LrcTagOffset(std::string_view tag);
+
+/// Ends the run's reading: a SubRip block still open is added.
+void FinishReading(ReaderContext& ctx);
 
 // Readers by family.
 void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx);

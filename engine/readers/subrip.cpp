@@ -11,6 +11,15 @@ void closeBlock(ReaderContext& ctx) {
     AddTimedLine(ctx.table, st.pendingSpan, st.pendingText, ctx.rules);
     st.pendingSpan.clear();
     st.pendingText.clear();
+    st.pendingLastLine = 0;
+}
+
+bool onlyDigits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
 }
 
 // Text after the end time (position coordinates such as "X1:100") would make
@@ -33,6 +42,15 @@ void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx) 
     auto& st = ctx.state;
     const auto arrow = line.find("-->");
     if (arrow != std::string_view::npos) {
+        // A block that no blank line closed: it keeps its own span, and its
+        // last text line, when only digits, was the counter of this block.
+        if (st.inBlock && !st.pendingText.empty()) {
+            const std::string_view last = std::string_view(st.pendingText).substr(st.pendingLastLine);
+            if (onlyDigits(TrimSpaces(last.starts_with("\\N") ? last.substr(2) : last))) {
+                st.pendingText.resize(st.pendingLastLine);
+            }
+            closeBlock(ctx);
+        }
         st.inBlock = true;
         std::string_view rest = line.substr(arrow + 3);
         const auto arrow2 = rest.find("-->");
@@ -40,18 +58,24 @@ void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx) 
         st.pendingSpan.assign(TrimSpaces(line.substr(0, arrow)));
         st.pendingSpan += "->";
         st.pendingSpan += cutEndTime(TrimSpaces(rest));
-        // The pending text stays: a block not closed by a blank line goes on.
+        // The pending text stays: a block left open at the end of one file
+        // goes on in the next file of the run.
         return;
     }
     const std::string_view trimmed = TrimSpaces(line);
     if (!trimmed.empty()) {
         if (!st.inBlock) return;  // the counter line before each time line
+        st.pendingLastLine = st.pendingText.size();
         if (!st.pendingText.empty()) st.pendingText += "\\N";
         st.pendingText += line;
         if (isLastLine) closeBlock(ctx);
         return;
     }
     closeBlock(ctx);
+}
+
+void FinishReading(ReaderContext& ctx) {
+    if (ctx.state.inBlock) closeBlock(ctx);
 }
 
 void ReadTimedTextLine(std::string_view line, ReaderContext& ctx) {

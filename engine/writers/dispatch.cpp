@@ -1,4 +1,6 @@
 #include "engine/formats.h"
+#include "engine/linetable.h"
+#include "engine/timecode.h"
 #include "engine/subtitle.h"
 #include "engine/writers/writers.h"
 
@@ -33,6 +35,23 @@ void AppendReplacingLineBreaks(std::string& out, std::string_view text, std::str
             from = slash + 1;
         }
     }
+}
+
+double ImpliedEndMs(const std::vector<std::string>& entries, std::size_t j, double startMs) {
+    for (std::size_t k = j + 1; k < entries.size(); ++k) {
+        const EntryParts next = SplitEntry(entries[k]);
+        if (!next.hasBar) continue;
+        const double nextStart =
+            IsCanonicalTime(next.start) ? CanonicalTimeMs(next.start) : TimeToMSecs(next.start, ",");
+        if (nextStart > startMs) return nextStart;
+        break;
+    }
+    return startMs + kDefaultDurationMs;
+}
+
+bool IsEndMarker(std::string_view entry) {
+    const EntryParts p = SplitEntry(entry);
+    return p.hasBar && !p.hasArrow && TrimSpaces(p.text).empty();
 }
 
 bool WriterStep(WriterContext& ctx, std::size_t index) {

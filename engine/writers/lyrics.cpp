@@ -12,7 +12,6 @@
 namespace lumeval {
 namespace {
 
-constexpr double kDefaultDurationMs = 5000;
 
 // Characters as players count them: code points.
 std::size_t codePoints(std::string_view s) {
@@ -37,7 +36,7 @@ bool WriteLrc(WriterContext& ctx) {
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
-        if (!(p.hasBar && p.hasArrow)) continue;
+        if (!p.hasBar) continue;
         if (!TrimSpaces(p.text).empty()) {
             std::string& line = ctx.out.NewLine();
             line += '[';
@@ -67,9 +66,9 @@ bool WriteKsc(WriterContext& ctx) {
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
-        if (!(p.hasBar && p.hasArrow)) continue;
+        if (!p.hasBar || IsEndMarker(entries[j])) continue;
         const double startMs = TimeToMSecs(p.start, ",");
-        const double endMs = TimeToMSecs(p.end, ",");
+        const double endMs = p.hasArrow ? TimeToMSecs(p.end, ",") : ImpliedEndMs(entries, j, startMs);
         // Every character gets an equal share of the span; the span is taken
         // as the end converts, so an end of 0 gives negative shares.
         const std::size_t chars = codePoints(ReplaceLineBreaks(p.text, " "));

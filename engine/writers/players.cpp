@@ -15,7 +15,6 @@
 namespace lumeval {
 namespace {
 
-constexpr double kDefaultDurationMs = 5000;
 
 constexpr std::string_view kStlHeader =
     "$FontName\t\t\t=\tArial\r\n"
@@ -51,31 +50,24 @@ struct Cue {
     std::string_view text;
 };
 
-// End of cue j: its own end, else the next entry's start (the last entry
-// lasts five seconds); an end that reads as 0 also gets five seconds.
+// End of cue j: its own end, else the next entry's start when later (or five
+// seconds); an end that reads as 0 also gets five seconds.
 double endOf(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p,
              double startMs) {
-    double endMs;
-    if (p.hasArrow) {
-        endMs = readTime(p.end);
-    } else if (j + 1 == entries.size()) {
-        endMs = startMs + kDefaultDurationMs;
-    } else {
-        endMs = readTime(SplitEntry(entries[j + 1]).start);
-    }
+    const double endMs = p.hasArrow ? readTime(p.end) : ImpliedEndMs(entries, j, startMs);
     return endMs == 0 ? startMs + kDefaultDurationMs : endMs;
 }
 
-// Runs `emit` for every entry that holds "->" and "|" and a text that is not
-// blank, and reports progress after each entry that holds both. The "->" may
-// sit in the text; such a cue ends at the next entry's start.
+// Runs `emit` for every entry that holds "|" and a text that is not blank
+// (so never for an end marker), and reports progress after each entry that
+// holds a "|".
 template <typename Emit>
 bool forEachCue(WriterContext& ctx, Emit emit) {
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const std::string_view entry = entries[j];
         const EntryParts p = SplitEntry(entry);
-        if (!p.hasBar || entry.find("->") == std::string_view::npos) continue;
+        if (!p.hasBar) continue;
         if (!TrimSpaces(p.text).empty()) {
             Cue cue;
             cue.startMs = readTime(p.start);

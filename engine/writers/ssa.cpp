@@ -22,7 +22,6 @@
 namespace lumeval {
 namespace {
 
-constexpr double kDefaultDurationMs = 5000;
 constexpr double kFirstLeadInMs = 3000;
 constexpr double kMaxLeadInMs = 3000;
 constexpr double kLastCueTailMs = 5000;
@@ -366,16 +365,10 @@ bool WriteSsa(WriterContext& ctx) {
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const std::string& entry = entries[j];
         const EntryParts p = SplitEntry(entry);
-        // "->" counts anywhere in the entry, text included.
-        if (!p.hasBar || (!p.hasArrow && entry.find("->", p.span.size()) == std::string::npos)) continue;
+        if (!p.hasBar || IsEndMarker(entry)) continue;
         const double start = readTime(p.start);
-        double end;
-        if (p.hasArrow) {
-            end = readTime(p.end);
-        } else {
-            // "->" only inside the text: the cue lasts until the next one.
-            end = j == last ? start + kDefaultDurationMs : startOf(entries[j + 1]);
-        }
+        // A start alone lasts until the next cue starts.
+        double end = p.hasArrow ? readTime(p.end) : ImpliedEndMs(entries, j, start);
         // An end of 0 would put the cue's end before its start.
         if (end == 0) end = start + kDefaultDurationMs;
 

@@ -10,7 +10,6 @@
 namespace lumeval {
 namespace {
 
-constexpr double kDefaultDurationMs = 5000;
 
 // Canonical times are read and copied without a round trip through doubles.
 double readTime(std::string_view t) {
@@ -25,16 +24,10 @@ void appendTime(std::string& out, std::string_view t, double ms) {
     }
 }
 
-std::string_view timePartOf(std::string_view entry) {
-    const auto bar = entry.find('|');
-    return bar == std::string_view::npos ? entry : entry.substr(0, bar);
-}
-
 }  // namespace
 
 bool WriteSubRip(WriterContext& ctx) {
     const auto& entries = ctx.entries;
-    const std::size_t last = entries.empty() ? 0 : entries.size() - 1;
     long long number = 0;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
@@ -45,10 +38,8 @@ bool WriteSubRip(WriterContext& ctx) {
             if (p.hasArrow) {
                 endText = p.end;
                 endMs = readTime(endText);
-            } else if (j == last) {
-                endMs = startMs + kDefaultDurationMs;
             } else {
-                endMs = TimeToMSecs(timePartOf(entries[j + 1]), ",");
+                endMs = ImpliedEndMs(entries, j, startMs);
             }
             if (endMs == 0) {
                 endMs = startMs + kDefaultDurationMs;
@@ -76,7 +67,7 @@ bool WritePlainText(WriterContext& ctx) {
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
-        if (!(p.hasBar && p.hasArrow)) continue;
+        if (!p.hasBar || IsEndMarker(entries[j])) continue;
         AppendReplacingLineBreaks(ctx.out.NewLine(), p.text, "\r\n");
         if (!WriterStep(ctx, j)) return false;
     }
@@ -87,11 +78,11 @@ bool WriteTimedText(WriterContext& ctx) {
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
-        if (!(p.hasBar && p.hasArrow)) continue;
+        if (!p.hasBar) continue;
         if (!TrimSpaces(p.text).empty()) {
             const double startMs = readTime(p.start);
             std::string_view endText = p.end;
-            double endMs = readTime(endText);
+            double endMs = p.hasArrow ? readTime(endText) : ImpliedEndMs(entries, j, startMs);
             if (endMs == 0) {
                 endMs = startMs + kDefaultDurationMs;
                 endText = {};

@@ -100,6 +100,18 @@ std::string ReplaceLineBreaks(std::string_view text, std::string_view separator)
 /// The same, appended to `out`.
 void AppendReplacingLineBreaks(std::string& out, std::string_view text, std::string_view separator);
 
+/// How long a cue lasts when nothing says otherwise.
+inline constexpr double kDefaultDurationMs = 5000;
+
+/// End of entry j that has a start only: the start of the next entry that
+/// holds a "|" when that is later, else `startMs` + kDefaultDurationMs.
+double ImpliedEndMs(const std::vector<std::string>& entries, std::size_t j, double startMs);
+
+/// A start-only entry whose text is blank ("00:00:08,650|", the bare tag of an
+/// LRC file, the "&nbsp;" sync of a SAMI file): it only ends the cue before it,
+/// so writers of spans write no cue for it.
+bool IsEndMarker(std::string_view entry);
+
 /// Reports progress for entry `index` when it is due; false when stopped.
 bool WriterStep(WriterContext& ctx, std::size_t index);
 

@@ -101,7 +101,7 @@ TEST(ConvertSubtitle, SkipsMissingAndUnknownSources) {
 TEST(ConvertSubtitle, FailureEndings) {
     TempDir dir;
     const std::string noNewline = dir.file("one.srt");
-    writeBytes(noNewline, "00:00:01,000 --> 00:00:02,000");
+    writeBytes(noNewline, "no cue here");
     Recorder r;
     ConvertSettings s;
     s.dst_SubFile = "srt";

@@ -137,18 +137,20 @@ TEST(AppendCreditLine, SwapsAndAddsTenMillisecondsForSubRip) {
     EXPECT_EQ("00:00:05,000->00:00:10,000|by us", t[2]);
 }
 
-TEST(SortLines, OrdersByTimeTextWithPlaceholderFirst) {
+TEST(SortLines, OrdersByTimeWithPlaceholderFirst) {
+    // Times count, not their texts: 99 hours comes before 100 hours, and a
+    // span comes before a lone start at the same time.
     Table t = withPlaceholder({"00:00:10,000->00:00:11,000|b", "00:00:02,000->00:00:03,000|a",
-                               "99:00:00,000|late", "100:00:00,000|later"});
+                               "100:00:00,000|later", "99:00:00,000|late",
+                               "00:00:10,000|lone", "1000:00:00,000->1000:00:01,000|much later",
+                               "00:00:10,000->00:00:10,500|b"});
     SortLines(t);
-    EXPECT_EQ(withPlaceholder({"00:00:02,000->00:00:03,000|a", "00:00:10,000->00:00:11,000|b",
-                               "100:00:00,000|later", "99:00:00,000|late"}).size(),
-              t.size());
-    EXPECT_EQ("0", t[0]);
-    EXPECT_EQ("00:00:02,000->00:00:03,000|a", t[1]);
-    EXPECT_EQ("00:00:10,000->00:00:11,000|b", t[2]);
-    EXPECT_EQ("100:00:00,000|later", t[3]);  // 100 hours sorts before 99 hours
-    EXPECT_EQ("99:00:00,000|late", t[4]);
+    Table expected = withPlaceholder({"00:00:02,000->00:00:03,000|a", "00:00:10,000->00:00:10,500|b",
+                                      "00:00:10,000->00:00:11,000|b", "00:00:10,000|lone",
+                                      "99:00:00,000|late", "100:00:00,000|later",
+                                      "1000:00:00,000->1000:00:01,000|much later"});
+    expected[0] = "0";
+    EXPECT_EQ(expected, t);
 }
 
 TEST(OrdinalLess, FollowsUtf16CodeUnitOrder) {
@@ -163,14 +165,15 @@ TEST(OrdinalLess, FollowsUtf16CodeUnitOrder) {
     EXPECT_TRUE(OrdinalLess("0", "00:00:00,000|x"));
 }
 
-TEST(SortOrdinal, AgreesWithAPlainSortOnMixedText) {
+TEST(SortEntries, AgreesWithAPlainSortOnMixedText) {
     // Short pieces drawn from ASCII, NUL, CJK, the private-use area and the
     // supplementary planes, so equal prefixes, prefixes of each other and
     // every branch of the byte-to-UTF-16 order meet in the first 8 bytes.
     const std::vector<std::string> pieces = {
         "0",  "00:", "1", ":",   ",",  "|",  std::string(1, '\0'), "\x7F",
         "\xE4\xB8\xAD" /* U+4E2D */, "\xEE\x80\x80" /* U+E000 */,
-        "\xEF\xBC\x81" /* U+FF01 */, "\xF0\x9F\x98\x80" /* U+1F600 */, "\xC3\xA9"};
+        "\xEF\xBC\x81" /* U+FF01 */, "\xF0\x9F\x98\x80" /* U+1F600 */, "\xC3\xA9",
+        "00:00:01,000", "100:00:00,000", "->", "99:59:59,999"};
     std::mt19937 rng(7);
     for (int round = 0; round < 20; ++round) {
         Table t;
@@ -182,8 +185,8 @@ TEST(SortOrdinal, AgreesWithAPlainSortOnMixedText) {
         }
         Table expected = t;
         std::sort(expected.begin(), expected.end(),
-                  [](const std::string& a, const std::string& b) { return OrdinalLess(a, b); });
-        SortOrdinal(t, 0, t.size() - 1);
+                  [](const std::string& a, const std::string& b) { return EntryLess(a, b); });
+        SortEntries(t, 0, t.size() - 1);
         ASSERT_EQ(expected, t) << "round " << round;
     }
 }

@@ -126,9 +126,10 @@ TEST(SsaWriter, GoldenScripts) {
         clsSubtitle engine;
         const std::string path = dir.file(c.file);
         ASSERT_TRUE(engine.SaveArrayToSubtitle(c.entries, path, c.settings)) << c.file;
+        const std::string actual = readBytes(path);
+        if (test::updateGolden(std::string(LUMEVAL_TEST_DATA) + "/ssa/" + c.file, actual)) continue;
         const std::string expected = golden(c.file);
         ASSERT_FALSE(expected.empty()) << c.file;
-        const std::string actual = readBytes(path);
         EXPECT_EQ(expected, actual) << c.file << ": " << firstDifference(expected, actual);
     }
 }
@@ -343,8 +344,12 @@ TEST(SsaWriter, ProgressAfterQualifyingEntriesOnly) {
     writeSsa(entries, SaveSettings{}, &progress);
     EXPECT_EQ((std::vector<std::size_t>{0, 1000, 2000}), progress);
 
+    // Start-only cues are cues too; end markers (blank start-only) are not.
     progress.clear();
     writeSsa(Table(2500, "00:00:01,000|no span"), SaveSettings{}, &progress);
+    EXPECT_EQ((std::vector<std::size_t>{0, 1000, 2000}), progress);
+    progress.clear();
+    writeSsa(Table(2500, "00:00:01,000| "), SaveSettings{}, &progress);
     EXPECT_TRUE(progress.empty());
 
     // Blank cues qualify too: they write nothing but still count.

@@ -15,7 +15,7 @@ namespace {
 using Table = std::vector<std::string>;
 
 // Feeds a text to one reader the way the conversion does: split at line
-// feeds, carriage returns removed.
+// feeds, carriage returns removed; without carried state the run ends there.
 Table readAs(int32_t kind, const std::string& text, ReaderState* carried = nullptr) {
     Table table(1);
     TimingRules rules;
@@ -33,6 +33,7 @@ Table readAs(int32_t kind, const std::string& text, ReaderState* carried = nullp
         from = nl + 1;
     }
     for (std::size_t i = 0; i < lines.size(); ++i) ReadLine(kind, lines[i], i + 1 == lines.size(), ctx);
+    if (!carried) FinishReading(ctx);
     table.erase(table.begin());
     return table;
 }
@@ -48,9 +49,22 @@ TEST(SubRipReader, Blocks) {
          {"00:00:01,000->00:00:02,500|Hello\\NWorld"}},
         {"no final blank line", "1\n00:00:01,000 --> 00:00:02,000\nLast",
          {"00:00:01,000->00:00:02,000|Last"}},
-        {"no blank between blocks joins them",
+        {"no blank between blocks: each keeps its span, the counter goes",
          "1\n00:00:01,000 --> 00:00:02,000\nA\n2\n00:00:03,000 --> 00:00:04,000\nB\n\n",
-         {"00:00:03,000->00:00:04,000|A\\N2\\NB"}},
+         {"00:00:01,000->00:00:02,000|A", "00:00:03,000->00:00:04,000|B"}},
+        {"no blank, two text lines, counter with spaces",
+         "1\n00:07:50,000 --> 00:07:51,000\nA\nB\n 67 \n00:07:52,640 --> 00:07:53,000\nC\n",
+         {"00:07:50,000->00:07:51,000|A\\NB", "00:07:52,640->00:07:53,000|C"}},
+        {"no blank and no counter: the last text line stays",
+         "00:00:01,000 --> 00:00:02,000\nA\nsee 2 you\n00:00:03,000 --> 00:00:04,000\nB",
+         {"00:00:01,000->00:00:02,000|A\\Nsee 2 you", "00:00:03,000->00:00:04,000|B"}},
+        {"a number alone as the only text is taken as the counter",
+         "00:00:01,000 --> 00:00:02,000\n42\n00:00:03,000 --> 00:00:04,000\nB\n",
+         {"00:00:01,000->00:00:02,000|", "00:00:03,000->00:00:04,000|B"}},
+        {"time line at the very end", "1\n00:00:01,000 --> 00:00:02,000\nA\n\n2\n00:00:03,000 --> 00:00:04,000",
+         {"00:00:01,000->00:00:02,000|A", "00:00:03,000->00:00:04,000|"}},
+        {"negative time", "1\n-00:00:05,000 --> 00:00:02,000\nA\n\n",
+         {"00:00:00,000->00:00:02,000|A"}},
         {"empty text still an entry", "1\n00:00:01,000 --> 00:00:02,000\n\n",
          {"00:00:01,000->00:00:02,000|"}},
         {"dot milliseconds read exactly", "1\n00:00:01.500 --> 00:00:02.250\nx\n\n",
@@ -119,14 +133,12 @@ TEST(SubRipWriter, LastCueWithoutEndGetsFiveSeconds) {
         joined(write(kKindSrt, entries).out));
 }
 
-TEST(PlainTextWriter, OnlyEntriesWithSpans) {
+TEST(PlainTextWriter, TextsOfCuesNotOfEndMarkers) {
     const Table entries{"0", "00:00:01,000->00:00:02,000|a\\Nb", "00:00:03,000->00:00:04,000|",
-                        "00:00:05,000|skipped"};
-    {
-        WriteResult r = write(kKindTxt, entries);
-        EXPECT_EQ(2u, r.out.size());
-        EXPECT_EQ("a\r\nb\r\n", joined(r.out));
-    }
+                        "00:00:05,000|lyric", "00:00:06,000| "};
+    WriteResult r = write(kKindTxt, entries);
+    EXPECT_EQ(3u, r.out.size());
+    EXPECT_EQ("a\r\nb\r\n\r\nlyric", joined(r.out));
 }
 
 TEST(TimedTextWriter, CanonicalTimes) {

@@ -132,25 +132,35 @@ TEST(TimeToMSecs, EveryForm) {
     }
 }
 
-TEST(TimeToMSecs, ThirtyTwoBitOverflowGivesZero) {
+TEST(TimeToMSecs, SixtyFourBitsUpToTheLimitThenZero) {
+    // 596 hours was once where 32 bits wrapped; it is an ordinary time now.
     const ReadCase cases[] = {
         {"596:31:23,647", 2147483647},
-        {"596:31:23,648", 0},
-        {"-596:-31:-23,-648", -2147483648.0},
-        {"-596:-31:-23,-649", 0},
-        {"2147483.647", 2147483647},
-        {"2147483.6474", 2147483647},
-        {"2147483.6475", 0},  // rounds up past the limit
-        {"2147483.648", 0},
+        {"596:31:23,648", 2147483648.0},
+        {"600:00:00,000", 2160000000.0},
+        {"2147483.648", 2147483648.0},
+        {"-00:00:05,000", -5000},  // a leading "-" makes the time negative
+        {"-596:31:23,648", -2147483648.0},
+        {"-1.5", -1500},
+        {"--5", 0},
+        {"999999999:59:59,999", 3599999999999999.0},  // the longest time a text holds
+        {"1000000000:00:00,000", 0},
+        {"999999999:59:59,1000", 0},  // one millisecond past it
+        {"3599999999999.999", 3599999999999999.0},
+        {"3599999999999.9995", 0},  // rounds up past the limit
         {"1000000000000000000000000000000", 0},
         {"1000000000000000000000000000000:00:00", 0},
         {"0:0:0,1000000000000000000000000000000", 0},
         {"00000000000000000000000000000001:00", 3600000},  // leading zeros are no overflow
-        {"0:35792:0", 0},  // minutes x 60 fit, the total in milliseconds does not
+        {"0:35792:0", 2147520000.0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.ms, TimeToMSecs(c.text)) << '"' << c.text << '"';
     }
+    EXPECT_FALSE(TimeToMSecsChecked("1000000000:00:00,000").has_value());
+    EXPECT_EQ(0, TimeToMSecsChecked("ar:Artist").value_or(-1));  // unreadable is 0, not refused
+    EXPECT_FALSE(TimeToSecChecked("99999999999:00:00", true).has_value());
+    EXPECT_DOUBLE_EQ(-5, TimeToSecChecked("-00:00:05,000", true).value_or(0));
 }
 
 TEST(TimeToMSecs, FallbackSeparator) {
@@ -191,7 +201,8 @@ TEST(TimeToSec, FormsAndFractions) {
         {"ar:Artist", true, ",", 0},
         {"596:31:24", true, ",", 2147484},
         {"99999999999:00:00", true, ",", 0},
-        {"0:0:0,99999999999", true, ",", 0},
+        {"0:0:0,99999999999", true, ",", 99999999.999},
+        {"-00:00:05,000", true, ",", -5},
     };
     for (const auto& c : cases) {
         EXPECT_DOUBLE_EQ(c.seconds, TimeToSec(c.text, c.msecUse, c.sep))

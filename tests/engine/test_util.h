@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,6 +42,16 @@ inline void writeBytes(const std::string& path, const std::string& bytes) {
 inline std::string readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+/// Golden files are rewritten from the actual output when
+/// LUMEVAL_UPDATE_GOLDEN=1 is set, so an intended change of output is one run
+/// and a reviewed diff away; the comparison is then skipped.
+inline bool updateGolden(const std::string& goldenPath, const std::string& actual) {
+    const char* update = std::getenv("LUMEVAL_UPDATE_GOLDEN");
+    if (update == nullptr || std::string(update) != "1") return false;
+    writeBytes(goldenPath, actual);
+    return true;
 }
 
 }  // namespace lumeval::test
