@@ -22,4 +22,9 @@ void ReadLine(int32_t kind, std::string_view line, bool isLastLine, ReaderContex
     }
 }
 
+void FinishReading(ReaderContext& ctx) {
+    FinishSubRip(ctx);
+    FinishDks(ctx);
+}
+
 }  // namespace lumeval

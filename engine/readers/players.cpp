@@ -100,6 +100,16 @@ void closeDksCue(ReaderContext& ctx, std::string_view endTime) {
 
 }  // namespace
 
+void FinishDks(ReaderContext& ctx) {
+    // A text line whose end tag never came: its start is all there is.
+    auto& st = ctx.state;
+    if (!dksOpen(st)) return;
+    const std::string start = st.pendingSpan.substr(0, st.pendingSpan.find("->"));
+    AddTimedLine(ctx.table, start, st.pendingText, ctx.rules);
+    st.pendingSpan.clear();
+    st.pendingText.clear();
+}
+
 void ReadSncLine(std::string_view line, ReaderContext& ctx) {
     if (line.find(kSncOpen) != npos && line.find(kSncClose) != npos) {
         // Hundredths of a second between the markers.

@@ -50,8 +50,11 @@ std::optional<int64_t> LrcTagTime(std::string_view tag);
 /// The signed milliseconds of an "offset:N" tag; nullopt for any other tag.
 std::optional<double> LrcTagOffset(std::string_view tag);
 
-/// Ends the run's reading: a SubRip block still open is added.
+/// Ends the run's reading: a SubRip block still open is added, and so is a
+/// dks text line still waiting for its end tag (as a start-only cue).
 void FinishReading(ReaderContext& ctx);
+void FinishSubRip(ReaderContext& ctx);  // subrip.cpp
+void FinishDks(ReaderContext& ctx);     // players.cpp
 
 // Readers by family.
 void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx);

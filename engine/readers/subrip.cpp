@@ -74,7 +74,7 @@ void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx) 
     closeBlock(ctx);
 }
 
-void FinishReading(ReaderContext& ctx) {
+void FinishSubRip(ReaderContext& ctx) {
     if (ctx.state.inBlock) closeBlock(ctx);
 }
 

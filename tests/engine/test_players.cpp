@@ -37,6 +37,7 @@ Table readAs(int32_t kind, const std::string& text, ReaderState* carried = nullp
         if (nl == std::string::npos) break;
         from = nl + 1;
     }
+    if (!carried) FinishReading(ctx);
     EXPECT_EQ("", table[0]) << "the placeholder must stay empty";
     table.erase(table.begin());
     return table;
@@ -86,6 +87,8 @@ TEST(PlayerReaders, Lines) {
         {"dks cue without end tag ends at the next", kKindDks,
          "[00:00:01]<b>一</b>\n[00:00:03]two\n[00:00:05]\n",
          {"00:00:01,000->00:00:03,000|一", "00:00:03,000->00:00:05,000|two"}},
+        {"dks last text line without its end tag keeps its start", kKindDks,
+         "[00:00:01]one\n[00:00:02]\n[00:00:07]last\n", {"00:00:01,000->00:00:02,000|one", "00:00:07,000|last"}},
         {"dks bare tag first, unterminated tag, other lines", kKindDks,
          "[00:00:00]\n[00:00:01 x\n 00:00:02]y\n[00:00:01]ok\n[00:00:02 \n[00:00:02]",
          {"00:00:01,000->00:00:02,000|ok"}},
