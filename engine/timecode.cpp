@@ -367,8 +367,22 @@ bool ReadFixed(std::string_view t, Reading& r) {
             }
             return false;
         default:
-            return false;
+            break;
     }
+    // Hours of three digits or more (100 hours and past, as the table writes
+    // them): the two-digit forms with a wider hours field.
+    std::size_t h = 0;
+    while (h < t.size() && IsDigit(t[h])) ++h;
+    if (h < 3 || h > 9) return false;  // more hours than a time holds go to the fallback
+    const std::string_view tail = t.substr(h);
+    const bool comma3 = Matches(tail, ":##:##,###");
+    const bool dot3 = Matches(tail, ":##:##.###");
+    const bool dot2 = Matches(tail, ":##:##.##");
+    const bool colon2 = Matches(tail, ":##:##:##");
+    if (!(comma3 || dot3 || dot2 || colon2)) return false;
+    hms(0, h, h + 1, h + 4);
+    frac(h + 7, comma3 || dot3 ? 3 : 2);
+    return true;
 }
 
 // Form 9: ":" fields 0, 1 and 2 of the part before the first separator are

@@ -178,7 +178,13 @@ void ReadKscLine(std::string_view line, ReaderContext& ctx) {
 void ReadKrcLine(std::string_view line, ReaderContext& ctx) {
     if (LowerAscii(line).find("line begin=") == std::string::npos) return;
     // The first attribute's value is the start; the element's content the text.
-    const std::string span = FindTextBetween(line, "\"", "\"", 1, 2);
+    std::string span = FindTextBetween(line, "\"", "\"", 1, 2);
+    // Our writer gives total minutes ("100:05.00" past 99 minutes), which
+    // the general time reader would take for hours and minutes.
+    if (const auto ms = LrcTagTime(TrimSpaces(span))) {
+        span.clear();
+        AppendTimeStyle0(span, static_cast<double>(*ms));
+    }
     const std::string text = KillTag(FindTextBetween(line, ">", "<", 1, 2), false);
     AddTimedLine(ctx.table, span, text, ctx.rules);
 }

@@ -19,9 +19,14 @@ constexpr auto npos = std::string_view::npos;
 
 constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// `line` begins with `pattern`, where "#" stands for one digit.
+// `line` begins with `pattern`, where "#" stands for one digit; the leading
+// "##" of hours may be wider (our writers give 100 hours and past in full).
 bool startsWithPattern(std::string_view line, std::string_view pattern) {
-    if (line.size() < pattern.size()) return false;
+    std::size_t extra = 0;
+    while (extra < line.size() && isDigit(line[extra])) ++extra;
+    extra = extra > 2 ? extra - 2 : 0;
+    if (line.size() < pattern.size() + extra) return false;
+    line.remove_prefix(extra);
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] == '#' ? !isDigit(line[i]) : line[i] != pattern[i]) return false;
     }
