@@ -133,6 +133,24 @@ TEST(SubRipWriter, LastCueWithoutEndGetsFiveSeconds) {
         joined(write(kKindSrt, entries).out));
 }
 
+TEST(SpanWriters, StartOnlyCuesEndAtTheNextLaterStartAndMarkersWriteNothing) {
+    // Lyrics: each lasts until the next one starts; a bare start ends the one
+    // before it; two lyrics at one time do not end each other.
+    const Table entries{"0", "00:00:01,000|a", "00:00:03,000|b", "00:00:04,500|", "00:00:06,000|c",
+                        "00:00:06,000|d", "no bar", "00:00:07,000|e"};
+    EXPECT_EQ(
+        "1\r\n00:00:01,000 --> 00:00:03,000\r\na\r\n\r\n"
+        "2\r\n00:00:03,000 --> 00:00:04,500\r\nb\r\n\r\n"
+        "3\r\n00:00:06,000 --> 00:00:11,000\r\nc\r\n\r\n"
+        "4\r\n00:00:06,000 --> 00:00:07,000\r\nd\r\n\r\n"
+        "5\r\n00:00:07,000 --> 00:00:12,000\r\ne\r\n",
+        joined(write(kKindSrt, entries).out));
+    EXPECT_EQ(
+        "00:00:01,000->00:00:03,000|a\r\n00:00:03,000->00:00:04,500|b\r\n"
+        "00:00:06,000->00:00:11,000|c\r\n00:00:06,000->00:00:07,000|d\r\n00:00:07,000->00:00:12,000|e",
+        joined(write(kKindStxt, entries).out));
+}
+
 TEST(PlainTextWriter, TextsOfCuesNotOfEndMarkers) {
     const Table entries{"0", "00:00:01,000->00:00:02,000|a\\Nb", "00:00:03,000->00:00:04,000|",
                         "00:00:05,000|lyric", "00:00:06,000| "};

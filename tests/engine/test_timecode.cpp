@@ -153,6 +153,12 @@ TEST(TimeToMSecs, SixtyFourBitsUpToTheLimitThenZero) {
         {"0:0:0,1000000000000000000000000000000", 0},
         {"00000000000000000000000000000001:00", 3600000},  // leading zeros are no overflow
         {"0:35792:0", 2147520000.0},
+        // Hours past 99 in every fixed form, fractions kept.
+        {"100:05:03,450", 360303450.0},
+        {"100:05:03.45", 360303450.0},
+        {"1000:05:03.456", 3600303456.0},
+        {"100:05:03:45", 360303450.0},
+        {"123456789:00:00,001", 444444440400001.0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.ms, TimeToMSecs(c.text)) << '"' << c.text << '"';
