@@ -308,7 +308,7 @@ bool ReadFixed(std::string_view t, Reading& r) {
                 frac(9, 3);
                 return true;
             }
-            return false;
+            break;
         case 11:
             if (Matches(t, "#:##:##,###") || Matches(t, "#:##:##.###")) {  // 1, dotted SubRip
                 hms(0, 1, 2, 5);
@@ -325,7 +325,7 @@ bool ReadFixed(std::string_view t, Reading& r) {
                 frac(9, 2);
                 return true;
             }
-            return false;
+            break;
         case 10:
             if (Matches(t, "#:##:##.##")) {  // 2
                 hms(0, 1, 2, 5);
@@ -338,7 +338,7 @@ bool ReadFixed(std::string_view t, Reading& r) {
                 frac(7, 3);
                 return true;
             }
-            return false;
+            break;
         case 9:
             if (Matches(t, "##:##.###")) {  // 4
                 r.minutes = DigitsAt(t, 0, 2);
@@ -346,7 +346,7 @@ bool ReadFixed(std::string_view t, Reading& r) {
                 frac(6, 3);
                 return true;
             }
-            return false;
+            break;
         case 8:
             if (Matches(t, "##:##.##")) {  // 3
                 r.minutes = DigitsAt(t, 0, 2);
@@ -358,14 +358,14 @@ bool ReadFixed(std::string_view t, Reading& r) {
                 hms(0, 2, 3, 6);
                 return true;
             }
-            return false;
+            break;
         case 5:
             if (Matches(t, "##:##")) {  // 5
                 r.minutes = DigitsAt(t, 0, 2);
                 r.seconds = DigitsAt(t, 3, 2);
                 return true;
             }
-            return false;
+            break;
         default:
             break;
     }

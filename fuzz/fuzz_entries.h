@@ -170,10 +170,11 @@ inline std::string FuzzTimecode(const uint8_t* data, std::size_t size) {
         }
     }
 
-    // Milliseconds are whole numbers within 32 bits (overflow gives 0).
+    // Milliseconds are whole numbers no larger than the longest time a text
+    // holds (beyond it the reader gives 0).
     for (double ms : {msComma, msDot}) {
-        if (!std::isfinite(ms) || RoundHalfEven(ms) != ms || std::fabs(ms) > 2147483647.0) {
-            return "TimeToMSecs gave " + std::to_string(ms) + ", not a whole 32-bit count";
+        if (!std::isfinite(ms) || RoundHalfEven(ms) != ms || std::fabs(ms) > static_cast<double>(kMaxTimeMs)) {
+            return "TimeToMSecs gave " + std::to_string(ms) + ", not a whole count within the limit";
         }
         // The line table stores every time in style 0 and reads it back with
         // ",": that trip must be exact, hours of any width included.
