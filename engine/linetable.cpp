@@ -51,6 +51,13 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
             return;
         }
     }
+    if (identity && !hasArrow && IsCanonicalTime(span)) {  // a lyric's lone start
+        std::string entry;
+        entry.reserve(span.size() + 1 + text.size());
+        entry.append(span).append(1, '|').append(text);
+        table.push_back(std::move(entry));
+        return;
+    }
     const auto refuse = [&rules] {
         if (rules.refused) ++*rules.refused;
     };

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/entities.h"
 #include "engine/readers/readers.h"
 #include "engine/textutil.h"
 #include "engine/timecode.h"
@@ -27,6 +28,14 @@ std::string withoutChar(std::string_view s, char c) {
         if (ch != c) out += ch;
     }
     return out;
+}
+
+// A plain loop: find_first_of searches its set once per character.
+bool hasMarkup(std::string_view s) {
+    for (const char c : s) {
+        if (c == '<' || c == '{' || c == '&') return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -109,7 +118,11 @@ void ReadLrcLine(std::string_view line, ReaderContext& ctx) {
     // Every piece before the last "]" is a tag; the last piece is the lyric,
     // with word-timing tags in angle brackets removed.
     const auto lastClose = line.rfind(']');
-    const std::string text = KillTag(line.substr(lastClose + 1), false);
+    const std::string_view rest = line.substr(lastClose + 1);
+    // Most lyrics carry no markup at all; KillTag would only copy them.
+    const bool markup = hasMarkup(rest);
+    const std::string killed = markup ? KillTag(rest, false) : std::string();
+    const std::string_view text = markup ? std::string_view(killed) : rest;
     const std::size_t cost = text.size() + kEntryOverhead;
     std::size_t spent = 0;
     std::size_t from = 0;
@@ -117,7 +130,17 @@ void ReadLrcLine(std::string_view line, ReaderContext& ctx) {
     while (from <= lastClose) {
         const auto close = line.find(']', from);
         // Spaces around a tag (an indented line) are not part of it.
-        const std::string tag(TrimSpaces(withoutChar(line.substr(from, close - from), '[')));
+        std::string_view piece = line.substr(from, close - from);
+        std::string stripped;
+        const auto open = piece.find('[');
+        if (open != std::string_view::npos && piece.find('[', open + 1) == std::string_view::npos &&
+            TrimSpaces(piece.substr(0, open)).empty()) {
+            piece.remove_prefix(open + 1);  // the usual "[tag": no copy
+        } else {
+            stripped = withoutChar(piece, '[');
+            piece = stripped;
+        }
+        const std::string_view tag = TrimSpaces(piece);
         from = close + 1;
         const auto ms = LrcTagTime(tag);
         if (!ms) {
@@ -185,7 +208,7 @@ void ReadKrcLine(std::string_view line, ReaderContext& ctx) {
         span.clear();
         AppendTimeStyle0(span, static_cast<double>(*ms));
     }
-    const std::string text = KillTag(FindTextBetween(line, ">", "<", 1, 2), false);
+    const std::string text = StripMarkupKeepEntities(FindTextBetween(line, ">", "<", 1, 2));
     AddTimedLine(ctx.table, span, text, ctx.rules);
 }
 

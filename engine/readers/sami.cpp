@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "engine/entities.h"
 #include "engine/readers/readers.h"
 #include "engine/textutil.h"
 #include "engine/timecode.h"
@@ -50,12 +51,12 @@ void ReadSamiLine(std::string_view line, ReaderContext& ctx) {
         const std::string span = MSecsToTime(leadingNumber(value), 0);
         const auto gt = line.find('>');
         const std::string text =
-            gt == std::string_view::npos ? std::string() : KillTag(line.substr(gt + 1), false);
+            gt == std::string_view::npos ? std::string() : StripMarkupKeepEntities(line.substr(gt + 1));
         AddTimedLine(ctx.table, span, text, ctx.rules);
         return;
     }
     if (TrimSpaces(line).empty()) return;
-    AppendToLastEntry(ctx.table, KillTag(line, false));
+    AppendToLastEntry(ctx.table, StripMarkupKeepEntities(line));
 }
 
 }  // namespace lumeval

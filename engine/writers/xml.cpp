@@ -2,7 +2,10 @@
 #include <charconv>
 #include <string>
 
+#include "engine/encoding/textfile.h"
+#include "engine/entities.h"
 #include "engine/linetable.h"
+#include "engine/subtitle.h"
 #include "engine/textutil.h"
 #include "engine/timecode.h"
 #include "engine/writers/writers.h"
@@ -10,17 +13,33 @@
 namespace lumeval {
 namespace {
 
-// A cue both writers take: a span with an end, and a text that is not blank.
-bool qualifies(const EntryParts& p) { return p.hasBar && p.hasArrow; }
+// Both formats hold starts only, so an entry with or without an end is a cue.
+bool qualifies(const EntryParts& p) { return p.hasBar; }
 bool hasText(const EntryParts& p) { return !TrimSpaces(p.text).empty(); }
+
+// The encoding the file is saved in, as the XML declaration names it; a
+// parser that believed "gb2312" in a UTF-8 file would misread every
+// non-ASCII character.
+const char* declaredEncoding(int32_t format) {
+    switch (format) {
+        case kEncodingUtf8: return "utf-8";
+        case kEncodingUtf16LE:
+        case kEncodingUtf16BE: return "utf-16";
+        case kEncodingUtf32LE:
+        case kEncodingUtf32BE: return "utf-32";
+        default: return "gb2312";
+    }
+}
 
 }  // namespace
 
 bool WriteKrc(WriterContext& ctx) {
-    // The prologue of the files this format was made for; the declaration
-    // says gb2312 whatever encoding the file is saved in.
+    // The prologue of the files this format was made for.
+    std::string& head = ctx.out.NewLine();
+    head += "<?xml version=\"1.0\" encoding=\"";
+    head += declaredEncoding(ctx.settings.s_SubtitleEncodeFormat);
+    head += "\"?>";
     ctx.out.AppendLine(
-        "<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n"
         "<!-- QRV Corvane -->\r\n"
         "<Lyric>\r\n"
         "  <song>\r\n"
@@ -35,7 +54,7 @@ bool WriteKrc(WriterContext& ctx) {
             line += "    <line begin=\"";
             line += MSecsToTime(TimeToMSecs(p.start, ","), 2);
             line += "\">";
-            AppendReplacingLineBreaks(line, p.text, " ");
+            AppendXmlEscaped(line, ReplaceLineBreaks(p.text, " "));
             line += "</line>";
         }
         if (!WriterStep(ctx, j)) return false;
@@ -51,17 +70,20 @@ bool WriteSami(WriterContext& ctx) {
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
         if (!qualifies(p)) continue;
+        // Players show only the text inside a paragraph; a bare sync
+        // element comes out as an empty cue. A blank text is the usual
+        // clearing sync, which is how SAMI ends the cue before it.
+        std::string& line = ctx.out.NewLine();
+        line += "<sync start=";
+        char digits[24];
+        const auto ms = static_cast<long long>(RoundHalfEven(TimeToMSecs(p.start, ",")));
+        const auto r = std::to_chars(digits, digits + sizeof digits, ms);
+        line.append(digits, r.ptr);
+        line += "><P>";
         if (hasText(p)) {
-            // Players show only the text inside a paragraph; a bare sync
-            // element comes out as an empty cue.
-            std::string& line = ctx.out.NewLine();
-            line += "<sync start=";
-            char digits[24];
-            const auto ms = static_cast<long long>(RoundHalfEven(TimeToMSecs(p.start, ",")));
-            const auto r = std::to_chars(digits, digits + sizeof digits, ms);
-            line.append(digits, r.ptr);
-            line += "><P>";
-            AppendReplacingLineBreaks(line, p.text, " ");
+            AppendSamiEscaped(line, ReplaceLineBreaks(p.text, " "));
+        } else {
+            line += "&nbsp;";
         }
         if (!WriterStep(ctx, j)) return false;
     }

@@ -194,7 +194,8 @@ TEST(LyricWriters, FramesWithoutCues) {
         "<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<!-- QRV Corvane -->\r\n<Lyric>\r\n"
         "  <song>\r\n  </song>\r\n  <lines>\r\n  </lines>\r\n</Lyric>",
         writeAs(kKindKrc, none));
-    EXPECT_EQ("<SAMI>\r\n<BODY>\r\n</BODY>\r\n</SAMI>", writeAs(kKindSmi, none));
+    // SAMI writes a blank text as its clearing sync.
+    EXPECT_EQ("<SAMI>\r\n<BODY>\r\n<sync start=2000><P>&nbsp;\r\n</BODY>\r\n</SAMI>", writeAs(kKindSmi, none));
 }
 
 TEST(LyricWriters, ProgressAfterSpansWithTextOrNot) {

@@ -1,0 +1,29 @@
+// HTML entities in tag-based formats (SAMI, XML lyrics): decoded when read,
+// and the characters that would read as markup escaped when written.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lumeval {
+
+/// Decodes named HTML entities (libxml2's HTML table) and numeric ones
+/// ("&#39;", "&#x27;") to UTF-8; "&nbsp;" becomes a plain space. An "&" that
+/// does not start a well-formed, known entity, and a numeric entity that is no
+/// character (0, a surrogate, past U+10FFFF), are kept as written.
+std::string DecodeEntities(std::string_view text);
+
+/// Removes <...> and then {...} tags as KillTag does, then decodes entities,
+/// so an escaped "&lt;b&gt;" survives as the text "<b>".
+std::string StripMarkupKeepEntities(std::string_view text);
+
+/// Appends `text` with "&", "<" and ">" escaped, for XML element content.
+void AppendXmlEscaped(std::string& out, std::string_view text);
+
+/// Appends `text` for a SAMI paragraph: tags the text already carries ("<i>",
+/// "</font>", "<font color=\"red\">": "<", an optional "/", an ASCII letter, up
+/// to the next ">" with no "<" before it) are copied; every other "<", ">" and
+/// every "&" is escaped.
+void AppendSamiEscaped(std::string& out, std::string_view text);
+
+}  // namespace lumeval
