@@ -49,10 +49,9 @@ double ImpliedEndMs(const std::vector<std::string>& entries, std::size_t j, doub
     return startMs + kDefaultDurationMs;
 }
 
-bool IsEndMarker(std::string_view entry) {
-    const EntryParts p = SplitEntry(entry);
-    return p.hasBar && !p.hasArrow && TrimSpaces(p.text).empty();
-}
+bool IsEndMarker(const EntryParts& p) { return p.hasBar && !p.hasArrow && TrimSpaces(p.text).empty(); }
+
+bool IsEndMarker(std::string_view entry) { return IsEndMarker(SplitEntry(entry)); }
 
 bool WriterStep(WriterContext& ctx, std::size_t index) {
     // A save that already failed (the disk, or a character the code page

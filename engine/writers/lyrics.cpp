@@ -66,7 +66,7 @@ bool WriteKsc(WriterContext& ctx) {
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
-        if (!p.hasBar || IsEndMarker(entries[j])) continue;
+        if (!p.hasBar || IsEndMarker(p)) continue;
         const double startMs = TimeToMSecs(p.start, ",");
         const double endMs = p.hasArrow ? TimeToMSecs(p.end, ",") : ImpliedEndMs(entries, j, startMs);
         // Every character gets an equal share of the span; the span is taken

@@ -365,7 +365,7 @@ bool WriteSsa(WriterContext& ctx) {
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const std::string& entry = entries[j];
         const EntryParts p = SplitEntry(entry);
-        if (!p.hasBar || IsEndMarker(entry)) continue;
+        if (!p.hasBar || IsEndMarker(p)) continue;
         const double start = readTime(p.start);
         // A start alone lasts until the next cue starts.
         double end = p.hasArrow ? readTime(p.end) : ImpliedEndMs(entries, j, start);

@@ -67,7 +67,7 @@ bool WritePlainText(WriterContext& ctx) {
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
-        if (!p.hasBar || IsEndMarker(entries[j])) continue;
+        if (!p.hasBar || IsEndMarker(p)) continue;
         AppendReplacingLineBreaks(ctx.out.NewLine(), p.text, "\r\n");
         if (!WriterStep(ctx, j)) return false;
     }

@@ -111,6 +111,8 @@ double ImpliedEndMs(const std::vector<std::string>& entries, std::size_t j, doub
 /// LRC file, the "&nbsp;" sync of a SAMI file): it only ends the cue before it,
 /// so writers of spans write no cue for it.
 bool IsEndMarker(std::string_view entry);
+/// The same, for an entry already split.
+bool IsEndMarker(const struct EntryParts& p);
 
 /// Reports progress for entry `index` when it is due; false when stopped.
 bool WriterStep(WriterContext& ctx, std::size_t index);
