@@ -85,6 +85,7 @@ std::optional<int64_t> LrcTagTime(std::string_view tag) {
         if (!hasFraction) return std::nullopt;
         seconds = fields[0] * 3600 + fields[1] * 60 + fields[2];
     }
+    if (seconds > kMaxTimeMs / 1000) return std::nullopt;  // before the product can overflow
     const int64_t ms = seconds * 1000 + fractionMs;
     if (ms > kMaxTimeMs) return std::nullopt;
     return ms;

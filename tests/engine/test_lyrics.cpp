@@ -50,6 +50,7 @@ TEST(LrcReader, TimeTagLines) {
         {"three fields need a fraction", {"[01:00:04]x"}, {}},
         {"minutes past 99", {"[123:45.67]x"}, {"02:03:45,670|x"}},
         {"bare tag ends the lyric before it", {"[00:08.65]"}, {"00:00:08,650|"}},
+        {"beyond the longest time", {"[3599999999999:00:00.0]a", "[999999999999999:00.00]b"}, {}},
         {"not times", {"[1:2:3:4.5]a", "[:01.00]b", "[01:.5]c", "[01:02.1234]d", "[01:02.]e"}, {}},
         {"offset shifts the lines after it",
          {"[00:10.00]before", "[offset:500]", "[00:10.00]after", "[offset:-1000]", "[00:10.00]later"},
