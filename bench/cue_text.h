@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -87,6 +88,14 @@ inline std::string englishLine(Rng& rng, bool shortLine) {
     }
     line += rng.chance(70) ? "." : "?";
     return line;
+}
+
+/// A whole count in decimal, no sign; false for anything else.
+inline bool parseCount(const char* text, uint64_t& value) {
+    if (*text == '\0' || *text == '-') return false;
+    char* end = nullptr;
+    value = std::strtoull(text, &end, 10);
+    return *end == '\0';
 }
 
 }  // namespace lumeval_bench

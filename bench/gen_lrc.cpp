@@ -29,6 +29,7 @@ using lumeval_bench::kAsciiInChinese;
 using lumeval_bench::kChinese;
 using lumeval_bench::kEnglish;
 using lumeval_bench::pick;
+using lumeval_bench::parseCount;
 using lumeval_bench::Rng;
 
 // Chinese lyrics split a line into phrases with spaces rather than commas.
@@ -73,13 +74,6 @@ void appendStamp(std::string& out, uint64_t ms) {
 int usage() {
     std::fprintf(stderr, "usage: lumeval-gen-lrc N OUT [--seed S] [--lf]\n");
     return 2;
-}
-
-bool parseCount(const char* text, uint64_t& value) {
-    if (*text == '\0' || *text == '-') return false;
-    char* end = nullptr;
-    value = std::strtoull(text, &end, 10);
-    return *end == '\0';
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ namespace {
 
 using lumeval_bench::chineseLine;
 using lumeval_bench::englishLine;
+using lumeval_bench::parseCount;
 using lumeval_bench::Rng;
 
 void appendTime(std::string& out, uint64_t ms) {
@@ -45,13 +46,6 @@ int usage() {
     std::fprintf(stderr,
                  "usage: lumeval-gen-srt N OUT [--seed S] [--shared-spans] [--max-hours H]\n");
     return 2;
-}
-
-bool parseCount(const char* text, uint64_t& value) {
-    if (*text == '\0' || *text == '-') return false;
-    char* end = nullptr;
-    value = std::strtoull(text, &end, 10);
-    return *end == '\0';
 }
 
 }  // namespace

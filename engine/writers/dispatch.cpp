@@ -37,12 +37,15 @@ void AppendReplacingLineBreaks(std::string& out, std::string_view text, std::str
     }
 }
 
+double ReadEntryTimeMs(std::string_view t) {
+    return IsCanonicalTime(t) ? CanonicalTimeMs(t) : TimeToMSecs(t, ",");
+}
+
 double ImpliedEndMs(const std::vector<std::string>& entries, std::size_t j, double startMs) {
     for (std::size_t k = j + 1; k < entries.size(); ++k) {
         const EntryParts next = SplitEntry(entries[k]);
         if (!next.hasBar) continue;
-        const double nextStart =
-            IsCanonicalTime(next.start) ? CanonicalTimeMs(next.start) : TimeToMSecs(next.start, ",");
+        const double nextStart = ReadEntryTimeMs(next.start);
         if (nextStart > startMs) return nextStart;
         break;
     }

@@ -40,10 +40,6 @@ constexpr std::string_view kStlHeader =
     "\r\n"
     "$TapeOffset\t\t\t=\tFALSE\r\n";
 
-double readTime(std::string_view t) {
-    return IsCanonicalTime(t) ? CanonicalTimeMs(t) : TimeToMSecs(t, ",");
-}
-
 struct Cue {
     double startMs = 0;
     double endMs = 0;
@@ -54,7 +50,7 @@ struct Cue {
 // seconds); an end that reads as 0 also gets five seconds.
 double endOf(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p,
              double startMs) {
-    const double endMs = p.hasArrow ? readTime(p.end) : ImpliedEndMs(entries, j, startMs);
+    const double endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, startMs);
     return endMs == 0 ? startMs + kDefaultDurationMs : endMs;
 }
 
@@ -70,7 +66,7 @@ bool forEachCue(WriterContext& ctx, Emit emit) {
         if (!p.hasBar) continue;
         if (!TrimSpaces(p.text).empty()) {
             Cue cue;
-            cue.startMs = readTime(p.start);
+            cue.startMs = ReadEntryTimeMs(p.start);
             cue.endMs = endOf(entries, j, p, cue.startMs);
             cue.text = p.text;
             emit(cue);

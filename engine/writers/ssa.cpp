@@ -65,12 +65,7 @@ void appendTime(std::string& out, double ms) { AppendTimeStyle1(out, ms); }
 
 // ---- entries ----
 
-// Canonical times are read without the general parser.
-double readTime(std::string_view t) {
-    return IsCanonicalTime(t) ? CanonicalTimeMs(t) : TimeToMSecs(t, ",");
-}
-
-double startOf(std::string_view entry) { return readTime(SplitEntry(entry).start); }
+double startOf(std::string_view entry) { return ReadEntryTimeMs(SplitEntry(entry).start); }
 
 // The third "|" piece of a KSC-source entry: the syllable durations.
 std::string_view durationField(std::string_view entry) {
@@ -366,9 +361,9 @@ bool WriteSsa(WriterContext& ctx) {
         const std::string& entry = entries[j];
         const EntryParts p = SplitEntry(entry);
         if (!p.hasBar || IsEndMarker(p)) continue;
-        const double start = readTime(p.start);
+        const double start = ReadEntryTimeMs(p.start);
         // A start alone lasts until the next cue starts.
-        double end = p.hasArrow ? readTime(p.end) : ImpliedEndMs(entries, j, start);
+        double end = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, start);
         // An end of 0 would put the cue's end before its start.
         if (end == 0) end = start + kDefaultDurationMs;
 

@@ -10,12 +10,7 @@
 namespace lumeval {
 namespace {
 
-
-// Canonical times are read and copied without a round trip through doubles.
-double readTime(std::string_view t) {
-    return IsCanonicalTime(t) ? CanonicalTimeMs(t) : TimeToMSecs(t, ",");
-}
-
+// Canonical times are copied as they stand rather than formatted again.
 void appendTime(std::string& out, std::string_view t, double ms) {
     if (IsCanonicalTime(t)) {
         out.append(t);
@@ -32,12 +27,12 @@ bool WriteSubRip(WriterContext& ctx) {
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
         if (p.hasBar && !TrimSpaces(p.text).empty()) {
-            const double startMs = readTime(p.start);
+            const double startMs = ReadEntryTimeMs(p.start);
             std::string_view endText;
             double endMs;
             if (p.hasArrow) {
                 endText = p.end;
-                endMs = readTime(endText);
+                endMs = ReadEntryTimeMs(endText);
             } else {
                 endMs = ImpliedEndMs(entries, j, startMs);
             }
@@ -80,9 +75,9 @@ bool WriteTimedText(WriterContext& ctx) {
         const EntryParts p = SplitEntry(entries[j]);
         if (!p.hasBar) continue;
         if (!TrimSpaces(p.text).empty()) {
-            const double startMs = readTime(p.start);
+            const double startMs = ReadEntryTimeMs(p.start);
             std::string_view endText = p.end;
-            double endMs = p.hasArrow ? readTime(endText) : ImpliedEndMs(entries, j, startMs);
+            double endMs = p.hasArrow ? ReadEntryTimeMs(endText) : ImpliedEndMs(entries, j, startMs);
             if (endMs == 0) {
                 endMs = startMs + kDefaultDurationMs;
                 endText = {};

@@ -100,6 +100,10 @@ std::string ReplaceLineBreaks(std::string_view text, std::string_view separator)
 /// The same, appended to `out`.
 void AppendReplacingLineBreaks(std::string& out, std::string_view text, std::string_view separator);
 
+/// Milliseconds of an entry's time text; the table's canonical form is read
+/// without the general parser.
+double ReadEntryTimeMs(std::string_view t);
+
 /// How long a cue lasts when nothing says otherwise.
 inline constexpr double kDefaultDurationMs = 5000;
 
