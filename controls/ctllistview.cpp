@@ -32,7 +32,7 @@ std::uint32_t ToBgr(const QColor& color) {
 }
 
 std::string TrimmedCell(std::string_view cell) {
-    return std::string(TrimSpaces(cell));
+    return std::string(TrimCellSpaces(cell));
 }
 
 // The decimal value at the start of a text (sign and digits), 0 when none,
@@ -452,13 +452,13 @@ QString ctlListView::ItemText(int Item, int ColumnID) const {
     if (!HasList() || Item < 0 || Item >= Count()) return QString();
     if (ColumnID >= 0) {
         if (ColumnID > 0 && ColumnID >= m_model->HeaderCount()) return QString();
-        return ToQString(TrimSpaces(m_model->CellUtf8(Item, ColumnID)));
+        return ToQString(TrimCellSpaces(m_model->CellUtf8(Item, ColumnID)));
     }
     if (ColumnID != -1) return QString();
     std::string joined;
     for (int column = 0; column < m_model->HeaderCount(); ++column) {
         if (!joined.empty()) joined.push_back('|');
-        joined.append(TrimSpaces(m_model->CellUtf8(Item, column)));
+        joined.append(TrimCellSpaces(m_model->CellUtf8(Item, column)));
     }
     return ToQString(joined);
 }

@@ -76,7 +76,7 @@ void RowSetCell(std::string& cells, int column, std::string_view text) {
     cells.replace(start, end - start, text);
 }
 
-std::string_view TrimSpaces(std::string_view text) {
+std::string_view TrimCellSpaces(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
     return text;

@@ -137,6 +137,6 @@ class ListViewModel final : public QAbstractTableModel {
 std::string_view RowCellAt(std::string_view cells, int column);
 void RowSetCell(std::string& cells, int column, std::string_view text);
 /// Spaces (U+0020 only) removed at both ends.
-std::string_view TrimSpaces(std::string_view text);
+std::string_view TrimCellSpaces(std::string_view text);
 
 }  // namespace lumeval

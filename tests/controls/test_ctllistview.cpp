@@ -76,8 +76,8 @@ TEST(ListViewCells, SplitAndReplaceOnTheJoinedRow) {
     RowSetCell(row, 1, "");
     EXPECT_EQ("", RowCellAt(row, 1));
     EXPECT_EQ("c", RowCellAt(row, 2));
-    EXPECT_EQ("a b", TrimSpaces("  a b  "));
-    EXPECT_EQ("\ta\t", TrimSpaces(" \ta\t "));  // only spaces are trimmed
+    EXPECT_EQ("a b", TrimCellSpaces("  a b  "));
+    EXPECT_EQ("\ta\t", TrimCellSpaces(" \ta\t "));  // only spaces are trimmed
 }
 
 TEST(ListViewControl, InertUntilInitializedAndInitializedOnce) {

@@ -1,0 +1,287 @@
+#include "app/editorlogic.h"
+
+#include <QStringBuilder>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace lumeval::editor {
+
+namespace {
+
+struct WordEntry {
+    const char* word;
+    bool prefix;
+    Command command;
+};
+
+// The dispatcher's table, in the order words are tried.
+constexpr std::array<WordEntry, 15> kWords{{
+    {"find", false, Command::Find},
+    {"findnext", false, Command::FindNext},
+    {"findall", false, Command::FindAll},
+    {"timeoffsetall", true, Command::TimeOffsetAll},
+    {"timeoffsetstart", true, Command::TimeOffsetStart},
+    {"timeoffsetend", true, Command::TimeOffsetEnd},
+    {"opensubtitle", false, Command::OpenSubtitle},
+    {"openvideo", false, Command::OpenVideo},
+    {"save", false, Command::Save},
+    {"combinesubtitle_to_file", false, Command::CombineToFile},
+    {"combinesubtitle_by_file", false, Command::CombineByFile},
+    {"combinesubtitle_by_timeline", false, Command::CombineByTimeline},
+    {"about", false, Command::About},
+    {"initsetting", false, Command::InitSetting},
+    {"exit", false, Command::Exit},
+}};
+
+struct ShiftItem {
+    const char16_t* text;
+    int32_t amount;
+};
+
+constexpr std::array<ShiftItem, 12> kShiftItems{{
+    {u"减少10秒", -10000},
+    {u"减少5秒", -5000},
+    {u"减少1秒", -1000},
+    {u"增加1秒", 1000},
+    {u"增加5秒", 5000},
+    {u"增加10秒", 10000},
+    {u"减少500毫秒", -500},
+    {u"减少100毫秒", -100},
+    {u"减少50毫秒", -50},
+    {u"增加50毫秒", 50},
+    {u"增加100毫秒", 100},
+    {u"增加500毫秒", 500},
+}};
+
+bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+// The design trims spaces only; the texts in question never hold others.
+QString trimSpaces(const QString& s) {
+    qsizetype from = 0, to = s.size();
+    while (from < to && s[from] == u' ') ++from;
+    while (to > from && s[to - 1] == u' ') --to;
+    return s.mid(from, to - from);
+}
+
+}  // namespace
+
+CommandMatch MatchCommand(const QString& word) {
+    CommandMatch m;
+    m.word = trimSpaces(word).toLower();
+    if (m.word.isEmpty()) return m;
+    for (const auto& w : kWords) {
+        const QLatin1StringView key(w.word);
+        if (w.prefix ? m.word.startsWith(key) : m.word == key) {
+            m.command = w.command;
+            break;
+        }
+    }
+    return m;
+}
+
+QString OffsetPrefix(Command command) {
+    switch (command) {
+        case Command::TimeOffsetAll: return QStringLiteral("timeoffsetall");
+        case Command::TimeOffsetStart: return QStringLiteral("timeoffsetstart");
+        case Command::TimeOffsetEnd: return QStringLiteral("timeoffsetend");
+        default: return {};
+    }
+}
+
+double LeadingNumber(const QString& text) {
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && isBlank(text[i])) ++i;
+    std::string digits;
+    if (i < n && (text[i] == u'-' || text[i] == u'+')) digits += static_cast<char>(text[i++].unicode());
+    bool any = false, point = false;
+    for (; i < n; ++i) {
+        const QChar c = text[i];
+        if (c >= u'0' && c <= u'9') {
+            digits += static_cast<char>(c.unicode());
+            any = true;
+        } else if (c == u'.' && !point) {
+            digits += '.';
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (!any) return 0;
+    // An exponent counts only when digits follow it.
+    if (i < n && (text[i] == u'e' || text[i] == u'E' || text[i] == u'd' || text[i] == u'D')) {
+        qsizetype j = i + 1;
+        std::string exponent = "e";
+        if (j < n && (text[j] == u'-' || text[j] == u'+')) exponent += static_cast<char>(text[j++].unicode());
+        const qsizetype firstDigit = j;
+        while (j < n && text[j] >= u'0' && text[j] <= u'9' && j - firstDigit < 6)
+            exponent += static_cast<char>(text[j++].unicode());
+        if (j > firstDigit) digits += exponent;
+    }
+    const double v = std::strtod(digits.c_str(), nullptr);
+    return std::isfinite(v) ? v : (v > 0 ? std::numeric_limits<double>::max()
+                                         : std::numeric_limits<double>::lowest());
+}
+
+int RoundHalfEven(double value) {
+    const double r = std::nearbyint(value);
+    if (!(r >= std::numeric_limits<int>::min())) return std::numeric_limits<int>::min();
+    if (r > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+    return static_cast<int>(r);
+}
+
+int32_t OffsetAmount(const QString& word, const QString& prefix) {
+    QString rest = word;
+    if (!prefix.isEmpty()) rest.remove(prefix);
+    return RoundHalfEven(LeadingNumber(rest));
+}
+
+const QString& TimeShiftGroup() {
+    static const QString group = [] {
+        QStringList parts;
+        for (std::size_t i = 0; i < kShiftItems.size(); ++i) {
+            if (i == 3 || i == 6 || i == 9) parts << QStringLiteral("-");
+            parts << QString::fromUtf16(kShiftItems[i].text);
+        }
+        return parts.join(u'|');
+    }();
+    return group;
+}
+
+std::optional<int32_t> TimeShiftAmount(const QString& item) {
+    for (const auto& s : kShiftItems)
+        if (item == QString::fromUtf16(s.text)) return s.amount;
+    return std::nullopt;
+}
+
+QString ListMenuText(bool listHasRows, bool mergeOffered) {
+    QString text;
+    auto add = [&text](const QString& group) {
+        if (!text.isEmpty()) text += QStringLiteral("|-|");
+        text += group;
+    };
+    if (listHasRows) {
+        add(TimeShiftGroup());
+        add(QStringLiteral("复制开始位置|复制结束位置|复制文本"));
+        add(QStringLiteral("删除|清除"));
+        add(QStringLiteral("清除样式"));
+        add(QStringLiteral("保存"));
+    }
+    add(QStringLiteral("关闭|关闭全部"));
+    if (mergeOffered) add(QStringLiteral("基于文件合并字幕|基于时间合并字幕"));
+    return text;
+}
+
+QString MenuItemAt(const QString& menuText, int position) {
+    if (position < 0) return {};
+    const QStringList items = menuText.split(u'|');
+    return position < items.size() ? items[position] : QString();
+}
+
+Layout ComputeLayout(int clientWidth, int clientHeight, int statusHeight, int visibleLists,
+                     bool mediaOpen, int fixedWidths) {
+    Layout l;
+    const int n = std::max(0, visibleLists);
+    l.splitY = n == 0 ? clientHeight - statusHeight : RoundHalfEven(clientHeight * 0.5);
+    if (n > 0) {
+        const double share = static_cast<double>(clientWidth) / n;
+        int x = 0;
+        for (int i = 0; i < n; ++i) {
+            ListPlacement p;
+            p.textWidth = std::max(0, RoundHalfEven(share - fixedWidths - 17));
+            const int top = mediaOpen ? l.splitY : 0;
+            const int height = std::max(0, mediaOpen ? clientHeight - statusHeight - l.splitY
+                                                     : clientHeight - statusHeight);
+            p.rect = QRect(x, top, RoundHalfEven(share), height);
+            l.lists.push_back(p);
+            x = RoundHalfEven(x + share);
+        }
+    }
+    if (mediaOpen) {
+        l.video = QRect(0, 0, clientWidth - 1, std::max(0, l.splitY - 20));
+        l.seekBar = WinRect{0, l.splitY - 20, clientWidth - 1, l.splitY};
+    }
+    return l;
+}
+
+std::string EntryFromCells(const QString& start, const QString& end, const QString& text) {
+    const QString entry = start % QStringLiteral("->") % end % u'|' % text;
+    return entry.toStdString();
+}
+
+EntryCells CellsFromEntry(const std::string& entryUtf8) {
+    const QString entry = QString::fromStdString(entryUtf8);
+    EntryCells c;
+    const qsizetype bar = entry.indexOf(u'|');
+    const QString span = bar < 0 ? entry : entry.left(bar);
+    if (bar >= 0) {
+        const qsizetype bar2 = entry.indexOf(u'|', bar + 1);
+        c.text = trimSpaces(bar2 < 0 ? entry.mid(bar + 1) : entry.mid(bar + 1, bar2 - bar - 1));
+    }
+    const QString spanTrimmed = trimSpaces(span);
+    const qsizetype arrow = spanTrimmed.indexOf(QStringLiteral("->"));
+    if (arrow < 0) {
+        c.start = spanTrimmed;
+    } else {
+        c.start = trimSpaces(spanTrimmed.left(arrow));
+        c.end = trimSpaces(spanTrimmed.mid(arrow + 2));
+    }
+    return c;
+}
+
+void MergeByTimeline(std::vector<TimelineRow>& active,
+                     std::vector<std::vector<TimelineRow>*> others, int64_t threshold,
+                     const std::function<void(int)>& progress) {
+    const double t = static_cast<double>(threshold);
+    for (std::size_t jj = active.size(); jj-- > 0;) {
+        TimelineRow& a = active[jj];
+        for (std::vector<TimelineRow>* list : others) {
+            if (list == nullptr) continue;
+            for (std::size_t k = list->size(); k-- > 0;) {
+                const TimelineRow& b = (*list)[k];
+                // The other lists are in time order: earlier rows lie further away still.
+                if (a.start - b.start > t || a.end - b.end > t) break;
+                if (std::fabs(a.start - b.start) < t && std::fabs(a.end - b.end) < t) {
+                    if (trimSpaces(a.text) != trimSpaces(b.text)) a.text += QStringLiteral("\\N") + b.text;
+                    list->erase(list->begin() + static_cast<std::ptrdiff_t>(k));
+                }
+            }
+        }
+        if (progress && jj % 100 == 0) progress(static_cast<int>(jj));
+    }
+}
+
+double TwipsPerPixel(double logicalDpi) { return logicalDpi > 0 ? 1440.0 / logicalDpi : 15.0; }
+
+const QString kDownloadPage = QStringLiteral("https://lumeval.example.org/download");
+const QString kHomePage = QStringLiteral("https://lumeval.example.org/");
+const QString kFeedbackPage = QStringLiteral("https://lumeval.example.org/feedback");
+
+QString AboutText(const QString& productName, int major, int minor, int revision) {
+    QString version = productName % u' ' % QString::number(major) % u'.' % QString::number(minor);
+    if (revision > 0) version += QStringLiteral(" Build ") + QString::number(revision);
+    const QStringList lines{
+        version,
+        QString(),
+        QStringLiteral("当您第一次使用这个软件时，请阅读软件目录下的帮助文件，"),
+        QStringLiteral("尽量使用软件最新版本有助于改善软件使用体验与功能。"),
+        QString(),
+        QStringLiteral("软件下载页面：") + kDownloadPage,
+        QStringLiteral("联系作者：lumeval@example.org"),
+        QString(),
+        QStringLiteral("软件的发展与进步离不开每一个使用者的支持与帮助，"),
+        QStringLiteral("如果您喜欢这个软件，欢迎通过网上支付服务捐助作者："),
+        QString(),
+        QStringLiteral("捐助地址：https://lumeval.example.org/donate"),
+        QString(),
+        QStringLiteral("捐助金额及方式取决于您的意愿，银行转账请联系作者，"),
+        QStringLiteral("同时也欢迎将您的想法、意见或建议发送到这个邮箱。"),
+        QString(),
+        QStringLiteral("是否立即访问软件更新日志及下载页面？"),
+    };
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+}  // namespace lumeval::editor
