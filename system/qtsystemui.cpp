@@ -1,0 +1,170 @@
+#include "system/qtsystemui.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QRegularExpression>
+
+namespace lumeval {
+
+namespace {
+
+QMessageBox::StandardButton StandardButtonOf(MsgResult r) {
+    switch (r) {
+        case MsgResult::Ok:
+            return QMessageBox::Ok;
+        case MsgResult::Cancel:
+            return QMessageBox::Cancel;
+        case MsgResult::Abort:
+            return QMessageBox::Abort;
+        case MsgResult::Retry:
+            return QMessageBox::Retry;
+        case MsgResult::Ignore:
+            return QMessageBox::Ignore;
+        case MsgResult::Yes:
+            return QMessageBox::Yes;
+        case MsgResult::No:
+            return QMessageBox::No;
+    }
+    return QMessageBox::Ok;
+}
+
+QMessageBox::Icon QtIconOf(MsgIcon icon) {
+    switch (icon) {
+        case MsgIcon::None:
+            return QMessageBox::NoIcon;
+        case MsgIcon::Critical:
+            return QMessageBox::Critical;
+        case MsgIcon::Question:
+            return QMessageBox::Question;
+        case MsgIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MsgIcon::Information:
+            return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// The texts were written with "\r\n" line ends; a label shows "\r" as a glyph.
+QString DisplayLines(QString text) {
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+}  // namespace
+
+QStringList QtSystemUi::NameFilters(const QList<FileFilter>& filters) {
+    static const QRegularExpression separators(QStringLiteral("[;\\s]+"));
+    QStringList out;
+    for (const FileFilter& f : filters) {
+        // Qt reads the patterns as one blank-separated list, so the "; " of
+        // the pattern texts must not reach it.
+        const QString patterns = f.Pattern.split(separators, Qt::SkipEmptyParts).join(u' ');
+        if (patterns.isEmpty()) continue;
+        if (f.Description.isEmpty() || f.Description == f.Pattern) {
+            out << patterns;
+        } else {
+            out << f.Description + QStringLiteral(" (") + patterns + u')';
+        }
+    }
+    return out;
+}
+
+QString QtSystemUi::fileDialog(const FileDialogRequest& request) {
+    QFileDialog dialog(request.Owner, request.Title, request.InitialDir);
+    dialog.setAcceptMode(request.bSaveFile ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.bSaveFile ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // The writers never replace an existing file (they write to a free
+    // variant of the name), so a "replace it?" question would be untrue.
+    if (request.bSaveFile) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    const QStringList filters = NameFilters(request.Filters);
+    if (!filters.isEmpty()) dialog.setNameFilters(filters);
+    if (!request.DefExt.isEmpty()) dialog.setDefaultSuffix(request.DefExt);
+    if (!request.DefaultFileName.isEmpty()) dialog.selectFile(request.DefaultFileName);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles().value(0);
+}
+
+void QtSystemUi::BuildPopupMenu(QMenu& menu, const QStringList& items) {
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const QString& text = items[i];
+        if (IsMenuSeparator(text)) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(text);
+        action->setData(static_cast<int>(i));
+    }
+}
+
+int QtSystemUi::popupMenu(const PopupMenuRequest& request) {
+    QMenu menu(request.Owner);
+    BuildPopupMenu(menu, request.Items);
+    bool anyItem = false;
+    for (const QAction* a : menu.actions()) anyItem = anyItem || !a->isSeparator();
+    if (!anyItem) return -1;
+    const QAction* chosen = menu.exec(request.Position);
+    if (chosen == nullptr) return -1;
+    return chosen->data().toInt();
+}
+
+MsgResult QtSystemUi::messageBox(const MessageBoxRequest& request) {
+    QMessageBox box(QtIconOf(request.Icon), request.Title, DisplayLines(request.Prompt),
+                    QMessageBox::NoButton, request.Owner);
+    // Subtitle texts hold markup such as <i>; show it as written.
+    box.setTextFormat(Qt::PlainText);
+    for (MsgResult b : ButtonsOf(request.Buttons)) box.addButton(StandardButtonOf(b));
+    box.setDefaultButton(StandardButtonOf(request.DefaultButton));
+    box.setEscapeButton(box.button(StandardButtonOf(DismissAnswer(request.Buttons))));
+    box.exec();
+    const QMessageBox::StandardButton clicked = box.standardButton(box.clickedButton());
+    for (MsgResult b : ButtonsOf(request.Buttons)) {
+        if (StandardButtonOf(b) == clicked) return b;
+    }
+    return DismissAnswer(request.Buttons);
+}
+
+std::optional<QString> QtSystemUi::inputBox(const InputBoxRequest& request) {
+    QInputDialog dialog(request.Owner);
+    dialog.setWindowTitle(request.Title);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setLabelText(DisplayLines(request.Prompt));
+    if (auto* label = dialog.findChild<QLabel*>()) label->setTextFormat(Qt::PlainText);
+    dialog.setTextValue(request.Default);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.textValue();
+}
+
+QString QtSystemUi::clipboardText() {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    return clipboard != nullptr ? clipboard->text() : QString();
+}
+
+void QtSystemUi::setClipboardText(const QString& text) {
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(text);
+}
+
+void QtSystemUi::clearClipboard() {
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->clear();
+}
+
+bool QtSystemUi::openUrl(const QUrl& url) {
+    if (url.isEmpty() || !url.isValid()) return false;
+    return QDesktopServices::openUrl(url);
+}
+
+void QtSystemUi::setWindowIcon(QWidget* window, const QString&, const QIcon& icon,
+                               bool bAsAppIcon) {
+    if (icon.isNull()) return;
+    if (window != nullptr) window->setWindowIcon(icon);
+    if (bAsAppIcon) QApplication::setWindowIcon(icon);
+}
+
+}  // namespace lumeval
