@@ -1,0 +1,360 @@
+// frmMain: start-up, layout, menus, status bar and shut-down.
+#include "app/frmmain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+
+#include "app/modregistry.h"
+#include "controls/clscontrols.h"
+#include "controls/ctllistview.h"
+#include "controls/ucstatusbar.h"
+#include "engine/subtitle.h"
+#include "media/clsdirectshow.h"
+#include "system/clssystem.h"
+#include "taskbar/clstaskbar.h"
+
+namespace lumeval {
+
+namespace {
+
+struct MenuItem {
+    const char16_t* caption;
+    const char* tag;
+};
+
+// Captions and command words of the three menus; "-" is a separator.
+const MenuItem kFileItems[] = {
+    {u"打开字幕(&Open Subtitle)", "opensubtitle"},
+    {u"保存字幕(&Save Subtitles)", "save"},
+    {u"-", ""},
+    {u"打开视频(Open &Video)", "openvideo"},
+    {u"-", ""},
+    {u"退出(E&xit)", "exit"},
+};
+const MenuItem kEditItems[] = {
+    {u"查找\tCtrl-F", "find"},
+    {u"查找下一个\tF3", "findnext"},
+    {u"-", ""},
+    {u"查找全部并选中(Find and &Select)", "findall"},
+};
+const MenuItem kHelpItems[] = {
+    {u"初始化设置(&Reset)", "initsetting"},
+    {u"-", "-"},
+    {u"关于(&About)", "about"},
+};
+
+// The design's window font, where the system has it; Qt's fallback chain for
+// Chinese text covers the rest.
+QFont windowFont() {
+    QFont font(QStringLiteral("微软雅黑"), 9);
+    font.setBold(false);
+    if (!QFontDatabase::families().contains(QStringLiteral("微软雅黑"))) {
+        font = QApplication::font();
+        font.setPointSize(9);
+        font.setBold(false);
+    }
+    return font;
+}
+
+double twipsPerPixel(const QWidget* w) {
+    const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    return editor::TwipsPerPixel(screen ? screen->logicalDotsPerInch() : 96.0);
+}
+
+}  // namespace
+
+frmMain::frmMain(frmMainOptions options) {
+    m_pendingPlayback = std::move(options.playback);
+    m_system = options.systemUi ? std::make_unique<clsSystem>(std::move(options.systemUi))
+                                : std::make_unique<clsSystem>();
+    Form_Load();
+}
+
+frmMain::~frmMain() { Form_Unload(); }
+
+QString frmMain::ProductName() { return QStringLiteral("Lumeval"); }
+
+ctlListView* frmMain::List(int index) const {
+    return index >= 0 && index < ListCount() ? m_lists[static_cast<std::size_t>(index)] : nullptr;
+}
+
+int frmMain::HotKeyCount() const { return m_hotKeys; }
+
+void frmMain::Form_Load() {
+    // 1. The objects the window owns.
+    m_subtitle = std::make_unique<clsSubtitle>();
+    m_taskBar = std::make_unique<clsTaskBar>();
+    m_controls = std::make_unique<clsControls>();
+
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("client"));
+    m_client->setAutoFillBackground(true);
+    QPalette pal = m_client->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    m_client->setPalette(pal);
+    setCentralWidget(m_client);
+
+    // 2. Every message of the client through the routing layer; files dropped on it arrive too.
+    if (m_controls->ssc_Subclass(m_client, 0, 1, nullptr, true, nullptr, false, 1)) {
+        m_controls->ssc_AddMsg(m_client, MSG_BEFORE_AND_AFTER, ALL_MESSAGES);
+        m_hotKeys += m_controls->HotKeyActivate(m_client, 2, 70) != 0 ? 1 : 0;   // Ctrl+F
+        m_hotKeys += m_controls->HotKeyActivate(m_client, 0, 112) != 0 ? 1 : 0;  // F1
+        m_hotKeys += m_controls->HotKeyActivate(m_client, 0, 114) != 0 ? 1 : 0;  // F3
+    }
+    m_controls->CallBackProc = [this](bool bBefore, bool&, qint32&, QWidget* hwnd, qint32 uMsg,
+                                      qint32 wParam, qint32 lParam, qint32&) {
+        if (!bBefore && hwnd == m_client) ClientMessage(uMsg, wParam, lParam);
+    };
+    m_controls->OLEDragDrop = [this](const QString& FileName, bool bBefore) {
+        OLEDragDrop(bBefore, FileName);
+    };
+
+    // 3. The playback object.
+    m_directShow = std::make_unique<clsDirectShow>(std::move(m_pendingPlayback));
+    m_directShow->PlayStatus = [this](double Position, double Duration, int Status) {
+        PlayStatus(Position, Duration, Status);
+    };
+    m_directShow->PlayRect = [this](int Left, int Top, int Width, int Height) {
+        PlayRect(Left, Top, Width, Height);
+    };
+    m_saveWindowPlacement = true;
+
+    // 4. The window's icon.
+    m_system->SetIcon(this, QStringLiteral("APPICON"), false);
+
+    // 5. Menus.
+    BuildMenus();
+
+    // 6. Status bar with its four panels.
+    const QFont font = windowFont();
+    setFont(font);
+    m_status = new ucStatusbar(m_client);
+    m_status->ClearPanel();
+    m_status->Initialize(true, true);
+    m_status->Font(font);
+    struct Panel {
+        int minWidth, autoSize;
+        const char16_t* text;
+        const char16_t* tip;
+    };
+    const Panel panels[] = {
+        {100, 1, u" 就绪", nullptr},
+        {100, 2, nullptr, nullptr},
+        {70, 2, u"软件主页", u"访问软件主页了解更多"},
+        {70, 2, u"提交建议", u"提交建议与意见"},
+    };
+    for (const Panel& p : panels) {
+        m_status->AddPanel(0, p.minWidth, 0, p.autoSize, p.text ? QString::fromUtf16(p.text) : QString(),
+                           p.tip ? QString::fromUtf16(p.tip) : QString(), 0);
+    }
+    m_status->SizeGrip(!isMaximized());
+    connect(m_status, &ucStatusbar::PanelClick, this, [this](int Panel, int Button) { PanelClick(Panel, Button); });
+
+    // 7. Document list 0.
+    AddList();
+
+    // 8. Window colours and title.
+    setWindowTitle(ProductName());
+
+    // 9. The stored placement.
+    RestorePlacement();
+}
+
+void frmMain::BuildMenus() {
+    struct Top {
+        const char16_t* caption;
+        const MenuItem* items;
+        std::size_t count;
+    };
+    const Top tops[] = {
+        {u"文件(&File)", kFileItems, std::size(kFileItems)},
+        {u"编辑(&Edit)", kEditItems, std::size(kEditItems)},
+        {u"帮助(&Help)", kHelpItems, std::size(kHelpItems)},
+    };
+    for (const Top& t : tops) {
+        QMenu* menu = menuBar()->addMenu(QString::fromUtf16(t.caption));
+        m_menus << menu;
+        for (std::size_t i = 0; i < t.count; ++i) {
+            const QString caption = QString::fromUtf16(t.items[i].caption);
+            const QString tag = QString::fromLatin1(t.items[i].tag);
+            if (caption == QStringLiteral("-")) {
+                menu->addSeparator()->setData(tag);
+                continue;
+            }
+            QAction* action = menu->addAction(caption);
+            action->setData(tag);
+            connect(action, &QAction::triggered, this, [this, action] { RunCommand(action->data().toString()); });
+        }
+    }
+}
+
+void frmMain::PrepareList(ctlListView* list) {
+    list->SetRedraw(false);
+    list->ClearColumn();
+    list->Clear();
+    list->Initialize(QString(), QStringLiteral("|"), 1);
+    list->SetFont(font());
+    list->SetBackColor(0xFFFFFF);
+    list->SetTextColor(0);
+    list->SetTextBackColor(list->BackColor());
+    list->SetThumbnailSize(64, 64);
+    list->SetOLEDropMode(0);
+    list->SetBorderStyle(0);
+    list->SetMultiSelect(true);
+    list->AddColumn(0, QStringLiteral("序号"), 30);
+    list->AddColumn(1, QStringLiteral("开始位置"), 120);
+    list->AddColumn(2, QStringLiteral("结束位置"), 120);
+    list->AddColumn(3, QStringLiteral("字幕内容"), 250);
+    list->SetRedraw(true);
+    list->setVisible(true);
+}
+
+ctlListView* frmMain::AddList() {
+    auto* list = new ctlListView(m_client);
+    const int index = ListCount();
+    list->setObjectName(QStringLiteral("ctlListView1_%1").arg(index));
+    m_lists.push_back(list);
+    PrepareList(list);
+    // Drops on a list reach the window like drops on the window itself.
+    list->setAcceptDrops(false);
+    connect(list, &ctlListView::ListClick, this,
+            [this, index](short Button, short, float, float) { ListClick(index, Button); });
+    connect(list, &ctlListView::ColumnClick, this,
+            [this, index](int Column, float, float) { ColumnClick(index, Column); });
+    connect(list, &ctlListView::ItemDblClick, this, [this, index](int Item) { ItemDblClick(index, Item); });
+    if (m_status) m_status->raise();
+    return list;
+}
+
+bool frmMain::ListHasRows(int index) const {
+    const ctlListView* l = List(index);
+    return l && l->Count() > 0;
+}
+
+bool frmMain::ListOpen(int index) const {
+    const ctlListView* l = List(index);
+    return l && !l->isHidden() && l->Count() > 0;
+}
+
+void frmMain::UpdateListStatus(int index) {
+    const ctlListView* l = List(index);
+    if (!l || l->Tag().isEmpty()) return;
+    m_status->PanelText(1, QStringLiteral(" ") + l->Tag());
+    m_status->PanelText(2, QStringLiteral(" ") + QString::number(l->Count()) + QStringLiteral(" 行"));
+}
+
+bool frmMain::PreviewOpen() const { return m_directShow && m_directShow->Status() != 0; }
+
+void frmMain::Form_Resize() {
+    if (!m_client || !m_status) return;
+    const int clientWidth = m_client->width();
+    const int clientHeight = m_client->height();
+    std::vector<ctlListView*> visible;
+    for (ctlListView* l : m_lists)
+        if (!l->isHidden()) visible.push_back(l);
+    const bool media = PreviewOpen();
+
+    int fixed = 240;
+    if (!visible.empty()) {
+        ctlListView* first = visible.front();
+        first->SetColumnWidth(0, 40);
+        first->SetColumnWidth(1, 100);
+        first->SetColumnWidth(2, 100);
+        fixed = first->ColumnWidth(0) + first->ColumnWidth(1) + first->ColumnWidth(2);
+    }
+    const editor::Layout layout = editor::ComputeLayout(
+        clientWidth, clientHeight, m_status->height(), static_cast<int>(visible.size()), media, fixed);
+    for (std::size_t i = 0; i < visible.size(); ++i) {
+        ctlListView* l = visible[i];
+        l->SetColumnWidth(0, 40);
+        l->SetColumnWidth(1, 100);
+        l->SetColumnWidth(2, 100);
+        l->SetColumnWidth(3, layout.lists[i].textWidth);
+        l->setGeometry(layout.lists[i].rect);
+    }
+    if (media) {
+        m_directShow->DS_ChangeTarget(layout.video.x(), layout.video.y(), layout.video.width(),
+                                      layout.video.height(), m_client);
+        m_seekBarRect = layout.seekBar;
+        if (m_directShow->Status() == 2) DrawSeekBar();
+    }
+    m_status->SizeGrip(!isMaximized());
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmMain::RestorePlacement() {
+    if (windowState() != Qt::WindowNoState) return;
+    const double tpp = twipsPerPixel(this);
+    const QRect screen = (this->screen() ? this->screen() : QGuiApplication::primaryScreen())->geometry();
+    const double width = editor::LeadingNumber(modRegistry::ReadSetting(QStringLiteral("WindowWidth"), QStringLiteral("12000")));
+    const double height = editor::LeadingNumber(modRegistry::ReadSetting(QStringLiteral("WindowHeight"), QStringLiteral("7500")));
+    const double screenW = screen.width() * tpp, screenH = screen.height() * tpp;
+    const double left = editor::LeadingNumber(modRegistry::ReadSetting(
+        QStringLiteral("WindowPosX"), QString::number((screenW - width) / 2)));
+    const double top = editor::LeadingNumber(modRegistry::ReadSetting(
+        QStringLiteral("WindowPosY"), QString::number((screenH - height) / 2)));
+    // The placement is the frame's, as the stored twips were measured.
+    resize(std::max(1, editor::RoundHalfEven(width / tpp)), std::max(1, editor::RoundHalfEven(height / tpp)));
+    move(editor::RoundHalfEven(left / tpp), editor::RoundHalfEven(top / tpp));
+}
+
+void frmMain::StorePlacement() {
+    if (!m_saveWindowPlacement || windowState() != Qt::WindowNoState) return;
+    const double tpp = twipsPerPixel(this);
+    modRegistry::WriteSetting(QStringLiteral("WindowPosX"), QString::number(pos().x() * tpp));
+    modRegistry::WriteSetting(QStringLiteral("WindowPosY"), QString::number(pos().y() * tpp));
+    modRegistry::WriteSetting(QStringLiteral("WindowWidth"), QString::number(width() * tpp));
+    modRegistry::WriteSetting(QStringLiteral("WindowHeight"), QString::number(height() * tpp));
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::Form_Unload() {
+    if (m_unloaded) return;
+    m_unloaded = true;
+    // 1. The medium goes first: its events still reach a whole window.
+    if (m_directShow) {
+        if (PreviewOpen()) m_directShow->DS_Remove(true);
+        m_directShow->PlayStatus = nullptr;
+        m_directShow->PlayRect = nullptr;
+        m_directShow.reset();
+    }
+    // 2. Lists 1 to last.
+    while (m_lists.size() > 1) {
+        delete m_lists.back();
+        m_lists.pop_back();
+    }
+    // 3. The rest of the objects.
+    m_videoRect = {};
+    m_seekBarRect = {};
+    if (m_controls) {
+        m_controls->CallBackProc = nullptr;
+        m_controls->OLEDragDrop = nullptr;
+        m_controls->ssc_Terminate();
+    }
+    // 4. The placement, only for a normal window.
+    StorePlacement();
+    m_controls.reset();
+    m_taskBar.reset();
+    m_subtitle.reset();
+}
+
+void frmMain::PanelClick(int Panel, int Button) {
+    if (Button != 1) return;
+    if (Panel == 3) m_system->ShellOpen(editor::kHomePage);
+    if (Panel == 4) m_system->ShellOpen(editor::kFeedbackPage);
+}
+
+}  // namespace lumeval

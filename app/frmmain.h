@@ -1,0 +1,150 @@
+// frmMain: the editor's only window. It owns the engine, the routing layer,
+// the playback object, the taskbar object and the system utilities, shows
+// every open subtitle file as one document list side by side, can play a
+// medium above the lists, and turns every menu item, hot key and context
+// menu choice into a command word for RunCommand.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+#include "app/editorlogic.h"
+#include "media/playbackservice.h"
+
+class QAction;
+class QMenu;
+
+namespace lumeval {
+
+class clsControls;
+class clsDirectShow;
+class clsSubtitle;
+class clsSystem;
+class clsTaskBar;
+class ctlListView;
+class SystemUi;
+class ucStatusbar;
+
+/// What the window is built with; tests pass scripted services.
+struct frmMainOptions {
+    std::shared_ptr<SystemUi> systemUi;           ///< null: the real Qt dialogs
+    media::PlaybackServiceFactory playback;       ///< empty: the real media service
+};
+
+class frmMain : public QMainWindow {
+  public:
+    explicit frmMain(frmMainOptions options = {});
+    ~frmMain() override;
+
+    /// Runs one command word (menu tags, hot keys, context menus).
+    void RunCommand(const QString& strCommand);
+    /// Opens one subtitle file as a document; nothing for a missing file or a folder.
+    void OpenSubtitle(const QString& path);
+    /// Opens a medium in the preview; nothing for a missing file or a folder.
+    void OpenVideo(const QString& path);
+    /// Lays out the lists, the picture and the seek bar.
+    void Form_Resize();
+
+    // ---- state, for the program's start and for tests -------------------
+    int ActiveList() const { return m_activeList; }
+    const QString& LastFindText() const { return m_lastFindText; }
+    bool SaveWindowPlacement() const { return m_saveWindowPlacement; }
+    const editor::WinRect& VideoRect() const { return m_videoRect; }
+    const editor::WinRect& SeekBarRect() const { return m_seekBarRect; }
+    bool SeekDragging() const { return m_seekDragging; }
+
+    int ListCount() const { return static_cast<int>(m_lists.size()); }
+    ctlListView* List(int index) const;
+    ucStatusbar* StatusBar() const { return m_status; }
+    clsDirectShow* DirectShow() const { return m_directShow.get(); }
+    clsControls* Controls() const { return m_controls.get(); }
+    clsSystem* System() const { return m_system.get(); }
+    clsTaskBar* TaskBar() const { return m_taskBar.get(); }
+    /// The widget whose client area holds the lists, the picture and the bar.
+    QWidget* Client() const { return m_client; }
+    /// The three top-level menus (File, Edit, Help).
+    QList<QMenu*> Menus() const { return m_menus; }
+    /// The hot keys that registered, in order (identifiers 0, 1, 2).
+    int HotKeyCount() const;
+
+    // ---- event handlers (public so tests can raise them as Qt would) ----
+    void ListClick(int Index, int Button);
+    void ColumnClick(int Index, int Column);
+    void ItemDblClick(int Index, int Item);
+    void PanelClick(int Panel, int Button);
+    void OLEDragDrop(bool bBefore, const QString& FileName);
+    /// A routed window message of the client after default processing.
+    void ClientMessage(qint32 uMsg, qint32 wParam, qint32 lParam);
+    void PlayStatus(double Position, double Duration, int Status);
+    void PlayRect(int Left, int Top, int Width, int Height);
+    void DrawSeekBar();
+
+    /// The product name, version and the pages of the about box.
+    static QString ProductName();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void Form_Load();
+    void Form_Unload();
+    void BuildMenus();
+    void PrepareList(ctlListView* list);
+    ctlListView* AddList();
+    void UpdateListStatus(int index);
+    void RestorePlacement();
+    void StorePlacement();
+
+    // commands
+    void CmdOpenSubtitle();
+    void CmdOpenVideo();
+    void CmdSave();
+    void CmdAbout();
+    void CmdInitSetting();
+    void CmdTimeOffset(editor::Command command, const QString& word);
+    void CmdFind();
+    void CmdFindNext();
+    void CmdFindAll();
+    void CmdCombineToFile();
+    void CmdCombineByFile();
+    void CmdCombineByTimeline();
+
+    // list helpers
+    bool ListHasRows(int index) const;
+    bool ListOpen(int index) const;  ///< visible and holding rows
+    std::vector<std::string> EntriesFromList(int index) const;
+    void ActOnListMenu(const QString& item);
+    void CloseActiveList();
+    void CloseAllLists();
+    void Information(const QString& text);
+    bool PreviewOpen() const;
+    void SeekToPointer(int x);
+
+    std::unique_ptr<clsSystem> m_system;
+    std::unique_ptr<clsSubtitle> m_subtitle;
+    std::unique_ptr<clsTaskBar> m_taskBar;
+    std::unique_ptr<clsControls> m_controls;
+    std::unique_ptr<clsDirectShow> m_directShow;
+    media::PlaybackServiceFactory m_pendingPlayback;
+
+    QWidget* m_client = nullptr;
+    ucStatusbar* m_status = nullptr;
+    std::vector<ctlListView*> m_lists;
+    QList<QMenu*> m_menus;
+
+    int m_activeList = 0;
+    QString m_lastFindText;
+    bool m_saveWindowPlacement = true;
+    editor::WinRect m_videoRect;
+    editor::WinRect m_seekBarRect;
+    bool m_seekDragging = false;
+    bool m_unloaded = false;
+    int m_hotKeys = 0;
+};
+
+}  // namespace lumeval

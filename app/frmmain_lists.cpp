@@ -1,0 +1,209 @@
+// frmMain: clicks on the document lists, their context menus, and the
+// video preview around the playback object.
+#include "app/frmmain.h"
+#include "controls/clscontrols.h"
+#include "controls/ctllistview.h"
+#include "controls/ucstatusbar.h"
+#include "engine/subtitle.h"
+#include "media/clsdirectshow.h"
+#include "system/clssystem.h"
+
+namespace lumeval {
+
+// ---- lists -----------------------------------------------------------------
+
+void frmMain::ListClick(int Index, int Button) {
+    if (Button != 1 && Button != 2) return;
+    m_activeList = Index;
+    UpdateListStatus(Index);
+    if (Button != 2) return;
+
+    int open = 0;
+    for (int i = 0; i < ListCount(); ++i) open += ListOpen(i) ? 1 : 0;
+    const QString menu = editor::ListMenuText(ListHasRows(Index), open > 1);
+    const QString item = editor::MenuItemAt(menu, m_system->PopupMenu(menu, -1, -1, nullptr));
+    if (!item.isEmpty()) ActOnListMenu(item);
+}
+
+void frmMain::ActOnListMenu(const QString& item) {
+    ctlListView* list = List(m_activeList);
+    if (!list) return;
+    if (const auto amount = editor::TimeShiftAmount(item)) {
+        RunCommand(QStringLiteral("timeoffsetall") + QString::number(*amount));
+        return;
+    }
+    const int copyColumn = item == QStringLiteral("复制开始位置")   ? 1
+                           : item == QStringLiteral("复制结束位置") ? 2
+                           : item == QStringLiteral("复制文本")     ? 3
+                                                                   : 0;
+    if (copyColumn != 0) {
+        const QString text = list->ItemText(list->ItemIndex(), copyColumn);
+        m_system->ClipboardClear();
+        m_system->ClipboardSetText(text);
+        Information(QStringLiteral("已经复制：") + text);
+    } else if (item == QStringLiteral("删除")) {
+        for (int i = list->Count() - 1; i >= 0; --i)
+            if (list->ItemSelected(i)) list->ItemRemove(i);
+        UpdateListStatus(m_activeList);
+    } else if (item == QStringLiteral("清除")) {
+        list->Clear();
+        UpdateListStatus(m_activeList);
+    } else if (item == QStringLiteral("清除样式")) {
+        list->SetRedraw(false);
+        for (int i = 0; i < list->Count(); ++i) {
+            list->SetItemText(i, 3, QString::fromStdString(clsSubtitle::KillTagFor(
+                                        list->ItemText(i, 3).toStdString(), "{", "}")));
+        }
+        list->SetRedraw(true);
+        Information(QStringLiteral("已经完成"));
+    } else if (item == QStringLiteral("保存")) {
+        RunCommand(QStringLiteral("save"));
+    } else if (item == QStringLiteral("基于文件合并字幕")) {
+        RunCommand(QStringLiteral("combinesubtitle_by_file"));
+    } else if (item == QStringLiteral("基于时间合并字幕")) {
+        RunCommand(QStringLiteral("combinesubtitle_by_timeline"));
+    } else if (item == QStringLiteral("关闭")) {
+        CloseActiveList();
+    } else if (item == QStringLiteral("关闭全部")) {
+        CloseAllLists();
+    }
+}
+
+void frmMain::CloseActiveList() {
+    ctlListView* list = List(m_activeList);
+    list->Clear();
+    list->SetTag(QString());
+    list->setVisible(false);
+    for (int i = ListCount() - 1; i >= 0; --i) {
+        const ctlListView* l = List(i);
+        if (!l->Tag().isEmpty() && !l->isHidden()) {
+            m_activeList = i;
+            UpdateListStatus(i);
+            break;
+        }
+    }
+    Form_Resize();
+}
+
+void frmMain::CloseAllLists() {
+    for (ctlListView* l : m_lists) {
+        if (l->isHidden()) continue;
+        l->Clear();
+        l->SetTag(QString());
+        l->setVisible(false);
+    }
+    m_activeList = 0;
+    m_status->PanelText(1, QStringLiteral(" "));
+    m_status->PanelText(2, QStringLiteral(" "));
+    Form_Resize();
+}
+
+void frmMain::ColumnClick(int Index, int Column) {
+    if (Column != 1 && Column != 2) return;
+    m_activeList = Index;
+    UpdateListStatus(Index);
+    const ctlListView* list = List(Index);
+    if (!list || list->Tag().isEmpty() || list->Count() == 0) return;
+    const QString& menu = editor::TimeShiftGroup();
+    const auto amount = editor::TimeShiftAmount(editor::MenuItemAt(menu, m_system->PopupMenu(menu, -1, -1, nullptr)));
+    if (!amount) return;
+    RunCommand((Column == 1 ? QStringLiteral("timeoffsetstart") : QStringLiteral("timeoffsetend")) +
+               QString::number(*amount));
+}
+
+void frmMain::ItemDblClick(int Index, int Item) {
+    if (!PreviewOpen()) return;
+    const ctlListView* list = List(Index);
+    if (!list || Item < 0 || Item >= list->Count()) return;
+    const double ms = clsSubtitle::TimeToMSecs(list->ItemText(Item, 1).toStdString(), ",");
+    m_directShow->Position(ms / 1000.0);
+}
+
+// ---- preview -----------------------------------------------------------------
+
+void frmMain::OpenVideo(const QString& path) {
+    if (path.isEmpty() || !clsSystem::FileExists(path) || clsSystem::isFolder(path)) return;
+    if (PreviewOpen()) m_directShow->DS_Remove(true);
+    if (m_directShow->DS_OpenFile(path, 0, 0, m_client->width() - 1, 200, m_client, true, true).toBool()) {
+        Form_Resize();
+        m_directShow->DS_Play();
+    }
+}
+
+void frmMain::PlayRect(int Left, int Top, int Width, int Height) {
+    m_videoRect = editor::WinRect{Left, Top, Left + Width, Top + Height};
+}
+
+void frmMain::PlayStatus(double, double, int Status) {
+    switch (Status) {
+        case 0:
+            m_controls->ClearHdc(m_client);
+            break;
+        case 1:
+        case 2:
+            DrawSeekBar();
+            break;
+        case 3: {
+            const QString companion = QString::fromStdString(
+                clsSubtitle::CheckSubtitle(m_directShow->FileName().toStdString(), true));
+            bool open = false;
+            for (const ctlListView* l : m_lists) open = open || l->Tag() == companion;
+            if (!open) OpenSubtitle(companion);
+            break;
+        }
+        default: break;
+    }
+}
+
+void frmMain::DrawSeekBar() {
+    m_controls->ClearHdc(m_client);
+    const editor::WinRect& r = m_seekBarRect;
+    m_controls->DrawRectToHdc(m_client, r.Left, r.Top, r.Right, r.Bottom, 0xF8F8F8);
+    // An unknown duration gives the position no place on the bar: no line.
+    const double duration = m_directShow->Duration();
+    if (duration > 0) {
+        const int x = r.Left + static_cast<int>(m_directShow->Position() / duration * (r.Right - r.Left));
+        m_controls->DrawLineToHdc(m_client, x, r.Top, x, r.Bottom, 0x808080);
+    }
+}
+
+void frmMain::SeekToPointer(int x) {
+    const editor::WinRect& r = m_seekBarRect;
+    if (r.Right <= r.Left) return;
+    m_directShow->Position(static_cast<double>(x - r.Left) / (r.Right - r.Left) * m_directShow->Duration());
+    if (m_directShow->Status() == 2) DrawSeekBar();
+}
+
+void frmMain::ClientMessage(qint32 uMsg, qint32 wParam, qint32 lParam) {
+    if (uMsg == WM_HOTKEY) {
+        static const char* const kWords[] = {"find", "about", "findnext"};
+        if (wParam >= 0 && wParam < 3) RunCommand(QString::fromLatin1(kWords[wParam]));
+        return;
+    }
+    const int x = LoWord(lParam);
+    const int y = HiWord(lParam);
+    const bool media = PreviewOpen();
+    switch (uMsg) {
+        case WM_LBUTTONDOWN:
+            if (media && m_seekBarRect.Contains(x, y)) m_seekDragging = true;
+            break;
+        case WM_MOUSEMOVE:
+            if (media && m_seekDragging && m_seekBarRect.Contains(x, y)) SeekToPointer(x);
+            break;
+        case WM_LBUTTONUP:
+            if (media && m_videoRect.Contains(x, y)) m_directShow->Pause(!m_directShow->Pause());
+            if (media && m_seekDragging && m_seekBarRect.Contains(x, y)) SeekToPointer(x);
+            m_seekDragging = false;
+            break;
+        case WM_RBUTTONUP:
+            if (media && m_videoRect.Contains(x, y)) {
+                const QString item = editor::MenuItemAt(editor::kVideoMenu, m_system->PopupMenu(editor::kVideoMenu, -1, -1, nullptr));
+                if (item == QStringLiteral("暂停/恢复")) m_directShow->Pause(!m_directShow->Pause());
+                if (item == QStringLiteral("关闭")) m_directShow->DS_Remove(true);
+            }
+            break;
+        default: break;
+    }
+}
+
+}  // namespace lumeval

@@ -1,0 +1,272 @@
+// clsDirectShow over the real Qt Multimedia service, on media that ffmpeg
+// makes at test time: a 2-second 64x48 video with a tone as MP4 (mpeg4 +
+// aac) and WebM (vp8 + vorbis), and a 2-second MP3. Runs offscreen and on
+// machines without an audio device.
+#include <gtest/gtest.h>
+
+#include <QAudioDevice>
+#include <QMediaDevices>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+#include "controls/clscontrols.h"
+#include "media/clsdirectshow.h"
+#include "media/qtplaybackservice.h"
+
+// Qt 6.4's ffmpeg plugin never frees the options dictionary it passes to
+// avcodec_open2 (16 bytes and a few strings per opened stream). Not ours to
+// mend; the sanitizer build is told so, and only about that library.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libffmpegmediaplugin.so\nleak:libavutil.so\n";
+}
+
+namespace {
+
+// Qt picks its media backend once, at the first media object of the
+// process. The shared test main is not ours, and other tests may touch
+// Qt Multimedia before a service exists, so choose it before main runs.
+const bool kBackendChosen = []() {
+    lumeval::media::PreferFfmpegBackend();
+    return true;
+}();
+
+using lumeval::clsDirectShow;
+using lumeval::media::QtPlaybackService;
+
+struct StatusEvent {
+    double position;
+    double duration;
+    qint32 status;
+};
+
+class RealMedia : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = std::make_unique<QTemporaryDir>();
+        const QString video = QStringLiteral("testsrc=size=64x48:rate=25:duration=2");
+        const QString tone = QStringLiteral("sine=frequency=440:duration=2");
+        generated = dir->isValid() &&
+                    Ffmpeg({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone, "-c:v", "mpeg4",
+                            "-c:a", "aac", "-shortest", Path("tone.mp4")}) &&
+                    Ffmpeg({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone, "-c:v",
+                            "libvpx", "-c:a", "libvorbis", "-shortest", Path("tone.webm")}) &&
+                    Ffmpeg({"-f", "lavfi", "-i", tone, "-c:a", "libmp3lame", Path("tone.mp3")});
+    }
+    static void TearDownTestSuite() { dir.reset(); }
+    static QString Path(const char* name) { return dir->filePath(QString::fromLatin1(name)); }
+    static bool Ffmpeg(QStringList args) {
+        args.prepend(QStringLiteral("-y"));
+        args.prepend(QStringLiteral("error"));
+        args.prepend(QStringLiteral("-v"));
+        QProcess process;
+        process.start(QStringLiteral("ffmpeg"), args);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+
+    void SetUp() override {
+        if (!lumeval::media::MediaBackendAvailable())
+            GTEST_SKIP() << "Qt has no media backend on this machine";
+        ASSERT_TRUE(generated) << "ffmpeg could not make the test media";
+        target.resize(320, 240);
+        target.show();
+        ds.TimerElapse(50);
+        ds.PlayStatus = [this](double& position, double& duration, qint32& status) {
+            events.push_back({position, duration, status});
+        };
+        ds.PlayRect = [this](qint32& left, qint32& top, qint32& width, qint32& height) {
+            rects.push_back({left, top, width, height});
+        };
+    }
+    bool Open(const char* name) {
+        return ds.DS_OpenFile(Path(name), 0, 0, target.width(), target.height(), &target, true,
+                              true)
+            .toBool();
+    }
+    QtPlaybackService* Service() const { return dynamic_cast<QtPlaybackService*>(ds.Service()); }
+    int Count(qint32 status) const {
+        int n = 0;
+        for (const auto& e : events) n += e.status == status ? 1 : 0;
+        return n;
+    }
+    double LatestPosition() const {
+        for (auto it = events.rbegin(); it != events.rend(); ++it)
+            if (it->status == 1) return it->position;
+        return -1;
+    }
+    bool PlayToTheEnd() { return QTest::qWaitFor([this]() { return ds.Status() == 0; }, 8000); }
+
+    static inline std::unique_ptr<QTemporaryDir> dir;
+    static inline bool generated = false;
+    // Declared before the player: its end raises events into them.
+    QWidget target;
+    std::vector<StatusEvent> events;
+    std::vector<lumeval::PicturePlacement> rects;
+    clsDirectShow ds;
+};
+
+TEST_F(RealMedia, Mp4OpensWithItsLengthPictureAndFrameRate) {
+    ASSERT_TRUE(Open("tone.mp4"));
+    EXPECT_EQ(3, ds.Status());
+    EXPECT_NEAR(2.0, ds.Duration(), 0.1);
+    EXPECT_EQ(64, ds.VideoWidth());
+    EXPECT_EQ(48, ds.VideoHeight());
+    EXPECT_FLOAT_EQ(25.0f, ds.FrameRate());
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(3, events.back().status);
+    // 64 x 48 fits 320 x 240 exactly; the picture widget is inside the target.
+    ASSERT_EQ(1u, rects.size());
+    EXPECT_EQ((lumeval::PicturePlacement{0, 0, 320, 240}), rects[0]);
+    ASSERT_NE(nullptr, Service());
+    QWidget* picture = Service()->VideoWidget();
+    ASSERT_NE(nullptr, picture);
+    EXPECT_EQ(&target, picture->parentWidget());
+    EXPECT_EQ(QRect(0, 0, 320, 240), picture->geometry());
+}
+
+TEST_F(RealMedia, Mp4PlaysPausesSeeksAndPlaysToTheEnd) {
+    ASSERT_TRUE(Open("tone.mp4"));
+    ds.DS_Play();
+    EXPECT_EQ(1, ds.Status());
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return LatestPosition() > 0.3; }, 5000));
+    EXPECT_TRUE(ds.DS_StillPlaying(10));
+    EXPECT_GT(Service()->FramesShown(), 0);
+
+    ds.Pause(true);
+    EXPECT_EQ(2, ds.Status());
+    const int ticks = Count(1);
+    QTest::qWait(200);
+    EXPECT_EQ(ticks, Count(1));  // no ticks while paused
+
+    ds.Position(1.0);
+    EXPECT_TRUE(QTest::qWaitFor([this]() { return std::abs(ds.Position() - 1.0) < 0.1; }, 2000))
+        << ds.Position();
+    ds.DS_Seek(-5);
+    EXPECT_TRUE(QTest::qWaitFor([this]() { return ds.Position() < 0.1; }, 2000));
+
+    ds.Pause(false);
+    ASSERT_TRUE(PlayToTheEnd());
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(1, events[events.size() - 3].status);
+    EXPECT_EQ(4, events[events.size() - 2].status);
+    EXPECT_EQ(0, events.back().status);
+    EXPECT_NEAR(2.0, events[events.size() - 3].position, 0.1);
+    EXPECT_TRUE(ds.FileName().isEmpty());
+    EXPECT_FALSE(ds.DS_StillPlaying(10));
+}
+
+TEST_F(RealMedia, Mp4OnRepeatStartsAgain) {
+    ds.Repeat(true);
+    ASSERT_TRUE(Open("tone.mp4"));
+    ds.DS_Play();
+    // Near the end, then wait for the position to come round again.
+    ds.Position(1.7);
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return LatestPosition() > 1.6; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return LatestPosition() >= 0 && LatestPosition() < 1.0; },
+                                5000));
+    EXPECT_EQ(1, ds.Status());
+    EXPECT_EQ(0, Count(0) - 1);  // only the open's removal
+}
+
+TEST_F(RealMedia, WebmOfUnknownLengthPlaysUntilItsEnd) {
+    ASSERT_TRUE(Open("tone.webm"));
+    EXPECT_EQ(3, ds.Status());
+    EXPECT_EQ(64, ds.VideoWidth());
+    EXPECT_EQ(48, ds.VideoHeight());
+    // Qt 6.4's ffmpeg backend cannot tell this file's length. Should a later
+    // Qt learn to, the test still checks playing through.
+    const bool unknown = ds.Duration() == 0;
+    ds.DS_Play();
+    ASSERT_TRUE(PlayToTheEnd());
+    EXPECT_GE(Count(1), 3);  // not ended at the first tick
+    double furthest = 0;
+    for (const auto& e : events)
+        if (e.status == 1) furthest = std::max(furthest, e.position);
+    EXPECT_GT(furthest, 1.0);
+    if (unknown) {
+        for (const auto& e : events) EXPECT_EQ(0.0, e.duration);
+    }
+}
+
+TEST_F(RealMedia, Mp3OpensWithoutAPictureAndPlaysToTheEnd) {
+    ASSERT_TRUE(Open("tone.mp3"));
+    EXPECT_EQ(3, ds.Status());
+    EXPECT_NEAR(2.0, ds.Duration(), 0.1);
+    EXPECT_EQ(0, ds.VideoWidth());
+    EXPECT_EQ(0.0f, ds.FrameRate());
+    EXPECT_TRUE(rects.empty());
+    ds.DS_Play();
+    ASSERT_TRUE(PlayToTheEnd());
+    EXPECT_GE(Count(1), 2);
+    EXPECT_EQ(0, events.back().status);
+}
+
+TEST_F(RealMedia, RemoveWhilePlayingClosesThePreview) {
+    ASSERT_TRUE(Open("tone.mp4"));
+    ds.DS_Play();
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return Count(1) > 0; }, 5000));
+    QPointer<QWidget> picture = Service()->VideoWidget();
+    events.clear();
+    ds.DS_Remove(true);
+    ASSERT_EQ(2u, events.size());
+    EXPECT_EQ(4, events[0].status);
+    EXPECT_EQ(0, events[1].status);
+    EXPECT_EQ(0, ds.Status());
+    EXPECT_EQ(nullptr, ds.Service());
+    EXPECT_TRUE(picture.isNull());  // the picture left the target
+    QTest::qWait(150);
+    EXPECT_EQ(2u, events.size());  // and no tick came after
+}
+
+TEST_F(RealMedia, AMissingOrBrokenFileDoesNotOpen) {
+    EXPECT_FALSE(ds.DS_OpenFile(Path("missing.mp4"), 0, 0, 100, 100, &target, true, true).toBool());
+    EXPECT_EQ(0, ds.Status());
+    QFile broken(Path("broken.mp4"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray(4096, '\x5a'));
+    broken.close();
+    EXPECT_FALSE(Open("broken.mp4"));
+    EXPECT_EQ(0, ds.Status());
+}
+
+TEST_F(RealMedia, ClicksOverThePictureReachTheTargetsRoute) {
+    ASSERT_TRUE(Open("tone.mp4"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
+    lumeval::clsControls controls;
+    ASSERT_TRUE(controls.ssc_Subclass(&target));
+    controls.ssc_AddMsg(&target, lumeval::MSG_AFTER, lumeval::WM_LBUTTONUP);
+    std::vector<QPoint> clicks;
+    controls.CallBackProc = [&](bool, bool&, qint32&, QWidget* window, qint32 uMsg, qint32,
+                                qint32 lParam, qint32&) {
+        if (window == &target && uMsg == lumeval::WM_LBUTTONUP)
+            clicks.emplace_back(lumeval::clsControls::LOWORD(lParam),
+                                lumeval::clsControls::HIWORD(lParam));
+    };
+    QTest::mouseClick(target.windowHandle(), Qt::LeftButton, {}, QPoint(160, 120));
+    ASSERT_EQ(1u, clicks.size());
+    EXPECT_EQ(QPoint(160, 120), clicks[0]);
+    controls.ssc_UnSubclass(&target);
+}
+
+TEST_F(RealMedia, VolumeAndBalanceAreKeptAndAudioNeedsADevice) {
+    ASSERT_TRUE(Open("tone.mp4"));
+    qint32 volume = -2000, balance = 300;
+    ds.DS_SetVolume(volume);
+    ds.DS_SetBalance(balance);
+    EXPECT_EQ(-2000, ds.DS_GetVolume());
+    EXPECT_EQ(300, ds.DS_GetBalance());
+    double rate = 1.5;
+    ds.DS_SetRate(rate);
+    EXPECT_EQ(1.5, ds.DS_GetRate());
+    // Attached only where playing into it cannot crash.
+    EXPECT_EQ(!QMediaDevices::audioOutputs().isEmpty(), Service()->HasAudioOutput());
+    ds.DS_Play();
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return Count(1) > 0; }, 5000));
+    EXPECT_EQ(1, ds.Status());
+}
+
+}  // namespace
