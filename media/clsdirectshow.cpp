@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "controls/logsink.h"
+#include "media/albumart.h"
 #include "controls/windowmessages.h"
 #include "media/qtplaybackservice.h"
 
@@ -458,6 +459,24 @@ void clsDirectShow::TimerTick() {
 void clsDirectShow::RaisePlayStatus(double position, double duration, qint32 status) {
     if (!PlayStatus) return;
     PlayStatus(position, duration, status);
+}
+
+bool clsDirectShow::ID3Exist(const QString& FileName) { return lumeval::ID3Exist(FileName); }
+
+qint32 clsDirectShow::GetAlbumArtCount(const QString& FileName) { return lumeval::GetAlbumArtCount(FileName); }
+
+bool clsDirectShow::ReadAlbumArt(const QString& FileName, qint32 FrameIndex, QImage& AlbumArt,
+                                 qint32& PictureType) {
+    return lumeval::ReadAlbumArt(FileName, FrameIndex, AlbumArt, PictureType);
+}
+
+bool clsDirectShow::WriteAlbumArt(const QString& FileName, qint32 FrameIndex, const QImage& AlbumArt,
+                                  qint32 PictureType, bool bIgnoreReadOnly) {
+    return lumeval::WriteAlbumArt(FileName, FrameIndex, AlbumArt, PictureType, bIgnoreReadOnly);
+}
+
+bool clsDirectShow::DeleteAlbumArt(const QString& FileName, qint32 FrameIndex, bool bIgnoreReadOnly) {
+    return lumeval::DeleteAlbumArt(FileName, FrameIndex, bIgnoreReadOnly);
 }
 
 }  // namespace lumeval

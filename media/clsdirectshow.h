@@ -12,6 +12,7 @@
 // Positions and durations are seconds; a duration of 0 means unknown.
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -106,6 +107,15 @@ class clsDirectShow : public QObject, public RoutingOwner {
 
     // ---- Beyond the editor's needs: for tests and tools -----------------------
     bool StatusTimerRunning() const;
+
+    // ---- album art of ID3v2-tagged audio files (media/albumart.h) --------
+    static bool ID3Exist(const QString& FileName);
+    static qint32 GetAlbumArtCount(const QString& FileName);
+    static bool ReadAlbumArt(const QString& FileName, qint32 FrameIndex, QImage& AlbumArt,
+                             qint32& PictureType);
+    static bool WriteAlbumArt(const QString& FileName, qint32 FrameIndex, const QImage& AlbumArt,
+                              qint32 PictureType, bool bIgnoreReadOnly = false);
+    static bool DeleteAlbumArt(const QString& FileName, qint32 FrameIndex, bool bIgnoreReadOnly = false);
     /// Native video size read at the last open.
     qint32 VideoWidth() const { return m_vw; }
     qint32 VideoHeight() const { return m_vh; }
