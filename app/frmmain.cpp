@@ -17,6 +17,9 @@
 #include "system/clssystem.h"
 #include "taskbar/clstaskbar.h"
 
+// The resources live in a static library: nothing would pull them in.
+static void initEditorResources() { Q_INIT_RESOURCE(lumeval); }
+
 namespace lumeval {
 
 namespace {
@@ -68,6 +71,7 @@ double twipsPerPixel(const QWidget* w) {
 }  // namespace
 
 frmMain::frmMain(frmMainOptions options) {
+    initEditorResources();
     m_pendingPlayback = std::move(options.playback);
     m_system = options.systemUi ? std::make_unique<clsSystem>(std::move(options.systemUi))
                                 : std::make_unique<clsSystem>();

@@ -94,6 +94,9 @@ TEST_F(Editor, StartUpBuildsMenusStatusBarAndTheFirstList) {
     EXPECT_EQ(window->HotKeyCount(), 3);
     EXPECT_EQ(window->ActiveList(), 0);
     EXPECT_TRUE(window->SaveWindowPlacement());
+    ASSERT_FALSE(ui->icons().empty());
+    EXPECT_EQ(ui->icons().front().name, QStringLiteral("APPICON"));
+    EXPECT_TRUE(ui->icons().front().found);  // our own icon, from the resources
 }
 
 TEST_F(Editor, OpeningAsksByClassReusesAnEmptyListAndAddsAnotherBesideAFullOne) {
