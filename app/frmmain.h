@@ -29,6 +29,10 @@ class ctlListView;
 class SystemUi;
 class ucStatusbar;
 
+/// The dialog patterns of subtitle files and of the media that dropping opens.
+const QString& SubtitlePatterns();
+const QString& VideoPatterns();
+
 /// What the window is built with; tests pass scripted services.
 struct frmMainOptions {
     std::shared_ptr<SystemUi> systemUi;           ///< null: the real Qt dialogs

@@ -10,11 +10,8 @@
 #include "system/clssystem.h"
 
 namespace {
-const QString kVideoPatterns = QStringLiteral(
-    "*.webm; *.ogv; *.rmvb; *.rm; *.avi; *.mp4; *.3gp; *.264; *.h264; *.avc; *.dat; *.qt; "
-    "*.mov; *.mpg; *.mpeg; *.m1v; *.wmv; *.asf; *.mkv; *.flv; *.pmp; *.divx; *.3gp2; *.3g2; "
-    "*.3gpp; *.fli; *.flc; *.m4v; *.dv; *.ogm; *.dsm; *.vob; *.cin; *.ts; *.trp; *.mts; "
-    "*.m2ts; *.tp; *.trp; *.ts; *.mp3; *.ogg; *.wav; *.flac; *.m4a");
+// Audio files play in the preview too when named on the command line.
+const QString kAudioPatterns = QStringLiteral("*.mp3; *.ogg; *.oga; *.opus; *.wav; *.flac; *.m4a; *.aac");
 }  // namespace
 
 // --help and --version answer without a display.
@@ -54,7 +51,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "lumeval: %s: no such file\n", file.toLocal8Bit().constData());
                 continue;
             }
-            if (lumeval::clsSystem::CheckSuffixFromString(file, kVideoPatterns)) {
+            if (lumeval::clsSystem::CheckSuffixFromString(file, lumeval::VideoPatterns() + QStringLiteral("; ") + kAudioPatterns)) {
                 window.OpenVideo(file);
             } else {
                 window.OpenSubtitle(file);

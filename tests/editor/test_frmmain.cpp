@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "app/frmmain.h"
+#include "editor_test_util.h"
 #include "app/modregistry.h"
 #include "controls/ctllistview.h"
 #include "controls/ucstatusbar.h"
@@ -24,8 +25,7 @@ class Editor : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path() + "/settings");
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path() + "/settings");
+        lumeval::testing::IsolateSettings(dir);
         previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
         ui = std::make_shared<ScriptedSystemUi>();
@@ -39,11 +39,7 @@ class Editor : public ::testing::Test {
     }
 
     QString write(const QString& name, const QByteArray& bytes) {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return path;
+        return lumeval::testing::WriteFile(dir, name, bytes);
     }
     QString srt(const QString& name, std::initializer_list<const char*> cues) {
         QByteArray text;

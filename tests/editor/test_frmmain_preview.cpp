@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include "app/frmmain.h"
+#include "editor_test_util.h"
 #include "controls/clscontrols.h"
 #include "controls/ctllistview.h"
 #include "controls/windowmessages.h"
@@ -24,8 +25,7 @@ class Preview : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path() + "/settings");
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path() + "/settings");
+        lumeval::testing::IsolateSettings(dir);
         ui = std::make_shared<ScriptedSystemUi>();
         media = std::make_shared<media::ScriptedMedia>();
         frmMainOptions options;
@@ -37,11 +37,7 @@ class Preview : public ::testing::Test {
         QCoreApplication::processEvents();
     }
     QString write(const QString& name, const QByteArray& bytes) {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return path;
+        return lumeval::testing::WriteFile(dir, name, bytes);
     }
     static qint32 point(int x, int y) { return (y << 16) | (x & 0xFFFF); }
 
