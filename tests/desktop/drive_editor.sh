@@ -38,6 +38,16 @@ sleep 1
 import -window root "$out/2-document.png"
 main=$(xdotool search --name '^Lumeval$' | head -1)
 xdotool windowfocus --sync "$main" 2>/dev/null || true
+# Ctrl+F asks for a text and selects the first row holding it.
+xdotool key --clearmodifiers ctrl+f
+sleep 0.8
+import -window root "$out/2b-find.png"
+xdotool type --delay 20 "Bold"
+xdotool key --clearmodifiers Return
+sleep 0.5
+import -window root "$out/2c-found.png"
+main=$(xdotool search --name '^Lumeval$' | head -1)
+xdotool windowfocus --sync "$main" 2>/dev/null || true
 # File menu by its mnemonic, then Save (S) into the dialog: type a name, Enter.
 xdotool key --clearmodifiers alt+f
 sleep 0.5
