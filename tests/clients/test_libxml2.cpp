@@ -67,6 +67,7 @@ const std::vector<std::string> kEntries{
 };
 
 struct KrcCase {
+    const char* name;  // a test name that is not a bare number, which CTest would replace
     int32_t encoding;
     const char* declared;
 };
@@ -110,10 +111,10 @@ TEST_P(XmlLyricParse, StrictParserReadsLinesAsWritten) {
 // Only characters of GB2312 in the entries, so the ANSI file (code page 936)
 // is exactly what the declaration claims.
 INSTANTIATE_TEST_SUITE_P(Encodings, XmlLyricParse,
-                         ::testing::Values(KrcCase{kEncodingAnsi, "gb2312"}, KrcCase{kEncodingUtf8, "utf-8"},
-                                           KrcCase{kEncodingUtf16LE, "utf-16"},
-                                           KrcCase{kEncodingUtf16BE, "utf-16"}),
-                         [](const auto& info) { return std::to_string(info.param.encoding); });
+                         ::testing::Values(KrcCase{"ansi", kEncodingAnsi, "gb2312"}, KrcCase{"utf8", kEncodingUtf8, "utf-8"},
+                                           KrcCase{"utf16le", kEncodingUtf16LE, "utf-16"},
+                                           KrcCase{"utf16be", kEncodingUtf16BE, "utf-16"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The text a sync shows: its content without the syncs the HTML parser nests
 // inside it (SAMI never closes its elements).
