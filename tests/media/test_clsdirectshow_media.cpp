@@ -54,15 +54,21 @@ class RealMedia : public ::testing::Test {
                             "-c:a", "aac", "-shortest", Path("tone.mp4")}) &&
                     Ffmpeg({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone, "-c:v",
                             "libvpx", "-c:a", "libvorbis", "-shortest", Path("tone.webm")}) &&
-                    Ffmpeg({"-f", "lavfi", "-i", tone, "-c:a", "libmp3lame", Path("tone.mp3")});
+                    Ffmpeg({"-f", "lavfi", "-i", tone, "-c:a", "libmp3lame", Path("tone.mp3")}) &&
+                    // Written to a pipe, as a browser records a stream: the
+                    // muxer cannot go back to write the length anywhere.
+                    Ffmpeg({"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone, "-c:v",
+                            "libvpx", "-c:a", "libvorbis", "-shortest", "-f", "webm", "pipe:1"},
+                           Path("stream.webm"));
     }
     static void TearDownTestSuite() { dir.reset(); }
     static QString Path(const char* name) { return dir->filePath(QString::fromLatin1(name)); }
-    static bool Ffmpeg(QStringList args) {
+    static bool Ffmpeg(QStringList args, const QString& standardOutput = QString()) {
         args.prepend(QStringLiteral("-y"));
         args.prepend(QStringLiteral("error"));
         args.prepend(QStringLiteral("-v"));
         QProcess process;
+        if (!standardOutput.isEmpty()) process.setStandardOutputFile(standardOutput);
         process.start(QStringLiteral("ffmpeg"), args);
         return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
                process.exitCode() == 0;
@@ -98,7 +104,28 @@ class RealMedia : public ::testing::Test {
             if (it->status == 1) return it->position;
         return -1;
     }
-    bool PlayToTheEnd() { return QTest::qWaitFor([this]() { return ds.Status() == 0; }, 8000); }
+    bool PlayToTheEnd() { return QTest::qWaitFor([this]() { return ds.Status() == 0; }, 20000); }
+    // Opens and plays a WebM to its end: it must not end at the first tick
+    // when its length is unknown. `unknown` says whether it was.
+    void PlayWebmThrough(const char* name, bool& unknown) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(Open(name));
+        EXPECT_EQ(3, ds.Status());
+        EXPECT_EQ(64, ds.VideoWidth());
+        EXPECT_EQ(48, ds.VideoHeight());
+        unknown = ds.Duration() == 0;
+        ds.DS_Play();
+        ASSERT_TRUE(PlayToTheEnd());
+        EXPECT_GE(Count(1), 3);  // not ended at the first tick
+        double furthest = 0;
+        for (const auto& e : events)
+            if (e.status == 1) furthest = std::max(furthest, e.position);
+        EXPECT_GT(furthest, 1.0);
+        EXPECT_EQ(0, events.back().status);
+        if (unknown) {
+            for (const auto& e : events) EXPECT_EQ(0.0, e.duration);
+        }
+    }
 
     static inline std::unique_ptr<QTemporaryDir> dir;
     static inline bool generated = false;
@@ -132,7 +159,7 @@ TEST_F(RealMedia, Mp4PlaysPausesSeeksAndPlaysToTheEnd) {
     ASSERT_TRUE(Open("tone.mp4"));
     ds.DS_Play();
     EXPECT_EQ(1, ds.Status());
-    ASSERT_TRUE(QTest::qWaitFor([this]() { return LatestPosition() > 0.3; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return LatestPosition() > 0.3; }, 15000));
     EXPECT_TRUE(ds.DS_StillPlaying(10));
     EXPECT_GT(Service()->FramesShown(), 0);
 
@@ -143,10 +170,10 @@ TEST_F(RealMedia, Mp4PlaysPausesSeeksAndPlaysToTheEnd) {
     EXPECT_EQ(ticks, Count(1));  // no ticks while paused
 
     ds.Position(1.0);
-    EXPECT_TRUE(QTest::qWaitFor([this]() { return std::abs(ds.Position() - 1.0) < 0.1; }, 2000))
+    EXPECT_TRUE(QTest::qWaitFor([this]() { return std::abs(ds.Position() - 1.0) < 0.1; }, 10000))
         << ds.Position();
     ds.DS_Seek(-5);
-    EXPECT_TRUE(QTest::qWaitFor([this]() { return ds.Position() < 0.1; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([this]() { return ds.Position() < 0.1; }, 10000));
 
     ds.Pause(false);
     ASSERT_TRUE(PlayToTheEnd());
@@ -165,31 +192,25 @@ TEST_F(RealMedia, Mp4OnRepeatStartsAgain) {
     ds.DS_Play();
     // Near the end, then wait for the position to come round again.
     ds.Position(1.7);
-    ASSERT_TRUE(QTest::qWaitFor([this]() { return LatestPosition() > 1.6; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return LatestPosition() > 1.6; }, 15000));
     ASSERT_TRUE(QTest::qWaitFor([this]() { return LatestPosition() >= 0 && LatestPosition() < 1.0; },
-                                5000));
+                                15000));
     EXPECT_EQ(1, ds.Status());
     EXPECT_EQ(0, Count(0) - 1);  // only the open's removal
 }
 
 TEST_F(RealMedia, WebmOfUnknownLengthPlaysUntilItsEnd) {
-    ASSERT_TRUE(Open("tone.webm"));
-    EXPECT_EQ(3, ds.Status());
-    EXPECT_EQ(64, ds.VideoWidth());
-    EXPECT_EQ(48, ds.VideoHeight());
-    // Qt 6.4's ffmpeg backend cannot tell this file's length. Should a later
-    // Qt learn to, the test still checks playing through.
-    const bool unknown = ds.Duration() == 0;
-    ds.DS_Play();
-    ASSERT_TRUE(PlayToTheEnd());
-    EXPECT_GE(Count(1), 3);  // not ended at the first tick
-    double furthest = 0;
-    for (const auto& e : events)
-        if (e.status == 1) furthest = std::max(furthest, e.position);
-    EXPECT_GT(furthest, 1.0);
-    if (unknown) {
-        for (const auto& e : events) EXPECT_EQ(0.0, e.duration);
-    }
+    // Qt 6.4's ffmpeg backend cannot tell this file's length (its streams
+    // carry none). Should a later Qt learn to, the test still checks playing
+    // through; the streamed file below has no length at all.
+    bool unknown = false;
+    PlayWebmThrough("tone.webm", unknown);
+}
+
+TEST_F(RealMedia, StreamedWebmWithoutAnyLengthPlaysUntilItsEnd) {
+    bool unknown = false;
+    PlayWebmThrough("stream.webm", unknown);
+    EXPECT_TRUE(unknown) << "the streamed WebM was meant to have no length";
 }
 
 TEST_F(RealMedia, Mp3OpensWithoutAPictureAndPlaysToTheEnd) {
@@ -208,12 +229,15 @@ TEST_F(RealMedia, Mp3OpensWithoutAPictureAndPlaysToTheEnd) {
 TEST_F(RealMedia, RemoveWhilePlayingClosesThePreview) {
     ASSERT_TRUE(Open("tone.mp4"));
     ds.DS_Play();
-    ASSERT_TRUE(QTest::qWaitFor([this]() { return Count(1) > 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return LatestPosition() > 0.2; }, 15000));
     QPointer<QWidget> picture = Service()->VideoWidget();
     events.clear();
     ds.DS_Remove(true);
     ASSERT_EQ(2u, events.size());
     EXPECT_EQ(4, events[0].status);
+    // Stopping reports where the medium stood, then rewinds.
+    EXPECT_GT(events[0].position, 0.0);
+    EXPECT_EQ(0.0, events[1].position);
     EXPECT_EQ(0, events[1].status);
     EXPECT_EQ(0, ds.Status());
     EXPECT_EQ(nullptr, ds.Service());
@@ -265,7 +289,7 @@ TEST_F(RealMedia, VolumeAndBalanceAreKeptAndAudioNeedsADevice) {
     // Attached only where playing into it cannot crash.
     EXPECT_EQ(!QMediaDevices::audioOutputs().isEmpty(), Service()->HasAudioOutput());
     ds.DS_Play();
-    ASSERT_TRUE(QTest::qWaitFor([this]() { return Count(1) > 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return Count(1) > 0; }, 15000));
     EXPECT_EQ(1, ds.Status());
 }
 
