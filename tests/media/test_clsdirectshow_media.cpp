@@ -293,4 +293,32 @@ TEST_F(RealMedia, VolumeAndBalanceAreKeptAndAudioNeedsADevice) {
     EXPECT_EQ(1, ds.Status());
 }
 
+// The graph itself: stopping keeps the position, as the caller reads it
+// before rewinding; a seek while stopped is where playing resumes.
+TEST_F(RealMedia, StoppedServiceHoldsItsPositionUntilPlayed) {
+    ASSERT_TRUE(Open("tone.mp4"));
+    QtPlaybackService* graph = Service();
+    ASSERT_NE(nullptr, graph);
+    ASSERT_TRUE(graph->Run());
+    double at = 0;
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return graph->GetCurrentPosition(at) && at > 0.3; }, 15000));
+    ASSERT_TRUE(graph->Stop());
+    double held = 0;
+    ASSERT_TRUE(graph->GetCurrentPosition(held));
+    EXPECT_GT(held, 0.3);
+    QTest::qWait(100);
+    double still = 0;
+    graph->GetCurrentPosition(still);
+    EXPECT_EQ(held, still);  // stopped: it does not move
+
+    ASSERT_TRUE(graph->PutCurrentPosition(1.2));
+    graph->GetCurrentPosition(still);
+    EXPECT_DOUBLE_EQ(1.2, still);
+    ASSERT_TRUE(graph->Run());
+    // Playing goes on from the seek, not from the beginning.
+    ASSERT_TRUE(graph->GetCurrentPosition(at));
+    EXPECT_GE(at, 1.1);
+    EXPECT_EQ(lumeval::media::WaitResult::Completed, graph->WaitForCompletion(15000));
+}
+
 }  // namespace
