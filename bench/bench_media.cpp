@@ -74,14 +74,21 @@ int main(int argc, char** argv) {
     // One status tick while playing: position, duration, the PlayStatus raise.
     ds.Repeat(true);
     double sink = 0;
-    ds.PlayStatus = [&sink](double& position, double& duration, qint32& status) {
+    int raised = 0;
+    ds.PlayStatus = [&sink, &raised](double& position, double& duration, qint32& status) {
         sink += position + duration + status;
+        ++raised;
     };
     ds.DS_Play();
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < ticks; ++i) ds.RoutedCallback(lumeval::clsDirectShow::kTimerMethod, {});
     const double tickUs = static_cast<double>(clock.nsecsElapsed()) / 1e3 / ticks;
+    // Every tick must have raised the event, or the figure measures nothing.
+    if (raised != ticks || ds.Status() != 1) {
+        std::fprintf(stderr, "bench_media: %d of %d ticks raised PlayStatus\n", raised, ticks);
+        return 1;
+    }
     std::printf("status tick: %.2f us each over %d (target < 1000 us)%s\n", tickUs, ticks,
                 sink >= 0 ? "" : " ");
     ds.PlayStatus = nullptr;

@@ -16,6 +16,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace lumeval::media {
 
@@ -126,6 +127,7 @@ bool QtPlaybackService::RenderFile(const QString& fileName) {
     m_loaded = false;
     m_ended = false;
     m_wallClock = false;
+    m_heldMs = -1;
     QEventLoop loop;
     bool done = false, ok = false;
     auto finish = [&](bool loaded) {
@@ -164,7 +166,7 @@ bool QtPlaybackService::RenderFile(const QString& fileName) {
 }
 
 qint64 QtPlaybackService::PositionMs() const {
-    if (!m_wallClock) return m_player->position();
+    if (!m_wallClock) return m_heldMs >= 0 ? m_heldMs : m_player->position();
     qint64 ms = m_clockBaseMs;
     if (m_state == State::Running && m_clockRun.isValid())
         ms += static_cast<qint64>(static_cast<double>(m_clockRun.elapsed()) * m_rate);
@@ -188,7 +190,10 @@ bool QtPlaybackService::Run() {
             m_clockRun.start();
         }
     } else {
+        const qint64 held = std::exchange(m_heldMs, -1);
         m_player->play();
+        // Qt's player starts a stopped medium from 0; resume where it was held.
+        if (held > 0) m_player->setPosition(held);
     }
     m_state = State::Running;
     return true;
@@ -200,7 +205,9 @@ bool QtPlaybackService::Pause() {
         m_clockBaseMs = PositionMs();
         m_clockRun.invalidate();
     } else {
+        const qint64 held = std::exchange(m_heldMs, -1);
         m_player->pause();
+        if (held > 0) m_player->setPosition(held);
     }
     m_state = State::Paused;
     return true;
@@ -208,9 +215,13 @@ bool QtPlaybackService::Pause() {
 
 bool QtPlaybackService::Stop() {
     if (!m_loaded) return false;
+    // A stopped graph keeps its position (the caller reports it, then
+    // rewinds); Qt's player forgets it, so it is held here until played.
+    const qint64 at = PositionMs();
     m_player->stop();
-    m_clockBaseMs = 0;
+    m_clockBaseMs = at;
     m_clockRun.invalidate();
+    if (!m_wallClock) m_heldMs = at;
     m_state = State::Stopped;
     m_ended = false;
     if (m_pane) m_pane->Forget();
@@ -234,6 +245,7 @@ void QtPlaybackService::SeekMs(qint64 ms) {
         if (m_state == State::Running) m_clockRun.start();
         return;
     }
+    if (m_heldMs >= 0) m_heldMs = ms;
     m_player->setPosition(ms);
     // A graph keeps running after its end: seeking then plays on, which is
     // what playing on repeat relies on. Qt's player has stopped by then.

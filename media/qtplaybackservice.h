@@ -103,6 +103,8 @@ class QtPlaybackService final : public QObject, public PlaybackService {
     qint32 m_balance = 0;
     qint32 m_style = 0;
     double m_rate = 1.0;
+    /// Where a stopped medium stands (ms), -1 when the player's own position holds.
+    qint64 m_heldMs = -1;
 
     // Wall clock for media the backend cannot clock (see above).
     bool m_wallClock = false;
