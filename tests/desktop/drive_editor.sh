@@ -87,7 +87,8 @@ for _ in $(seq 150); do kill -0 $pid 2>/dev/null || break; sleep 0.2; done
 if kill -0 $pid 2>/dev/null; then echo "still running after Exit"; kill $pid; exit 1; fi
 wait $pid
 INNER
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/run.sh" "$lumeval" "$work" "$out"
+# A random first display number: -a alone races with other xvfb-run users.
+xvfb-run -a -n "$((200 + RANDOM % 700))" -s "-screen 0 1024x768x24" bash "$work/run.sh" "$lumeval" "$work" "$out"
 # The saved file is real SSA that libass-based players read.
 grep -q '^\[Events\]' "$work/saved.ass" || { echo "no saved file"; ls "$work"; exit 1; }
 n=$(grep -c '^Dialogue:' "$work/saved.ass")
