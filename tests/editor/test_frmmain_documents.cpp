@@ -532,3 +532,28 @@ TEST_F(Documents, ASampleShiftedAndSavedInEveryFormatReadsBack) {
         EXPECT_TRUE(found);
     }
 }
+
+TEST_F(Documents, FindNextScansOnFromTheFocusWithoutWrapping) {
+    QByteArray text;
+    for (int i = 1; i <= 10; ++i) {
+        const QByteArray body = i == 2 || i == 7 ? "needle here" : "hay";
+        text += QByteArray::number(i) + "\n00:00:" + QByteArray::number(10 + i) + ",000 --> 00:00:" +
+                QByteArray::number(10 + i) + ",500\n" + body + "\n\n";
+    }
+    open(write(QStringLiteral("ten.srt"), text));
+    ASSERT_EQ(list(0)->Count(), 10);
+    ui->queueInput(QStringLiteral("needle"));
+    window->RunCommand(QStringLiteral("find"));  // focus on nothing: the first match, row 2
+    EXPECT_EQ(list(0)->ItemIndex(), 1);
+    list(0)->SetItemIndex(2);  // row 3 of 10
+    ui->clearRecords();
+    window->RunCommand(QStringLiteral("findnext"));
+    EXPECT_EQ(list(0)->ItemIndex(), 6);  // row 7
+    EXPECT_TRUE(list(0)->ItemSelected(6));
+    EXPECT_FALSE(list(0)->ItemSelected(1));  // single selection while scanning
+    EXPECT_TRUE(ui->messageBoxes().empty());
+    window->RunCommand(QStringLiteral("findnext"));  // rows 8 to 10: no wrap to row 2
+    EXPECT_EQ(lastMessage(), QStringLiteral("未找到搜索文本"));
+    EXPECT_EQ(list(0)->ItemIndex(), 6);
+    EXPECT_TRUE(list(0)->MultiSelect());  // back on after the scan
+}
