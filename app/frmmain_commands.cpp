@@ -7,6 +7,7 @@
 #include "app/frmmain.h"
 #include "app/modregistry.h"
 #include "controls/ctllistview.h"
+#include "controls/ctllistview_model.h"
 #include "controls/logsink.h"
 #include "controls/ucstatusbar.h"
 #include "engine/encoding/codepage.h"
@@ -36,6 +37,16 @@ ConvertSettings loadSettings(int32_t conversion) {
 }
 
 std::string utf8(const QString& s) { return s.toStdString(); }
+
+// The text cell (trimmed of spaces, as the list reads it) holds `needle`:
+// a byte search of UTF-8 is a character search, case counting, and needs
+// no text made for rows that do not match.
+bool TextCellHolds(const ctlListView* list, int row, const std::string& needle) {
+    std::string_view cell = list->Model()->CellUtf8(row, 3);
+    while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
+    while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
+    return cell.find(needle) != std::string_view::npos;
+}
 
 }  // namespace
 
@@ -368,8 +379,9 @@ void frmMain::CmdFindNext() {
     ctlListView* list = List(m_activeList);
     list->SetMultiSelect(false);
     const int last = list->Count() - 1;
+    const std::string needle = utf8(m_lastFindText);
     for (int i = list->ItemIndex() + 1; i <= last; ++i) {
-        if (list->ItemText(i, 3).contains(m_lastFindText, Qt::CaseSensitive)) {
+        if (TextCellHolds(list, i, needle)) {
             list->SetItemSelected(i, true);
             list->ItemEnsureVisible(i);
             break;
@@ -386,15 +398,19 @@ void frmMain::CmdFindAll() {
     if (m_lastFindText.isEmpty()) return;
     ctlListView* list = List(m_activeList);
     int found = 0;
+    // Redraw off: the view takes all the selections at once at the end.
+    list->SetRedraw(false);
+    const std::string needle = utf8(m_lastFindText);
     for (int i = 0; i < list->Count(); ++i) {
-        if (list->ItemText(i, 3).contains(m_lastFindText, Qt::CaseSensitive)) {
+        if (TextCellHolds(list, i, needle)) {
             list->SetItemSelected(i, true);
             list->ItemEnsureVisible(i);
             ++found;
-        } else {
+        } else if (list->ItemSelected(i)) {
             list->SetItemSelected(i, false);
         }
     }
+    list->SetRedraw(true);
     if (found == 0) {
         Information(kNotFound);
     } else {
