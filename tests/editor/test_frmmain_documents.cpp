@@ -557,3 +557,26 @@ TEST_F(Documents, FindNextScansOnFromTheFocusWithoutWrapping) {
     EXPECT_EQ(list(0)->ItemIndex(), 6);
     EXPECT_TRUE(list(0)->MultiSelect());  // back on after the scan
 }
+
+TEST_F(Documents, TheProposedNameLiesInTheDocumentsFolderUntilADialogPicksAnother) {
+    QDir(dir.path()).mkpath(QStringLiteral("films/one"));
+    QDir(dir.path()).mkpath(QStringLiteral("elsewhere"));
+    const QString movie = srt(QStringLiteral("films/one/movie.srt"), {kCue1});
+    open(movie);  // from the command line or a drop: no dialog yet
+    ASSERT_EQ(list(0)->Count(), 1);
+    ASSERT_TRUE(window->LastDialogFolder().isEmpty());
+    ui->queueFileDialog(QString());
+    window->RunCommand(QStringLiteral("save"));
+    ASSERT_EQ(ui->fileDialogs().size(), 1u);
+    // The source itself has the name: a free variant of it.
+    EXPECT_EQ(ui->fileDialogs().back().request.DefaultFileName, dir.filePath(QStringLiteral("films/one/movie(1).srt")));
+
+    // A save into another folder moves the proposal there.
+    ui->queueFileDialog(dir.filePath(QStringLiteral("elsewhere/first.srt")));
+    window->RunCommand(QStringLiteral("save"));
+    ui->queueFileDialog(QString());
+    window->RunCommand(QStringLiteral("save"));
+    EXPECT_EQ(ui->fileDialogs().back().request.DefaultFileName, dir.filePath(QStringLiteral("elsewhere/movie.srt")));
+    // A cancelled dialog picks no folder.
+    EXPECT_EQ(window->LastDialogFolder(), dir.filePath(QStringLiteral("elsewhere")));
+}
