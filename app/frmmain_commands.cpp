@@ -482,7 +482,9 @@ void frmMain::CmdCombineByTimeline() {
                                               QStringLiteral("50"), &cancelled, this);
     const int threshold = cancelled ? 0 : editor::RoundHalfEven(editor::LeadingNumber(answer));
     if (threshold <= 0) return;
-    ctlListView* active = List(m_activeList);
+    // Clicks during the merge may change the active list: the merge keeps its own.
+    const int activeIndex = m_activeList;
+    ctlListView* active = List(activeIndex);
     if (!active) return;
     for (ctlListView* l : m_lists) l->SetRedraw(false);
 
@@ -499,7 +501,7 @@ void frmMain::CmdCombineByTimeline() {
     std::vector<std::vector<editor::TimelineRow>> otherRows;
     std::vector<int> otherIndex;
     for (int i = 0; i < ListCount(); ++i) {
-        if (i == m_activeList || !ListOpen(i)) continue;
+        if (i == activeIndex || !ListOpen(i)) continue;
         otherRows.push_back(rowsOf(m_lists[static_cast<std::size_t>(i)]));
         otherIndex.push_back(i);
     }
@@ -519,7 +521,7 @@ void frmMain::CmdCombineByTimeline() {
     for (const editor::TimelineRow& r : activeRows) {
         if (r.text != active->ItemText(r.row, 3)) {
             active->SetItemText(r.row, 3, r.text);
-            SetChanged(m_activeList);
+            SetChanged(activeIndex);
         }
     }
     for (std::size_t o = 0; o < otherRows.size(); ++o) {

@@ -580,3 +580,25 @@ TEST_F(Documents, TheProposedNameLiesInTheDocumentsFolderUntilADialogPicksAnothe
     // A cancelled dialog picks no folder.
     EXPECT_EQ(window->LastDialogFolder(), dir.filePath(QStringLiteral("elsewhere")));
 }
+
+TEST_F(Documents, ClicksDuringATimelineMergeDoNotChangeWhatItMerges) {
+    open(srt(QStringLiteral("a.srt"), {"00:00:01,000 --> 00:00:03,000\nactive"}));
+    open(srt(QStringLiteral("b.srt"), {"00:00:01,020 --> 00:00:03,010\nother", "00:00:09,000 --> 00:00:10,000\nlate"}));
+    window->ListClick(0, 1);
+    ui->queueInput(QStringLiteral("50"));
+    bool ran = false;
+    duringRun([&] {
+        ran = true;
+        EXPECT_TRUE(window->RunInProgress());
+        window->ListClick(1, 1);  // the user picks the other document meanwhile
+        window->RunCommand(QStringLiteral("timeoffsetall1000"));  // refused while merging
+    });
+    window->RunCommand(QStringLiteral("combinesubtitle_by_timeline"));
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(list(0)->ItemText(0, 3), QStringLiteral("active\\Nother"));
+    ASSERT_EQ(list(1)->Count(), 1);
+    EXPECT_EQ(list(1)->ItemText(0, 1), QStringLiteral("00:00:09,000"));  // not shifted
+    EXPECT_TRUE(window->Changed(0));
+    EXPECT_TRUE(window->Changed(1));
+    EXPECT_FALSE(window->RunInProgress());
+}
