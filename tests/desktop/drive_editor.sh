@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Drives the real editor on a virtual X display as a person would: opens a
 # subtitle file given on the command line, answers the character-set
-# question by keyboard, opens the File menu by its mnemonic, saves through
-# the menu and the save dialog (a typed path and Enter), and leaves by
-# File > Exit. The saved file must be byte for byte what lumeval-convert
-# writes for the same rows. Screenshots land in OUT for a person to look at.
+# question by keyboard, finds with Ctrl+F, opens the File menu by its
+# mnemonic, saves through the menu and the save dialog (a typed path and
+# Enter), opens and closes About, Find and Select and both open dialogs
+# through their mnemonics, and leaves by File > Exit. The saved file must be
+# byte for byte what lumeval-convert writes for the same rows. Screenshots
+# land in OUT for a person to look at.
 #
 #   tests/desktop/drive_editor.sh LUMEVAL SAMPLE OUT [LUMEVAL_CONVERT]
 set -euo pipefail
@@ -79,6 +81,22 @@ wait_count '^Lumeval$' 2
 import -window root "$out/5-saved.png"
 xdotool key --clearmodifiers Return
 wait_below '^Lumeval$' 2
+# The other menus by their mnemonics; the keyboard closes what each opens.
+menu() {  # MENU-KEY ITEM-KEY WINDOW-NAME COUNT CLOSE-KEY SHOT
+  focus_main
+  xdotool key --clearmodifiers "$1"
+  sleep 0.7
+  xdotool key --clearmodifiers "$2"
+  wait_count "$3" "$4"
+  sleep 0.3
+  import -window root "$out/$6.png"
+  xdotool key --clearmodifiers "$5"
+  wait_below "$3" "$4"
+}
+menu alt+h a '^关于$' 1 Escape 6-about               # Help > About; Escape is No
+menu alt+e s '^Lumeval$' 2 Return 7-find-all       # Edit > Find and Select: the count box
+menu alt+f o '^Open$' 1 Escape 8-open-dialog        # File > Open Subtitle
+menu alt+f v '^Open$' 1 Escape 9-open-video         # File > Open Video
 focus_main
 xdotool key --clearmodifiers alt+f
 sleep 0.7
