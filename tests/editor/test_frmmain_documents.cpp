@@ -602,3 +602,23 @@ TEST_F(Documents, ClicksDuringATimelineMergeDoNotChangeWhatItMerges) {
     EXPECT_TRUE(window->Changed(1));
     EXPECT_FALSE(window->RunInProgress());
 }
+
+TEST_F(Documents, EscapeDuringASaveWritesNothingAndKeepsTheChanges) {
+    open(bigSrt(QStringLiteral("big.srt"), 5000));
+    window->RunCommand(QStringLiteral("timeoffsetall1000"));
+    const QString out = dir.filePath(QStringLiteral("out.srt"));
+    ui->queueFileDialog(out);
+    bool ran = false;
+    duringRun([&] {
+        ran = true;
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+    });
+    window->RunCommand(QStringLiteral("save"));
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(QFileInfo::exists(out));
+    EXPECT_EQ(window->StatusBar()->PanelText(1), QStringLiteral(" 已经取消"));
+    EXPECT_TRUE(window->Changed(0));
+    EXPECT_EQ(list(0)->Count(), 5000);  // a cancelled save leaves the rows alone
+    // No temporary file is left behind either.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{QStringLiteral("big.srt")}));
+}
