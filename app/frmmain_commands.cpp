@@ -283,12 +283,12 @@ bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path
     const int32_t codePage = ResolveCodePage(m_subtitle->AnsiCodePage);
     const bool fitsAnsi = editor::FitsCodePage(entries, codePage);
     const QString pageName = editor::CodePageName(codePage);
+    const QString utf8Note = QStringLiteral("\r\n\r\n有些文字无法用 ANSI（") + pageName +
+                             QStringLiteral("）编码保存，已改用 UTF-8（带 BOM）编码保存。");
     SaveSettings s;
     s.src_Format = 2;
     s.s_SubtitleEncodeFormat = fitsAnsi ? kEncodingAnsi : kEncodingUtf8;
-    m_saveNote = fitsAnsi ? QStringLiteral("\r\n\r\n编码：ANSI（") + pageName + u'）'
-                          : QStringLiteral("\r\n\r\n有些文字无法用 ANSI（") + pageName +
-                                QStringLiteral("）编码保存，已改用 UTF-8（带 BOM）编码保存。");
+    m_saveNote = fitsAnsi ? QStringLiteral("\r\n\r\n编码：ANSI（") + pageName + u'）' : utf8Note;
     m_cancelRequested = false;
     ++m_running;
     m_quietFailure = fitsAnsi;
@@ -297,8 +297,7 @@ bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path
     if (!ok && fitsAnsi && m_subtitle->LastFailure().kind == RunFailure::Unmappable) {
         // Something the writer added itself did not fit: UTF-8 after all.
         s.s_SubtitleEncodeFormat = kEncodingUtf8;
-        m_saveNote = QStringLiteral("\r\n\r\n有些文字无法用 ANSI（") + pageName +
-                     QStringLiteral("）编码保存，已改用 UTF-8（带 BOM）编码保存。");
+        m_saveNote = utf8Note;
         ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
     } else if (!ok && fitsAnsi && m_subtitle->LastFailure().kind != RunFailure::Cancelled) {
         m_status->PanelText(1, QStringLiteral(" 发生错误"));
