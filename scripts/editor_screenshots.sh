@@ -47,11 +47,11 @@ printf '[Settings]\nWindowWidth=18000\nWindowHeight=9750\n' > "$work/config/Varn
 count() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l || true; }
 wait_count() {
     for _ in $(seq 150); do (( $(count "$1") >= $2 )) && return 0; sleep 0.2; done
-    echo "timed out waiting for a window named $1" >&2; cat "$work/stderr" >&2; exit 1
+    import -window root "${TMPDIR:-/tmp}/editor_screenshots-timeout.png"; echo "timed out waiting for a window named $1" >&2; cat "$work/stderr" >&2; exit 1
 }
 wait_below() {
     for _ in $(seq 150); do (( $(count "$1") < $2 )) && return 0; sleep 0.2; done
-    import -window root "$out/timeout.png"; echo "timed out waiting for a window named $1 to close" >&2; exit 1
+    import -window root "${TMPDIR:-/tmp}/editor_screenshots-timeout.png"; echo "timed out waiting for a window named $1 to close" >&2; exit 1
 }
 # The window of that name with the largest area is the main window; the
 # others are its boxes.
