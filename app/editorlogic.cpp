@@ -1,6 +1,9 @@
 #include "app/editorlogic.h"
 
+#include "engine/encoding/codepage.h"
+
 #include <QStringBuilder>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -282,6 +285,46 @@ QString AboutText(const QString& productName, int major, int minor, int revision
         QStringLiteral("是否立即访问软件更新日志及下载页面？"),
     };
     return lines.join(QStringLiteral("\r\n"));
+}
+
+}  // namespace lumeval::editor
+
+namespace lumeval::editor {
+
+bool ChangesDocuments(Command command) {
+    switch (command) {
+        case Command::None:
+        case Command::Find:
+        case Command::FindNext:
+        case Command::FindAll:
+        case Command::OpenVideo:
+        case Command::About:
+        case Command::Exit: return false;
+        default: return true;
+    }
+}
+
+int Percent(double value, double max) {
+    if (!(max > 0)) return 0;
+    return std::clamp(RoundHalfEven(value / max * 100.0), 0, 100);
+}
+
+bool FitsCodePage(const std::vector<std::string>& entries, int32_t codePage) {
+    std::string bytes;
+    for (const std::string& e : entries) {
+        if (IsAscii(e)) continue;
+        bytes.clear();
+        if (!EncodeCodePage(e, codePage, bytes, true).ok) return false;
+    }
+    return true;
+}
+
+QString CodePageName(int32_t codePage) {
+    switch (codePage) {
+        case 936: return QStringLiteral("GBK");
+        case 950: return QStringLiteral("BIG5");
+        default: return QStringLiteral("代码页 ") + QString::number(codePage);
+    }
 }
 
 }  // namespace lumeval::editor

@@ -46,6 +46,11 @@ struct CommandMatch {
 /// unknown word.
 CommandMatch MatchCommand(const QString& word);
 
+/// True for the commands that need the engine or change rows, which wait
+/// for a running load, save or merge to end (find, about, the preview and
+/// exit do not).
+bool ChangesDocuments(Command command);
+
 /// The prefix of a time-offset command ("timeoffsetall", ...); empty otherwise.
 QString OffsetPrefix(Command command);
 
@@ -140,6 +145,17 @@ struct TimelineRow {
 void MergeByTimeline(std::vector<TimelineRow>& active,
                      std::vector<std::vector<TimelineRow>*> others, int64_t threshold,
                      const std::function<void(int)>& progress = {});
+
+/// round(value / max x 100), halves to even, held to 0..100; 0 when max <= 0.
+int Percent(double value, double max);
+
+// ---- saving -----------------------------------------------------------------
+
+/// True when every entry can be written in the code page (an ANSI save
+/// would hold all of it).
+bool FitsCodePage(const std::vector<std::string>& entries, int32_t codePage);
+/// "GBK", "BIG5", or "代码页 N".
+QString CodePageName(int32_t codePage);
 
 // ---- window placement -------------------------------------------------------
 

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFontDatabase>
 #include <QMenu>
 #include <QMenuBar>
@@ -91,6 +92,7 @@ int frmMain::HotKeyCount() const { return m_hotKeys; }
 void frmMain::Form_Load() {
     // 1. The objects the window owns.
     m_subtitle = std::make_unique<clsSubtitle>();
+    ConnectEngine();
     m_taskBar = std::make_unique<clsTaskBar>();
     m_controls = std::make_unique<clsControls>();
 
@@ -162,8 +164,9 @@ void frmMain::Form_Load() {
     // 7. Document list 0.
     AddList();
 
-    // 8. Window colours and title.
+    // 8. Window colours and title: the visible title is the product name alone.
     setWindowTitle(ProductName());
+    qApp->installEventFilter(this);
 
     // 9. The stored placement.
     RestorePlacement();
@@ -223,6 +226,7 @@ ctlListView* frmMain::AddList() {
     const int index = ListCount();
     list->setObjectName(QStringLiteral("ctlListView1_%1").arg(index));
     m_lists.push_back(list);
+    m_changed.push_back(false);
     PrepareList(list);
     // Drops on a list reach the window like drops on the window itself.
     list->setAcceptDrops(false);
@@ -321,13 +325,39 @@ void frmMain::StorePlacement() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    // A run in progress is cancelled first; the window closes once it has
+    // returned, since the engine is still on the stack below this handler.
+    if (RunInProgress()) {
+        CancelRun();
+        m_closeAfterRun = true;
+        event->ignore();
+        return;
+    }
+    if (!m_discardConfirmed && !ConfirmDiscardAll()) {
+        event->ignore();
+        return;
+    }
+    m_discardConfirmed = true;
     Form_Unload();
     event->accept();
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && m_running > 0 &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        const auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this) {
+            CancelRun();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmMain::Form_Unload() {
     if (m_unloaded) return;
     m_unloaded = true;
+    qApp->removeEventFilter(this);
     // 1. The medium goes first: its events still reach a whole window.
     if (m_directShow) {
         if (PreviewOpen()) m_directShow->DS_Remove(true);

@@ -75,6 +75,18 @@ class frmMain : public QMainWindow {
     /// The hot keys that registered, in order (identifiers 0, 1, 2).
     int HotKeyCount() const;
 
+    /// True when the rows of list `index` changed since it was opened or saved.
+    bool Changed(int index) const;
+    /// True while a load, a save or a timeline merge is running; commands
+    /// that need the engine or change rows are refused meanwhile.
+    bool RunInProgress() const;
+    /// Stops the running load or save through the engine's cancellation
+    /// (Esc, or closing the window, does this).
+    void CancelRun();
+    /// The folder the default save name lies in: the one last used in a
+    /// file dialog (empty before any dialog).
+    const QString& LastDialogFolder() const { return m_lastDialogFolder; }
+
     // ---- event handlers (public so tests can raise them as Qt would) ----
     void ListClick(int Index, int Button);
     void ColumnClick(int Index, int Column);
@@ -93,6 +105,8 @@ class frmMain : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    /// Esc anywhere in the window while a run is going cancels it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void Form_Load();
@@ -108,6 +122,24 @@ class frmMain : public QMainWindow {
     void CmdOpenSubtitle();
     void CmdOpenVideo();
     void CmdSave();
+    /// Saves list `index` as "save" does; True when a file was written.
+    bool SaveList(int index);
+    /// Writes entries, in ANSI when every text fits the code page, else in
+    /// UTF-8 with its mark; the saved message says which. True when written.
+    bool SaveEntries(std::vector<std::string>& entries, const QString& path);
+    /// A file dialog whose chosen folder becomes the last used one.
+    QString FileDialog(const QString& filter, bool bSaveFile, const QString& defaultName,
+                       const QString& defExt);
+    /// Refuses a command while a run is going (status text); True when refused.
+    bool RefuseWhileRunning();
+    /// Before list `index` is discarded: asks whether to save its changes.
+    /// False when the user cancelled (or the save did not happen).
+    bool ConfirmDiscard(int index);
+    bool ConfirmDiscardAll();
+    void SetChanged(int index, bool changed = true);
+    void ConnectEngine();
+    /// Closes the window when it was closed during the run that just ended.
+    void AfterRun();
     void CmdAbout();
     void CmdInitSetting();
     void CmdTimeOffset(editor::Command command, const QString& word);
@@ -149,6 +181,16 @@ class frmMain : public QMainWindow {
     bool m_seekDragging = false;
     bool m_unloaded = false;
     int m_hotKeys = 0;
+
+    std::vector<bool> m_changed;      ///< per list: rows changed since open or save
+    int m_runList = -1;               ///< the list a load fills; -1 when none
+    int m_running = 0;                ///< loads, saves and merges in progress
+    bool m_cancelRequested = false;
+    bool m_closeAfterRun = false;     ///< the window was closed during a run
+    bool m_discardConfirmed = false;  ///< the changed documents were already asked about
+    bool m_quietFailure = false;      ///< a failed save is retried: no error text yet
+    QString m_saveNote;               ///< the encoding line of the saved message
+    QString m_lastDialogFolder;
 };
 
 }  // namespace lumeval

@@ -1,12 +1,16 @@
 // frmMain: the command dispatcher and every command it runs.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QTimer>
 
 #include "app/frmmain.h"
 #include "app/modregistry.h"
 #include "controls/ctllistview.h"
+#include "controls/ctllistview_model.h"
 #include "controls/logsink.h"
 #include "controls/ucstatusbar.h"
+#include "engine/encoding/codepage.h"
 #include "engine/subtitle.h"
 #include "system/clssystem.h"
 
@@ -34,6 +38,16 @@ ConvertSettings loadSettings(int32_t conversion) {
 
 std::string utf8(const QString& s) { return s.toStdString(); }
 
+// The text cell (trimmed of spaces, as the list reads it) holds `needle`:
+// a byte search of UTF-8 is a character search, case counting, and needs
+// no text made for rows that do not match.
+bool TextCellHolds(const ctlListView* list, int row, const std::string& needle) {
+    std::string_view cell = list->Model()->CellUtf8(row, 3);
+    while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
+    while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
+    return cell.find(needle) != std::string_view::npos;
+}
+
 }  // namespace
 
 const QString& SubtitlePatterns() { return kSubtitlePatterns; }
@@ -41,6 +55,10 @@ const QString& VideoPatterns() { return kVideoPatterns; }
 
 void frmMain::RunCommand(const QString& strCommand) {
     const editor::CommandMatch m = editor::MatchCommand(strCommand);
+    // While a run is going the engine is busy and rows are arriving: only
+    // the commands that change nothing (find, about, the preview) may run.
+    // Exit cancels the run and closes the window when it has returned.
+    if (RunInProgress() && editor::ChangesDocuments(m.command) && RefuseWhileRunning()) return;
     switch (m.command) {
         case editor::Command::None: return;
         case editor::Command::Find: CmdFind(); return;
@@ -65,20 +83,120 @@ void frmMain::Information(const QString& text) { m_system->InfoBox(text, QString
 
 // ---- files -----------------------------------------------------------------
 
+bool frmMain::RunInProgress() const { return m_running > 0 || (m_subtitle && m_subtitle->IsBusy()); }
+
+void frmMain::CancelRun() {
+    if (RunInProgress()) m_cancelRequested = true;
+}
+
+bool frmMain::RefuseWhileRunning() {
+    m_status->PanelText(1, QStringLiteral(" 正在处理，请稍候"));
+    return true;
+}
+
+bool frmMain::Changed(int index) const {
+    return index >= 0 && index < static_cast<int>(m_changed.size()) && m_changed[static_cast<std::size_t>(index)];
+}
+
+void frmMain::SetChanged(int index, bool changed) {
+    if (index >= 0 && index < static_cast<int>(m_changed.size())) m_changed[static_cast<std::size_t>(index)] = changed;
+}
+
+QString frmMain::FileDialog(const QString& filter, bool bSaveFile, const QString& defaultName, const QString& defExt) {
+    const QString path = m_system->OpenSaveFile(filter, bSaveFile, defaultName,
+                                                bSaveFile ? QString() : m_lastDialogFolder, defExt, this);
+    // As the platform's dialogs move the current directory, the folder
+    // last used here is where the next proposal lies.
+    if (!path.isEmpty()) m_lastDialogFolder = QFileInfo(path).absolutePath();
+    return path;
+}
+
+bool frmMain::ConfirmDiscard(int index) {
+    const ctlListView* l = List(index);
+    if (!l || !Changed(index) || l->Count() == 0) return true;
+    const QString title = l->Tag().isEmpty() ? ProductName() : QFileInfo(l->Tag()).fileName();
+    switch (m_system->MsgBox(QStringLiteral("是否保存对文件的修改？"), MsgButtons::YesNoCancel, MsgIcon::Exclamation,
+                             title, 1, this)) {
+        case MsgResult::Yes: return SaveList(index);
+        case MsgResult::No: return true;
+        default: return false;
+    }
+}
+
+bool frmMain::ConfirmDiscardAll() {
+    for (int i = 0; i < ListCount(); ++i) {
+        if (List(i)->isHidden()) continue;
+        if (!ConfirmDiscard(i)) return false;
+    }
+    return true;
+}
+
+void frmMain::ConnectEngine() {
+    m_subtitle->ProgressChange = [this](int32_t value, int32_t max, int32_t Status, const std::string& StatusText,
+                                        bool& Cancel) {
+        if (m_cancelRequested) Cancel = true;
+        // Rows go to the list the load started on, whatever list is active by now.
+        ctlListView* target = List(m_runList);
+        switch (Status) {
+            case kStatusFileStart:
+                if (target) {
+                    target->SetRedraw(false);
+                    target->Clear();
+                }
+                break;
+            case kStatusReading:
+                if (target && max > 0)
+                    m_status->PanelText(2, QStringLiteral(" 正在读取 ") +
+                                               QString::number(editor::Percent(value, max)) + u'%');
+                break;
+            case kStatusSaved:
+                Information(QStringLiteral("字幕文件已经保存：\r\n") + QString::fromStdString(StatusText) + m_saveNote);
+                break;
+            case kStatusComplete:
+                UpdateListStatus(m_runList);
+                if (target) target->SetRedraw(true);
+                break;
+            case kStatusFailed:
+            case kStatusCancelled:
+                if (Status == kStatusCancelled || !m_quietFailure)
+                    m_status->PanelText(1, Status == kStatusFailed ? QStringLiteral(" 发生错误") : QStringLiteral(" 已经取消"));
+                if (Status == kStatusCancelled && target) {
+                    // The rows read so far are not kept.
+                    target->Clear();
+                    m_status->PanelText(2, QStringLiteral(" "));
+                }
+                if (ctlListView* l = target ? target : List(m_activeList)) l->SetRedraw(true);
+                break;
+            default: break;
+        }
+    };
+    m_subtitle->SubtitleLineLoaded = [this](double start, double end, const std::string& text) {
+        ctlListView* target = List(m_runList);
+        if (!target) return;
+        const QString row = QString::number(target->Count() + 1) + u'|' +
+                            QString::fromStdString(clsSubtitle::MSecsToTime(start, 0)) + u'|' +
+                            QString::fromStdString(clsSubtitle::MSecsToTime(end, 0)) + u'|' +
+                            QString::fromStdString(text);
+        target->AddItem(row);
+    };
+    m_subtitle->YieldCallback = [] { QCoreApplication::processEvents(); };
+}
+
 void frmMain::CmdOpenSubtitle() {
-    const QString path = m_system->OpenSaveFile(
-        clsSystem::MakeFilter({{kSubtitlePatterns, kSubtitlePatterns}}), false, {}, {}, {}, this);
-    OpenSubtitle(path);
+    OpenSubtitle(FileDialog(clsSystem::MakeFilter({{kSubtitlePatterns, kSubtitlePatterns}}), false, {}, {}));
 }
 
 void frmMain::CmdOpenVideo() {
-    const QString path = m_system->OpenSaveFile(
-        clsSystem::MakeFilter({{QStringLiteral("*.*"), QStringLiteral("*.*")}}), false, {}, {}, {}, this);
-    OpenVideo(path);
+    OpenVideo(FileDialog(clsSystem::MakeFilter({{QStringLiteral("*.*"), QStringLiteral("*.*")}}), false, {}, {}));
 }
 
 void frmMain::OpenSubtitle(const QString& path) {
     if (path.isEmpty() || !clsSystem::FileExists(path) || clsSystem::isFolder(path)) return;
+    // A dropped file or a companion subtitle can arrive while a run is going.
+    if (RunInProgress()) {
+        RefuseWhileRunning();
+        return;
+    }
 
     // The character-set question, by the text's class.
     int32_t fmt = -1;
@@ -100,42 +218,23 @@ void frmMain::OpenSubtitle(const QString& path) {
     list->SetTag(path);
     list->setVisible(true);
 
-    m_subtitle->ProgressChange = [this](int32_t, int32_t, int32_t Status, const std::string& StatusText, bool&) {
-        ctlListView* active = List(m_activeList);
-        switch (Status) {
-            case kStatusFileStart:
-                if (active) {
-                    active->SetRedraw(false);
-                    active->Clear();
-                }
-                break;
-            case kStatusSaved:
-                Information(QStringLiteral("字幕文件已经保存：\r\n") + QString::fromStdString(StatusText));
-                break;
-            case kStatusComplete:
-                UpdateListStatus(m_activeList);
-                if (active) active->SetRedraw(true);
-                break;
-            case kStatusFailed:
-            case kStatusCancelled:
-                m_status->PanelText(1, Status == kStatusFailed ? QStringLiteral(" 发生错误") : QStringLiteral(" 已经取消"));
-                if (active) active->SetRedraw(true);
-                break;
-            default: break;
-        }
-    };
-    m_subtitle->SubtitleLineLoaded = [this](double start, double end, const std::string& text) {
-        ctlListView* active = List(m_activeList);
-        if (!active) return;
-        const QString row = QString::number(active->Count() + 1) + u'|' +
-                            QString::fromStdString(clsSubtitle::MSecsToTime(start, 0)) + u'|' +
-                            QString::fromStdString(clsSubtitle::MSecsToTime(end, 0)) + u'|' +
-                            QString::fromStdString(text);
-        active->AddItem(row);
-    };
-    m_subtitle->YieldCallback = [] { QCoreApplication::processEvents(); };
+    m_runList = m_activeList;
+    m_cancelRequested = false;
+    ++m_running;
     m_subtitle->ConvertSubtitle(utf8(path), loadSettings(conversion));
+    --m_running;
+    SetChanged(m_runList, false);
+    m_runList = -1;
+    m_cancelRequested = false;
     Form_Resize();
+    AfterRun();
+}
+
+void frmMain::AfterRun() {
+    if (!m_closeAfterRun || RunInProgress()) return;
+    m_closeAfterRun = false;
+    // Queued: the command that ran is still on the stack.
+    QTimer::singleShot(0, this, [this] { close(); });
 }
 
 std::vector<std::string> frmMain::EntriesFromList(int index) const {
@@ -148,12 +247,19 @@ std::vector<std::string> frmMain::EntriesFromList(int index) const {
     return entries;
 }
 
-void frmMain::CmdSave() {
-    ctlListView* list = List(m_activeList);
-    if (!list || list->Count() == 0) return;
+void frmMain::CmdSave() { SaveList(m_activeList); }
+
+bool frmMain::SaveList(int index) {
+    ctlListView* list = List(index);
+    if (!list || list->Count() == 0) return false;
+    if (RunInProgress()) return !RefuseWhileRunning();
     QString defaultName;
     if (!list->Tag().isEmpty()) {
-        defaultName = clsSystem::RenameExists(clsSystem::cPath(QDir::currentPath()) +
+        // The current directory of the proposal: the folder last used in a
+        // file dialog, before any dialog the folder of the document's file.
+        const QString folder =
+            m_lastDialogFolder.isEmpty() ? QFileInfo(list->Tag()).absolutePath() : m_lastDialogFolder;
+        defaultName = clsSystem::RenameExists(clsSystem::cPath(folder) +
                                               clsSystem::GetFileString(list->Tag(), QStringLiteral("."), 0) +
                                               QStringLiteral(".srt"));
     }
@@ -162,12 +268,45 @@ void frmMain::CmdSave() {
                                                   {QStringLiteral("*.ass"), QStringLiteral("*.ass")},
                                                   {QStringLiteral("*.lrc"), QStringLiteral("*.lrc")},
                                                   {QStringLiteral("*.smi"), QStringLiteral("*.smi")}});
-    const QString path = m_system->OpenSaveFile(filter, true, defaultName, {}, QStringLiteral("srt"), this);
-    if (path.isEmpty()) return;
-    std::vector<std::string> entries = EntriesFromList(m_activeList);
+    const QString path = FileDialog(filter, true, defaultName, QStringLiteral("srt"));
+    if (path.isEmpty()) return false;
+    std::vector<std::string> entries = EntriesFromList(index);
+    if (!SaveEntries(entries, path)) return false;
+    SetChanged(index, false);
+    return true;
+}
+
+bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path) {
+    // ANSI keeps the classic files readable by old players, but a text the
+    // code page cannot hold would fail the whole save: such rows go out as
+    // UTF-8 with its mark, and the saved message says so.
+    const int32_t codePage = ResolveCodePage(m_subtitle->AnsiCodePage);
+    const bool fitsAnsi = editor::FitsCodePage(entries, codePage);
+    const QString pageName = editor::CodePageName(codePage);
+    const QString utf8Note = QStringLiteral("\r\n\r\n有些文字无法用 ANSI（") + pageName +
+                             QStringLiteral("）编码保存，已改用 UTF-8（带 BOM）编码保存。");
     SaveSettings s;
     s.src_Format = 2;
-    m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
+    s.s_SubtitleEncodeFormat = fitsAnsi ? kEncodingAnsi : kEncodingUtf8;
+    m_saveNote = fitsAnsi ? QStringLiteral("\r\n\r\n编码：ANSI（") + pageName + u'）' : utf8Note;
+    m_cancelRequested = false;
+    ++m_running;
+    m_quietFailure = fitsAnsi;
+    bool ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
+    m_quietFailure = false;
+    if (!ok && fitsAnsi && m_subtitle->LastFailure().kind == RunFailure::Unmappable) {
+        // Something the writer added itself did not fit: UTF-8 after all.
+        s.s_SubtitleEncodeFormat = kEncodingUtf8;
+        m_saveNote = utf8Note;
+        ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
+    } else if (!ok && fitsAnsi && m_subtitle->LastFailure().kind != RunFailure::Cancelled) {
+        m_status->PanelText(1, QStringLiteral(" 发生错误"));
+    }
+    --m_running;
+    m_cancelRequested = false;
+    m_saveNote.clear();
+    AfterRun();
+    return ok;
 }
 
 void frmMain::CmdAbout() {
@@ -182,6 +321,10 @@ void frmMain::CmdInitSetting() {
     if (!m_system->AskYesNo(QStringLiteral("是否初始化软件设置？如果继续，初始化后软件需要退出，请重新启动软件。"),
                             MsgIcon::Exclamation, QStringLiteral("确认"), false, this))
         return;
+    // The window closes: changed documents are asked about first, and a
+    // Cancel there keeps the settings too.
+    if (!ConfirmDiscardAll()) return;
+    m_discardConfirmed = true;
     m_saveWindowPlacement = false;
     modRegistry::RegDeleteSettings(RegistryRoot::CurrentUser, modRegistry::RegistryKeyPath);
     close();
@@ -215,6 +358,7 @@ void frmMain::CmdTimeOffset(editor::Command command, const QString& word) {
         if (end) shift(i, 2);
     }
     list->SetRedraw(true);
+    if (list->Count() > 0) SetChanged(m_activeList);
 }
 
 // ---- find ------------------------------------------------------------------
@@ -234,8 +378,9 @@ void frmMain::CmdFindNext() {
     ctlListView* list = List(m_activeList);
     list->SetMultiSelect(false);
     const int last = list->Count() - 1;
+    const std::string needle = utf8(m_lastFindText);
     for (int i = list->ItemIndex() + 1; i <= last; ++i) {
-        if (list->ItemText(i, 3).contains(m_lastFindText, Qt::CaseSensitive)) {
+        if (TextCellHolds(list, i, needle)) {
             list->SetItemSelected(i, true);
             list->ItemEnsureVisible(i);
             break;
@@ -252,15 +397,19 @@ void frmMain::CmdFindAll() {
     if (m_lastFindText.isEmpty()) return;
     ctlListView* list = List(m_activeList);
     int found = 0;
+    // Redraw off: the view takes all the selections at once at the end.
+    list->SetRedraw(false);
+    const std::string needle = utf8(m_lastFindText);
     for (int i = 0; i < list->Count(); ++i) {
-        if (list->ItemText(i, 3).contains(m_lastFindText, Qt::CaseSensitive)) {
+        if (TextCellHolds(list, i, needle)) {
             list->SetItemSelected(i, true);
             list->ItemEnsureVisible(i);
             ++found;
-        } else {
+        } else if (list->ItemSelected(i)) {
             list->SetItemSelected(i, false);
         }
     }
+    list->SetRedraw(true);
     if (found == 0) {
         Information(kNotFound);
     } else {
@@ -278,7 +427,7 @@ void frmMain::CmdCombineToFile() {
             : QString();
     const QString filter = clsSystem::MakeFilter({{QStringLiteral("*.srt"), QStringLiteral("*.srt")},
                                                   {QStringLiteral("*.ssa"), QStringLiteral("*.ssa")}});
-    const QString chosen = m_system->OpenSaveFile(filter, true, defaultName, {}, QStringLiteral("srt"), this);
+    const QString chosen = FileDialog(filter, true, defaultName, QStringLiteral("srt"));
     if (chosen.isEmpty()) return;
     std::vector<std::string> entries{std::string()};
     for (int i = 0; i < ListCount(); ++i) {
@@ -293,9 +442,7 @@ void frmMain::CmdCombineToFile() {
     clsSubtitle::QuickSort(entries, 0, static_cast<int64_t>(entries.size()) - 1);
     const QString target = clsSystem::RenameExists(chosen);
     if (target.isEmpty()) return;  // every numbered variant is taken: nothing is overwritten
-    SaveSettings s;
-    s.src_Format = 2;
-    m_subtitle->SaveArrayToSubtitle(entries, utf8(target), s);
+    SaveEntries(entries, target);
 }
 
 void frmMain::CmdCombineByFile() {
@@ -305,6 +452,7 @@ void frmMain::CmdCombineByFile() {
         if (ListOpen(i)) {
             std::vector<std::string> rows = EntriesFromList(i);
             entries.insert(entries.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+            SetChanged(i);
         }
         m_lists[static_cast<std::size_t>(i)]->Clear();
     }
@@ -318,6 +466,7 @@ void frmMain::CmdCombineByFile() {
     }
     clsSubtitle::QuickSort(entries, 0, static_cast<int64_t>(entries.size()) - 1);
     ctlListView* active = List(m_activeList);
+    SetChanged(m_activeList);
     for (std::size_t e = 1; e < entries.size() && active; ++e) {
         const editor::EntryCells c = editor::CellsFromEntry(entries[e]);
         active->AddItem(QString::number(active->Count() + 1) + u'|' + c.start + u'|' + c.end + u'|' + c.text);
@@ -332,7 +481,9 @@ void frmMain::CmdCombineByTimeline() {
                                               QStringLiteral("50"), &cancelled, this);
     const int threshold = cancelled ? 0 : editor::RoundHalfEven(editor::LeadingNumber(answer));
     if (threshold <= 0) return;
-    ctlListView* active = List(m_activeList);
+    // Clicks during the merge may change the active list: the merge keeps its own.
+    const int activeIndex = m_activeList;
+    ctlListView* active = List(activeIndex);
     if (!active) return;
     for (ctlListView* l : m_lists) l->SetRedraw(false);
 
@@ -349,13 +500,14 @@ void frmMain::CmdCombineByTimeline() {
     std::vector<std::vector<editor::TimelineRow>> otherRows;
     std::vector<int> otherIndex;
     for (int i = 0; i < ListCount(); ++i) {
-        if (i == m_activeList || !ListOpen(i)) continue;
+        if (i == activeIndex || !ListOpen(i)) continue;
         otherRows.push_back(rowsOf(m_lists[static_cast<std::size_t>(i)]));
         otherIndex.push_back(i);
     }
     std::vector<std::vector<editor::TimelineRow>*> others;
     for (auto& r : otherRows) others.push_back(&r);
     const int count = active->Count();
+    ++m_running;  // pending messages run inside: no other command may change these rows
     editor::MergeByTimeline(activeRows, others, threshold, [this, count](int j) {
         m_status->PanelText(2, QStringLiteral(" ") +
                                    QString::number(editor::RoundHalfEven((count - j) * 100.0 / count)) +
@@ -363,19 +515,30 @@ void frmMain::CmdCombineByTimeline() {
         QCoreApplication::processEvents();
     });
 
-    for (const editor::TimelineRow& r : activeRows)
-        if (r.text != active->ItemText(r.row, 3)) active->SetItemText(r.row, 3, r.text);
+    --m_running;
+
+    for (const editor::TimelineRow& r : activeRows) {
+        if (r.text != active->ItemText(r.row, 3)) {
+            active->SetItemText(r.row, 3, r.text);
+            SetChanged(activeIndex);
+        }
+    }
     for (std::size_t o = 0; o < otherRows.size(); ++o) {
         ctlListView* l = m_lists[static_cast<std::size_t>(otherIndex[o])];
         std::vector<bool> keep(static_cast<std::size_t>(l->Count()), false);
         for (const editor::TimelineRow& r : otherRows[o]) keep[static_cast<std::size_t>(r.row)] = true;
-        for (int k = l->Count() - 1; k >= 0; --k)
-            if (!keep[static_cast<std::size_t>(k)]) l->ItemRemove(k);
+        for (int k = l->Count() - 1; k >= 0; --k) {
+            if (!keep[static_cast<std::size_t>(k)]) {
+                l->ItemRemove(k);
+                SetChanged(otherIndex[o]);
+            }
+        }
     }
     for (ctlListView* l : m_lists) l->SetRedraw(true);
     Information(QStringLiteral("已经完成"));
     if (!active->Tag().isEmpty())
         m_status->PanelText(2, QStringLiteral(" ") + QString::number(active->Count()) + QStringLiteral(" 行"));
+    AfterRun();
 }
 
 }  // namespace lumeval

@@ -1,6 +1,9 @@
 // frmMain: clicks on the document lists, their context menus, and the
 // video preview around the playback object.
 #include "app/frmmain.h"
+
+#include <algorithm>
+
 #include "controls/clscontrols.h"
 #include "controls/ctllistview.h"
 #include "controls/ucstatusbar.h"
@@ -36,23 +39,37 @@ void frmMain::ActOnListMenu(const QString& item) {
                            : item == QStringLiteral("复制结束位置") ? 2
                            : item == QStringLiteral("复制文本")     ? 3
                                                                    : 0;
+    // Everything but copying changes rows, which waits for a running load.
+    if (copyColumn == 0 && RunInProgress()) {
+        RefuseWhileRunning();
+        return;
+    }
     if (copyColumn != 0) {
         const QString text = list->ItemText(list->ItemIndex(), copyColumn);
         m_system->ClipboardClear();
         m_system->ClipboardSetText(text);
         Information(QStringLiteral("已经复制：") + text);
     } else if (item == QStringLiteral("删除")) {
-        for (int i = list->Count() - 1; i >= 0; --i)
-            if (list->ItemSelected(i)) list->ItemRemove(i);
+        for (int i = list->Count() - 1; i >= 0; --i) {
+            if (list->ItemSelected(i)) {
+                list->ItemRemove(i);
+                SetChanged(m_activeList);
+            }
+        }
         UpdateListStatus(m_activeList);
     } else if (item == QStringLiteral("清除")) {
+        if (list->Count() > 0) SetChanged(m_activeList);
         list->Clear();
         UpdateListStatus(m_activeList);
     } else if (item == QStringLiteral("清除样式")) {
         list->SetRedraw(false);
         for (int i = 0; i < list->Count(); ++i) {
-            list->SetItemText(i, 3, QString::fromStdString(clsSubtitle::KillTagFor(
-                                        list->ItemText(i, 3).toStdString(), "{", "}")));
+            const QString before = list->ItemText(i, 3);
+            const QString after =
+                QString::fromStdString(clsSubtitle::KillTagFor(before.toStdString(), "{", "}"));
+            if (after == before) continue;
+            list->SetItemText(i, 3, after);
+            SetChanged(m_activeList);
         }
         list->SetRedraw(true);
         Information(QStringLiteral("已经完成"));
@@ -71,6 +88,8 @@ void frmMain::ActOnListMenu(const QString& item) {
 
 void frmMain::CloseActiveList() {
     ctlListView* list = List(m_activeList);
+    if (!list || !ConfirmDiscard(m_activeList)) return;
+    SetChanged(m_activeList, false);
     list->Clear();
     list->SetTag(QString());
     list->setVisible(false);
@@ -86,6 +105,8 @@ void frmMain::CloseActiveList() {
 }
 
 void frmMain::CloseAllLists() {
+    if (!ConfirmDiscardAll()) return;
+    std::fill(m_changed.begin(), m_changed.end(), false);
     for (ctlListView* l : m_lists) {
         if (l->isHidden()) continue;
         l->Clear();

@@ -334,7 +334,9 @@ void ListViewModel::ChangeState(int row, int newState) {
     } else if (m_focusedRow == row) {
         m_focusedRow = -1;
     }
-    if (!m_resetPending) {
+    // Redraw off: like every other change, states are published with the
+    // one reset at redraw on (views then take all selections at once).
+    if (Precise()) {
         const QModelIndex first = index(row, 0);
         const QModelIndex last = index(row, columnCount() - 1);
         emit dataChanged(first, last, {StateRole});

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Reads every bundled sample and converts the samples that carry start and
 # end times into every format the converter can write, then shows what came
-# out.
+# out; last, a picture of the editor with a sample open (OUT/editor.png),
+# taken on a virtual display.
 #
 #   scripts/demo.sh [BUILD_DIR] [OUT_DIR]
 #
@@ -52,5 +53,13 @@ if [[ -f "$out/demo.srt/demo.ass" ]]; then
     echo
     echo "the events of $out/demo.srt/demo.ass:"
     grep '^Dialogue:' "$out/demo.srt/demo.ass" | head -n 8
+fi
+if [[ -x "$build/app/lumeval" ]]; then
+    echo
+    echo "the editor with a sample open:"
+    scripts/editor_screenshots.sh "$build/app/lumeval" "$out" editor || status=1
+else
+    echo "demo.sh: no editor at $build/app/lumeval (Qt 6 missing?): no $out/editor.png" >&2
+    status=1
 fi
 exit "$status"

@@ -203,3 +203,49 @@ TEST(EditorWindow, AboutTextAndTwips) {
     EXPECT_DOUBLE_EQ(TwipsPerPixel(96), 15.0);
     EXPECT_DOUBLE_EQ(TwipsPerPixel(0), 15.0);
 }
+
+TEST(EditorCommands, OnlyCommandsThatChangeNothingRunDuringARun) {
+    for (const char* word : {"find", "findnext", "findall", "openvideo", "about", "exit", "nonsense"})
+        EXPECT_FALSE(ChangesDocuments(MatchCommand(QString::fromLatin1(word)).command)) << word;
+    for (const char* word : {"opensubtitle", "save", "combinesubtitle_to_file", "combinesubtitle_by_file",
+                             "combinesubtitle_by_timeline", "timeoffsetall100", "timeoffsetstart-5", "timeoffsetend5",
+                             "initsetting"})
+        EXPECT_TRUE(ChangesDocuments(MatchCommand(QString::fromLatin1(word)).command)) << word;
+}
+
+TEST(EditorProgress, PercentRoundsHalfToEvenAndStaysInRange) {
+    struct Case {
+        double value, max;
+        int percent;
+    };
+    const Case cases[] = {
+        {0, 0, 0}, {5, 0, 0}, {1, -3, 0}, {0, 10, 0}, {1, 8, 12},  // 12.5 -> 12
+        {3, 8, 38},                                                 // 37.5 -> 38
+        {10, 10, 100}, {11, 10, 100}, {-1, 10, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Percent(c.value, c.max), c.percent) << c.value << "/" << c.max;
+}
+
+TEST(EditorSave, EntriesFitTheCodePageOrNot) {
+    struct Case {
+        std::vector<std::string> entries;
+        int32_t codePage;
+        bool fits;
+    };
+    const Case cases[] = {
+        {{}, 936, true},
+        {{"00:00:01,000->00:00:02,000|plain"}, 936, true},
+        {{"00:00:01,000->00:00:02,000|简体 繁體 かな"}, 936, true},
+        {{"00:00:01,000->00:00:02,000|ok", "00:00:03,000->00:00:04,000|smile \xF0\x9F\x98\x80"}, 936, false},
+        {{"00:00:01,000->00:00:02,000|\xED\x95\x9C"}, 936, false},   // hangul
+        {{"00:00:01,000->00:00:02,000|繁體"}, 950, true},
+        {{"00:00:01,000->00:00:02,000|简体"}, 950, false},           // BIG5 holds no simplified forms
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FitsCodePage(c.entries, c.codePage), c.fits)
+            << (c.entries.empty() ? std::string("(none)") : c.entries.back()) << " in " << c.codePage;
+    }
+    EXPECT_EQ(CodePageName(936), QStringLiteral("GBK"));
+    EXPECT_EQ(CodePageName(950), QStringLiteral("BIG5"));
+    EXPECT_EQ(CodePageName(1252), QStringLiteral("代码页 1252"));
+}

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Drives the real editor on a virtual X display as a person would: opens a
 # subtitle file given on the command line, answers the character-set
-# question by keyboard, opens the File menu by its mnemonic, saves through
-# the menu and the save dialog, and leaves by File > Exit. Screenshots land
-# in OUT for a person to look at.
+# question by keyboard, finds with Ctrl+F, opens the File menu by its
+# mnemonic, saves through the menu and the save dialog (a typed path and
+# Enter), opens and closes About, Find and Select and both open dialogs
+# through their mnemonics, and leaves by File > Exit. The saved file must be
+# byte for byte what lumeval-convert writes for the same rows. Screenshots
+# land in OUT for a person to look at.
 #
-#   tests/desktop/drive_editor.sh LUMEVAL SAMPLE OUT
+#   tests/desktop/drive_editor.sh LUMEVAL SAMPLE OUT [LUMEVAL_CONVERT]
 set -euo pipefail
-lumeval=$1 sample=$2 out=$3
+lumeval=$1 sample=$2 out=$3 convert=${4:-}
+# No display is needed (xvfb-run makes one), but the tools are: their
+# absence is a failure, never a skip.
 for tool in xvfb-run xdotool import; do
-  command -v "$tool" >/dev/null || { echo "drive_editor.sh: $tool missing (apt-get install xvfb xdotool imagemagick)"; exit 77; }
+  command -v "$tool" >/dev/null || { echo "drive_editor.sh: $tool missing (apt-get install xvfb xauth xdotool imagemagick)"; exit 1; }
 done
 mkdir -p "$out"
 work=$(mktemp -d)
@@ -21,61 +26,101 @@ set -euo pipefail
 lumeval=$1 work=$2 out=$3
 cd "$work"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work"
+# Visible windows whose name matches; waits poll for up to 30 s, so a slow
+# machine (or a sanitizer build) only takes longer.
+count() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l || true; }
+wait_count() {  # PATTERN N: at least N such windows
+  for _ in $(seq 150); do (( $(count "$1") >= $2 )) && return 0; sleep 0.2; done
+  import -window root "$out/timeout.png"; echo "timed out waiting for $2 window(s) named $1"; cat "$work/stderr"; exit 1
+}
+wait_below() {  # PATTERN N: fewer than N such windows
+  for _ in $(seq 150); do (( $(count "$1") < $2 )) && return 0; sleep 0.2; done
+  import -window root "$out/timeout.png"; echo "timed out waiting for a window named $1 to close"; exit 1
+}
+focus_main() {
+  local main
+  main=$(xdotool search --onlyvisible --name '^Lumeval$' | head -1)
+  xdotool windowfocus --sync "$main" 2>/dev/null || true
+}
 "$lumeval" "$work/movie.srt" > "$work/stdout" 2> "$work/stderr" &
 pid=$!
-win=""
-for _ in $(seq 50); do
-  win=$(xdotool search --name 'Lumeval' 2>/dev/null | head -1 || true)
-  [[ -n "$win" ]] && break
-  sleep 0.2
-done
-[[ -n "$win" ]] || { echo "no window"; cat "$work/stderr"; exit 1; }
-sleep 1
+# The window and the character-set question (titled with the program's name).
+wait_count '^Lumeval$' 2
+sleep 0.5
 import -window root "$out/1-question.png"
-# The character-set question: N answers No.
+# N answers No.
 xdotool key --clearmodifiers n
-sleep 1
+wait_below '^Lumeval$' 2
+sleep 0.5
 import -window root "$out/2-document.png"
-main=$(xdotool search --name '^Lumeval$' | head -1)
-xdotool windowfocus --sync "$main" 2>/dev/null || true
+focus_main
 # Ctrl+F asks for a text and selects the first row holding it.
 xdotool key --clearmodifiers ctrl+f
-sleep 0.8
+wait_count '^查找$' 1
 import -window root "$out/2b-find.png"
 xdotool type --delay 20 "Bold"
 xdotool key --clearmodifiers Return
-sleep 0.5
+wait_below '^查找$' 1
+sleep 0.3
 import -window root "$out/2c-found.png"
-main=$(xdotool search --name '^Lumeval$' | head -1)
-xdotool windowfocus --sync "$main" 2>/dev/null || true
-# File menu by its mnemonic, then Save (S) into the dialog: type a name, Enter.
+focus_main
+# File menu by its mnemonic, then Save (S) into the dialog: type a path, Enter.
 xdotool key --clearmodifiers alt+f
-sleep 0.5
+sleep 0.7
 import -window root "$out/3-file-menu.png"
 xdotool key --clearmodifiers s
-sleep 1.5
+wait_count 'Save' 1
+sleep 0.5
 import -window root "$out/4-save-dialog.png"
 xdotool key --clearmodifiers ctrl+a
 xdotool type --delay 20 "$work/saved.ass"
 xdotool key --clearmodifiers Return
-sleep 1
+wait_below 'Save' 1
+# The "saved" information box (titled with the program's name): Return closes it.
+wait_count '^Lumeval$' 2
 import -window root "$out/5-saved.png"
-# The "saved" information box: Return closes it.
 xdotool key --clearmodifiers Return
-sleep 0.5
-main=$(xdotool search --name '^Lumeval$' | head -1)
-xdotool windowfocus --sync "$main" 2>/dev/null || true
+wait_below '^Lumeval$' 2
+# The other menus by their mnemonics; the keyboard closes what each opens.
+menu() {  # MENU-KEY ITEM-KEY WINDOW-NAME COUNT CLOSE-KEY SHOT
+  focus_main
+  xdotool key --clearmodifiers "$1"
+  sleep 0.7
+  xdotool key --clearmodifiers "$2"
+  wait_count "$3" "$4"
+  sleep 0.3
+  import -window root "$out/$6.png"
+  xdotool key --clearmodifiers "$5"
+  wait_below "$3" "$4"
+}
+menu alt+h a '^关于$' 1 Escape 6-about               # Help > About; Escape is No
+menu alt+e s '^Lumeval$' 2 Return 7-find-all       # Edit > Find and Select: the count box
+menu alt+f o '^Open$' 1 Escape 8-open-dialog        # File > Open Subtitle
+menu alt+f v '^Open$' 1 Escape 9-open-video         # File > Open Video
+focus_main
 xdotool key --clearmodifiers alt+f
-sleep 0.3
+sleep 0.7
 xdotool key --clearmodifiers x
-for _ in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 150); do kill -0 $pid 2>/dev/null || break; sleep 0.2; done
 if kill -0 $pid 2>/dev/null; then echo "still running after Exit"; kill $pid; exit 1; fi
 wait $pid
 INNER
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/run.sh" "$lumeval" "$work" "$out"
+# A random first display number: -a alone races with other xvfb-run users.
+xvfb-run -a -n "$((200 + RANDOM % 700))" -s "-screen 0 1024x768x24" bash "$work/run.sh" "$lumeval" "$work" "$out"
 # The saved file is real SSA that libass-based players read.
 grep -q '^\[Events\]' "$work/saved.ass" || { echo "no saved file"; ls "$work"; exit 1; }
 n=$(grep -c '^Dialogue:' "$work/saved.ass")
 [[ $n -gt 0 ]] || { echo "saved file holds no cue"; exit 1; }
 cp "$work/saved.ass" "$out/saved.ass"
+if [[ -n "$convert" ]]; then
+  # The sample's rows fit GBK, so the editor saved in ANSI: the converter
+  # writes the same file when asked for ANSI.
+  "$convert" "$work/movie.srt" -o "$work/converted.ass" --encoding ansi --overwrite --quiet --no-progress
+  if ! cmp "$work/converted.ass" "$work/saved.ass"; then
+    echo "the editor's file differs from lumeval-convert's:"
+    diff <(iconv -f gbk -t utf-8 "$work/converted.ass") <(iconv -f gbk -t utf-8 "$work/saved.ass") || true
+    exit 1
+  fi
+  echo "drive_editor.sh: the saved file equals lumeval-convert's output"
+fi
 echo "drive_editor.sh: saved $n cues; screenshots in $out"

@@ -170,14 +170,16 @@ TEST_F(Editor, FindNextFindAllAndACancelledFind) {
 TEST_F(Editor, SaveProposesTheSourceNameAsSubRipAndWritesTheRows) {
     QDir(dir.path()).mkdir(QStringLiteral("src"));
     open(srt(QStringLiteral("src/movie.srt"), {kTwoCues[0], kTwoCues[1]}));
-    write(QStringLiteral("movie.srt"), "taken");  // the proposal lies in the current folder
+    write(QStringLiteral("movie.srt"), "taken");  // in the process's folder: not where the proposal lies
     const QString target = dir.filePath(QStringLiteral("out.srt"));
     ui->queueFileDialog(target);
     window->RunCommand(QStringLiteral("save"));
     ASSERT_FALSE(ui->fileDialogs().empty());
     const auto& shown = ui->fileDialogs().back().request;
     EXPECT_TRUE(shown.bSaveFile);
-    EXPECT_EQ(QFileInfo(shown.DefaultFileName).fileName(), QStringLiteral("movie(1).srt"));
+    // The file was opened through the dialog from src/: the proposal lies
+    // there, next to the source, under a free name.
+    EXPECT_EQ(shown.DefaultFileName, dir.filePath(QStringLiteral("src/movie(1).srt")));
     EXPECT_EQ(shown.DefExt, QStringLiteral("srt"));
     ASSERT_EQ(shown.Filters.size(), 5);
     EXPECT_EQ(shown.Filters[4].Pattern, QStringLiteral("*.smi"));
@@ -212,8 +214,12 @@ TEST_F(Editor, ListMenuCopiesDeletesStripsAndCloses) {
     window->ListClick(0, 2);
     EXPECT_EQ(list(0)->ItemText(0, 1), QStringLiteral("00:00:05,000"));
 
+    // The rows changed: closing asks first; No discards them.
+    EXPECT_TRUE(window->Changed(0));
     ui->queueMenuItem(QStringLiteral("关闭"));
+    ui->queueMessageBox(MsgResult::No);
     window->ListClick(0, 2);
+    EXPECT_EQ(lastMessage(), QStringLiteral("是否保存对文件的修改？"));
     EXPECT_TRUE(list(0)->isHidden());
     EXPECT_TRUE(list(0)->Tag().isEmpty());
     // An empty list offers only the close group.

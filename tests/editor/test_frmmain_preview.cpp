@@ -119,3 +119,13 @@ TEST_F(Preview, HotKeysRunTheirCommands) {
     window->ClientMessage(WM_HOTKEY, 0, 0);  // Ctrl+F: find asks
     EXPECT_EQ(ui->inputBoxes().back().request.Prompt, QStringLiteral("查找内容："));
 }
+
+TEST_F(Preview, ADroppedVideoPatternOpensInThePreviewFirst) {
+    // ".ts" is a video pattern; it is tried before the subtitle patterns.
+    const QString ts = write(QStringLiteral("a.ts"), "x");
+    window->OLEDragDrop(false, ts);
+    EXPECT_EQ(window->DirectShow()->Status(), 1);
+    EXPECT_EQ(window->DirectShow()->FileName(), ts);
+    EXPECT_EQ(window->List(0)->Count(), 0);
+    EXPECT_TRUE(window->List(0)->Tag().isEmpty());
+}
