@@ -36,20 +36,35 @@ constexpr std::array<unsigned char, 256> kLineFlagTable = [] {
     return t;
 }();
 
+// Whether a word holds a zero byte (exact as a yes/no answer).
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+inline uint64_t zeroByteBits(uint64_t w) { return (w - kOnes) & ~w & kHighs; }
+
 unsigned scanLine(std::string_view s) {
-    // Four independent accumulators keep the loop from waiting on itself.
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const std::size_t n = s.size();
-    unsigned f0 = 0, f1 = 0, f2 = 0, f3 = 0;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        f0 |= kLineFlagTable[p[i]];
-        f1 |= kLineFlagTable[p[i + 1]];
-        f2 |= kLineFlagTable[p[i + 2]];
-        f3 |= kLineFlagTable[p[i + 3]];
+    if (n < 8) {
+        unsigned f = 0;
+        for (std::size_t i = 0; i < n; ++i) f |= kLineFlagTable[p[i]];
+        return f;
     }
-    for (; i < n; ++i) f0 |= kLineFlagTable[p[i]];
-    return f0 | f1 | f2 | f3;
+    // Eight bytes at a time; the last word overlaps the one before it, which
+    // only sees some bytes twice.
+    uint64_t cr = 0, lt = 0, pp = 0, high = 0;
+    const auto scan = [&](const unsigned char* at) {
+        uint64_t w;
+        std::memcpy(&w, at, 8);
+        high |= w;
+        cr |= zeroByteBits(w ^ (kOnes * '\r'));
+        lt |= zeroByteBits(w ^ (kOnes * '<'));
+        pp |= zeroByteBits(w ^ (kOnes * 'P'));
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) scan(p + i);
+    if (i < n) scan(p + n - 8);
+    return (cr != 0 ? kHasCR : 0u) | (lt != 0 ? kHasLT : 0u) | (pp != 0 ? kHasP : 0u) |
+           ((high & kHighs) != 0 ? kHasHigh : 0u);
 }
 
 // "PlayResX: 640" -> 640. A rest that is not a whole number leaves the value
@@ -244,6 +259,9 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
 
         // A text with no line end at all is one line; only an empty one adds nothing.
         if (text.empty()) continue;
+        // The conversion can change a line only where it can change the whole
+        // text: one pass over the text spares most files the question per line.
+        const bool mayConvert = InternalCodeConversionMayChange(text, cctx);
         // Line ends are kept as 32-bit offsets; a decoded text beyond that (a
         // file near 2 GiB that grew in decoding) is not read rather than cut.
         if (text.size() >= 0xFFFFFFFFu) continue;
@@ -262,7 +280,9 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         }
         const std::size_t lastIndex = newlines.size();
         if (!progress(ev, 0, 0, kStatusReading, path)) return fail(RunFailure::Cancelled);
-        table.reserve(table.size() + lastIndex / 4 + 1);  // a SubRip cue takes four lines or so
+        // A SubRip cue takes four lines or so, a lyric one; growing past the
+        // reservation would move every entry and touch twice the memory.
+        table.reserve(table.size() + (*kind == kKindLrc ? lastIndex : lastIndex / 4) + 1);
         state.lrcOffsetMs = 0;  // an LRC [offset:] tag holds for its own file only
 
         const std::string_view all(text);
@@ -297,7 +317,8 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
                         captureResolution(prepared, "PlayResY:", playResY);
                     }
                 }
-                if ((flags & kHasHigh) != 0 && InternalCodeConversionMayChange(prepared, cctx)) {
+                if ((flags & kHasHigh) != 0 && mayConvert &&
+                    InternalCodeConversionMayChange(prepared, cctx)) {
                     if (!edited) line.assign(prepared);
                     line = ApplyInternalCodeConversion(line, cctx);
                     prepared = line;

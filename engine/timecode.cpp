@@ -18,6 +18,12 @@
 namespace lumeval {
 
 double RoundHalfEven(double value) {
+    // Whole numbers (nearly every time) are already rounded; nearbyint saves
+    // and restores the floating-point state on every call.
+    if (std::fabs(value) < 9.0e15) {
+        const auto whole = static_cast<int64_t>(value);
+        if (static_cast<double>(whole) == value) return value;
+    }
     // Under the default rounding mode nearbyint rounds ties to even.
     return std::nearbyint(value);
 }
@@ -643,6 +649,21 @@ void AppendTimeStyle1(std::string& out, double LngMSecs) {
         *p++ = '.';
         *p++ = static_cast<char>('0' + cs / 10);
         *p++ = static_cast<char>('0' + cs % 10);
+        out.append(buf, p);
+        return;
+    }
+    // Longer non-negative times (a long lyric file passes 100 hours) without
+    // building a string first; the rest (negative, NaN, huge) below.
+    if (LngMSecs >= 0 && LngMSecs <= kMaxMSecs) {
+        const Clock c = Decompose(LngMSecs, /*clampNegative=*/true);
+        char buf[kTimeBuffer];
+        char* p = PutNumber(buf, c.hours, 1);
+        *p++ = ':';
+        p = PutNumber(p, c.minutes, 2);
+        *p++ = ':';
+        p = PutNumber(p, c.seconds, 2);
+        *p++ = '.';
+        p = PutNumber(p, c.millis / 10, 2);
         out.append(buf, p);
         return;
     }

@@ -1,6 +1,8 @@
 // GB / BIG5 classification and simplified / traditional mapping over OpenCC.
 #include "engine/encoding/chinese.h"
 
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <opencc/Config.hpp>
@@ -188,6 +190,13 @@ bool ContainsWitness(std::string_view text, const Witness& w) {
     for (std::size_t i = 0; i < n;) {
         if (b[i] < 0x80) {
             ++i;
+            // Runs of ASCII eight bytes at a time.
+            while (i + 8 <= n) {
+                uint64_t word;
+                std::memcpy(&word, b + i, 8);
+                if ((word & 0x8080808080808080ULL) != 0) break;
+                i += 8;
+            }
             continue;
         }
         // Three-byte sequences (all of CJK) decoded inline. A malformed one

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +64,25 @@ void appendColour(std::string& out, uint32_t colour) {
 
 void appendTime(std::string& out, double ms) { AppendTimeStyle1(out, ms); }
 
+// An entry time as "H:MM:SS.cc". One in the table's own form ("HH:MM:SS,mmm",
+// or three hour digits) is rewritten as text, which gives what formatting its
+// milliseconds gives (the hours lose a leading zero, the milliseconds are cut
+// to hundredths); any other is formatted from `ms`.
+void appendEntryTime(std::string& out, std::string_view t, bool canonical, double ms) {
+    if (!canonical) {
+        appendTime(out, ms);
+        return;
+    }
+    const std::size_t hours = t.size() - 10;
+    char buf[16];
+    char* p = buf;
+    for (std::size_t i = (hours == 2 && t[0] == '0') ? 1 : 0; i < hours + 6; ++i) *p++ = t[i];
+    *p++ = '.';
+    *p++ = t[hours + 7];
+    *p++ = t[hours + 8];
+    out.append(buf, p);
+}
+
 // ---- entries ----
 
 double startOf(std::string_view entry) { return ReadEntryTimeMs(SplitEntry(entry).start); }
@@ -114,11 +134,20 @@ std::string withoutBrackets(std::string_view text) {
     return out;
 }
 
-// A plain loop: find_first_of searches its two-character set once per
-// character of the text.
+// Eight bytes at a time: find_first_of would search its two-character set
+// once per character of the text.
 bool hasBrackets(std::string_view text) {
-    for (const char c : text) {
-        if (c == '[' || c == ']') return true;
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighs = 0x8080808080808080ULL;
+    const auto zeroByte = [](uint64_t w) { return ((w - kOnes) & ~w & kHighs) != 0; };
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, text.data() + i, 8);
+        if (zeroByte(w ^ (kOnes * '[')) || zeroByte(w ^ (kOnes * ']'))) return true;
+    }
+    for (; i < text.size(); ++i) {
+        if (text[i] == '[' || text[i] == ']') return true;
     }
     return false;
 }
@@ -270,8 +299,10 @@ void writeStyles(const SaveSettings& s, const Options& o, OutputLines& out) {
     }
 }
 
+constexpr std::string_view kDialogueHead = "Dialogue: Marked=0,";
+
 void appendDialogueStart(std::string& line, double from, double to, std::string_view style) {
-    line += "Dialogue: Marked=0,";
+    line.append(kDialogueHead);
     appendTime(line, from);
     line += ',';
     appendTime(line, to);
@@ -356,16 +387,50 @@ bool WriteSsa(WriterContext& ctx) {
     ctx.out.AppendLine(
         "[Events]\r\nFormat: Marked,Start,End,Style,Name,MarginL,MarginR,MarginV,Effect,Text\r\n");
 
+    // Everything of a plain cue's line after its times, put together once.
+    std::string plainTail = ",Default0,,0000,0000,0000,,";
+    plainTail += o.prefix;
+    plainTail += o.fontAndAlign;
+
+    // A start alone lasts until the next cue starts (as ImpliedEndMs has it).
+    // The entry looked ahead to is kept, split and read, for its own turn: in
+    // a lyric file that is the very next entry.
+    std::size_t aheadIndex = std::string::npos;
+    EntryParts ahead;
+    double aheadStart = 0;
+    const auto impliedEnd = [&](std::size_t j, double startMs) {
+        for (std::size_t k = j + 1; k < entries.size(); ++k) {
+            const EntryParts next = SplitEntry(entries[k]);
+            if (!next.hasBar) continue;
+            aheadIndex = k;
+            ahead = next;
+            aheadStart = ReadEntryTimeMs(next.start);
+            if (aheadStart > startMs) return aheadStart;
+            break;
+        }
+        return startMs + kDefaultDurationMs;
+    };
+
     std::string normalised;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const std::string& entry = entries[j];
-        const EntryParts p = SplitEntry(entry);
+        const bool known = aheadIndex == j;
+        const EntryParts p = known ? ahead : SplitEntry(entry);
         if (!p.hasBar || IsEndMarker(p)) continue;
-        const double start = ReadEntryTimeMs(p.start);
-        // A start alone lasts until the next cue starts.
-        double end = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, start);
+        // ReadEntryTimeMs, with the form of each time kept for writing it.
+        const bool startCanonical = IsCanonicalTime(p.start);
+        const double start = known            ? aheadStart
+                             : startCanonical ? CanonicalTimeMs(p.start)
+                                              : TimeToMSecs(p.start, ",");
+        bool endCanonical = p.hasArrow && IsCanonicalTime(p.end);
+        double end = !p.hasArrow    ? impliedEnd(j, start)
+                     : endCanonical ? CanonicalTimeMs(p.end)
+                                    : TimeToMSecs(p.end, ",");
         // An end of 0 would put the cue's end before its start.
-        if (end == 0) end = start + kDefaultDurationMs;
+        if (end == 0) {
+            end = start + kDefaultDurationMs;
+            endCanonical = false;
+        }
 
         // "[" and "]" go, except around the syllables of a KSC source
         // ("[syl][la][ble]"), which keep them to be split at "][".
@@ -380,10 +445,11 @@ bool WriteSsa(WriterContext& ctx) {
         if (o.effect == 0) {
             if (!TrimSpaces(text).empty()) {
                 std::string& line = ctx.out.NewLine();
-                appendDialogueStart(line, start, end, "Default0");
-                line += ",,0000,0000,0000,,";
-                line += o.prefix;
-                line += o.fontAndAlign;
+                line.append(kDialogueHead);
+                appendEntryTime(line, p.start, startCanonical, start);
+                line += ',';
+                appendEntryTime(line, p.end, endCanonical, end);
+                line.append(plainTail);
                 AppendReplacingLineBreaks(line, text, "\\N");
             }
         } else {
