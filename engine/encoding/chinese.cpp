@@ -1,6 +1,7 @@
 // GB / BIG5 classification and simplified / traditional mapping over OpenCC.
 #include "engine/encoding/chinese.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -201,6 +202,23 @@ bool ContainsWitness(std::string_view text, const Witness& w) {
         }
         // Three-byte sequences (all of CJK) decoded inline. A malformed one
         // can at worst produce a false hit, which only costs the shortcut.
+        // Runs of them a word at a time: the lead's low bits and the second
+        // byte's pick the witness word, the third byte's the bit.
+        if constexpr (std::endian::native == std::endian::little) {
+            const uint64_t* bits = w.bits.data();
+            bool any = false;
+            while (i + 4 <= n) {
+                uint32_t word;
+                std::memcpy(&word, b + i, 4);
+                if ((word & 0xC0C0F0u) != 0x8080E0u) break;
+                if ((bits[((word & 0x0Fu) << 6) | ((word >> 8) & 0x3Fu)] >> ((word >> 16) & 0x3Fu)) & 1u) {
+                    return true;
+                }
+                i += 3;
+                any = true;
+            }
+            if (any) continue;
+        }
         if ((b[i] & 0xF0) == 0xE0 && i + 2 < n && (b[i + 1] & 0xC0) == 0x80 &&
             (b[i + 2] & 0xC0) == 0x80) {
             const char32_t cp = (char32_t(b[i] & 0x0F) << 12) | (char32_t(b[i + 1] & 0x3F) << 6) |

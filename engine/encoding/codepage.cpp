@@ -6,6 +6,7 @@
 #include <unicode/ucnv_err.h>
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -48,6 +49,21 @@ std::size_t FirstInvalidUtf8(const unsigned char* p, std::size_t n) noexcept {
             if (i + 1 >= n || !IsContinuation(p[i + 1])) return i;
             i += 2;
         } else if (b >= 0xE0 && b <= 0xEF) {
+            // Runs of three-byte characters (all of CJK) checked a word at a
+            // time: a lead E1..EC or EE..EF and two continuation bytes; E0 and
+            // ED (tighter second bytes) and the last character take the long way.
+            if constexpr (std::endian::native == std::endian::little) {
+                bool any = false;
+                while (i + 4 <= n) {
+                    uint32_t w;
+                    std::memcpy(&w, p + i, 4);
+                    const uint32_t low = w & 0x0Fu;
+                    if ((w & 0xC0C0F0u) != 0x8080E0u || low == 0 || low == 0x0D) break;
+                    i += 3;
+                    any = true;
+                }
+                if (any) continue;
+            }
             if (i + 2 >= n) return i;
             const unsigned char b1 = p[i + 1];
             const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;

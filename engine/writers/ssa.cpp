@@ -64,23 +64,35 @@ void appendColour(std::string& out, uint32_t colour) {
 
 void appendTime(std::string& out, double ms) { AppendTimeStyle1(out, ms); }
 
-// An entry time as "H:MM:SS.cc". One in the table's own form ("HH:MM:SS,mmm",
-// or three hour digits) is rewritten as text, which gives what formatting its
+// An entry time in the table's own form ("HH:MM:SS,mmm", or three hour
+// digits) as "H:MM:SS.cc", rewritten as text: that gives what formatting its
 // milliseconds gives (the hours lose a leading zero, the milliseconds are cut
-// to hundredths); any other is formatted from `ms`.
+// to hundredths). Writes at most 12 bytes.
+char* putCanonicalTime(char* out, std::string_view t) {
+    if (t.size() == 12) {
+        const bool zero = t[0] == '0';
+        std::memcpy(out, t.data() + (zero ? 1 : 0), 8);  // "H:MM:SS," or "HH:MM:SS"
+        out += zero ? 7 : 8;
+    } else {
+        std::memcpy(out, t.data(), 9);
+        out += 9;
+    }
+    const std::size_t millis = t.size() - 3;
+    out[0] = '.';
+    out[1] = t[millis];
+    out[2] = t[millis + 1];
+    return out + 3;
+}
+
+// An entry time as "H:MM:SS.cc": from its text when that is in the table's
+// form, else from `ms`.
 void appendEntryTime(std::string& out, std::string_view t, bool canonical, double ms) {
     if (!canonical) {
         appendTime(out, ms);
         return;
     }
-    const std::size_t hours = t.size() - 10;
     char buf[16];
-    char* p = buf;
-    for (std::size_t i = (hours == 2 && t[0] == '0') ? 1 : 0; i < hours + 6; ++i) *p++ = t[i];
-    *p++ = '.';
-    *p++ = t[hours + 7];
-    *p++ = t[hours + 8];
-    out.append(buf, p);
+    out.append(buf, putCanonicalTime(buf, t));
 }
 
 // ---- entries ----
@@ -395,17 +407,22 @@ bool WriteSsa(WriterContext& ctx) {
     // A start alone lasts until the next cue starts (as ImpliedEndMs has it).
     // The entry looked ahead to is kept, split and read, for its own turn: in
     // a lyric file that is the very next entry.
+    // Its start text is the end's text too when the end is that start.
     std::size_t aheadIndex = std::string::npos;
     EntryParts ahead;
     double aheadStart = 0;
-    const auto impliedEnd = [&](std::size_t j, double startMs) {
+    bool aheadCanonical = false;
+    const auto impliedEnd = [&](std::size_t j, double startMs, bool& endIsAhead) {
+        endIsAhead = false;
         for (std::size_t k = j + 1; k < entries.size(); ++k) {
             const EntryParts next = SplitEntry(entries[k]);
             if (!next.hasBar) continue;
             aheadIndex = k;
             ahead = next;
-            aheadStart = ReadEntryTimeMs(next.start);
-            if (aheadStart > startMs) return aheadStart;
+            aheadCanonical = IsCanonicalTime(next.start);
+            aheadStart = aheadCanonical ? CanonicalTimeMs(next.start) : TimeToMSecs(next.start, ",");
+            endIsAhead = aheadStart > startMs;
+            if (endIsAhead) return aheadStart;
             break;
         }
         return startMs + kDefaultDurationMs;
@@ -417,15 +434,24 @@ bool WriteSsa(WriterContext& ctx) {
         const bool known = aheadIndex == j;
         const EntryParts p = known ? ahead : SplitEntry(entry);
         if (!p.hasBar || IsEndMarker(p)) continue;
-        // ReadEntryTimeMs, with the form of each time kept for writing it.
-        const bool startCanonical = IsCanonicalTime(p.start);
+        // ReadEntryTimeMs, with the text of each time kept for writing it
+        // when it is in the table's form.
+        const bool startCanonical = known ? aheadCanonical : IsCanonicalTime(p.start);
         const double start = known            ? aheadStart
                              : startCanonical ? CanonicalTimeMs(p.start)
                                               : TimeToMSecs(p.start, ",");
-        bool endCanonical = p.hasArrow && IsCanonicalTime(p.end);
-        double end = !p.hasArrow    ? impliedEnd(j, start)
-                     : endCanonical ? CanonicalTimeMs(p.end)
-                                    : TimeToMSecs(p.end, ",");
+        std::string_view endText = p.end;
+        bool endCanonical = false;
+        double end = 0;
+        if (p.hasArrow) {
+            endCanonical = IsCanonicalTime(endText);
+            end = endCanonical ? CanonicalTimeMs(endText) : TimeToMSecs(endText, ",");
+        } else {
+            bool endIsAhead = false;
+            end = impliedEnd(j, start, endIsAhead);
+            endText = ahead.start;
+            endCanonical = endIsAhead && aheadCanonical;
+        }
         // An end of 0 would put the cue's end before its start.
         if (end == 0) {
             end = start + kDefaultDurationMs;
@@ -445,10 +471,20 @@ bool WriteSsa(WriterContext& ctx) {
         if (o.effect == 0) {
             if (!TrimSpaces(text).empty()) {
                 std::string& line = ctx.out.NewLine();
-                line.append(kDialogueHead);
-                appendEntryTime(line, p.start, startCanonical, start);
-                line += ',';
-                appendEntryTime(line, p.end, endCanonical, end);
+                if (startCanonical && endCanonical) {
+                    // The usual case, put together in one piece.
+                    char head[64];
+                    std::memcpy(head, kDialogueHead.data(), kDialogueHead.size());
+                    char* q = putCanonicalTime(head + kDialogueHead.size(), p.start);
+                    *q++ = ',';
+                    q = putCanonicalTime(q, endText);
+                    line.append(head, q);
+                } else {
+                    line.append(kDialogueHead);
+                    appendEntryTime(line, p.start, startCanonical, start);
+                    line += ',';
+                    appendEntryTime(line, endText, endCanonical, end);
+                }
                 line.append(plainTail);
                 AppendReplacingLineBreaks(line, text, "\\N");
             }
