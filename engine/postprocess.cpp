@@ -444,11 +444,19 @@ int64_t entryTime(std::string_view t) {
 }
 
 TimeKey timeKeyOf(std::string_view entry) {
-    const EntryParts p = SplitEntry(entry);
+    // Only the span matters here: the text after it is not searched.
+    const auto bar = entry.find('|');
     TimeKey k;
-    if (!p.hasBar) return k;
-    k.start = entryTime(p.start);
-    k.end = p.hasArrow ? entryTime(p.end) : std::numeric_limits<int64_t>::max();
+    if (bar == std::string_view::npos) return k;
+    const std::string_view span = entry.substr(0, bar);
+    const auto arrow = span.find("->");
+    if (arrow == std::string_view::npos) {
+        k.start = entryTime(span);
+        k.end = std::numeric_limits<int64_t>::max();
+    } else {
+        k.start = entryTime(span.substr(0, arrow));
+        k.end = entryTime(span.substr(arrow + 2));
+    }
     return k;
 }
 

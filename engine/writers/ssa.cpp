@@ -437,25 +437,31 @@ bool WriteSsa(WriterContext& ctx) {
         // ReadEntryTimeMs, with the text of each time kept for writing it
         // when it is in the table's form.
         const bool startCanonical = known ? aheadCanonical : IsCanonicalTime(p.start);
-        const double start = known            ? aheadStart
-                             : startCanonical ? CanonicalTimeMs(p.start)
-                                              : TimeToMSecs(p.start, ",");
         std::string_view endText = p.end;
-        bool endCanonical = false;
+        bool endCanonical = p.hasArrow && IsCanonicalTime(endText);
+        // A plain cue between two such times, its end not 0, is written from
+        // the texts alone.
+        const bool textsOnly = o.effect == 0 && startCanonical && endCanonical &&
+                               endText != std::string_view("00:00:00,000");
+        double start = 0;
         double end = 0;
-        if (p.hasArrow) {
-            endCanonical = IsCanonicalTime(endText);
-            end = endCanonical ? CanonicalTimeMs(endText) : TimeToMSecs(endText, ",");
-        } else {
-            bool endIsAhead = false;
-            end = impliedEnd(j, start, endIsAhead);
-            endText = ahead.start;
-            endCanonical = endIsAhead && aheadCanonical;
-        }
-        // An end of 0 would put the cue's end before its start.
-        if (end == 0) {
-            end = start + kDefaultDurationMs;
-            endCanonical = false;
+        if (!textsOnly) {
+            start = known            ? aheadStart
+                    : startCanonical ? CanonicalTimeMs(p.start)
+                                     : TimeToMSecs(p.start, ",");
+            if (p.hasArrow) {
+                end = endCanonical ? CanonicalTimeMs(endText) : TimeToMSecs(endText, ",");
+            } else {
+                bool endIsAhead = false;
+                end = impliedEnd(j, start, endIsAhead);
+                endText = ahead.start;
+                endCanonical = endIsAhead && aheadCanonical;
+            }
+            // An end of 0 would put the cue's end before its start.
+            if (end == 0) {
+                end = start + kDefaultDurationMs;
+                endCanonical = false;
+            }
         }
 
         // "[" and "]" go, except around the syllables of a KSC source
@@ -469,7 +475,8 @@ bool WriteSsa(WriterContext& ctx) {
         }
 
         if (o.effect == 0) {
-            if (!TrimSpaces(text).empty()) {
+            const std::string_view trimmed = TrimSpaces(text);
+            if (!trimmed.empty()) {
                 std::string& line = ctx.out.NewLine();
                 if (startCanonical && endCanonical) {
                     // The usual case, put together in one piece.
@@ -486,7 +493,12 @@ bool WriteSsa(WriterContext& ctx) {
                     appendEntryTime(line, endText, endCanonical, end);
                 }
                 line.append(plainTail);
-                AppendReplacingLineBreaks(line, text, "\\N");
+                // A text without a backslash has no line break to rewrite.
+                if (trimmed.find('\\') == std::string_view::npos) {
+                    line.append(trimmed);
+                } else {
+                    AppendReplacingLineBreaks(line, text, "\\N");
+                }
             }
         } else {
             // Entry 0 is the placeholder of a converted table; a saved list
