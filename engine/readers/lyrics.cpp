@@ -271,8 +271,16 @@ void ReadKscLine(std::string_view line, ReaderContext& ctx) {
     // reliable start, end, text and timing, so it is left out whole.
     if (fields.size() < 4) return;
 
-    const std::string start = withoutChar(TrimSpaces(fields[0]), '\'');
-    const std::string end = withoutChar(TrimSpaces(fields[1]), '\'');
+    std::string start = withoutChar(TrimSpaces(fields[0]), '\'');
+    std::string end = withoutChar(TrimSpaces(fields[1]), '\'');
+    // Our writer gives total minutes, four digits and more past 16 hours 40
+    // minutes, which the general time reader would take for hours.
+    for (std::string* time : {&start, &end}) {
+        if (const auto ms = LrcTagTime(TrimSpaces(*time))) {
+            time->clear();
+            AppendTimeStyle0(*time, static_cast<double>(*ms));
+        }
+    }
     std::string text = withoutChar(TrimSpaces(fields[2]), '\'');
     std::string timing = withoutChar(KillTag(TrimSpaces(fields[3]), false), '\'');
     timing = ReplaceAll(timing, ");", "");

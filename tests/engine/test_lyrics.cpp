@@ -95,6 +95,15 @@ TEST(KscReader, KaraokeCalls) {
          {"00:00:04,000->00:00:05,000|ok|500,500"}},
         {"too few fields", {"karaoke.add('00:01.000', '00:02.000');", "karaoke.add('00:01.000')"}, {}},
         {"no arguments", {"karaoke.add(", "karaoke.add(   ", "karaoke.add();"}, {}},
+        // The writer gives total minutes, which grow past three digits after
+        // 16 hours 40 minutes; the general reader would take them for hours.
+        {"minutes of four and more digits",
+         {"karaoke.add('5940:00.000', '5940:01.250', 'a', '1');",
+          "karaoke.add('60000:00.000', '60000:01.000', 'b', '1');"},
+         {"99:00:00,000->99:00:01,250|a|1", "1000:00:00,000->1000:00:01,000|b|1"}},
+        {"other time forms as before",
+         {"karaoke.add('0:00:01.50', '00:00:02', 'c', '1');", "karaoke.add('-00:01.000', '00:02.000', 'd', '1');"},
+         {"00:00:01,500->00:00:02,000|c|1", "00:00:00,000->00:00:02,000|d|1"}},
     };
     for (const auto& c : cases) EXPECT_EQ(c.entries, readLines(kKindKsc, c.lines)) << c.name;
 }
@@ -225,10 +234,17 @@ TEST(LyricWriters, ReadBackKeepsStartsAndTexts) {
         {"a.smi", {"1000->0|你好，世界", "62340->0|Hi there"}},
         {"a.ksc", {"1000->3500|你好，世界", "62340->64000|Hi there"}},
     };
+    // Past 1000 minutes the KSC times have four minute digits.
+    const Table late{"99:00:00,000->99:00:01,000|late", "1000:00:00,000->1000:00:02,000|later"};
+    const Case lateCases[] = {
+        {"late.ksc", {"356400000->356401000|late", "3600000000->3600002000|later"}},
+        {"late.lrc", {"356400000->0|late", "3600000000->0|later"}},
+        {"late.krc", {"356400000->0|late", "3600000000->0|later"}},
+    };
     TempDir dir;
-    for (const auto& c : cases) {
+    const auto check = [&](const Table& source, const Case& c) {
         const std::string path = dir.file(c.file);
-        Table copy = entries;
+        Table copy = source;
         SaveSettings save;
         save.s_SubtitleEncodeFormat = kEncodingUtf8;
         clsSubtitle engine;
@@ -242,7 +258,9 @@ TEST(LyricWriters, ReadBackKeepsStartsAndTexts) {
         conv.dst_SubFile = "srt";
         ASSERT_TRUE(engine.ConvertSubtitle(path, conv)) << c.file;
         EXPECT_EQ(c.lines, got) << c.file;
-    }
+    };
+    for (const auto& c : cases) check(entries, c);
+    for (const auto& c : lateCases) check(late, c);
 }
 
 }  // namespace
