@@ -60,6 +60,15 @@ TEST(LrcReader, TimeTagLines) {
         {"indented line", {"  [00:01.00] [00:02.00]x"}, {"00:00:01,000|x", "00:00:02,000|x"}},
         {"mixed Chinese", {"[00:12.34]月亮代表我的心 The moon"}, {"00:00:12,340|月亮代表我的心 The moon"}},
         {"lines without both brackets", {"plain", "[00:01.00 no close", "00:01.00] no open", ""}, {}},
+        // Shapes at the edges of the one-tag shortcut, read as the full path reads them.
+        {"many minute digits", {"[29999:59.999]a", "[030000:00.00]b", "[1234567:00.00]c"},
+         {"499:59:59,999|a", "500:00:00,000|b", "20576:07:00,000|c"}},
+        {"three-digit seconds", {"[00:100.5]a", "[1:234]b"}, {"00:01:40,500|a", "00:04:54,000|b"}},
+        {"spaces in the tag", {"[ 00:01.00 ]a", "[00: 01.00]b"}, {"00:00:01,000|a"}},
+        {"lyric with markup or a bracket",
+         {"[00:01.00]a&amp;b", "[00:02.00]x]y", "[00:03.00]{c}d", "[00:04.00]e[f"},
+         {"00:00:01,000|ab", "00:00:02,000|y", "00:00:03,000|d", "00:00:04,000|e[f"}},
+        {"trailing spaces kept, leading tag spaces not", {"[00:01.00] a  "}, {"00:00:01,000| a  "}},
     };
     for (const auto& c : cases) EXPECT_EQ(c.entries, readLines(kKindLrc, c.lines)) << c.name;
 }

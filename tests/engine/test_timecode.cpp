@@ -269,6 +269,15 @@ TEST(RoundHalfEven, TiesGoToEven) {
     EXPECT_EQ(2, RoundHalfEven(2.5));
     EXPECT_EQ(-2, RoundHalfEven(-2.5));
     EXPECT_EQ(3, RoundHalfEven(2.6));
+    // Whole numbers come back as they are, signs and all; past 2^53 every
+    // double is whole.
+    for (double v : {0.0, -0.0, 7.0, -7.0, 4503599627370497.0, 9.0e15, 9.5e15, -1e300}) {
+        EXPECT_EQ(v, RoundHalfEven(v)) << v;
+        EXPECT_EQ(std::signbit(v), std::signbit(RoundHalfEven(v))) << v;
+    }
+    EXPECT_EQ(4503599627370496.0, RoundHalfEven(4503599627370496.5));
+    EXPECT_EQ(-4503599627370496.0, RoundHalfEven(-4503599627370496.5));
+    EXPECT_TRUE(std::isnan(RoundHalfEven(std::numeric_limits<double>::quiet_NaN())));
 }
 
 }  // namespace
@@ -328,7 +337,9 @@ TEST(AppendTimeStyle0, MatchesTheGeneralFormatter) {
 
 TEST(AppendTimeStyle1, MatchesTheGeneralFormatter) {
     for (double ms : {0.0, 9.0, 10.0, 999.4, 999.5, 1000.5, 59999.0, 3599999.0, 35999999.0, 36000000.0,
-                      359999999.4, 359999999.5, 360000000.0, 1e12, -3.0}) {
+                      359999999.4, 359999999.5, 360000000.0, 360000005.5, 3600000009.99, 1e12,
+                      static_cast<double>(kMaxTimeMs), 9.3e18, 1e300, -3.0, -1e300,
+                      std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
         std::string out = "x";
         AppendTimeStyle1(out, ms);
         EXPECT_EQ("x" + MSecsToTime(ms, 1), out) << ms;
