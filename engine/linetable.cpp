@@ -44,9 +44,10 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
         const std::string_view b = span.substr(arrow + 2);
         if (IsCanonicalTime(a) && IsCanonicalTime(b)) {
             if (a == b) return;
+            // The span is "a->b" already.
             std::string entry;
-            entry.reserve(a.size() + b.size() + 3 + text.size());
-            entry.append(a).append("->").append(b).append(1, '|').append(text);
+            entry.reserve(span.size() + 1 + text.size());
+            entry.append(span).append(1, '|').append(text);
             table.push_back(std::move(entry));
             return;
         }
