@@ -42,7 +42,7 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     if (identity && hasArrow) {
         const std::string_view a = span.substr(0, arrow);
         const std::string_view b = span.substr(arrow + 2);
-        if (IsCanonicalTime(a) && IsCanonicalTime(b)) {
+        if ((IsCanonicalTime(a) || TableTimeMs(a) >= 0) && (IsCanonicalTime(b) || TableTimeMs(b) >= 0)) {
             if (a == b) return;
             // The span is "a->b" already.
             std::string entry;
@@ -52,7 +52,7 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
             return;
         }
     }
-    if (identity && !hasArrow && IsCanonicalTime(span)) {  // a lyric's lone start
+    if (identity && !hasArrow && (IsCanonicalTime(span) || TableTimeMs(span) >= 0)) {  // a lyric's lone start
         std::string entry;
         entry.reserve(span.size() + 1 + text.size());
         entry.append(span).append(1, '|').append(text);

@@ -440,6 +440,7 @@ struct TimeKey {
 
 int64_t entryTime(std::string_view t) {
     if (IsCanonicalTime(t)) return CanonicalTimeMs(t);
+    if (const int64_t ms = TableTimeMs(t); ms >= 0) return ms;
     return static_cast<int64_t>(TimeToMSecs(TrimSpaces(t), ","));
 }
 

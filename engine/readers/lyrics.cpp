@@ -72,18 +72,23 @@ int64_t commonTagMs(std::string_view tag) {
     return (minutes * 60 + seconds) * 1000 + fraction;
 }
 
-// The line-table time of whole milliseconds below 500 hours, as
-// AppendTimeStyle0 writes it; returns the length (12 or 13).
+// The line-table time of whole, non-negative milliseconds, as AppendTimeStyle0
+// writes it (hours of two digits or more); returns the length. `out` holds 32.
 std::size_t formatTableTime(int64_t ms, char* out) {
     const auto total = static_cast<uint64_t>(ms);
-    const uint64_t h = total / 3600000;
+    uint64_t h = total / 3600000;
     const uint64_t m = total / 60000 % 60;
     const uint64_t sec = total / 1000 % 60;
     const uint64_t milli = total % 1000;
+    char hours[24];
+    std::size_t n = 0;
+    do {
+        hours[n++] = static_cast<char>('0' + h % 10);
+        h /= 10;
+    } while (h != 0);
+    if (n < 2) hours[n++] = '0';
     char* p = out;
-    if (h >= 100) *p++ = static_cast<char>('0' + h / 100);
-    *p++ = static_cast<char>('0' + h / 10 % 10);
-    *p++ = static_cast<char>('0' + h % 10);
+    while (n > 0) *p++ = hours[--n];
     *p++ = ':';
     *p++ = static_cast<char>('0' + m / 10);
     *p++ = static_cast<char>('0' + m % 10);
@@ -114,11 +119,8 @@ bool readCommonLrcLine(std::string_view line, ReaderContext& ctx) {
         if (c == ']' || c == '<' || c == '{' || c == '&') return false;
     }
     const int64_t ms = commonTagMs(line.substr(1, close - 1));
-    constexpr int64_t kFiveHundredHours = int64_t{500} * 3600000;
-    if (ms < 0 || ms >= kFiveHundredHours || text.size() + kEntryOverhead > kLrcLineBudget) {
-        return false;
-    }
-    char span[16];
+    if (ms < 0 || text.size() + kEntryOverhead > kLrcLineBudget) return false;
+    char span[32];
     AddTimedLine(ctx.table, std::string_view(span, formatTableTime(ms, span)), text, ctx.rules);
     return true;
 }

@@ -64,24 +64,26 @@ void appendColour(std::string& out, uint32_t colour) {
 
 void appendTime(std::string& out, double ms) { AppendTimeStyle1(out, ms); }
 
-// An entry time in the table's own form ("HH:MM:SS,mmm", or three hour
-// digits) as "H:MM:SS.cc", rewritten as text: that gives what formatting its
-// milliseconds gives (the hours lose a leading zero, the milliseconds are cut
-// to hundredths). Writes at most 12 bytes.
+// An entry time in the table's own form (TableTimeMs holds) as "H:MM:SS.cc",
+// rewritten as text: that gives what formatting its milliseconds gives (the
+// hours lose a leading zero, the milliseconds are cut to hundredths). Writes
+// at most 18 bytes.
 char* putCanonicalTime(char* out, std::string_view t) {
-    if (t.size() == 12) {
-        const bool zero = t[0] == '0';
-        std::memcpy(out, t.data() + (zero ? 1 : 0), 8);  // "H:MM:SS," or "HH:MM:SS"
-        out += zero ? 7 : 8;
-    } else {
-        std::memcpy(out, t.data(), 9);
-        out += 9;
-    }
+    const std::size_t skip = t[0] == '0' ? 1 : 0;  // only two-digit hours start with 0
+    const std::size_t head = t.size() - 4 - skip;   // hours, ":MM:SS"
+    std::memcpy(out, t.data() + skip, head);
+    out += head;
     const std::size_t millis = t.size() - 3;
     out[0] = '.';
     out[1] = t[millis];
     out[2] = t[millis + 1];
     return out + 3;
+}
+
+// An entry time in the table's form with the hours of any width: the value
+// (nearly every time, the checks cheapest first), else -1.
+int64_t tableTime(std::string_view t) {
+    return IsCanonicalTime(t) ? CanonicalTimeMs(t) : TableTimeMs(t);
 }
 
 // An entry time as "H:MM:SS.cc": from its text when that is in the table's
@@ -91,7 +93,7 @@ void appendEntryTime(std::string& out, std::string_view t, bool canonical, doubl
         appendTime(out, ms);
         return;
     }
-    char buf[16];
+    char buf[24];
     out.append(buf, putCanonicalTime(buf, t));
 }
 
@@ -419,8 +421,9 @@ bool WriteSsa(WriterContext& ctx) {
             if (!next.hasBar) continue;
             aheadIndex = k;
             ahead = next;
-            aheadCanonical = IsCanonicalTime(next.start);
-            aheadStart = aheadCanonical ? CanonicalTimeMs(next.start) : TimeToMSecs(next.start, ",");
+            const int64_t table = tableTime(next.start);
+            aheadCanonical = table >= 0;
+            aheadStart = aheadCanonical ? static_cast<double>(table) : TimeToMSecs(next.start, ",");
             endIsAhead = aheadStart > startMs;
             if (endIsAhead) return aheadStart;
             break;
@@ -435,10 +438,11 @@ bool WriteSsa(WriterContext& ctx) {
         const EntryParts p = known ? ahead : SplitEntry(entry);
         if (!p.hasBar || IsEndMarker(p)) continue;
         // ReadEntryTimeMs, with the text of each time kept for writing it
-        // when it is in the table's form.
-        const bool startCanonical = known ? aheadCanonical : IsCanonicalTime(p.start);
+        // when it is in the table's form (TableTimeMs gives form and value).
+        const bool startCanonical =
+            known ? aheadCanonical : IsCanonicalTime(p.start) || TableTimeMs(p.start) >= 0;
         std::string_view endText = p.end;
-        bool endCanonical = p.hasArrow && IsCanonicalTime(endText);
+        bool endCanonical = p.hasArrow && (IsCanonicalTime(endText) || TableTimeMs(endText) >= 0);
         // A plain cue between two such times, its end not 0, is written from
         // the texts alone.
         const bool textsOnly = o.effect == 0 && startCanonical && endCanonical &&
@@ -447,10 +451,10 @@ bool WriteSsa(WriterContext& ctx) {
         double end = 0;
         if (!textsOnly) {
             start = known            ? aheadStart
-                    : startCanonical ? CanonicalTimeMs(p.start)
+                    : startCanonical ? static_cast<double>(tableTime(p.start))
                                      : TimeToMSecs(p.start, ",");
             if (p.hasArrow) {
-                end = endCanonical ? CanonicalTimeMs(endText) : TimeToMSecs(endText, ",");
+                end = endCanonical ? static_cast<double>(tableTime(endText)) : TimeToMSecs(endText, ",");
             } else {
                 bool endIsAhead = false;
                 end = impliedEnd(j, start, endIsAhead);
@@ -480,7 +484,7 @@ bool WriteSsa(WriterContext& ctx) {
                 std::string& line = ctx.out.NewLine();
                 if (startCanonical && endCanonical) {
                     // The usual case, put together in one piece.
-                    char head[64];
+                    char head[80];
                     std::memcpy(head, kDialogueHead.data(), kDialogueHead.size());
                     char* q = putCanonicalTime(head + kDialogueHead.size(), p.start);
                     *q++ = ',';
