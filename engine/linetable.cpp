@@ -42,16 +42,17 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     if (identity && hasArrow) {
         const std::string_view a = span.substr(0, arrow);
         const std::string_view b = span.substr(arrow + 2);
-        if (IsCanonicalTime(a) && IsCanonicalTime(b)) {
+        if ((IsCanonicalTime(a) || TableTimeMs(a) >= 0) && (IsCanonicalTime(b) || TableTimeMs(b) >= 0)) {
             if (a == b) return;
+            // The span is "a->b" already.
             std::string entry;
-            entry.reserve(a.size() + b.size() + 3 + text.size());
-            entry.append(a).append("->").append(b).append(1, '|').append(text);
+            entry.reserve(span.size() + 1 + text.size());
+            entry.append(span).append(1, '|').append(text);
             table.push_back(std::move(entry));
             return;
         }
     }
-    if (identity && !hasArrow && IsCanonicalTime(span)) {  // a lyric's lone start
+    if (identity && !hasArrow && (IsCanonicalTime(span) || TableTimeMs(span) >= 0)) {  // a lyric's lone start
         std::string entry;
         entry.reserve(span.size() + 1 + text.size());
         entry.append(span).append(1, '|').append(text);

@@ -203,8 +203,11 @@ bool markSharedSpans(const LineTable& table, std::vector<char>& shared) {
     while ((std::size_t{1} << bits) < 2 * n) ++bits;
     const std::size_t capacity = std::size_t{1} << bits;
     const auto home = [bits](uint64_t h) { return static_cast<std::size_t>(h >> (64 - bits)); };
+    // Half the hash is kept: two spans that agree there are marked as shared
+    // and compared in full afterwards, so the only cost is that comparison,
+    // and eight-byte slots halve the memory touched.
     struct Slot {
-        uint64_t hash;
+        uint32_t hash;
         uint32_t first;  // index of the first entry with this hash; 0: empty
     };
     std::vector<Slot> slots(capacity, Slot{0, 0});
@@ -212,8 +215,8 @@ bool markSharedSpans(const LineTable& table, std::vector<char>& shared) {
     constexpr std::size_t kAhead = 16;
     for (std::size_t i = 1; i < n; ++i) {
         if (i + kAhead < n) __builtin_prefetch(&slots[home(hashes[i + kAhead])]);
-        const uint64_t h = hashes[i];
-        std::size_t at = home(h);
+        const auto h = static_cast<uint32_t>(hashes[i]);
+        std::size_t at = home(hashes[i]);
         while (slots[at].first != 0 && slots[at].hash != h) at = (at + 1) & (capacity - 1);
         if (slots[at].first == 0) {
             slots[at] = Slot{h, static_cast<uint32_t>(i)};
@@ -234,16 +237,18 @@ void RemoveDuplicateLines(LineTable& table) {
     // whose span no other entry shares is kept without looking at its text.
     std::vector<char> candidate(n, 0);
     if (!markSharedSpans(table, candidate)) std::fill(candidate.begin() + 1, candidate.end(), 1);
+    // Most tables share no span at all: nothing more to do, nor to allocate.
+    const std::size_t candidates =
+        static_cast<std::size_t>(std::count(candidate.begin() + 1, candidate.end(), char{1}));
+    if (candidates == 0) return;
 
     // Keys compare with ASCII letters lower-cased. Texts with other cased
     // letters are case-folded through ICU first and compared by their folded
     // form (folding lower-cases ASCII too, so the two kinds of key agree).
     std::vector<std::string_view> keys(n);
     std::deque<std::string> folded;
-    std::size_t candidates = 0;
     for (std::size_t i = 1; i < n; ++i) {
         if (!candidate[i]) continue;
-        ++candidates;
         if (asciiFoldIsEnough(table[i])) {
             keys[i] = table[i];
         } else {
@@ -251,7 +256,6 @@ void RemoveDuplicateLines(LineTable& table) {
             keys[i] = folded.back();
         }
     }
-    if (candidates == 0) return;
     // Open addressing over indices; a slot holds index + 1, 0 when empty.
     std::size_t capacity = 16;
     while (capacity < 2 * candidates) capacity <<= 1;
@@ -436,15 +440,24 @@ struct TimeKey {
 
 int64_t entryTime(std::string_view t) {
     if (IsCanonicalTime(t)) return CanonicalTimeMs(t);
+    if (const int64_t ms = TableTimeMs(t); ms >= 0) return ms;
     return static_cast<int64_t>(TimeToMSecs(TrimSpaces(t), ","));
 }
 
 TimeKey timeKeyOf(std::string_view entry) {
-    const EntryParts p = SplitEntry(entry);
+    // Only the span matters here: the text after it is not searched.
+    const auto bar = entry.find('|');
     TimeKey k;
-    if (!p.hasBar) return k;
-    k.start = entryTime(p.start);
-    k.end = p.hasArrow ? entryTime(p.end) : std::numeric_limits<int64_t>::max();
+    if (bar == std::string_view::npos) return k;
+    const std::string_view span = entry.substr(0, bar);
+    const auto arrow = span.find("->");
+    if (arrow == std::string_view::npos) {
+        k.start = entryTime(span);
+        k.end = std::numeric_limits<int64_t>::max();
+    } else {
+        k.start = entryTime(span.substr(0, arrow));
+        k.end = entryTime(span.substr(arrow + 2));
+    }
     return k;
 }
 
@@ -466,6 +479,22 @@ bool EntryLess(std::string_view a, std::string_view b) {
 void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t last) {
     if (first >= last || last >= items.size()) return;
     const std::size_t count = last - first + 1;
+    // Most tables arrive in time order already; checking costs one pass and
+    // no memory.
+    {
+        bool sorted = true;
+        TimeKey previous = timeKeyOf(items[first]);
+        for (std::size_t i = first + 1; i <= last; ++i) {
+            const TimeKey key = timeKeyOf(items[i]);
+            if (keyEqual(key, previous) ? OrdinalLess(items[i], items[i - 1])
+                                        : keyLess(key, previous)) {
+                sorted = false;
+                break;
+            }
+            previous = key;
+        }
+        if (sorted) return;
+    }
     // Times are read once; the comparisons then work on one compact array and
     // touch the strings only when two entries share their times.
     struct Keyed {
@@ -478,8 +507,6 @@ void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t
         if (!keyEqual(x.key, y.key)) return keyLess(x.key, y.key);
         return OrdinalLess(items[x.index], items[y.index]);
     };
-    // Most tables arrive in time order already; checking costs one pass.
-    if (std::is_sorted(keyed.begin(), keyed.end(), less)) return;
     std::sort(keyed.begin(), keyed.end(), less);
     std::vector<std::string> sorted;
     sorted.reserve(count);

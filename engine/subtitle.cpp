@@ -6,6 +6,10 @@
 #include <limits>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/encoding/codepage.h"
 #include "engine/formats.h"
 #include "engine/linetable.h"
@@ -36,20 +40,181 @@ constexpr std::array<unsigned char, 256> kLineFlagTable = [] {
     return t;
 }();
 
+// Whether a word holds a zero byte (exact as a yes/no answer).
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+inline uint64_t zeroByteBits(uint64_t w) { return (w - kOnes) & ~w & kHighs; }
+
 unsigned scanLine(std::string_view s) {
-    // Four independent accumulators keep the loop from waiting on itself.
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const std::size_t n = s.size();
-    unsigned f0 = 0, f1 = 0, f2 = 0, f3 = 0;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        f0 |= kLineFlagTable[p[i]];
-        f1 |= kLineFlagTable[p[i + 1]];
-        f2 |= kLineFlagTable[p[i + 2]];
-        f3 |= kLineFlagTable[p[i + 3]];
+    if (n < 8) {
+        unsigned f = 0;
+        for (std::size_t i = 0; i < n; ++i) f |= kLineFlagTable[p[i]];
+        return f;
     }
-    for (; i < n; ++i) f0 |= kLineFlagTable[p[i]];
-    return f0 | f1 | f2 | f3;
+    // Eight bytes at a time; the last word overlaps the one before it, which
+    // only sees some bytes twice.
+    uint64_t cr = 0, lt = 0, pp = 0, high = 0;
+    const auto scan = [&](const unsigned char* at) {
+        uint64_t w;
+        std::memcpy(&w, at, 8);
+        high |= w;
+        cr |= zeroByteBits(w ^ (kOnes * '\r'));
+        lt |= zeroByteBits(w ^ (kOnes * '<'));
+        pp |= zeroByteBits(w ^ (kOnes * 'P'));
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) scan(p + i);
+    if (i < n) scan(p + n - 8);
+    return (cr != 0 ? kHasCR : 0u) | (lt != 0 ? kHasLT : 0u) | (pp != 0 ? kHasP : 0u) |
+           ((high & kHighs) != 0 ? kHasHigh : 0u);
+}
+
+// The lines of a text one after another, each with its LineFlags, in one pass
+// that finds the line ends and the flags together, sixty-four bytes at a time.
+// Lines end at `sep`; with LF as `sep` a CR just before the LF (or at the very
+// end of the text) is not part of the line.
+class LineWalker {
+public:
+    LineWalker(std::string_view text, char sep) : m_text(text), m_sep(sep) { loadBlock(); }
+
+    /// The next line; false once the last line was handed out. `last`: this
+    /// is the text's last line (after its last line end, perhaps empty).
+    bool next(std::string_view& line, unsigned& flags, bool& last) {
+        if (m_done) return false;
+        for (;;) {
+            const uint64_t ends = m_ends & m_from;
+            if (ends != 0) {
+                const uint64_t before = (ends & (~ends + 1)) - 1;  // below the first end
+                const uint64_t range = m_from & before;
+                flags = m_acc;
+                if ((m_any & range) != 0) flags |= flagsIn(range);
+                m_acc = 0;
+                m_from = ~((before << 1) | 1);
+                const std::size_t end = m_block + static_cast<std::size_t>(__builtin_ctzll(ends));
+                std::size_t size = end - m_pos;
+                if (m_sep == '\n' && size != 0 && m_text[end - 1] == '\r') --size;
+                line = std::string_view(m_text.data() + m_pos, size);
+                m_pos = end + 1;
+                last = false;
+                return true;
+            }
+            if ((m_any & m_from) != 0) m_acc |= flagsIn(m_from);
+            if (m_block + 64 >= m_text.size()) break;
+            m_block += 64;
+            m_from = ~uint64_t{0};
+            loadBlock();
+        }
+        // The last line runs to the end of the text.
+        m_done = true;
+        last = true;
+        std::string_view rest = m_text.substr(std::min(m_pos, m_text.size()));
+        if (!rest.empty() && rest.back() == '\r') {
+            // Its final CR was counted as one inside the line.
+            rest.remove_suffix(1);
+            flags = scanLine(rest);
+        } else {
+            flags = m_acc;
+        }
+        line = rest;
+        return true;
+    }
+
+private:
+    unsigned flagsIn(uint64_t range) const {
+        return ((m_cr & range) != 0 ? kHasCR : 0u) | ((m_lt & range) != 0 ? kHasLT : 0u) |
+               ((m_p & range) != 0 ? kHasP : 0u) | ((m_high & range) != 0 ? kHasHigh : 0u);
+    }
+
+    // The masks of the block at m_block: bit i for byte m_block + i.
+    void loadBlock() {
+        const std::size_t avail = std::min<std::size_t>(64, m_text.size() - m_block);
+        // The tail of the text is padded with zero bytes, which match nothing.
+        alignas(16) unsigned char buf[64];
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(m_text.data()) + m_block;
+        if (avail < 64) {
+            std::memset(buf, 0, sizeof buf);
+            std::memcpy(buf, p, avail);
+            p = buf;
+        }
+        uint64_t nl = 0, cr = 0, lt = 0, pp = 0, high = 0;
+#if defined(__SSE2__)
+        const __m128i vNl = _mm_set1_epi8('\n');
+        const __m128i vCr = _mm_set1_epi8('\r');
+        const __m128i vLt = _mm_set1_epi8('<');
+        const __m128i vP = _mm_set1_epi8('P');
+        for (int c = 0; c < 4; ++c) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * c));
+            const auto bits = [&](__m128i target) {
+                return static_cast<uint64_t>(static_cast<uint32_t>(
+                           _mm_movemask_epi8(_mm_cmpeq_epi8(v, target))))
+                       << (16 * c);
+            };
+            nl |= bits(vNl);
+            cr |= bits(vCr);
+            lt |= bits(vLt);
+            pp |= bits(vP);
+            high |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v))) << (16 * c);
+        }
+#else
+        for (int i = 0; i < 64; ++i) {
+            const uint64_t bit = uint64_t{1} << i;
+            if (p[i] == '\n') nl |= bit;
+            if (p[i] == '\r') cr |= bit;
+            if (p[i] == '<') lt |= bit;
+            if (p[i] == 'P') pp |= bit;
+            if (p[i] >= 0x80) high |= bit;
+        }
+#endif
+        if (m_sep == '\n') {
+            m_ends = nl;
+            // A CR right before an LF ends the line with it.
+            uint64_t beforeLf = nl >> 1;
+            if (m_block + 64 < m_text.size() && m_text[m_block + 64] == '\n') {
+                beforeLf |= uint64_t{1} << 63;
+            }
+            m_cr = cr & ~beforeLf;
+        } else {
+            m_ends = cr;
+            m_cr = 0;
+        }
+        m_lt = lt;
+        m_p = pp;
+        m_high = high;
+        m_any = m_cr | lt | pp | high;
+    }
+
+    std::string_view m_text;
+    char m_sep;
+    std::size_t m_pos = 0;          // start of the next line
+    std::size_t m_block = 0;        // start of the current block
+    uint64_t m_from = ~uint64_t{0}; // the block's bits from m_pos on
+    uint64_t m_ends = 0, m_cr = 0, m_lt = 0, m_p = 0, m_high = 0, m_any = 0;
+    unsigned m_acc = 0;       // flags of the next line in earlier blocks
+    bool m_done = false;
+};
+
+// How often `c` occurs in the text (std::count goes a byte at a time).
+std::size_t countByte(std::string_view text, char c) {
+    std::size_t n = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i target = _mm_set1_epi8(c);
+    while (i + 16 <= text.size()) {
+        // Up to 255 rounds of 16 byte counters, then summed.
+        __m128i counts = _mm_setzero_si128();
+        for (int round = 0; round < 255 && i + 16 <= text.size(); ++round, i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, target));
+        }
+        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+        n += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+    }
+#endif
+    for (; i < text.size(); ++i) n += text[i] == c ? 1 : 0;
+    return n;
 }
 
 // "PlayResX: 640" -> 640. A rest that is not a whole number leaves the value
@@ -218,7 +383,6 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
     int32_t lastKind = kKindSsa;
     std::string lastPath;
     std::string line;
-    std::vector<uint32_t> newlines;  // files are below 2 GiB; four bytes a line
 
     for (const std::string& path : sources) {
         if (!FileExists(path)) continue;
@@ -244,37 +408,27 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
 
         // A text with no line end at all is one line; only an empty one adds nothing.
         if (text.empty()) continue;
-        // Line ends are kept as 32-bit offsets; a decoded text beyond that (a
-        // file near 2 GiB that grew in decoding) is not read rather than cut.
-        if (text.size() >= 0xFFFFFFFFu) continue;
+        // The conversion can change a line only where it can change the whole
+        // text: one pass over the text spares most files the question per line.
+        const bool mayConvert = InternalCodeConversionMayChange(text, cctx);
         // Lines end at LF (a CR before it is dropped below) or, in a text that
         // has no LF at all (classic Mac files), at CR. A lone CR inside an LF
         // text also ends a line: such lines are split again as they are read.
-        const char* const begin = text.data();
-        const char* const end = begin + text.size();
-        const char sep = std::memchr(begin, '\n', text.size()) != nullptr ? '\n' : '\r';
-        newlines.clear();
-        for (const char* p = begin; p < end;) {
-            const auto* at = static_cast<const char*>(std::memchr(p, sep, static_cast<std::size_t>(end - p)));
-            if (at == nullptr) break;
-            newlines.push_back(static_cast<uint32_t>(at - begin));
-            p = at + 1;
-        }
-        const std::size_t lastIndex = newlines.size();
+        const char sep = std::memchr(text.data(), '\n', text.size()) != nullptr ? '\n' : '\r';
+        const std::size_t lastIndex = countByte(text, sep);
         if (!progress(ev, 0, 0, kStatusReading, path)) return fail(RunFailure::Cancelled);
-        table.reserve(table.size() + lastIndex / 4 + 1);  // a SubRip cue takes four lines or so
+        // A SubRip cue takes four lines or so, a lyric one; growing past the
+        // reservation would move every entry and touch twice the memory.
+        table.reserve(table.size() + (*kind == kKindLrc ? lastIndex : lastIndex / 4) + 1);
         state.lrcOffsetMs = 0;  // an LRC [offset:] tag holds for its own file only
 
-        const std::string_view all(text);
+        LineWalker lines(text, sep);
+        std::string_view raw;
+        unsigned rawFlags = 0;
+        bool lastLine = false;
         std::size_t untilProgress = 1;  // line 0 reports
-        for (std::size_t i = 0; i <= lastIndex; ++i) {
-            const std::size_t from = i == 0 ? 0 : newlines[i - 1] + 1;
-            const std::size_t to = i < lastIndex ? newlines[i] : all.size();
-            std::string_view raw = all.substr(from, to - from);
-            if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-
+        for (std::size_t i = 0; lines.next(raw, rawFlags, lastLine); ++i) {
             // Lone CRs inside the line: each piece is a line of its own.
-            const unsigned rawFlags = scanLine(raw);
             std::size_t cr = (rawFlags & kHasCR) != 0 ? raw.find('\r') : std::string_view::npos;
             std::string_view piece = raw.substr(0, cr);
             for (;;) {
@@ -297,12 +451,13 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
                         captureResolution(prepared, "PlayResY:", playResY);
                     }
                 }
-                if ((flags & kHasHigh) != 0 && InternalCodeConversionMayChange(prepared, cctx)) {
+                if ((flags & kHasHigh) != 0 && mayConvert &&
+                    InternalCodeConversionMayChange(prepared, cctx)) {
                     if (!edited) line.assign(prepared);
                     line = ApplyInternalCodeConversion(line, cctx);
                     prepared = line;
                 }
-                ReadLine(*kind, prepared, i == lastIndex && lastPiece, rctx);
+                ReadLine(*kind, prepared, lastLine && lastPiece, rctx);
                 if (lastPiece) break;
                 const std::size_t next = cr + 1;
                 cr = raw.find('\r', next);

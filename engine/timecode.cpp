@@ -18,6 +18,12 @@
 namespace lumeval {
 
 double RoundHalfEven(double value) {
+    // Whole numbers (nearly every time) are already rounded; nearbyint saves
+    // and restores the floating-point state on every call.
+    if (std::fabs(value) < 9.0e15) {
+        const auto whole = static_cast<int64_t>(value);
+        if (static_cast<double>(whole) == value) return value;
+    }
     // Under the default rounding mode nearbyint rounds ties to even.
     return std::nearbyint(value);
 }
@@ -646,6 +652,21 @@ void AppendTimeStyle1(std::string& out, double LngMSecs) {
         out.append(buf, p);
         return;
     }
+    // Longer non-negative times (a long lyric file passes 100 hours) without
+    // building a string first; the rest (negative, NaN, huge) below.
+    if (LngMSecs >= 0 && LngMSecs <= kMaxMSecs) {
+        const Clock c = Decompose(LngMSecs, /*clampNegative=*/true);
+        char buf[kTimeBuffer];
+        char* p = PutNumber(buf, c.hours, 1);
+        *p++ = ':';
+        p = PutNumber(p, c.minutes, 2);
+        *p++ = ':';
+        p = PutNumber(p, c.seconds, 2);
+        *p++ = '.';
+        p = PutNumber(p, c.millis / 10, 2);
+        out.append(buf, p);
+        return;
+    }
     out += MSecsToTime(LngMSecs, 1);
 }
 
@@ -697,6 +718,41 @@ int32_t CanonicalTimeMs(std::string_view t) {
     return ((hundreds * 100 + d(0) * 10 + d(1)) * 3600 + (d(3) * 10 + d(4)) * 60 + d(6) * 10 +
             d(7)) * 1000 +
            d(9) * 100 + d(10) * 10 + d(11);
+}
+
+int64_t TableTimeMs(std::string_view t) {
+    if (t.size() < 12 || t.size() > 19) return -1;
+    // The last twelve bytes are "HH:MM:SS,mmm" whatever the width of the
+    // hours; any hour digits before them come first.
+    const std::string_view last = t.substr(t.size() - 12);
+    if (!IsCanonicalTime12(last)) return -1;
+    const std::size_t wide = t.size() - 12;
+    if (wide > 0 && t[0] == '0') return -1;
+    int64_t hours = 0;
+    for (std::size_t i = 0; i < wide; ++i) {
+        if (!IsDigit(t[i])) return -1;
+        hours = hours * 10 + (t[i] - '0');
+    }
+    // The digits of "HH:MM:SS" and "mmm" a word at a time (byte i at bits 8i
+    // where that is the order in memory).
+    if constexpr (std::endian::native == std::endian::little) {
+        uint64_t a;
+        uint32_t b;
+        std::memcpy(&a, last.data(), 8);
+        std::memcpy(&b, last.data() + 8, 4);
+        a -= 0x3030003030003030ULL;
+        b -= 0x30303000u;
+        const auto byte = [](uint64_t w, int i) { return static_cast<int64_t>((w >> (8 * i)) & 0xFF); };
+        hours = hours * 100 + byte(a, 0) * 10 + byte(a, 1);
+        const int64_t minutes = byte(a, 3) * 10 + byte(a, 4);
+        const int64_t seconds = byte(a, 6) * 10 + byte(a, 7);
+        const int64_t millis = byte(b, 1) * 100 + byte(b, 2) * 10 + byte(b, 3);
+        return ((hours * 60 + minutes) * 60 + seconds) * 1000 + millis;
+    }
+    const auto d = [&last](std::size_t i) { return static_cast<int64_t>(last[i] - '0'); };
+    hours = hours * 100 + d(0) * 10 + d(1);
+    return ((hours * 60 + d(3) * 10 + d(4)) * 60 + d(6) * 10 + d(7)) * 1000 + d(9) * 100 + d(10) * 10 +
+           d(11);
 }
 
 }  // namespace lumeval

@@ -62,6 +62,13 @@ bool IsCanonicalTime(std::string_view text);
 /// Milliseconds of a text for which IsCanonicalTime holds.
 int32_t CanonicalTimeMs(std::string_view text);
 
+/// Milliseconds of a time in the line table's form with hours of any width,
+/// exactly as AppendTimeStyle0 writes them: "HH:MM:SS,mmm" with two hour
+/// digits, or three to nine without a leading zero, minutes and seconds below
+/// 60. Such a text formats back to itself and reads as TimeToMSecs reads it.
+/// -1 for any other text.
+int64_t TableTimeMs(std::string_view text);
+
 /// Half-to-even rounding of a double to a whole number, the one rounding rule
 /// of every time conversion.
 double RoundHalfEven(double value);

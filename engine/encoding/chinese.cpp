@@ -1,6 +1,9 @@
 // GB / BIG5 classification and simplified / traditional mapping over OpenCC.
 #include "engine/encoding/chinese.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <opencc/Config.hpp>
@@ -13,6 +16,10 @@
 #include <opencc/Lexicon.hpp>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/encoding/codepage.h"
 
@@ -185,26 +192,85 @@ const Witness& WitnessFor(Direction d, const opencc::Converter& converter) {
 bool ContainsWitness(std::string_view text, const Witness& w) {
     const auto* b = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        if (b[i] < 0x80) {
-            ++i;
-            continue;
+    const uint64_t* bits = w.bits.data();
+    bool hit = false;
+    // Character by character from `i` (a character start) until `stop` is
+    // reached or passed, or a witness is found; returns the next character start.
+    const auto scalar = [&](std::size_t i, std::size_t stop) {
+        while (i < n && i < stop) {
+            if (b[i] < 0x80) {
+                ++i;
+                // Runs of ASCII eight bytes at a time.
+                while (i + 8 <= n) {
+                    uint64_t word;
+                    std::memcpy(&word, b + i, 8);
+                    if ((word & 0x8080808080808080ULL) != 0) break;
+                    i += 8;
+                }
+                continue;
+            }
+            // Three-byte sequences (all of CJK) decoded inline. A malformed one
+            // can at worst produce a false hit, which only costs the shortcut.
+            // The lead's low bits and the second byte's pick the witness word,
+            // the third byte's the bit.
+            if ((b[i] & 0xF0) == 0xE0 && i + 2 < n && (b[i + 1] & 0xC0) == 0x80 &&
+                (b[i + 2] & 0xC0) == 0x80) {
+                if ((bits[((b[i] & 0x0Fu) << 6) | (b[i + 1] & 0x3Fu)] >> (b[i + 2] & 0x3Fu)) & 1u) {
+                    hit = true;
+                    return i;
+                }
+                i += 3;
+                continue;
+            }
+            const Utf8Char c = DecodeUtf8At(text, i);
+            if (c.valid && w.Test(c.cp)) {
+                hit = true;
+                return i;
+            }
+            i += c.length;
         }
-        // Three-byte sequences (all of CJK) decoded inline. A malformed one
-        // can at worst produce a false hit, which only costs the shortcut.
-        if ((b[i] & 0xF0) == 0xE0 && i + 2 < n && (b[i + 1] & 0xC0) == 0x80 &&
-            (b[i + 2] & 0xC0) == 0x80) {
-            const char32_t cp = (char32_t(b[i] & 0x0F) << 12) | (char32_t(b[i + 1] & 0x3F) << 6) |
-                                (b[i + 2] & 0x3F);
-            if (w.Test(cp)) return true;
-            i += 3;
-            continue;
+        return i;
+    };
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    while (i + 16 <= n) {
+        // Sixteen bytes that hold only ASCII and three-byte sequences (a lead
+        // E0..EF, two continuation bytes) have their leads visited bit by
+        // bit, with no branch per byte; any other block goes the long way.
+        uint32_t owedNext = 0;
+        std::size_t at = i;
+        for (; at + 16 <= n; at += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at));
+            const auto high = static_cast<uint32_t>(_mm_movemask_epi8(v));
+            if (high == 0 && owedNext == 0) continue;
+            // Signed bytes: continuation 0x80..0xBF is below -64, leads
+            // 0xE0..0xEF lie between -33 and -16.
+            const auto cont = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64))));
+            const auto lead = static_cast<uint32_t>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(-33)), _mm_cmplt_epi8(v, _mm_set1_epi8(-16)))));
+            const uint32_t owed = (lead << 1) | (lead << 2) | owedNext;
+            if ((high & ~(cont | lead)) != 0 || cont != (owed & 0xFFFFu)) break;
+            for (uint32_t m = lead; m != 0; m &= m - 1) {
+                const std::size_t k = at + static_cast<std::size_t>(__builtin_ctz(m));
+                // A lead in the last two places owes bytes of the next block,
+                // not checked yet.
+                if (k + 2 >= n || (k >= at + 14 && ((b[k + 1] & 0xC0) != 0x80 || (b[k + 2] & 0xC0) != 0x80))) {
+                    continue;
+                }
+                if ((bits[((b[k] & 0x0Fu) << 6) | (b[k + 1] & 0x3Fu)] >> (b[k + 2] & 0x3Fu)) & 1u) return true;
+            }
+            owedNext = owed >> 16;
         }
-        const Utf8Char c = DecodeUtf8At(text, i);
-        if (c.valid && w.Test(c.cp)) return true;
-        i += c.length;
+        // Back to the start of a character whose continuation bytes were owed
+        // (checked once more below, which changes nothing).
+        i = at - (owedNext == 3 ? 1 : owedNext == 1 ? 2 : 0);
+        if (at + 16 > n) break;
+        i = scalar(i, at + 16);
+        if (hit) return true;
     }
-    return false;
+#endif
+    scalar(i, n);
+    return hit;
 }
 
 struct Mapper {

@@ -6,10 +6,15 @@
 #include <unicode/ucnv_err.h>
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lumeval {
 
@@ -37,37 +42,97 @@ inline bool IsContinuation(unsigned char b) noexcept {
     return (b & 0xC0) == 0x80;
 }
 
-// Index of the first byte that starts an ill-formed sequence, or `n`.
-std::size_t FirstInvalidUtf8(const unsigned char* p, std::size_t n) noexcept {
-    std::size_t i = 0;
-    while (i < n) {
+// Checks characters from `i` (a character start) until `stop` is reached or
+// passed; returns the next character start, or sets `bad` and returns the
+// index of the first byte of an ill-formed sequence.
+std::size_t ScalarUtf8(const unsigned char* p, std::size_t i, std::size_t n, std::size_t stop,
+                       bool& bad) noexcept {
+    const auto fail = [&bad](std::size_t at) {
+        bad = true;
+        return at;
+    };
+    while (i < n && i < stop) {
         const unsigned char b = p[i];
         if (b < 0x80) {
             i = SkipAscii(p, i + 1, n);
         } else if (b >= 0xC2 && b <= 0xDF) {
-            if (i + 1 >= n || !IsContinuation(p[i + 1])) return i;
+            if (i + 1 >= n || !IsContinuation(p[i + 1])) return fail(i);
             i += 2;
         } else if (b >= 0xE0 && b <= 0xEF) {
-            if (i + 2 >= n) return i;
+            // Runs of three-byte characters (all of CJK) checked a word at a
+            // time: a lead E1..EC or EE..EF and two continuation bytes; E0 and
+            // ED (tighter second bytes) and the last character take the long way.
+            if constexpr (std::endian::native == std::endian::little) {
+                bool any = false;
+                while (i + 4 <= n) {
+                    uint32_t w;
+                    std::memcpy(&w, p + i, 4);
+                    const uint32_t low = w & 0x0Fu;
+                    if ((w & 0xC0C0F0u) != 0x8080E0u || low == 0 || low == 0x0D) break;
+                    i += 3;
+                    any = true;
+                }
+                if (any) continue;
+            }
+            if (i + 2 >= n) return fail(i);
             const unsigned char b1 = p[i + 1];
             const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;
             const unsigned char hi = b == 0xED ? 0x9F : 0xBF;
-            if (b1 < lo || b1 > hi || !IsContinuation(p[i + 2])) return i;
+            if (b1 < lo || b1 > hi || !IsContinuation(p[i + 2])) return fail(i);
             i += 3;
         } else if (b >= 0xF0 && b <= 0xF4) {
-            if (i + 3 >= n) return i;
+            if (i + 3 >= n) return fail(i);
             const unsigned char b1 = p[i + 1];
             const unsigned char lo = b == 0xF0 ? 0x90 : 0x80;
             const unsigned char hi = b == 0xF4 ? 0x8F : 0xBF;
             if (b1 < lo || b1 > hi || !IsContinuation(p[i + 2]) || !IsContinuation(p[i + 3])) {
-                return i;
+                return fail(i);
             }
             i += 4;
         } else {
-            return i;
+            return fail(i);
         }
     }
-    return n;
+    return i;
+}
+
+// Index of the first byte that starts an ill-formed sequence, or `n`.
+std::size_t FirstInvalidUtf8(const unsigned char* p, std::size_t n) noexcept {
+    std::size_t i = 0;
+    bool bad = false;
+#if defined(__SSE2__)
+    while (i + 16 <= n) {
+        // Sixteen bytes of ASCII and of the common three-byte characters (leads
+        // E1..EC and EE..EF, all of CJK) pass as a whole: every continuation
+        // byte sits one or two places after such a lead, and nothing else is
+        // above 0x7F. A lead's continuation bytes may be in the next block.
+        uint32_t owedNext = 0;
+        std::size_t at = i;
+        for (; at + 16 <= n; at += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+            const auto high = static_cast<uint32_t>(_mm_movemask_epi8(v));
+            if (high == 0 && owedNext == 0) continue;
+            // Signed bytes: continuation 0x80..0xBF is below -64, leads
+            // 0xE1..0xEF lie between -32 and -16, and 0xED is left out.
+            const auto cont = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64))));
+            const __m128i e1ToEf =
+                _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(-32)), _mm_cmplt_epi8(v, _mm_set1_epi8(-16)));
+            const auto lead = static_cast<uint32_t>(_mm_movemask_epi8(
+                _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xED))), e1ToEf)));
+            const uint32_t owed = (lead << 1) | (lead << 2) | owedNext;
+            if ((high & ~(cont | lead)) != 0 || cont != (owed & 0xFFFFu)) break;
+            owedNext = owed >> 16;
+        }
+        // Back to the start of a character whose continuation bytes were owed.
+        i = at - (owedNext == 3 ? 1 : owedNext == 1 ? 2 : 0);
+        if (at + 16 > n) break;
+        // The block that did not pass, character by character.
+        i = ScalarUtf8(p, i, n, at + 16, bad);
+        if (bad) return i;
+    }
+#endif
+    i = ScalarUtf8(p, i, n, n, bad);
+    return bad ? i : n;
 }
 
 }  // namespace

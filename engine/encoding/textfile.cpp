@@ -54,16 +54,18 @@ FilePtr OpenForReading(const std::string& name, std::uint64_t& size) {
 
 // Reads up to `n` bytes; a file that shrank meanwhile gives what it has.
 bool ReadBytes(std::FILE* f, std::size_t n, std::string& out) {
-    out.resize(n);
-    std::size_t got = 0;
-    while (got < n) {
-        const std::size_t r = std::fread(out.data() + got, 1, n - got, f);
+    // Read a piece at a time and appended: resize would first fill the whole
+    // string with zeros, one more pass over a large file's worth of memory.
+    out.clear();
+    out.reserve(n);
+    constexpr std::size_t kPiece = std::size_t{1} << 18;
+    const std::unique_ptr<char[]> piece(new char[std::min(n, kPiece) + 1]);
+    while (out.size() < n) {
+        const std::size_t r = std::fread(piece.get(), 1, std::min(n - out.size(), kPiece), f);
         if (r == 0) break;
-        got += r;
+        out.append(piece.get(), r);
     }
-    if (std::ferror(f)) return false;
-    out.resize(got);
-    return true;
+    return !std::ferror(f);
 }
 
 ByteOrderMark ReadMark(std::FILE* f) {

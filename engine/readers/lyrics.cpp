@@ -38,6 +38,93 @@ bool hasMarkup(std::string_view s) {
     return false;
 }
 
+// Digits from `i` on as a number (at most `maxDigits` of them, at least one);
+// moves `i` past them. -1 when there are none or too many.
+int64_t shortNumber(std::string_view s, std::size_t& i, std::size_t maxDigits) {
+    const std::size_t first = i;
+    int64_t v = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+        if (i - first == maxDigits) return -1;
+        v = v * 10 + (s[i] - '0');
+        ++i;
+    }
+    return i == first ? -1 : v;
+}
+
+// The common "mm:ss.xx" tag (one to six digits of minutes, one or two of
+// seconds, an optional fraction of one to three digits) read without the
+// general field loop; -1 for any other shape, which LrcTagTime then reads.
+int64_t commonTagMs(std::string_view tag) {
+    std::size_t i = 0;
+    const int64_t minutes = shortNumber(tag, i, 6);
+    if (minutes < 0 || i == tag.size() || tag[i] != ':') return -1;
+    ++i;
+    const int64_t seconds = shortNumber(tag, i, 2);
+    if (seconds < 0) return -1;
+    int64_t fraction = 0;
+    if (i < tag.size()) {
+        if (tag[i] != '.' && tag[i] != ',') return -1;
+        const std::size_t from = ++i;
+        fraction = shortNumber(tag, i, 3);
+        if (fraction < 0 || i != tag.size()) return -1;
+        for (std::size_t k = i - from; k < 3; ++k) fraction *= 10;
+    }
+    return (minutes * 60 + seconds) * 1000 + fraction;
+}
+
+// The line-table time of whole, non-negative milliseconds, as AppendTimeStyle0
+// writes it (hours of two digits or more); returns the length. `out` holds 32.
+std::size_t formatTableTime(int64_t ms, char* out) {
+    const auto total = static_cast<uint64_t>(ms);
+    uint64_t h = total / 3600000;
+    const uint64_t m = total / 60000 % 60;
+    const uint64_t sec = total / 1000 % 60;
+    const uint64_t milli = total % 1000;
+    char hours[24];
+    std::size_t n = 0;
+    do {
+        hours[n++] = static_cast<char>('0' + h % 10);
+        h /= 10;
+    } while (h != 0);
+    if (n < 2) hours[n++] = '0';
+    char* p = out;
+    while (n > 0) *p++ = hours[--n];
+    *p++ = ':';
+    *p++ = static_cast<char>('0' + m / 10);
+    *p++ = static_cast<char>('0' + m % 10);
+    *p++ = ':';
+    *p++ = static_cast<char>('0' + sec / 10);
+    *p++ = static_cast<char>('0' + sec % 10);
+    *p++ = ',';
+    *p++ = static_cast<char>('0' + milli / 100);
+    *p++ = static_cast<char>('0' + milli / 10 % 10);
+    *p++ = static_cast<char>('0' + milli % 10);
+    return static_cast<std::size_t>(p - out);
+}
+
+// Nearly every line of a real file is one time tag and a lyric without markup:
+// "[mm:ss.xx]text". Such a line is added here in one pass; returns false,
+// having added nothing, for any other line.
+bool readCommonLrcLine(std::string_view line, ReaderContext& ctx) {
+    if (line.size() < 2 || line[0] != '[' || ctx.state.lrcOffsetMs != 0) return false;
+    std::size_t close = 1;
+    while (close < line.size() && line[close] != ']') {
+        // A second "[" or a space makes the tag one the general path reads.
+        if (line[close] == '[' || line[close] == ' ') return false;
+        ++close;
+    }
+    if (close == line.size()) return false;
+    const std::string_view text = line.substr(close + 1);
+    for (const char c : text) {
+        if (c == ']' || c == '<' || c == '{' || c == '&') return false;
+    }
+    const int64_t ms = commonTagMs(line.substr(1, close - 1));
+    if (ms < 0 || text.size() + kEntryOverhead > kLrcLineBudget) return false;
+    char span[32];
+    AddTimedLine(ctx.table, std::string_view(span, formatTableTime(ms, span)), text, ctx.rules);
+    return true;
+}
+
 }  // namespace
 
 std::optional<int64_t> LrcTagTime(std::string_view tag) {
@@ -112,6 +199,7 @@ std::optional<double> LrcTagOffset(std::string_view tag) {
 }
 
 void ReadLrcLine(std::string_view line, ReaderContext& ctx) {
+    if (readCommonLrcLine(line, ctx)) return;
     const std::string_view trimmed = TrimSpaces(line);
     if (trimmed.find('[') == std::string_view::npos || trimmed.find(']') == std::string_view::npos) {
         return;
@@ -185,8 +273,16 @@ void ReadKscLine(std::string_view line, ReaderContext& ctx) {
     // reliable start, end, text and timing, so it is left out whole.
     if (fields.size() < 4) return;
 
-    const std::string start = withoutChar(TrimSpaces(fields[0]), '\'');
-    const std::string end = withoutChar(TrimSpaces(fields[1]), '\'');
+    std::string start = withoutChar(TrimSpaces(fields[0]), '\'');
+    std::string end = withoutChar(TrimSpaces(fields[1]), '\'');
+    // Our writer gives total minutes, four digits and more past 16 hours 40
+    // minutes, which the general time reader would take for hours.
+    for (std::string* time : {&start, &end}) {
+        if (const auto ms = LrcTagTime(TrimSpaces(*time))) {
+            time->clear();
+            AppendTimeStyle0(*time, static_cast<double>(*ms));
+        }
+    }
     std::string text = withoutChar(TrimSpaces(fields[2]), '\'');
     std::string timing = withoutChar(KillTag(TrimSpaces(fields[3]), false), '\'');
     timing = ReplaceAll(timing, ");", "");

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +64,39 @@ void appendColour(std::string& out, uint32_t colour) {
 
 void appendTime(std::string& out, double ms) { AppendTimeStyle1(out, ms); }
 
+// An entry time in the table's own form (TableTimeMs holds) as "H:MM:SS.cc",
+// rewritten as text: that gives what formatting its milliseconds gives (the
+// hours lose a leading zero, the milliseconds are cut to hundredths). Writes
+// at most 18 bytes.
+char* putCanonicalTime(char* out, std::string_view t) {
+    const std::size_t skip = t[0] == '0' ? 1 : 0;  // only two-digit hours start with 0
+    const std::size_t head = t.size() - 4 - skip;   // hours, ":MM:SS"
+    std::memcpy(out, t.data() + skip, head);
+    out += head;
+    const std::size_t millis = t.size() - 3;
+    out[0] = '.';
+    out[1] = t[millis];
+    out[2] = t[millis + 1];
+    return out + 3;
+}
+
+// An entry time in the table's form with the hours of any width: the value
+// (nearly every time, the checks cheapest first), else -1.
+int64_t tableTime(std::string_view t) {
+    return IsCanonicalTime(t) ? CanonicalTimeMs(t) : TableTimeMs(t);
+}
+
+// An entry time as "H:MM:SS.cc": from its text when that is in the table's
+// form, else from `ms`.
+void appendEntryTime(std::string& out, std::string_view t, bool canonical, double ms) {
+    if (!canonical) {
+        appendTime(out, ms);
+        return;
+    }
+    char buf[24];
+    out.append(buf, putCanonicalTime(buf, t));
+}
+
 // ---- entries ----
 
 double startOf(std::string_view entry) { return ReadEntryTimeMs(SplitEntry(entry).start); }
@@ -114,11 +148,20 @@ std::string withoutBrackets(std::string_view text) {
     return out;
 }
 
-// A plain loop: find_first_of searches its two-character set once per
-// character of the text.
+// Eight bytes at a time: find_first_of would search its two-character set
+// once per character of the text.
 bool hasBrackets(std::string_view text) {
-    for (const char c : text) {
-        if (c == '[' || c == ']') return true;
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighs = 0x8080808080808080ULL;
+    const auto zeroByte = [](uint64_t w) { return ((w - kOnes) & ~w & kHighs) != 0; };
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, text.data() + i, 8);
+        if (zeroByte(w ^ (kOnes * '[')) || zeroByte(w ^ (kOnes * ']'))) return true;
+    }
+    for (; i < text.size(); ++i) {
+        if (text[i] == '[' || text[i] == ']') return true;
     }
     return false;
 }
@@ -270,8 +313,10 @@ void writeStyles(const SaveSettings& s, const Options& o, OutputLines& out) {
     }
 }
 
+constexpr std::string_view kDialogueHead = "Dialogue: Marked=0,";
+
 void appendDialogueStart(std::string& line, double from, double to, std::string_view style) {
-    line += "Dialogue: Marked=0,";
+    line.append(kDialogueHead);
     appendTime(line, from);
     line += ',';
     appendTime(line, to);
@@ -356,16 +401,72 @@ bool WriteSsa(WriterContext& ctx) {
     ctx.out.AppendLine(
         "[Events]\r\nFormat: Marked,Start,End,Style,Name,MarginL,MarginR,MarginV,Effect,Text\r\n");
 
+    // Everything of a plain cue's line after its times, put together once.
+    std::string plainTail = ",Default0,,0000,0000,0000,,";
+    plainTail += o.prefix;
+    plainTail += o.fontAndAlign;
+
+    // A start alone lasts until the next cue starts (as ImpliedEndMs has it).
+    // The entry looked ahead to is kept, split and read, for its own turn: in
+    // a lyric file that is the very next entry.
+    // Its start text is the end's text too when the end is that start.
+    std::size_t aheadIndex = std::string::npos;
+    EntryParts ahead;
+    double aheadStart = 0;
+    bool aheadCanonical = false;
+    const auto impliedEnd = [&](std::size_t j, double startMs, bool& endIsAhead) {
+        endIsAhead = false;
+        for (std::size_t k = j + 1; k < entries.size(); ++k) {
+            const EntryParts next = SplitEntry(entries[k]);
+            if (!next.hasBar) continue;
+            aheadIndex = k;
+            ahead = next;
+            const int64_t table = tableTime(next.start);
+            aheadCanonical = table >= 0;
+            aheadStart = aheadCanonical ? static_cast<double>(table) : TimeToMSecs(next.start, ",");
+            endIsAhead = aheadStart > startMs;
+            if (endIsAhead) return aheadStart;
+            break;
+        }
+        return startMs + kDefaultDurationMs;
+    };
+
     std::string normalised;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const std::string& entry = entries[j];
-        const EntryParts p = SplitEntry(entry);
+        const bool known = aheadIndex == j;
+        const EntryParts p = known ? ahead : SplitEntry(entry);
         if (!p.hasBar || IsEndMarker(p)) continue;
-        const double start = ReadEntryTimeMs(p.start);
-        // A start alone lasts until the next cue starts.
-        double end = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, start);
-        // An end of 0 would put the cue's end before its start.
-        if (end == 0) end = start + kDefaultDurationMs;
+        // ReadEntryTimeMs, with the text of each time kept for writing it
+        // when it is in the table's form (TableTimeMs gives form and value).
+        const bool startCanonical =
+            known ? aheadCanonical : IsCanonicalTime(p.start) || TableTimeMs(p.start) >= 0;
+        std::string_view endText = p.end;
+        bool endCanonical = p.hasArrow && (IsCanonicalTime(endText) || TableTimeMs(endText) >= 0);
+        // A plain cue between two such times, its end not 0, is written from
+        // the texts alone.
+        const bool textsOnly = o.effect == 0 && startCanonical && endCanonical &&
+                               endText != std::string_view("00:00:00,000");
+        double start = 0;
+        double end = 0;
+        if (!textsOnly) {
+            start = known            ? aheadStart
+                    : startCanonical ? static_cast<double>(tableTime(p.start))
+                                     : TimeToMSecs(p.start, ",");
+            if (p.hasArrow) {
+                end = endCanonical ? static_cast<double>(tableTime(endText)) : TimeToMSecs(endText, ",");
+            } else {
+                bool endIsAhead = false;
+                end = impliedEnd(j, start, endIsAhead);
+                endText = ahead.start;
+                endCanonical = endIsAhead && aheadCanonical;
+            }
+            // An end of 0 would put the cue's end before its start.
+            if (end == 0) {
+                end = start + kDefaultDurationMs;
+                endCanonical = false;
+            }
+        }
 
         // "[" and "]" go, except around the syllables of a KSC source
         // ("[syl][la][ble]"), which keep them to be split at "][".
@@ -378,13 +479,30 @@ bool WriteSsa(WriterContext& ctx) {
         }
 
         if (o.effect == 0) {
-            if (!TrimSpaces(text).empty()) {
+            const std::string_view trimmed = TrimSpaces(text);
+            if (!trimmed.empty()) {
                 std::string& line = ctx.out.NewLine();
-                appendDialogueStart(line, start, end, "Default0");
-                line += ",,0000,0000,0000,,";
-                line += o.prefix;
-                line += o.fontAndAlign;
-                AppendReplacingLineBreaks(line, text, "\\N");
+                if (startCanonical && endCanonical) {
+                    // The usual case, put together in one piece.
+                    char head[80];
+                    std::memcpy(head, kDialogueHead.data(), kDialogueHead.size());
+                    char* q = putCanonicalTime(head + kDialogueHead.size(), p.start);
+                    *q++ = ',';
+                    q = putCanonicalTime(q, endText);
+                    line.append(head, q);
+                } else {
+                    line.append(kDialogueHead);
+                    appendEntryTime(line, p.start, startCanonical, start);
+                    line += ',';
+                    appendEntryTime(line, endText, endCanonical, end);
+                }
+                line.append(plainTail);
+                // A text without a backslash has no line break to rewrite.
+                if (trimmed.find('\\') == std::string_view::npos) {
+                    line.append(trimmed);
+                } else {
+                    AppendReplacingLineBreaks(line, text, "\\N");
+                }
             }
         } else {
             // Entry 0 is the placeholder of a converted table; a saved list

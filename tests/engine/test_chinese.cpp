@@ -127,6 +127,30 @@ TEST(ChineseMapping, ShortcutAgreesWithOpenCC) {
     }
 }
 
+// Long texts are searched for a character the mapping changes sixteen bytes
+// at a time: one such character must be found at every offset, also when its
+// bytes straddle two blocks, and a text without one must pass.
+TEST(ChineseMapping, ChangingCharacterFoundAtEveryOffset) {
+    const ConversionContext gb{.mode = 0, .cls = kClassGb, .AnsiCodePage = 936};
+    const std::string filler = "中文字幕 abc 我们 12";
+    std::string plain;
+    while (plain.size() < 96) plain += filler;
+    ASSERT_FALSE(InternalCodeConversionMayChange(plain, gb));
+    for (std::size_t pad = 0; pad < 40; ++pad) {
+        const std::string lead(pad, 'x');
+        for (const char* changing : {"體", "發"}) {
+            EXPECT_TRUE(InternalCodeConversionMayChange(lead + plain + changing + plain, gb)) << pad;
+            EXPECT_TRUE(InternalCodeConversionMayChange(lead + changing + plain, gb)) << pad;
+            EXPECT_TRUE(InternalCodeConversionMayChange(plain + lead + changing, gb)) << pad;
+        }
+        EXPECT_FALSE(InternalCodeConversionMayChange(lead + plain + plain, gb)) << pad;
+        // A lead cut short by the end of the text, or by a byte that cannot
+        // continue it, is no character.
+        EXPECT_FALSE(InternalCodeConversionMayChange(plain + lead + "\xE9\xAB", gb)) << pad;
+        EXPECT_FALSE(InternalCodeConversionMayChange(plain + lead + "\xE9\xAB" + plain, gb)) << pad;
+    }
+}
+
 TEST(ChineseMapping, ConcurrentFirstUseIsSafe) {
     std::vector<std::thread> threads;
     std::vector<int> ok(2, 0);

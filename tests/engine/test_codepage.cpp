@@ -196,6 +196,41 @@ TEST(Utf8, DecodesOneStepWithMaximalSubparts) {
     }
 }
 
+// The validator takes sixteen-byte blocks of ASCII and common CJK as a whole;
+// every text must get the verdict (and SanitizeUtf8 the result) that reading
+// it one DecodeUtf8At step at a time gives.
+TEST(Utf8, BlockValidationAgreesWithStepwiseDecoding) {
+    const auto stepwise = [](const std::string& s) {
+        std::string out;
+        for (std::size_t i = 0; i < s.size();) {
+            const Utf8Char c = DecodeUtf8At(s, i);
+            AppendUtf8(out, c.cp);
+            i += c.length;
+        }
+        return out;
+    };
+    // Pieces that sit at every offset of a block: CJK (leads E4..E9), the
+    // leads with tighter second bytes (E0, ED), two- and four-byte forms,
+    // lone and misplaced continuation bytes, truncated sequences, surrogates.
+    const std::vector<std::string> pieces{
+        "a", " ", "0123456789", "中", "文字", "\xE1\x80\x80", "\xEC\xBF\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF",
+        "\xE0\xA0\x80", "\xE0\x80\x80", "\xED\x9F\xBF", "\xED\xA0\x80", "é", "\xF0\x9F\x98\x80",
+        "\x80", "\xBF", "\xE4\xB8", "\xE4", "\xC0\x80", "\xF5\x80\x80\x80", "\xFF", "\xE4\xB8\xE4"};
+    std::mt19937 rng(11);
+    for (int round = 0; round < 20000; ++round) {
+        std::string s;
+        const int count = static_cast<int>(rng() % 40);
+        // Mostly valid CJK and ASCII, now and then a piece that may not be.
+        for (int k = 0; k < count; ++k) {
+            const std::size_t pick = rng() % 8 == 0 ? rng() % pieces.size() : rng() % 5;
+            s += pieces[pick];
+        }
+        const std::string expected = stepwise(s);
+        ASSERT_EQ(expected == s, IsValidUtf8(s)) << testing::PrintToString(s);
+        ASSERT_EQ(expected, SanitizeUtf8(s)) << testing::PrintToString(s);
+    }
+}
+
 TEST(Utf8, SanitizesAndAppends) {
     EXPECT_EQ("abc", SanitizeUtf8("abc"));
     EXPECT_EQ("a" + kFffd + "b", SanitizeUtf8("a\xFF"

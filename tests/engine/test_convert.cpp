@@ -80,6 +80,45 @@ TEST(ConvertSubtitle, StartOnlyEntriesHaveEndZeroAndNoSortKeepsReadingOrder) {
     EXPECT_EQ(lines, r.lines);
 }
 
+// Lines are found sixty-four bytes at a time: every line end, lone CR, "<br>"
+// and non-ASCII text must read the same wherever it falls in such a block.
+TEST(ConvertSubtitle, LinesReadTheSameAtEveryOffset) {
+    const std::vector<Line> expected{
+        {1000, 2000, "a\\Nb"}, {3000, 4000, "c"}, {5000, 6000, "中文"}, {7000, 8000, "e"}};
+    const std::vector<Line> mac{{1000, 2000, "a"}, {3000, 4000, "b"}};
+    TempDir dir;
+    const std::string path = dir.file("a.stxt");
+    for (int pad = 0; pad < 140; ++pad) {
+        // The padding line is no entry; it moves everything after it.
+        const std::string lead(static_cast<std::size_t>(pad), 'x');
+        std::vector<Progress> progress;
+        for (const bool crlf : {false, true}) {
+            const std::string text = lead + (crlf ? "\r\n" : "\n") +
+                                     "00:00:01,000->00:00:02,000|a<br>b\r\n"
+                                     "00:00:03,000->00:00:04,000|c\rd\r\n"
+                                     "00:00:05,000->00:00:06,000|中文\n"
+                                     "00:00:07,000->00:00:08,000|e\r";
+            writeBytes(path, text);
+            Recorder r;
+            ConvertSettings s;
+            s.dst_SubFile = "srt";
+            s.s_RaiseEventInterval = 1;
+            ASSERT_TRUE(r.engine.ConvertSubtitle(path, s)) << pad;
+            EXPECT_EQ(expected, r.lines) << pad << " " << crlf;
+            // Four line feeds: lines 0 to 4, each reported against the last index.
+            ASSERT_GE(r.progress.size(), 3u);
+            EXPECT_EQ(Progress(4, 4, 1, path), r.progress[r.progress.size() - 2]) << pad;
+        }
+        // Classic Mac line ends: no LF anywhere, every CR ends a line.
+        writeBytes(path, lead + "\r00:00:01,000->00:00:02,000|a\r00:00:03,000->00:00:04,000|b");
+        Recorder r;
+        ConvertSettings s;
+        s.dst_SubFile = "srt";
+        ASSERT_TRUE(r.engine.ConvertSubtitle(path, s)) << pad;
+        EXPECT_EQ(mac, r.lines) << pad;
+    }
+}
+
 TEST(ConvertSubtitle, SkipsMissingAndUnknownSources) {
     TempDir dir;
     const std::string missing = dir.file("missing.srt");

@@ -60,6 +60,15 @@ TEST(LrcReader, TimeTagLines) {
         {"indented line", {"  [00:01.00] [00:02.00]x"}, {"00:00:01,000|x", "00:00:02,000|x"}},
         {"mixed Chinese", {"[00:12.34]月亮代表我的心 The moon"}, {"00:00:12,340|月亮代表我的心 The moon"}},
         {"lines without both brackets", {"plain", "[00:01.00 no close", "00:01.00] no open", ""}, {}},
+        // Shapes at the edges of the one-tag shortcut, read as the full path reads them.
+        {"many minute digits", {"[29999:59.999]a", "[030000:00.00]b", "[1234567:00.00]c"},
+         {"499:59:59,999|a", "500:00:00,000|b", "20576:07:00,000|c"}},
+        {"three-digit seconds", {"[00:100.5]a", "[1:234]b"}, {"00:01:40,500|a", "00:04:54,000|b"}},
+        {"spaces in the tag", {"[ 00:01.00 ]a", "[00: 01.00]b"}, {"00:00:01,000|a"}},
+        {"lyric with markup or a bracket",
+         {"[00:01.00]a&amp;b", "[00:02.00]x]y", "[00:03.00]{c}d", "[00:04.00]e[f"},
+         {"00:00:01,000|ab", "00:00:02,000|y", "00:00:03,000|d", "00:00:04,000|e[f"}},
+        {"trailing spaces kept, leading tag spaces not", {"[00:01.00] a  "}, {"00:00:01,000| a  "}},
     };
     for (const auto& c : cases) EXPECT_EQ(c.entries, readLines(kKindLrc, c.lines)) << c.name;
 }
@@ -95,6 +104,15 @@ TEST(KscReader, KaraokeCalls) {
          {"00:00:04,000->00:00:05,000|ok|500,500"}},
         {"too few fields", {"karaoke.add('00:01.000', '00:02.000');", "karaoke.add('00:01.000')"}, {}},
         {"no arguments", {"karaoke.add(", "karaoke.add(   ", "karaoke.add();"}, {}},
+        // The writer gives total minutes, which grow past three digits after
+        // 16 hours 40 minutes; the general reader would take them for hours.
+        {"minutes of four and more digits",
+         {"karaoke.add('5940:00.000', '5940:01.250', 'a', '1');",
+          "karaoke.add('60000:00.000', '60000:01.000', 'b', '1');"},
+         {"99:00:00,000->99:00:01,250|a|1", "1000:00:00,000->1000:00:01,000|b|1"}},
+        {"other time forms as before",
+         {"karaoke.add('0:00:01.50', '00:00:02', 'c', '1');", "karaoke.add('-00:01.000', '00:02.000', 'd', '1');"},
+         {"00:00:01,500->00:00:02,000|c|1", "00:00:00,000->00:00:02,000|d|1"}},
     };
     for (const auto& c : cases) EXPECT_EQ(c.entries, readLines(kKindKsc, c.lines)) << c.name;
 }
@@ -225,10 +243,17 @@ TEST(LyricWriters, ReadBackKeepsStartsAndTexts) {
         {"a.smi", {"1000->0|你好，世界", "62340->0|Hi there"}},
         {"a.ksc", {"1000->3500|你好，世界", "62340->64000|Hi there"}},
     };
+    // Past 1000 minutes the KSC times have four minute digits.
+    const Table late{"99:00:00,000->99:00:01,000|late", "1000:00:00,000->1000:00:02,000|later"};
+    const Case lateCases[] = {
+        {"late.ksc", {"356400000->356401000|late", "3600000000->3600002000|later"}},
+        {"late.lrc", {"356400000->0|late", "3600000000->0|later"}},
+        {"late.krc", {"356400000->0|late", "3600000000->0|later"}},
+    };
     TempDir dir;
-    for (const auto& c : cases) {
+    const auto check = [&](const Table& source, const Case& c) {
         const std::string path = dir.file(c.file);
-        Table copy = entries;
+        Table copy = source;
         SaveSettings save;
         save.s_SubtitleEncodeFormat = kEncodingUtf8;
         clsSubtitle engine;
@@ -242,7 +267,9 @@ TEST(LyricWriters, ReadBackKeepsStartsAndTexts) {
         conv.dst_SubFile = "srt";
         ASSERT_TRUE(engine.ConvertSubtitle(path, conv)) << c.file;
         EXPECT_EQ(c.lines, got) << c.file;
-    }
+    };
+    for (const auto& c : cases) check(entries, c);
+    for (const auto& c : lateCases) check(late, c);
 }
 
 }  // namespace

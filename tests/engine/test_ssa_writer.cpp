@@ -298,6 +298,38 @@ TEST(SsaWriter, EmptyTextsWriteNoEvent) {
     }
 }
 
+// Times in the table's own form are rewritten as text; every other form, and
+// every end the writer works out, goes through the number. Both must agree.
+TEST(SsaWriter, EventTimesFromEveryForm) {
+    const struct {
+        const char* name;
+        Table entries;
+        std::vector<std::string> times;  // "start,end" of each event
+    } cases[] = {
+        {"one-digit hours lose the zero", {"", "00:00:01,234->09:59:59,999|a"}, {"0:00:01.23,9:59:59.99"}},
+        {"two- and three-digit hours", {"", "10:00:00,005->123:04:05,678|a"}, {"10:00:00.00,123:04:05.67"}},
+        {"forms outside the table's", {"", "1:02:03.50->600:00:00,000|a"}, {"1:02:03.50,600:00:00.00"}},
+        {"an end of 0 lasts five seconds", {"", "00:00:07,000->00:00:00,000|a"}, {"0:00:07.00,0:00:12.00"}},
+        {"a start alone ends at the next start",
+         {"", "00:00:01,000|a", "120:00:00,000|b", "00:00:02,000|c"},
+         {"0:00:01.00,120:00:00.00", "120:00:00.00,120:00:05.00", "0:00:02.00,0:00:07.00"}},
+        {"the next start looked past an entry without a bar",
+         {"", "00:00:01,000|a", "no bar", "00:00:03,000->00:00:04,000|b"},
+         {"0:00:01.00,0:00:03.00", "0:00:03.00,0:00:04.00"}},
+        {"end markers end the cue before them",
+         {"", "00:00:01,000|a", "00:00:02,500|", "00:00:04,000|b"}, {"0:00:01.00,0:00:02.50", "0:00:04.00,0:00:09.00"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> times;
+        for (const std::string& line : dialogues(writeSsa(c.entries, SaveSettings{}))) {
+            const auto from = line.find(',') + 1;
+            const auto to = line.find(',', line.find(',', from) + 1);
+            times.push_back(line.substr(from, to - from));
+        }
+        EXPECT_EQ(c.times, times) << c.name;
+    }
+}
+
 TEST(SsaWriter, KscSourceWithoutEffectKeepsSyllableBrackets) {
     SaveSettings s;
     s.src_Format = kKindKsc;

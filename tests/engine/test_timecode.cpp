@@ -269,6 +269,15 @@ TEST(RoundHalfEven, TiesGoToEven) {
     EXPECT_EQ(2, RoundHalfEven(2.5));
     EXPECT_EQ(-2, RoundHalfEven(-2.5));
     EXPECT_EQ(3, RoundHalfEven(2.6));
+    // Whole numbers come back as they are, signs and all; past 2^53 every
+    // double is whole.
+    for (double v : {0.0, -0.0, 7.0, -7.0, 4503599627370497.0, 9.0e15, 9.5e15, -1e300}) {
+        EXPECT_EQ(v, RoundHalfEven(v)) << v;
+        EXPECT_EQ(std::signbit(v), std::signbit(RoundHalfEven(v))) << v;
+    }
+    EXPECT_EQ(4503599627370496.0, RoundHalfEven(4503599627370496.5));
+    EXPECT_EQ(-4503599627370496.0, RoundHalfEven(-4503599627370496.5));
+    EXPECT_TRUE(std::isnan(RoundHalfEven(std::numeric_limits<double>::quiet_NaN())));
 }
 
 }  // namespace
@@ -315,6 +324,58 @@ TEST(CanonicalTime, AcceptsExactlyTheTableForm) {
     }
 }
 
+TEST(TableTime, ExactlyTheTextsTheTableFormatterWrites) {
+    const struct {
+        const char* text;
+        int64_t ms;
+    } cases[] = {
+        {"00:00:00,000", 0},
+        {"09:59:59,999", 35999999},
+        {"499:59:59,999", 1799999999},
+        {"500:00:00,000", 1800000000},
+        {"1000:00:01,250", 3600001250},
+        {"999999999:59:59,999", kMaxTimeMs},
+        {"0:00:00,000", -1},         // one hour digit
+        {"0100:00:00,000", -1},      // a leading zero before three digits
+        {"1000000000:00:00,000", -1},  // ten hour digits
+        {"100:60:00,000", -1},
+        {"100:00:60,000", -1},
+        {"100:00:00.000", -1},
+        {"100:00:00,00", -1},
+        {"1x0:00:00,000", -1},
+        {" 100:00:00,000", -1},
+        {"", -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.ms, TableTimeMs(c.text)) << c.text;
+        if (c.ms >= 0) {
+            EXPECT_EQ(c.text, MSecsToTime(static_cast<double>(c.ms), 0)) << c.text;
+        }
+    }
+    // Whatever the table formatter writes reads back to its value, through
+    // TableTimeMs and through the general reader alike.
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 20000; ++i) {
+        const int digits = 1 + static_cast<int>(rng() % 15);
+        int64_t ms = static_cast<int64_t>(rng() % 1000000000000000ULL);
+        for (int k = digits; k < 15; ++k) ms /= 10;
+        if (ms > kMaxTimeMs) ms = kMaxTimeMs;
+        std::string t;
+        AppendTimeStyle0(t, static_cast<double>(ms));
+        ASSERT_EQ(ms, TableTimeMs(t)) << t;
+        ASSERT_EQ(static_cast<double>(ms), TimeToMSecs(t, ",")) << t;
+        // A changed byte either leaves no table time or one that is again
+        // exactly what the formatter writes.
+        std::string u = t;
+        u[rng() % u.size()] = static_cast<char>(rng() % 64 + 32);
+        const int64_t v = TableTimeMs(u);
+        if (v >= 0) {
+            ASSERT_EQ(u, MSecsToTime(static_cast<double>(v), 0)) << u;
+            ASSERT_EQ(static_cast<double>(v), TimeToMSecs(u, ",")) << u;
+        }
+    }
+}
+
 TEST(AppendTimeStyle0, MatchesTheGeneralFormatter) {
     for (double ms : {0.0, 1.0, 999.4, 999.5, 1000.5, 59999.0, 3599999.0, 359999999.4, 359999999.5,
                       360000000.0, 1e12, -3.0}) {
@@ -328,7 +389,9 @@ TEST(AppendTimeStyle0, MatchesTheGeneralFormatter) {
 
 TEST(AppendTimeStyle1, MatchesTheGeneralFormatter) {
     for (double ms : {0.0, 9.0, 10.0, 999.4, 999.5, 1000.5, 59999.0, 3599999.0, 35999999.0, 36000000.0,
-                      359999999.4, 359999999.5, 360000000.0, 1e12, -3.0}) {
+                      359999999.4, 359999999.5, 360000000.0, 360000005.5, 3600000009.99, 1e12,
+                      static_cast<double>(kMaxTimeMs), 9.3e18, 1e300, -3.0, -1e300,
+                      std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
         std::string out = "x";
         AppendTimeStyle1(out, ms);
         EXPECT_EQ("x" + MSecsToTime(ms, 1), out) << ms;
