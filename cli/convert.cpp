@@ -3,6 +3,9 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -65,18 +68,33 @@ std::string BaseName(const std::string& path) {
     return fs::path(path).filename().string();
 }
 
-/// Why a source cannot be read, or empty when it can.
-std::string SourceProblem(const std::string& path) {
+/// Why a source cannot be read, or empty when it can. `cannotRead`: the file
+/// is there but the system refused it (the cause is the system's message).
+struct SourceCheck {
+    std::string problem;
+    bool cannotRead = false;
+};
+
+SourceCheck CheckSource(const std::string& path) {
     std::error_code ec;
     const auto status = fs::status(path, ec);
-    if (ec || !fs::exists(status)) return "no such file";
-    if (fs::is_directory(status)) return "is a folder";
-    const auto kind = SourceKindOfPath(path);
-    if (!kind) return "unknown format (the extension is not a format key)";
-    if (!ReaderAvailable(*kind)) {
-        return "no reader for the " + std::string(KeyOfKind(*kind)) + " format yet";
+    if (ec || !fs::exists(status)) {
+        if (ec && ec != std::errc::no_such_file_or_directory) return {ec.message(), true};
+        return {"no such file"};
     }
+    if (fs::is_directory(status)) return {"is a folder"};
+    if (!fs::is_regular_file(status)) return {"not a regular file"};
+    const auto kind = SourceKindOfPath(path);
+    if (!kind) return {"unknown format (the extension is not a format key)"};
+    if (std::string why = UnreadableReason(path); !why.empty()) return {std::move(why), true};
     return {};
+}
+
+/// One line about a source that is skipped or failed: "cannot read a.srt:
+/// Permission denied", "a.srt: not a regular file".
+std::string DescribeSource(const std::string& path, const SourceCheck& check) {
+    return check.cannotRead ? "cannot read " + path + ": " + check.problem
+                            : path + ": " + check.problem;
 }
 
 /// Absolute, normalised form of a path for comparing (symbolic links
@@ -95,16 +113,44 @@ bool SamePath(const fs::path& a, const fs::path& b) {
     return Canonical(a) == Canonical(b);
 }
 
-std::string DescribeFailure(const RunFailure& failure, const std::string& dest, int32_t codePage) {
+/// What the run's options were, for the message of a run that delivered no cue.
+struct RunContext {
+    std::vector<std::string> sources;  ///< the sources the run could read
+    std::string window;                ///< --window as typed, empty: none
+    int32_t chinese = 0;
+};
+
+std::string NoCueReason(const RunInfo& info, const RunContext& run) {
+    if (!run.window.empty() && info.outsideWindow > 0) {
+        return "no cues inside --window " + run.window;
+    }
+    bool allText = !run.sources.empty();
+    std::string names;
+    for (const auto& source : run.sources) {
+        if (!names.empty()) names += ", ";
+        names += source;
+        if (SourceKindOfPath(source) != kKindTxt) allText = false;
+    }
+    if (allText) return names + ": txt is write only; its lines carry no times";
+    return (names.empty() ? std::string("SOURCE") : names) + ": no timed lines";
+}
+
+std::string DescribeFailure(const RunFailure& failure, const RunInfo& info, const std::string& dest,
+                            int32_t codePage, const RunContext& run) {
     switch (failure.kind) {
         case RunFailure::NoSource:
             return "no readable source (none exists or none has a known extension)";
         case RunFailure::NoLines:
-            return "no lines";
+            return NoCueReason(info, run);
+        case RunFailure::AllFiltered:
+            return "no cues left after --filter";
         case RunFailure::NothingToWrite:
             return "nothing to write: no line has text for this format";
-        case RunFailure::SaveFailed:
-            return "cannot write " + (failure.path.empty() ? dest : failure.path);
+        case RunFailure::SaveFailed: {
+            std::string text = "cannot write " + (failure.path.empty() ? dest : failure.path);
+            if (failure.error != 0) text += std::string(": ") + std::strerror(failure.error);
+            return text;
+        }
         case RunFailure::Unmappable:
             return "line " + std::to_string(failure.line) +
                    " of the output holds a character that code page " + std::to_string(codePage) +
@@ -113,14 +159,18 @@ std::string DescribeFailure(const RunFailure& failure, const std::string& dest, 
             return "cancelled";
         case RunFailure::Busy:
             return "the engine is busy with another run";
+        case RunFailure::ChineseUnavailable:
+            return failure.message + " (needed by --chinese " + std::to_string(run.chinese) + ")";
+        case RunFailure::Internal:
+            return "internal failure: " + failure.message;
         case RunFailure::None:
             break;
     }
     return "the conversion failed";
 }
 
-std::string LinesText(std::size_t lines) {
-    return std::to_string(lines) + (lines == 1 ? " line" : " lines");
+std::string CuesText(std::size_t cues) {
+    return std::to_string(cues) + (cues == 1 ? " cue" : " cues");
 }
 
 // ---- event mode output ----
@@ -191,16 +241,20 @@ int RunSingle(const CliOptions& o) {
         }
     }
 
-    std::size_t readable = 0;
+    RunContext run;
+    run.window = o.windowText;
+    run.chinese = o.settings.s_InternalCodeConversion;
     for (const auto& source : o.sources) {
-        const std::string problem = SourceProblem(source);
-        if (problem.empty()) {
-            ++readable;
-        } else if (!o.quiet) {
-            PrintLine("lumeval-convert: warning: " + source + ": " + problem + ", skipped");
+        const SourceCheck check = CheckSource(source);
+        if (check.problem.empty()) {
+            run.sources.push_back(source);
+        } else if (!o.quiet || check.cannotRead) {
+            // A file that is there but cannot be read is worth a line even
+            // in a quiet run: the user named it and it was left out.
+            PrintLine("lumeval-convert: warning: " + DescribeSource(source, check) + ", skipped");
         }
     }
-    if (readable == 0) {
+    if (run.sources.empty()) {
         PrintError("no readable source (none exists or none has a known extension)");
         return kExitFailed;
     }
@@ -241,18 +295,19 @@ int RunSingle(const CliOptions& o) {
         };
     }
 
-    const bool ok = engine.ConvertSubtitle_Array(o.sources, settings);
+    // Only the sources that can be read go to the engine: a FIFO would hold
+    // the run, and each skipped one was named above.
+    const bool ok = engine.ConvertSubtitle_Array(run.sources, settings);
     bar.Clear();
     if (destination.eventMode && !events.Flush()) {
         PrintError("cannot write to standard output");
         return kExitFailed;
     }
+    for (const auto& [path, why] : engine.LastRun().unreadable) {
+        PrintLine("lumeval-convert: warning: cannot read " + path + ": " + why + ", skipped");
+    }
     if (!ok) {
-        std::string message = DescribeFailure(engine.LastFailure(), o.dest, o.codePage);
-        if (engine.LastFailure().kind == RunFailure::NoLines) {
-            message += ": no source holds a timed line";
-        }
-        PrintError(message);
+        PrintError(DescribeFailure(engine.LastFailure(), engine.LastRun(), o.dest, o.codePage, run));
         return kExitFailed;
     }
     if (engine.LastRun().timesRefused > 0 && !o.quiet) {
@@ -261,7 +316,7 @@ int RunSingle(const CliOptions& o) {
     }
     if (!destination.eventMode && !o.quiet) {
         PrintLine("wrote " + (written.empty() ? o.dest : written) + ": " +
-                  LinesText(engine.LastRun().linesLoaded));
+                  CuesText(engine.LastRun().cuesWritten));
     }
     return kExitOk;
 }
@@ -272,7 +327,7 @@ struct BatchItem {
     std::string source;
     std::string output;  ///< planned path; the written path once done
     std::string error;   ///< empty while the item can still succeed
-    std::size_t lines = 0;
+    std::size_t cues = 0;
 };
 
 /// The first of base.key, base(1).key, base(2).key, ... that this batch has not
@@ -305,8 +360,11 @@ std::vector<BatchItem> PlanBatch(const CliOptions& o) {
     for (const auto& source : o.sources) {
         BatchItem item;
         item.source = source;
-        item.error = SourceProblem(source);
-        if (item.error.empty()) {
+        const SourceCheck check = CheckSource(source);
+        if (!check.problem.empty()) {
+            item.error = check.cannotRead ? "cannot read " + source + ": " + check.problem
+                                          : check.problem;
+        } else {
             const std::string stem = fs::path(source).stem().string();
             const fs::path natural = dir / (stem + "." + o.toKey);
             if (SamePath(natural, source)) {
@@ -344,10 +402,29 @@ void ConvertOne(clsSubtitle& engine, const CliOptions& o, BatchItem& item) {
         if (status == kStatusSaved) written = text;
     };
     if (engine.ConvertSubtitle(item.source, settings)) {
-        item.lines = engine.LastRun().linesLoaded;
+        item.cues = engine.LastRun().cuesWritten;
         if (!written.empty()) item.output = written;
     } else {
-        item.error = DescribeFailure(engine.LastFailure(), item.output, o.codePage);
+        RunContext run;
+        run.sources = {item.source};
+        run.window = o.windowText;
+        run.chinese = o.settings.s_InternalCodeConversion;
+        item.error =
+            DescribeFailure(engine.LastFailure(), engine.LastRun(), item.output, o.codePage, run);
+    }
+}
+
+/// One file of a batch; whatever goes wrong is that file's failure, never
+/// the end of the other conversions.
+void ConvertOneGuarded(clsSubtitle& engine, const CliOptions& o, BatchItem& item) {
+    try {
+        ConvertOne(engine, o, item);
+    } catch (const std::bad_alloc&) {
+        item.error = "internal failure: out of memory";
+    } catch (const std::exception& e) {
+        item.error = std::string("internal failure: ") + e.what();
+    } catch (...) {
+        item.error = "internal failure: an unknown exception";
     }
 }
 
@@ -387,7 +464,7 @@ int RunBatch(const CliOptions& o) {
                 anyFailed = true;
                 PrintLine(item.source + ": failed: " + item.error);
             } else if (!o.quiet) {
-                PrintLine(item.source + " -> " + item.output + ": " + LinesText(item.lines));
+                PrintLine(item.source + " -> " + item.output + ": " + CuesText(item.cues));
             }
             ++printed;
         }
@@ -400,7 +477,7 @@ int RunBatch(const CliOptions& o) {
         clsSubtitle engine;
         engine.AnsiCodePage = o.codePage;
         for (std::size_t i = next++; i < count; i = next++) {
-            if (items[i].error.empty()) ConvertOne(engine, o, items[i]);
+            if (items[i].error.empty()) ConvertOneGuarded(engine, o, items[i]);
             finish(i);
         }
     };

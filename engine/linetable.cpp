@@ -74,9 +74,9 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     const double W = E - S;
     const double O = rules.offset * 1000;
     const bool windowed = W > 0;
-    if (windowed) {
-        if (start < S && end < S) return;
-        if (start > E && end > E) return;
+    if (windowed && ((start < S && end < S) || (start > E && end > E))) {
+        if (rules.outsideWindow) ++*rules.outsideWindow;
+        return;
     }
 
     double newStart = 0;

@@ -19,6 +19,9 @@ struct TimingRules {
     /// Counts the lines left out because a time was beyond kMaxTimeMs (before
     /// or after the shift); may be null.
     std::size_t* refused = nullptr;
+    /// Counts the lines left out because they lie wholly outside the window;
+    /// may be null.
+    std::size_t* outsideWindow = nullptr;
 };
 
 /// Adds one entry for `span` ("start->end" or a lone start, any readable time

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <exception>
 #include <new>
 
 #include "engine/encoding/codepage.h"
@@ -143,6 +144,26 @@ bool clsSubtitle::progress(bool raise, int32_t value, int32_t max, int32_t statu
     return !cancel;
 }
 
+bool clsSubtitle::internalFailure(bool raise, std::exception_ptr error) {
+    m_lastFailure = {};
+    m_lastFailure.kind = RunFailure::Internal;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        m_lastFailure.message = "out of memory";
+    } catch (const std::exception& e) {
+        m_lastFailure.message = e.what();
+    } catch (...) {
+        m_lastFailure.message = "an unknown exception";
+    }
+    try {
+        progress(raise, 0, 0, kStatusFailed, std::string());
+    } catch (...) {
+        // The handler failed again; the result already says failed.
+    }
+    return false;
+}
+
 void clsSubtitle::yieldToCaller() {
     if (YieldCallback) YieldCallback();
 }
@@ -165,8 +186,7 @@ bool clsSubtitle::ConvertSubtitle_Array(const std::vector<std::string>& src_SubF
         ok = convertArray(src_SubFile, settings);
     } catch (...) {
         // Handlers are the caller's code; nothing may escape the engine.
-        m_lastFailure.kind = RunFailure::NoLines;
-        ok = false;
+        ok = internalFailure(settings.s_RaiseAllEvent, std::current_exception());
     }
     m_busy = false;
     return ok;
@@ -183,9 +203,8 @@ bool clsSubtitle::SaveArrayToSubtitle(std::vector<std::string>& LrcList,
     try {
         ok = saveArray(LrcList, strFileName, settings, false);
     } catch (...) {
-        m_lastFailure.kind = RunFailure::SaveFailed;
+        ok = internalFailure(settings.s_RaiseAllEvent, std::current_exception());
         m_lastFailure.path = strFileName;
-        ok = false;
     }
     m_busy = false;
     return ok;
@@ -205,11 +224,18 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         return false;
     };
     if (sources.empty()) return fail(RunFailure::NoSource);
+    // A conversion the caller asked for that cannot happen is an error, not
+    // text passed through unconverted.
+    if (std::string why; !ChineseConversionAvailable(s.s_InternalCodeConversion, &why)) {
+        m_lastFailure.message = why;
+        return fail(RunFailure::ChineseUnavailable);
+    }
 
     const Destination dest = DestinationOf(s.dst_SubFile);
     std::size_t refused = 0;
+    std::size_t outside = 0;
     const TimingRules rules{s.s_TimeStartPoint, s.s_TimeEndPoint, s.s_TimeOffset, s.s_SplitMode,
-                            &refused};
+                            &refused, &outside};
     LineTable table(1);  // index 0: the placeholder
     ReaderState state;
     ReaderContext rctx{table, rules, state};
@@ -225,6 +251,10 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         if (!progress(ev, 0, 0, kStatusFileStart, path)) return fail(RunFailure::Cancelled);
         const auto kind = SourceKindOfPath(path);
         if (!kind) continue;
+        if (std::string why = UnreadableReason(path); !why.empty()) {
+            m_lastRun.unreadable.emplace_back(path, std::move(why));
+            continue;
+        }
 
         int32_t fmt = kEncodingDetect;
         LoadReason reason = LoadReason::None;
@@ -320,13 +350,18 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
     // A block still open when the last source ends is a cue too.
     FinishReading(rctx);
     m_lastRun.timesRefused = refused;
+    m_lastRun.outsideWindow = outside;
 
-    if (table.size() <= 1) {
+    // A run that delivers no cue fails alike in both modes: no file, no events.
+    if (!AnyCue(table)) {
         return fail(m_lastRun.sourcesRead == 0 ? RunFailure::NoSource : RunFailure::NoLines);
     }
 
     RemoveDuplicateLines(table);
-    if (!s.s_RemoveSubFilters.empty()) RemoveFilteredLines(table, s.s_RemoveSubFilters);
+    if (!s.s_RemoveSubFilters.empty()) {
+        RemoveFilteredLines(table, s.s_RemoveSubFilters);
+        if (!AnyCue(table)) return fail(RunFailure::AllFiltered);
+    }
     if (s.s_MergeSamePosition) {
         const bool done = MergeSamePosition(table, interval, [&](int32_t j, int32_t max) {
             if (!progress(ev, j, max, kStatusReading, lastPath)) return false;
@@ -349,6 +384,7 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
             const double start = TimeToMSecs(TrimSpaces(p.start), ",");
             const double end = p.hasArrow ? TimeToMSecs(TrimSpaces(p.end), ",") : 0;
             if (SubtitleLineLoaded) SubtitleLineLoaded(start, end, std::string(TrimSpaces(p.text)));
+            if (!IsEndMarker(p)) ++m_lastRun.cuesDelivered;
         }
         if (s.s_RaiseCompleteEvent) progress(ev, 0, 0, kStatusComplete, std::string());
         return true;
@@ -406,6 +442,7 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
         m_lastFailure.kind =
             failure.kind == SaveFailure::Unmappable ? RunFailure::Unmappable : RunFailure::SaveFailed;
         m_lastFailure.line = failure.line;
+        m_lastFailure.error = failure.error;
         progress(ev, 0, 0, kStatusFailed, std::string());
         return false;
     };
@@ -430,6 +467,7 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
     }
     if (!ok) return saveFailed();
     m_lastFailure = {};
+    m_lastRun.cuesWritten = CountCues(entries);
     progress(ev, 0, 0, kStatusSaved, fileName);
     return true;
 }

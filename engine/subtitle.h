@@ -12,10 +12,12 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/encoding/chinese.h"
@@ -116,15 +118,20 @@ struct RunFailure {
     enum Kind {
         None,
         NoSource,     ///< no source list, or no source could be read
-        NoLines,      ///< the sources gave no lines
+        NoLines,      ///< the sources gave no cue (LastRun says whether the window took them)
+        AllFiltered,  ///< the filter words removed every cue
         NothingToWrite,
         SaveFailed,   ///< the file could not be written
         Unmappable,   ///< a character the ANSI code page cannot hold (line says where)
         Cancelled,
         Busy,         ///< a run was already in progress on this object
+        ChineseUnavailable,  ///< the conversion mode needs an OpenCC dictionary that did not load
+        Internal,     ///< an exception inside the run (allocation, a handler's); `message` says which
     } kind = None;
     std::size_t line = 0;  ///< Unmappable: 1-based line of the written text
     std::string path;      ///< the file concerned, when there is one
+    int error = 0;         ///< SaveFailed: the system's errno of the failing call, 0 if none
+    std::string message;   ///< Internal, ChineseUnavailable: what went wrong
 };
 
 /// What one run read, for summaries.
@@ -134,6 +141,11 @@ struct RunInfo {
     int32_t lastEncoding = -1;    ///< encoding code detected for the last source
     LoadReason lastReason = LoadReason::None;
     std::size_t timesRefused = 0; ///< lines left out for a time beyond kMaxTimeMs
+    std::size_t outsideWindow = 0;///< lines left out because they lie outside the window
+    std::size_t cuesWritten = 0;  ///< file mode: cues the writer wrote
+    std::size_t cuesDelivered = 0;///< event mode: cues handed to SubtitleLineLoaded
+    /// Sources that exist but could not be read, with the reason (per file).
+    std::vector<std::pair<std::string, std::string>> unreadable;
 };
 
 class clsSubtitle {
@@ -263,6 +275,8 @@ private:
     /// Raises ProgressChange when `raise`; returns false when the handler cancelled.
     bool progress(bool raise, int32_t value, int32_t max, int32_t status, const std::string& text);
     void yieldToCaller();
+    /// Records an exception that escaped a run as its failure (status 5).
+    bool internalFailure(bool raise, std::exception_ptr error);
 
     bool m_busy = false;
     bool m_cancelled = false;

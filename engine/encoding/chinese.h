@@ -54,6 +54,11 @@ void ApplyInternalCodeConversionInPlace(std::string& line, const ConversionConte
 /// False when the step certainly leaves the line as it is (no copy needed).
 bool InternalCodeConversionMayChange(std::string_view line, const ConversionContext& ctx);
 
+/// Whether the OpenCC dictionaries that conversion mode `mode` needs load
+/// (modes 1 to 3; mode 0 needs none). False with `why` naming the file that
+/// did not load.
+bool ChineseConversionAvailable(int32_t mode, std::string* why = nullptr);
+
 namespace detail {
 /// The same mappings without the shortcut that skips OpenCC for text its
 /// dictionaries cannot change; they let tests prove the shortcut exact.

@@ -56,6 +56,26 @@ bool IsEndMarker(const EntryParts& p) { return p.hasBar && !p.hasArrow && TrimSp
 
 bool IsEndMarker(std::string_view entry) { return IsEndMarker(SplitEntry(entry)); }
 
+namespace {
+bool isCue(std::string_view entry) {
+    const EntryParts p = SplitEntry(entry);
+    return p.hasBar && !TrimSpaces(p.text).empty();
+}
+}  // namespace
+
+std::size_t CountCues(const std::vector<std::string>& entries) {
+    std::size_t cues = 0;
+    for (const std::string& e : entries) cues += isCue(e) ? 1 : 0;
+    return cues;
+}
+
+bool AnyCue(const std::vector<std::string>& entries) {
+    for (const std::string& e : entries) {
+        if (isCue(e)) return true;
+    }
+    return false;
+}
+
 bool WriterStep(WriterContext& ctx, std::size_t index) {
     // A save that already failed (the disk, or a character the code page
     // cannot hold) ends the writing.

@@ -118,6 +118,12 @@ bool IsEndMarker(std::string_view entry);
 /// The same, for an entry already split.
 bool IsEndMarker(const struct EntryParts& p);
 
+/// Number of cues in the entries: those that hold "|" and a text that is not
+/// blank (what every writer writes a cue for).
+std::size_t CountCues(const std::vector<std::string>& entries);
+/// True when the entries hold at least one cue (stops at the first).
+bool AnyCue(const std::vector<std::string>& entries);
+
 /// Reports progress for entry `index` when it is due; false when stopped.
 bool WriterStep(WriterContext& ctx, std::size_t index);
 
