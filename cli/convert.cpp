@@ -64,6 +64,9 @@ std::string_view KeyOfKind(int32_t kind) {
     return "?";
 }
 
+/// Why a txt source gives nothing.
+constexpr const char* kWriteOnly = " is write only; its lines carry no times";
+
 std::string BaseName(const std::string& path) {
     return fs::path(path).filename().string();
 }
@@ -73,6 +76,7 @@ std::string BaseName(const std::string& path) {
 struct SourceCheck {
     std::string problem;
     bool cannotRead = false;
+    bool writeOnly = false;  ///< a format with no reader (txt)
 };
 
 SourceCheck CheckSource(const std::string& path) {
@@ -86,6 +90,7 @@ SourceCheck CheckSource(const std::string& path) {
     if (!fs::is_regular_file(status)) return {"not a regular file"};
     const auto kind = SourceKindOfPath(path);
     if (!kind) return {"unknown format (the extension is not a format key)"};
+    if (!ReaderAvailable(*kind)) return {std::string(KeyOfKind(*kind)) + kWriteOnly, false, true};
     if (std::string why = UnreadableReason(path); !why.empty()) return {std::move(why), true};
     return {};
 }
@@ -124,14 +129,11 @@ std::string NoCueReason(const RunInfo& info, const RunContext& run) {
     if (!run.window.empty() && info.outsideWindow > 0) {
         return "no cues inside --window " + run.window;
     }
-    bool allText = !run.sources.empty();
     std::string names;
     for (const auto& source : run.sources) {
         if (!names.empty()) names += ", ";
         names += source;
-        if (SourceKindOfPath(source) != kKindTxt) allText = false;
     }
-    if (allText) return names + ": txt is write only; its lines carry no times";
     return (names.empty() ? std::string("SOURCE") : names) + ": no timed lines";
 }
 
@@ -167,6 +169,13 @@ std::string DescribeFailure(const RunFailure& failure, const RunInfo& info, cons
             break;
     }
     return "the conversion failed";
+}
+
+/// Said when the format allows UTF-8 only and another encoding was asked for.
+std::string EncodingNote(const std::string& dest) {
+    const FormatKey* row = RowOfKind(WriterKindOfPath(dest));
+    return "lumeval-convert: note: " + std::string(row != nullptr ? row->key : "this format") +
+           " is always UTF-8; --encoding is ignored";
 }
 
 std::string CuesText(std::size_t cues) {
@@ -211,8 +220,11 @@ int ListFormats() {
         out += std::to_string(row.kind);
         out += '\t';
         out += row.description;
-        out += ReaderAvailable(row.kind) ? "\tyes" : "\tno";
-        out += WriterAvailable(row.kind) ? "\tyes\n" : "\tno\n";
+        out += row.reader != nullptr ? "\tyes" : "\tno";
+        out += row.writer != nullptr ? "\tyes" : "\tno";
+        out += '\t';
+        out += HoldsText(row.holds);
+        out += '\n';
     }
     std::fputs(out.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
@@ -234,26 +246,33 @@ int RunSingle(const CliOptions& o) {
                 return kExitUsage;
             }
         }
-        if (!WriterAvailable(destination.kind)) {
-            PrintError("no writer for the " + std::string(KeyOfKind(destination.kind)) +
-                       " format yet (see --list-formats)");
-            return kExitFailed;
-        }
     }
 
     RunContext run;
     run.window = o.windowText;
     run.chinese = o.settings.s_InternalCodeConversion;
+    std::vector<std::string> warnings;
+    std::vector<std::string> writeOnly;
     for (const auto& source : o.sources) {
         const SourceCheck check = CheckSource(source);
         if (check.problem.empty()) {
             run.sources.push_back(source);
-        } else if (!o.quiet || check.cannotRead) {
-            // A file that is there but cannot be read is worth a line even
-            // in a quiet run: the user named it and it was left out.
-            PrintLine("lumeval-convert: warning: " + DescribeSource(source, check) + ", skipped");
+            continue;
+        }
+        if (check.writeOnly) writeOnly.push_back(DescribeSource(source, check));
+        // A file that is there but cannot be read is worth a line even in a
+        // quiet run: the user named it and it was left out.
+        if (!o.quiet || check.cannotRead) {
+            warnings.push_back("lumeval-convert: warning: " + DescribeSource(source, check) +
+                               ", skipped");
         }
     }
+    if (run.sources.empty() && !writeOnly.empty()) {
+        // Only text files: say why they give nothing, once each.
+        for (const auto& line : writeOnly) PrintError(line);
+        return kExitFailed;
+    }
+    for (const auto& line : warnings) PrintLine(line);
     if (run.sources.empty()) {
         PrintError("no readable source (none exists or none has a known extension)");
         return kExitFailed;
@@ -314,6 +333,9 @@ int RunSingle(const CliOptions& o) {
         PrintLine("lumeval-convert: warning: " + std::to_string(engine.LastRun().timesRefused) +
                   " line(s) left out: a time beyond 999999999 hours (or shifted past it)");
     }
+    if (engine.LastRun().encodingReplaced && !o.quiet) {
+        PrintLine(EncodingNote(o.dest));
+    }
     if (!destination.eventMode && !o.quiet) {
         PrintLine("wrote " + (written.empty() ? o.dest : written) + ": " +
                   CuesText(engine.LastRun().cuesWritten));
@@ -328,6 +350,7 @@ struct BatchItem {
     std::string output;  ///< planned path; the written path once done
     std::string error;   ///< empty while the item can still succeed
     std::size_t cues = 0;
+    bool encodingReplaced = false;
 };
 
 /// The first of base.key, base(1).key, base(2).key, ... that this batch has not
@@ -403,6 +426,7 @@ void ConvertOne(clsSubtitle& engine, const CliOptions& o, BatchItem& item) {
     };
     if (engine.ConvertSubtitle(item.source, settings)) {
         item.cues = engine.LastRun().cuesWritten;
+        item.encodingReplaced = engine.LastRun().encodingReplaced;
         if (!written.empty()) item.output = written;
     } else {
         RunContext run;
@@ -429,11 +453,6 @@ void ConvertOneGuarded(clsSubtitle& engine, const CliOptions& o, BatchItem& item
 }
 
 int RunBatch(const CliOptions& o) {
-    const int32_t kind = KindOfKey(o.toKey).value_or(kKindSsa);
-    if (!WriterAvailable(kind)) {
-        PrintError("no writer for the " + o.toKey + " format yet (see --list-formats)");
-        return kExitFailed;
-    }
     std::error_code ec;
     fs::create_directories(o.outDir, ec);
     if (!fs::is_directory(o.outDir)) {
@@ -465,6 +484,7 @@ int RunBatch(const CliOptions& o) {
                 PrintLine(item.source + ": failed: " + item.error);
             } else if (!o.quiet) {
                 PrintLine(item.source + " -> " + item.output + ": " + CuesText(item.cues));
+                if (item.encodingReplaced) PrintLine(EncodingNote(item.output));
             }
             ++printed;
         }

@@ -66,7 +66,7 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     if (!startSec || !endSec) return refuse();
     const double start = *startSec;
     // A lone start gets five seconds for the window tests only; the entry keeps no end.
-    const double end = hasArrow ? *endSec : start + 5;
+    const double end = hasArrow ? *endSec : start + kDefaultDurationMs / 1000;
     if (start == end) return;
 
     const double S = rules.windowStart;

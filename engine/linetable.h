@@ -10,6 +10,10 @@ namespace lumeval {
 
 using LineTable = std::vector<std::string>;
 
+/// How long a cue lasts when nothing says otherwise: the window test of a
+/// lone start, and the end writers give a cue that has none.
+inline constexpr double kDefaultDurationMs = 5000;
+
 /// Where a run's lines are windowed, shifted and re-based. Seconds.
 struct TimingRules {
     double windowStart = 0;  ///< s_TimeStartPoint

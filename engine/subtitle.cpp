@@ -199,6 +199,8 @@ bool clsSubtitle::SaveArrayToSubtitle(std::vector<std::string>& LrcList,
     m_busy = true;
     m_cancelled = false;
     m_lastFailure = {};
+    m_lastRun.cuesWritten = 0;
+    m_lastRun.encodingReplaced = false;
     bool ok = false;
     try {
         ok = saveArray(LrcList, strFileName, settings, false);
@@ -251,6 +253,9 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         if (!progress(ev, 0, 0, kStatusFileStart, path)) return fail(RunFailure::Cancelled);
         const auto kind = SourceKindOfPath(path);
         if (!kind) continue;
+        // A write-only format (txt) has nothing to read a time from.
+        const LineReader reader = ReaderOfKind(*kind);
+        if (reader == nullptr) continue;
         if (std::string why = UnreadableReason(path); !why.empty()) {
             m_lastRun.unreadable.emplace_back(path, std::move(why));
             continue;
@@ -332,7 +337,7 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
                     line = ApplyInternalCodeConversion(line, cctx);
                     prepared = line;
                 }
-                ReadLine(*kind, prepared, i == lastIndex && lastPiece, rctx);
+                reader(prepared, i == lastIndex && lastPiece, rctx);
                 if (lastPiece) break;
                 const std::size_t next = cr + 1;
                 cr = raw.find('\r', next);
@@ -414,7 +419,16 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
     // temporary file that replaces the target only when all of it is there.
     // The first piece opens that file; a small output never does and is
     // saved in one go below.
+    const int32_t writerKind = WriterKindOfPath(fileName);
     int32_t fmt = s.s_SubtitleEncodeFormat;
+    // A format that allows UTF-8 alone is written in it, whatever was asked.
+    if (const FormatKey* row = RowOfKind(writerKind); row != nullptr &&
+        (row->holds & kHoldsUtf8Only) != 0 && fmt >= kEncodingAnsi && fmt <= kEncodingUtf32BE &&
+        fmt != kEncodingUtf8) {
+        fmt = kEncodingUtf8;
+        m_lastRun.encodingReplaced = true;
+    }
+    const int32_t defaultFmt = fmt;
     SaveFailure failure;
     TextFileWriter stream;
     OutputLines out;
@@ -437,7 +451,7 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
         return true;
     };
     WriterContext ctx{entries, s, interval, onProgress, out};
-    const bool written = WriteEntries(WriterKindOfPath(fileName), ctx);
+    const bool written = WriteEntries(writerKind, ctx);
     auto saveFailed = [&]() {
         m_lastFailure.kind =
             failure.kind == SaveFailure::Unmappable ? RunFailure::Unmappable : RunFailure::SaveFailed;
@@ -462,8 +476,8 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
     if (out.flushed()) {
         ok = stream.Write(out.text(), trustedText, failure) && stream.Commit(failure);
     } else {
-        ok = lumeval::UEFSaveTextFile(fileName, out.text(), false, fmt, s.s_SubtitleEncodeFormat,
-                                      AnsiCodePage, &failure, trustedText);
+        ok = lumeval::UEFSaveTextFile(fileName, out.text(), false, fmt, defaultFmt, AnsiCodePage,
+                                      &failure, trustedText);
     }
     if (!ok) return saveFailed();
     m_lastFailure = {};

@@ -144,6 +144,9 @@ struct RunInfo {
     std::size_t outsideWindow = 0;///< lines left out because they lie outside the window
     std::size_t cuesWritten = 0;  ///< file mode: cues the writer wrote
     std::size_t cuesDelivered = 0;///< event mode: cues handed to SubtitleLineLoaded
+    /// The format is written in UTF-8 only, so another requested encoding was
+    /// replaced by UTF-8.
+    bool encodingReplaced = false;
     /// Sources that exist but could not be read, with the reason (per file).
     std::vector<std::pair<std::string, std::string>> unreadable;
 };

@@ -85,22 +85,8 @@ bool WriterStep(WriterContext& ctx, std::size_t index) {
 }
 
 bool WriteEntries(int32_t kind, WriterContext& ctx) {
-    switch (kind) {
-        case kKindSrt: return WriteSubRip(ctx);
-        case kKindTxt: return WritePlainText(ctx);
-        case kKindStxt: return WriteTimedText(ctx);
-        case kKindSsa: return WriteSsa(ctx);
-        case kKindLrc: return WriteLrc(ctx);
-        case kKindKsc: return WriteKsc(ctx);
-        case kKindKrc: return WriteKrc(ctx);
-        case kKindSmi: return WriteSami(ctx);
-        case kKindSnc: return WriteSnc(ctx);
-        case kKindQly: return WriteQly(ctx);
-        case kKindStl: return WriteStl(ctx);
-        case kKindVsf: return WriteVsf(ctx);
-        case kKindDks: return WriteDks(ctx);
-        default: return true;
-    }
+    const FormatKey* row = RowOfKind(kind);
+    return row == nullptr || row->writer == nullptr || row->writer(ctx);
 }
 
 }  // namespace lumeval

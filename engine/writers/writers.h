@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/linetable.h"
+#include "engine/textutil.h"
+
 namespace lumeval {
 
 struct SaveSettings;
@@ -94,6 +97,7 @@ bool WriteQly(WriterContext& ctx);        // players.cpp
 bool WriteStl(WriterContext& ctx);        // players.cpp
 bool WriteVsf(WriterContext& ctx);        // players.cpp
 bool WriteDks(WriterContext& ctx);        // players.cpp
+bool WriteVtt(WriterContext& ctx);        // webvtt.cpp
 
 /// Trims the text, then replaces every "\N" and then every "\n" by `separator`.
 std::string ReplaceLineBreaks(std::string_view text, std::string_view separator);
@@ -103,9 +107,6 @@ void AppendReplacingLineBreaks(std::string& out, std::string_view text, std::str
 /// Milliseconds of an entry's time text; the table's canonical form is read
 /// without the general parser.
 double ReadEntryTimeMs(std::string_view t);
-
-/// How long a cue lasts when nothing says otherwise.
-inline constexpr double kDefaultDurationMs = 5000;
 
 /// End of entry j that has a start only: the start of the next entry that
 /// holds a "|" when that is later, else `startMs` + kDefaultDurationMs.
@@ -126,5 +127,43 @@ bool AnyCue(const std::vector<std::string>& entries);
 
 /// Reports progress for entry `index` when it is due; false when stopped.
 bool WriterStep(WriterContext& ctx, std::size_t index);
+
+/// One cue as the writers see it: times in milliseconds, the text before
+/// its line breaks are replaced.
+struct Cue {
+    double startMs = 0;
+    double endMs = 0;
+    std::string_view text;
+};
+
+/// End of the cue in entry j: its own end, else the next entry's start when
+/// later (or kDefaultDurationMs); an end that reads as 0 also gets
+/// kDefaultDurationMs.
+inline double CueEndMs(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p,
+                       double startMs) {
+    const double endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, startMs);
+    return endMs == 0 ? startMs + kDefaultDurationMs : endMs;
+}
+
+/// The per-entry loop the writers share: runs `emit` for every entry that
+/// holds "|" and a text that is not blank (so never for an end marker), and
+/// reports progress after each entry that holds a "|". False when stopped.
+template <typename Emit>
+bool ForEachCue(WriterContext& ctx, Emit emit) {
+    const auto& entries = ctx.entries;
+    for (std::size_t j = 0; j < entries.size(); ++j) {
+        const EntryParts p = SplitEntry(entries[j]);
+        if (!p.hasBar) continue;
+        if (!TrimSpaces(p.text).empty()) {
+            Cue cue;
+            cue.startMs = ReadEntryTimeMs(p.start);
+            cue.endMs = CueEndMs(entries, j, p, cue.startMs);
+            cue.text = p.text;
+            emit(cue);
+        }
+        if (!WriterStep(ctx, j)) return false;
+    }
+    return true;
+}
 
 }  // namespace lumeval
