@@ -134,6 +134,7 @@ struct Cue {
     double startMs = 0;
     double endMs = 0;
     std::string_view text;
+    std::size_t index = 0;  ///< the entry the cue came from
 };
 
 /// End of the cue in entry j: its own end, else the next entry's start when
@@ -159,6 +160,7 @@ bool ForEachCue(WriterContext& ctx, Emit emit) {
             cue.startMs = ReadEntryTimeMs(p.start);
             cue.endMs = CueEndMs(entries, j, p, cue.startMs);
             cue.text = p.text;
+            cue.index = j;
             emit(cue);
         }
         if (!WriterStep(ctx, j)) return false;

@@ -120,6 +120,29 @@ TEST_F(WebVttClients, TheW3cValidatorReadsEveryCueWithoutError) {
     }
 }
 
+TEST_F(WebVttClients, AwkwardTablesStillValidate) {
+    // Unsorted starts, an end before its start, tags that do not balance,
+    // text that looks like markup, timing or entities.
+    const std::vector<std::string> entries = {
+        "0",
+        "00:00:09,000->00:00:10,000|late first",
+        "00:00:05,000->00:00:01,000|ends before it starts",
+        "00:00:02,000->00:00:03,000|a</b> <i>b\\N<b>c</i> d <u>e",
+        "00:00:03,500->00:00:04,000|&nbsp; &amp;amp; <c.x>y</c> <00:00:03.600> 00:00:01.000 --> x",
+        "00:00:04,000->00:00:05,000|WEBVTT\\NNOTE not a note",
+    };
+    TempDir dir;
+    const std::string path = dir.file("awkward.vtt");
+    std::vector<std::string> copy = entries;
+    clsSubtitle engine;
+    SaveSettings s;
+    ASSERT_TRUE(engine.SaveArrayToSubtitle(copy, path, s));
+    std::vector<std::string> errors, cues;
+    validate(path, errors, cues);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    EXPECT_EQ(5u, cues.size());
+}
+
 TEST_F(WebVttClients, EverySampleConvertedToVttValidates) {
     TempDir dir;
     for (const auto& entry : std::filesystem::directory_iterator(LUMEVAL_SAMPLES)) {

@@ -142,6 +142,17 @@ TEST(WebVttWriter, LayoutAndEscaping) {
          {"100:00:00,000->100:00:01,000|late"},
          "100:00:00.000 --> 100:00:01.000\r\nlate\r\n"},
         {"nothing but the header", {"0", "no bar", "00:00:01,000->00:00:02,000|  "}, ""},
+        {"tags balanced over the cue: a stray close is escaped, an open one closed at the end",
+         {"00:00:01,000->00:00:02,000|a</b> <i>b\\N<b>c</i> d <u>e"},
+         "00:00:01.000 --> 00:00:02.000\r\na&lt;/b&gt; <i>b\r\n<b>c</b></i> d <u>e</u>\r\n"},
+        {"an end before the start is no end",
+         {"00:00:10,000->00:00:04,000|back", "00:00:12,000->00:00:13,000|next"},
+         "00:00:10.000 --> 00:00:12.000\r\nback\r\n\r\n00:00:12.000 --> 00:00:13.000\r\nnext\r\n"},
+        {"cues are written in start order, ties as they came",
+         {"00:00:05,000->00:00:06,000|late", "00:00:01,000->00:00:02,000|early",
+          "00:00:01,000->00:00:03,000|tie"},
+         "00:00:01.000 --> 00:00:02.000\r\nearly\r\n\r\n00:00:01.000 --> 00:00:03.000\r\ntie\r\n\r\n"
+         "00:00:05.000 --> 00:00:06.000\r\nlate\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
