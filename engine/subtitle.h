@@ -22,15 +22,16 @@
 
 #include "engine/encoding/chinese.h"
 #include "engine/encoding/textfile.h"
+#include "engine/formats.h"
 #include "engine/textutil.h"
 #include "engine/timecode.h"
 
 namespace lumeval {
 
-/// The conversion parameters after the source, in the order callers know them.
-/// Defaults are the editor's load settings. Times are seconds.
-struct ConvertSettings {
-    std::string dst_SubFile = "ass";       ///< bare format key (event mode) or destination path
+/// The script and style parameters both a conversion and a save carry (a
+/// conversion hands them to the writer unchanged), in the order callers know
+/// them. Defaults are the editor's settings.
+struct StyleSettings {
     int32_t s_ScreenWidth = 384;
     int32_t s_ScreenHeight = 288;
     std::string s_TitleString;
@@ -48,6 +49,13 @@ struct ConvertSettings {
     uint32_t s_ForeColor = 0xFFFFFF;       ///< 0x00BBGGRR
     uint32_t s_EffectColor = 0xFF;
     uint32_t s_ShadowColor = 0;
+};
+
+/// The conversion parameters after the source: the destination, the shared
+/// style parameters, then the rest in the order callers know them. Defaults
+/// are the editor's load settings. Times are seconds.
+struct ConvertSettings : StyleSettings {
+    std::string dst_SubFile = "ass";       ///< bare format key (event mode) or destination path
     double s_TimeOffset = 0;               ///< seconds added to every start and end
     bool s_Sort = true;
     int32_t s_SubtitleAlign = 2;
@@ -67,26 +75,10 @@ struct ConvertSettings {
     bool s_RaiseAllEvent = true;           ///< master switch of ProgressChange
 };
 
-/// The parameters of `SaveArrayToSubtitle` after the entries and the file name,
-/// in the order callers know them. Defaults are the editor's save settings.
-struct SaveSettings {
-    int32_t s_ScreenWidth = 384;
-    int32_t s_ScreenHeight = 288;
-    std::string s_TitleString;
-    std::string s_BannerString;
-    std::string s_FontName = "Arial";
-    int32_t s_FontSize = 18;
-    int32_t s_FontBold = 0;
-    int32_t s_FontItalic = 0;
-    int32_t s_FontOutline = 0;
-    int32_t s_FontShadow = 0;
-    int32_t s_FontAlphaLevel = 0;
-    int32_t s_FontEncoding = 134;
-    int32_t s_EffectStyle = 0;
-    double s_EffectSpeed = 2.6;
-    uint32_t s_ForeColor = 0xFFFFFF;
-    uint32_t s_EffectColor = 0xFF;
-    uint32_t s_ShadowColor = 0;
+/// The parameters of `SaveArrayToSubtitle` after the entries and the file
+/// name: the shared style parameters, then the rest in the order callers know
+/// them. Defaults are the editor's save settings.
+struct SaveSettings : StyleSettings {
     int32_t s_SubtitleAlign = 2;
     bool s_RaiseCompleteEvent = true;      ///< not used by the writers
     bool s_Overwrite = false;              ///< not used by the writers
@@ -270,7 +262,18 @@ public:
     bool IsBusy() const { return m_busy; }
 
 private:
+    /// One conversion run's state (subtitle.cpp).
+    struct ConvertRun;
+    /// The pipeline of a conversion, one named step each.
     bool convertArray(const std::vector<std::string>& sources, const ConvertSettings& s);
+    bool readSource(ConvertRun& run, const std::string& path);
+    bool readText(ConvertRun& run, const std::string& text, const ConversionContext& cctx,
+                  LineReader reader, const std::string& path);
+    bool postProcess(ConvertRun& run);
+    bool deliverEvents(ConvertRun& run);
+    bool deliverFile(ConvertRun& run);
+    /// Ends a run as failed (status 5) or, after a cancel, cancelled (status 6).
+    bool failRun(ConvertRun& run, RunFailure::Kind kind);
     /// `trustedText`: the entries were built by this engine from decoded
     /// text, so they are valid UTF-8.
     bool saveArray(std::vector<std::string>& entries, const std::string& fileName,
