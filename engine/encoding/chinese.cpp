@@ -453,8 +453,4 @@ bool InternalCodeConversionMayChange(std::string_view line, const ConversionCont
     return ctx.cls == kClassGb && SimplifiedMayChange(line);
 }
 
-void ApplyInternalCodeConversionInPlace(std::string& line, const ConversionContext& ctx) {
-    if (InternalCodeConversionMayChange(line, ctx)) line = ApplyInternalCodeConversion(line, ctx);
-}
-
 }  // namespace lumeval

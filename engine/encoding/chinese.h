@@ -47,10 +47,6 @@ struct ConversionContext {
 ///   class 2: map to simplified; otherwise unchanged.
 std::string ApplyInternalCodeConversion(std::string_view line, const ConversionContext& ctx);
 
-/// The same step on a line in place; a line the step leaves alone is not
-/// copied (the common case of a load).
-void ApplyInternalCodeConversionInPlace(std::string& line, const ConversionContext& ctx);
-
 /// False when the step certainly leaves the line as it is (no copy needed).
 bool InternalCodeConversionMayChange(std::string_view line, const ConversionContext& ctx);
 

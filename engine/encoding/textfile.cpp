@@ -79,25 +79,6 @@ ByteOrderMark ReadMark(std::FILE* f) {
 
 // ---- decoders of the Unicode forms ----
 
-// Writes UTF-8 for one code point to `p`; returns the new end.
-inline char* PutUtf8(char* p, char32_t cp) {
-    if (cp < 0x80) {
-        *p++ = char(cp);
-    } else if (cp < 0x800) {
-        *p++ = char(0xC0 | (cp >> 6));
-        *p++ = char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        *p++ = char(0xE0 | (cp >> 12));
-        *p++ = char(0x80 | ((cp >> 6) & 0x3F));
-        *p++ = char(0x80 | (cp & 0x3F));
-    } else {
-        *p++ = char(0xF0 | (cp >> 18));
-        *p++ = char(0x80 | ((cp >> 12) & 0x3F));
-        *p++ = char(0x80 | ((cp >> 6) & 0x3F));
-        *p++ = char(0x80 | (cp & 0x3F));
-    }
-    return p;
-}
 
 // UTF-16: a little-endian odd final byte is a last unit with a zero high
 // byte; a big-endian one is dropped (only complete pairs are swapped).
