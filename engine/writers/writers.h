@@ -135,20 +135,17 @@ struct Cue {
     double endMs = 0;
     std::string_view text;
     std::size_t index = 0;  ///< the entry the cue came from
+    /// The times as the entry wrote them, so a writer of the same form can
+    /// copy them; `endText` is empty when the end was worked out.
+    std::string_view startText;
+    std::string_view endText;
 };
-
-/// End of the cue in entry j: its own end, else the next entry's start when
-/// later (or kDefaultDurationMs); an end that reads as 0 also gets
-/// kDefaultDurationMs.
-inline double CueEndMs(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p,
-                       double startMs) {
-    const double endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, startMs);
-    return endMs == 0 ? startMs + kDefaultDurationMs : endMs;
-}
 
 /// The per-entry loop the writers share: runs `emit` for every entry that
 /// holds "|" and a text that is not blank (so never for an end marker), and
-/// reports progress after each entry that holds a "|". False when stopped.
+/// reports progress after each entry that holds a "|". The cue's end is its
+/// own, else the next entry's start when later (or kDefaultDurationMs); an
+/// end that reads as 0 also gets kDefaultDurationMs. False when stopped.
 template <typename Emit>
 bool ForEachCue(WriterContext& ctx, Emit emit) {
     const auto& entries = ctx.entries;
@@ -158,9 +155,15 @@ bool ForEachCue(WriterContext& ctx, Emit emit) {
         if (!TrimSpaces(p.text).empty()) {
             Cue cue;
             cue.startMs = ReadEntryTimeMs(p.start);
-            cue.endMs = CueEndMs(entries, j, p, cue.startMs);
+            cue.endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, cue.startMs);
+            if (cue.endMs == 0) {
+                cue.endMs = cue.startMs + kDefaultDurationMs;
+            } else if (p.hasArrow) {
+                cue.endText = p.end;
+            }
             cue.text = p.text;
             cue.index = j;
+            cue.startText = p.start;
             emit(cue);
         }
         if (!WriterStep(ctx, j)) return false;
