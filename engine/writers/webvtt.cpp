@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
+#include <charconv>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,21 +15,34 @@
 namespace lumeval {
 namespace {
 
-// hh:mm:ss.ttt, more hour digits when needed; a negative time is written as 0.
-void appendVttTime(std::string& out, double ms) {
+// hh:mm:ss.ttt, more hour digits when needed; a negative time is written as
+// 0. A time the table holds in its own form (HH:MM:SS,mmm) is copied with
+// its comma made a dot.
+void appendVttTime(std::string& out, std::string_view text, double ms) {
+    if (!text.empty() && IsCanonicalTime(text)) {
+        const std::size_t at = out.size();
+        out.append(text);
+        out[at + text.size() - 4] = '.';
+        return;
+    }
     const double rounded = RoundHalfEven(ms);
     const auto total = static_cast<uint64_t>(rounded > 0 ? rounded : 0);
+    char digits[24];
+    const auto r = std::to_chars(digits, digits + sizeof digits, total / 3600000);
+    if (r.ptr - digits < 2) out += '0';
+    out.append(digits, r.ptr);
+    const auto two = [&out](uint64_t v) {
+        out += ':';
+        out += static_cast<char>('0' + v / 10);
+        out += static_cast<char>('0' + v % 10);
+    };
+    two(total / 60000 % 60);
+    two(total / 1000 % 60);
     const uint64_t millis = total % 1000;
-    const uint64_t seconds = total / 1000 % 60;
-    const uint64_t minutes = total / 60000 % 60;
-    const uint64_t hours = total / 3600000;
-    char buf[40];
-    const int n = std::snprintf(buf, sizeof buf, "%02llu:%02llu:%02llu.%03llu",
-                                static_cast<unsigned long long>(hours),
-                                static_cast<unsigned long long>(minutes),
-                                static_cast<unsigned long long>(seconds),
-                                static_cast<unsigned long long>(millis));
-    out.append(buf, static_cast<std::size_t>(n));
+    out += '.';
+    out += static_cast<char>('0' + millis / 100);
+    out += static_cast<char>('0' + millis / 10 % 10);
+    out += static_cast<char>('0' + millis % 10);
 }
 
 // "<i>", "</b>", "<u>" exactly: the markup WebVTT and the line table share.
@@ -82,6 +95,8 @@ void appendEscaped(std::string& out, std::string_view line, std::string& open) {
             out += "&gt;";
         } else if (c == '&') {
             out += "&amp;";
+        } else if (c == '\r' || c == '\n') {
+            out += ' ';  // a raw line end would split the cue's structure
         } else {
             out += c;
         }
@@ -89,23 +104,27 @@ void appendEscaped(std::string& out, std::string_view line, std::string& open) {
     }
 }
 
-// The cue's text lines; a blank line would end the cue early, so blank
-// lines inside the text are left out. Tags still open at the end are closed.
+// The cue's text lines ("\N" and "\n" break them); a blank line would end
+// the cue early, so blank lines inside the text are left out. Tags still
+// open at the end are closed.
 void appendCueText(std::string& out, std::string_view text) {
-    const std::string lines = ReplaceLineBreaks(text, "\n");
+    text = TrimSpaces(text);
     std::string open;
-    std::size_t from = 0;
-    for (;;) {
-        const auto nl = lines.find('\n', from);
-        std::string_view line = std::string_view(lines).substr(
-            from, nl == std::string::npos ? std::string::npos : nl - from);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.find_first_not_of(" \t") != std::string_view::npos) {
+    for (std::size_t from = 0;;) {
+        std::size_t at = text.find('\\', from);
+        while (at != std::string_view::npos && at + 1 < text.size() && text[at + 1] != 'N' &&
+               text[at + 1] != 'n') {
+            at = text.find('\\', at + 1);
+        }
+        if (at + 1 >= text.size()) at = std::string_view::npos;  // a final lone "\"
+        const std::string_view line =
+            text.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from);
+        if (line.find_first_not_of(" \t\r\n") != std::string_view::npos) {
             out += "\r\n";
             appendEscaped(out, line, open);
         }
-        if (nl == std::string::npos) break;
-        from = nl + 1;
+        if (at == std::string_view::npos) break;
+        from = at + 2;
     }
     while (!open.empty()) {
         appendTag(out, open.back(), true);
@@ -123,9 +142,10 @@ double usableEnd(const std::vector<std::string>& entries, const Cue& cue) {
 
 void appendCue(std::string& out, bool first, const Cue& cue, double endMs) {
     if (!first) out += "\r\n";  // the blank line between cues
-    appendVttTime(out, cue.startMs);
+    appendVttTime(out, cue.startText, cue.startMs);
     out += " --> ";
-    appendVttTime(out, endMs);
+    // An end worked out here is formatted; the entry's own end is copied.
+    appendVttTime(out, endMs == cue.endMs ? cue.endText : std::string_view(), endMs);
     appendCueText(out, cue.text);
 }
 
