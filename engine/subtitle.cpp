@@ -280,6 +280,8 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
     int32_t fmt = kEncodingDetect;
     LoadReason reason = LoadReason::None;
     const std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
+    // A source that did not fit in memory is a failed run, not an empty file.
+    if (reason == LoadReason::OutOfMemory) throw std::bad_alloc();
     ++m_lastRun.sourcesRead;
     m_lastRun.lastEncoding = fmt;
     m_lastRun.lastReason = reason;

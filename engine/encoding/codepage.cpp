@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -421,6 +422,11 @@ bool DecodeCodePage(std::string_view bytes, int32_t codePage, std::string& out) 
         }
         out = std::string();
         return false;
+    } catch (const std::bad_alloc&) {
+        // Memory running out is not a text that failed to convert: the
+        // caller reports it as what it is.
+        out = std::string();
+        throw;
     } catch (...) {
         out = std::string();
         return false;

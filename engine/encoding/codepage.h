@@ -24,7 +24,8 @@ int32_t ResolveCodePage(int32_t codePage);
 bool CodePageAvailable(int32_t codePage);
 
 /// Bytes in `codePage` to UTF-8. Invalid sequences become U+FFFD.
-/// Returns false only when the page has no converter.
+/// Returns false only when the page has no converter; throws std::bad_alloc
+/// when memory runs out.
 bool DecodeCodePage(std::string_view bytes, int32_t codePage, std::string& out);
 
 /// Result of encoding UTF-8 text into a code page.

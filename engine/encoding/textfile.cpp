@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -635,6 +636,9 @@ std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t A
         fmt = use;
         if (reason) *reason = why;
         return text;
+    } catch (const std::bad_alloc&) {
+        if (reason) *reason = LoadReason::OutOfMemory;
+        return {};
     } catch (...) {
         if (reason) *reason = LoadReason::None;
         return {};

@@ -42,6 +42,7 @@ enum class LoadReason {
     ByteOrderMark, ///< a mark at the start of the file
     ValidUtf8,     ///< no mark, but valid UTF-8 with multi-byte sequences
     AnsiFallback,  ///< no mark: decoded through the ANSI code page
+    OutOfMemory,   ///< nothing loaded: the text did not fit in memory
 };
 
 /// Why an existing path cannot be read as a source ("not a regular file", or

@@ -2,9 +2,13 @@
 // runs that deliver nothing, sources it cannot read, saves that fail, option
 // values it refuses.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -178,6 +182,76 @@ TEST(HonestResults, AMissingChineseDictionaryIsAnErrorOnlyWhenAskedFor) {
     EXPECT_TRUE(Contains(traditional.err, "cannot load the OpenCC dictionary")) << traditional.err;
     EXPECT_FALSE(fs::exists(dir / "out.srt"));
     EXPECT_EQ(0, none.exitCode) << none.err;
+}
+
+}  // namespace
+}  // namespace lumeval::clitest
+
+namespace lumeval::clitest {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Runs the converter in `dir` with its address space limited to `bytes`.
+RunResult RunLimited(const fs::path& dir, const std::vector<std::string>& args, rlim_t bytes) {
+    const fs::path out = dir / "limited.out";
+    const fs::path err = dir / "limited.err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(dir.c_str()) != 0) _exit(126);
+        const rlimit limit{bytes, bytes};
+        setrlimit(RLIMIT_AS, &limit);
+        std::vector<std::string> all{LUMEVAL_CONVERT_EXE};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(LUMEVAL_CONVERT_EXE, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    RunResult r;
+    if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+}
+
+// Memory running out is a failure the converter reports, in file mode and
+// per file in a batch, never an abort.
+TEST(HonestResults, OutOfMemoryIsAReportedFailure) {
+    if (kSanitized) GTEST_SKIP() << "AddressSanitizer needs more address space than the limit";
+    ScratchDir dir;
+    std::string text;
+    for (int i = 0; i < 400000; ++i) {
+        char block[96];
+        std::snprintf(block, sizeof block, "%d\n%02d:%02d:%02d,000 --> %02d:%02d:%02d,500\nline %d\n\n",
+                      i + 1, i / 3600 % 100, i / 60 % 60, i % 60, i / 3600 % 100, i / 60 % 60, i % 60, i);
+        text += block;
+    }
+    WriteFile(dir / "big.srt", text);
+    text = std::string();
+    constexpr rlim_t kLimit = rlim_t{100} << 20;
+    const RunResult file = RunLimited(dir.path(), {"big.srt", "-o", "out.srt"}, kLimit);
+    EXPECT_EQ(1, file.exitCode) << file.err;
+    EXPECT_EQ("lumeval-convert: internal failure: out of memory\n", file.err);
+    EXPECT_FALSE(fs::exists(dir / "out.srt"));
+    const RunResult batch = RunLimited(dir.path(), {"big.srt", "--to", "ass", "-d", "out"}, kLimit);
+    EXPECT_EQ(1, batch.exitCode) << batch.err;
+    EXPECT_EQ("big.srt: failed: internal failure: out of memory\n", batch.err);
 }
 
 }  // namespace
