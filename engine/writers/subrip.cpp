@@ -26,7 +26,7 @@ bool WriteSubRip(WriterContext& ctx) {
     long long number = 0;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
-        if (p.hasBar && !TrimSpaces(p.text).empty()) {
+        if (p.hasBar && !IsBlankText(p.text)) {
             const double startMs = ReadEntryTimeMs(p.start);
             std::string_view endText;
             double endMs;

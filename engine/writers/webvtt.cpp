@@ -155,7 +155,7 @@ bool startsInOrder(const std::vector<std::string>& entries) {
     double last = -1;
     for (const std::string& e : entries) {
         const EntryParts p = SplitEntry(e);
-        if (!p.hasBar || TrimSpaces(p.text).empty()) continue;
+        if (!p.hasBar || IsBlankText(p.text)) continue;
         const double start = ReadEntryTimeMs(p.start);
         if (start < last) return false;
         last = start;

@@ -125,6 +125,10 @@ std::size_t CountCues(const std::vector<std::string>& entries);
 /// True when the entries hold at least one cue (stops at the first).
 bool AnyCue(const std::vector<std::string>& entries);
 
+/// True when a cue text shows nothing: only spaces and line-break markers
+/// ("\N", "\n"). Writers write no cue for it.
+bool IsBlankText(std::string_view text);
+
 /// Reports progress for entry `index` when it is due; false when stopped.
 bool WriterStep(WriterContext& ctx, std::size_t index);
 
@@ -152,7 +156,7 @@ bool ForEachCue(WriterContext& ctx, Emit emit) {
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
         if (!p.hasBar) continue;
-        if (!TrimSpaces(p.text).empty()) {
+        if (!IsBlankText(p.text)) {
             Cue cue;
             cue.startMs = ReadEntryTimeMs(p.start);
             cue.endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, cue.startMs);
