@@ -75,10 +75,10 @@ fi
 measure() {
   local name="$1"; shift
   local walls=() rsss=() log="$work/time.log" i
-  [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt" "$work/out.ass"
+  [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt" "$work/out.ass" "$work/out.vtt"
   "$@" >/dev/null 2>&1 || true
   for ((i = 0; i < repeat; i++)); do
-    [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt" "$work/out.ass"
+    [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt" "$work/out.ass" "$work/out.vtt"
     # Flush what earlier steps wrote (the generated input, the last output),
     # so that no run pays for another's write-back.
     sync
@@ -103,6 +103,23 @@ row() {  # layout, case, cues, input MB, wall s, rss MB
 }
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 dialogues() { grep -c '^Dialogue:' "$1" || true; }
+# cues FILE: the cues a timed output holds: Dialogue lines of SSA/ASS, timing
+# lines of SubRip and WebVTT.
+cues() {
+  case "$1" in
+    *.ass | *.ssa) dialogues "$1" ;;
+    *) grep -c -- '-->' "$1" || true ;;
+  esac
+}
+# expect_cues FILE N WHO: a timed output that lacks cues did less work than
+# the others; its time would mislead, so the benchmark stops.
+expect_cues() {
+  local got
+  [[ -s "$1" ]] || die "$3 wrote no output ($1)"
+  got="$(cues "$1")"
+  [[ "$got" == "$2" ]] || die "$3 wrote $got cues to $(basename "$1"), expected $2"
+  echo "  $3: $got cues, as expected" >&2
+}
 
 # ff_in_budget WALLS N: whether ffmpeg should finish N cues of $layout within
 # $ffmpeg_budget_s, estimated linearly from its time at the reference size in
@@ -115,10 +132,16 @@ ff_in_budget() {
 }
 
 declare -A conv_wall conv_rss ff_wall ff_rss ass_wall ass_rss ffass_wall ffass_rss
-# SRT to ASS is measured once the converter can write ASS.
+declare -A vtt_wall vtt_rss ffvtt_wall ffvtt_rss
+# SRT to ASS is measured once the converter can write ASS; SRT to VTT once it
+# can write WebVTT.
 have_ass=0
 if "$convert" --list-formats 2>/dev/null | awk -F'\t' '$1 == "ass" && $5 == "yes" { f = 1 } END { exit !f }'; then
   have_ass=1
+fi
+have_vtt=0
+if "$convert" --list-formats 2>/dev/null | awk -F'\t' '$1 == "vtt" && $5 == "yes" { f = 1 } END { exit !f }'; then
+  have_vtt=1
 fi
 ref="${sizes[0]}"
 
@@ -141,21 +164,31 @@ for layout in "${layouts[@]}"; do
 
     measure "lumeval-convert $key" "$convert" "$src" -o "$work/out.srt" "${overwrite[@]}" \
       --no-progress --quiet
-    [[ -s "$work/out.srt" ]] || die "lumeval-convert wrote no output for $key"
+    expect_cues "$work/out.srt" "$n" "lumeval-convert $key"
     conv_wall[$key]="$wall_s"; conv_rss[$key]="$rss_mb"
     row "$layout" "lumeval-convert (default encoding)" "$n" "$size" "$wall_s" "$rss_mb"
 
     if [[ $have_ass == 1 ]]; then
       measure "lumeval-convert ->ass $key" "$convert" "$src" -o "$work/out.ass" \
         "${overwrite[@]}" --no-progress --quiet
+      expect_cues "$work/out.ass" "$n" "lumeval-convert ->ass $key"
       ass_wall[$key]="$wall_s"; ass_rss[$key]="$rss_mb"
       row "$layout" "lumeval-convert srt->ass" "$n" "$size" "$wall_s" "$rss_mb"
+    fi
+
+    if [[ $have_vtt == 1 ]]; then
+      measure "lumeval-convert ->vtt $key" "$convert" "$src" -o "$work/out.vtt" \
+        "${overwrite[@]}" --no-progress --quiet
+      expect_cues "$work/out.vtt" "$n" "lumeval-convert ->vtt $key"
+      vtt_wall[$key]="$wall_s"; vtt_rss[$key]="$rss_mb"
+      row "$layout" "lumeval-convert srt->vtt" "$n" "$size" "$wall_s" "$rss_mb"
     fi
 
     if [[ "$n" == "$ref" && "$layout" == short ]]; then
       for enc in utf8 ansi; do
         measure "lumeval-convert --encoding $enc $key" "$convert" "$src" -o "$work/out.srt" \
           "${overwrite[@]}" --no-progress --quiet --encoding "$enc"
+        [[ "$enc" == ansi ]] || expect_cues "$work/out.srt" "$n" "lumeval-convert --encoding $enc"
         row "$layout" "lumeval-convert --encoding $enc" "$n" "$size" "$wall_s" "$rss_mb"
       done
     fi
@@ -163,18 +196,27 @@ for layout in "${layouts[@]}"; do
     if [[ $have_ffmpeg == 1 ]]; then
       if ff_in_budget ff_wall "$n"; then
         measure "ffmpeg $key" "$ffmpeg" -y -loglevel error -i "$src" "$work/ff.srt"
+        expect_cues "$work/ff.srt" "$n" "ffmpeg $key"
         ff_wall[$key]="$wall_s"; ff_rss[$key]="$rss_mb"
         row "$layout" "ffmpeg srt->srt" "$n" "$size" "$wall_s" "$rss_mb"
         if [[ $have_ass == 1 ]]; then
           measure "ffmpeg ->ass $key" "$ffmpeg" -y -loglevel error -i "$src" "$work/ff.ass"
+          expect_cues "$work/ff.ass" "$n" "ffmpeg ->ass $key"
           ffass_wall[$key]="$wall_s"; ffass_rss[$key]="$rss_mb"
           row "$layout" "ffmpeg srt->ass" "$n" "$size" "$wall_s" "$rss_mb"
+        fi
+        if [[ $have_vtt == 1 ]]; then
+          measure "ffmpeg ->vtt $key" "$ffmpeg" -y -loglevel error -i "$src" "$work/ff.vtt"
+          expect_cues "$work/ff.vtt" "$n" "ffmpeg ->vtt $key"
+          ffvtt_wall[$key]="$wall_s"; ffvtt_rss[$key]="$rss_mb"
+          row "$layout" "ffmpeg srt->vtt" "$n" "$size" "$wall_s" "$rss_mb"
         fi
       else
         echo "  ffmpeg $key: skipped (estimated over ${ffmpeg_budget_s} s)" >&2
       fi
     fi
-    rm -f "$src" "$work/out.srt" "$work/ff.srt" "$work/out.ass" "$work/ff.ass"
+    rm -f "$src" "$work/out.srt" "$work/ff.srt" "$work/out.ass" "$work/ff.ass" "$work/out.vtt" \
+      "$work/ff.vtt"
   done
 done
 
@@ -200,7 +242,7 @@ if [[ $have_lrc == 1 ]]; then
 
     measure "lumeval-convert lrc->ass $key" "$convert" "$src" -o "$work/out.ass" \
       "${overwrite[@]}" --no-progress --quiet
-    [[ -s "$work/out.ass" ]] || die "lumeval-convert wrote no output for lrc->ass $key"
+    expect_cues "$work/out.ass" "$n" "lumeval-convert lrc->ass $key"
     lrc_wall[$key]="$wall_s"; lrc_rss[$key]="$rss_mb"
     lrc_lines[$key]="$(dialogues "$work/out.ass")"
     row "$layout" "lumeval-convert lrc->ass" "$n" "$size" "$wall_s" "$rss_mb"
@@ -228,6 +270,7 @@ shared="$work/shared-$ref.srt"
 "$gen" "$ref" "$shared" --seed 1 --shared-spans --max-hours 99
 measure "lumeval-convert --merge-same $ref" "$convert" "$shared" -o "$work/out.srt" \
   "${overwrite[@]}" --no-progress --quiet --merge-same
+expect_cues "$work/out.srt" "$((ref / 2))" "lumeval-convert --merge-same $ref"
 row short "lumeval-convert --merge-same (shared spans)" "$ref" "$(mb "$shared")" "$wall_s" \
   "$rss_mb"
 rm -f "$shared" "$work/out.srt"
@@ -286,6 +329,10 @@ for layout in "${layouts[@]}"; do
   if [[ $have_ass == 1 ]]; then
     vs_ffmpeg "SRT to ASS " ass_wall ass_rss ffass_wall ffass_rss
     scaling "SRT to ASS " ass_wall
+  fi
+  if [[ $have_vtt == 1 ]]; then
+    vs_ffmpeg "SRT to VTT " vtt_wall vtt_rss ffvtt_wall ffvtt_rss
+    scaling "SRT to VTT " vtt_wall
   fi
 done
 if [[ $have_lrc == 1 ]]; then

@@ -3,6 +3,9 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -61,22 +64,42 @@ std::string_view KeyOfKind(int32_t kind) {
     return "?";
 }
 
+/// Why a txt source gives nothing.
+constexpr const char* kWriteOnly = " is write only; its lines carry no times";
+
 std::string BaseName(const std::string& path) {
     return fs::path(path).filename().string();
 }
 
-/// Why a source cannot be read, or empty when it can.
-std::string SourceProblem(const std::string& path) {
+/// Why a source cannot be read, or empty when it can. `cannotRead`: the file
+/// is there but the system refused it (the cause is the system's message).
+struct SourceCheck {
+    std::string problem;
+    bool cannotRead = false;
+    bool writeOnly = false;  ///< a format with no reader (txt)
+};
+
+SourceCheck CheckSource(const std::string& path) {
     std::error_code ec;
     const auto status = fs::status(path, ec);
-    if (ec || !fs::exists(status)) return "no such file";
-    if (fs::is_directory(status)) return "is a folder";
-    const auto kind = SourceKindOfPath(path);
-    if (!kind) return "unknown format (the extension is not a format key)";
-    if (!ReaderAvailable(*kind)) {
-        return "no reader for the " + std::string(KeyOfKind(*kind)) + " format yet";
+    if (ec || !fs::exists(status)) {
+        if (ec && ec != std::errc::no_such_file_or_directory) return {ec.message(), true};
+        return {"no such file"};
     }
+    if (fs::is_directory(status)) return {"is a folder"};
+    if (!fs::is_regular_file(status)) return {"not a regular file"};
+    const auto kind = SourceKindOfPath(path);
+    if (!kind) return {"unknown format (the extension is not a format key)"};
+    if (!ReaderAvailable(*kind)) return {std::string(KeyOfKind(*kind)) + kWriteOnly, false, true};
+    if (std::string why = UnreadableReason(path); !why.empty()) return {std::move(why), true};
     return {};
+}
+
+/// One line about a source that is skipped or failed: "cannot read a.srt:
+/// Permission denied", "a.srt: not a regular file".
+std::string DescribeSource(const std::string& path, const SourceCheck& check) {
+    return check.cannotRead ? "cannot read " + path + ": " + check.problem
+                            : path + ": " + check.problem;
 }
 
 /// Absolute, normalised form of a path for comparing (symbolic links
@@ -95,16 +118,41 @@ bool SamePath(const fs::path& a, const fs::path& b) {
     return Canonical(a) == Canonical(b);
 }
 
-std::string DescribeFailure(const RunFailure& failure, const std::string& dest, int32_t codePage) {
+/// What the run's options were, for the message of a run that delivered no cue.
+struct RunContext {
+    std::vector<std::string> sources;  ///< the sources the run could read
+    std::string window;                ///< --window as typed, empty: none
+    int32_t chinese = 0;
+};
+
+std::string NoCueReason(const RunInfo& info, const RunContext& run) {
+    if (!run.window.empty() && info.outsideWindow > 0) {
+        return "no cues inside --window " + run.window;
+    }
+    std::string names;
+    for (const auto& source : run.sources) {
+        if (!names.empty()) names += ", ";
+        names += source;
+    }
+    return (names.empty() ? std::string("SOURCE") : names) + ": no timed lines";
+}
+
+std::string DescribeFailure(const RunFailure& failure, const RunInfo& info, const std::string& dest,
+                            int32_t codePage, const RunContext& run) {
     switch (failure.kind) {
         case RunFailure::NoSource:
             return "no readable source (none exists or none has a known extension)";
         case RunFailure::NoLines:
-            return "no lines";
+            return NoCueReason(info, run);
+        case RunFailure::AllFiltered:
+            return "no cues left after --filter";
         case RunFailure::NothingToWrite:
             return "nothing to write: no line has text for this format";
-        case RunFailure::SaveFailed:
-            return "cannot write " + (failure.path.empty() ? dest : failure.path);
+        case RunFailure::SaveFailed: {
+            std::string text = "cannot write " + (failure.path.empty() ? dest : failure.path);
+            if (failure.error != 0) text += std::string(": ") + std::strerror(failure.error);
+            return text;
+        }
         case RunFailure::Unmappable:
             return "line " + std::to_string(failure.line) +
                    " of the output holds a character that code page " + std::to_string(codePage) +
@@ -113,14 +161,25 @@ std::string DescribeFailure(const RunFailure& failure, const std::string& dest, 
             return "cancelled";
         case RunFailure::Busy:
             return "the engine is busy with another run";
+        case RunFailure::ChineseUnavailable:
+            return failure.message + " (needed by --chinese " + std::to_string(run.chinese) + ")";
+        case RunFailure::Internal:
+            return "internal failure: " + failure.message;
         case RunFailure::None:
             break;
     }
     return "the conversion failed";
 }
 
-std::string LinesText(std::size_t lines) {
-    return std::to_string(lines) + (lines == 1 ? " line" : " lines");
+/// Said when the format allows UTF-8 only and another encoding was asked for.
+std::string EncodingNote(const std::string& dest) {
+    const FormatKey* row = RowOfKind(WriterKindOfPath(dest));
+    return "lumeval-convert: note: " + std::string(row != nullptr ? row->key : "this format") +
+           " is always UTF-8; --encoding is ignored";
+}
+
+std::string CuesText(std::size_t cues) {
+    return std::to_string(cues) + (cues == 1 ? " cue" : " cues");
 }
 
 // ---- event mode output ----
@@ -161,8 +220,11 @@ int ListFormats() {
         out += std::to_string(row.kind);
         out += '\t';
         out += row.description;
-        out += ReaderAvailable(row.kind) ? "\tyes" : "\tno";
-        out += WriterAvailable(row.kind) ? "\tyes\n" : "\tno\n";
+        out += row.reader != nullptr ? "\tyes" : "\tno";
+        out += row.writer != nullptr ? "\tyes" : "\tno";
+        out += '\t';
+        out += HoldsText(row.holds);
+        out += '\n';
     }
     std::fputs(out.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
@@ -184,23 +246,34 @@ int RunSingle(const CliOptions& o) {
                 return kExitUsage;
             }
         }
-        if (!WriterAvailable(destination.kind)) {
-            PrintError("no writer for the " + std::string(KeyOfKind(destination.kind)) +
-                       " format yet (see --list-formats)");
-            return kExitFailed;
-        }
     }
 
-    std::size_t readable = 0;
+    RunContext run;
+    run.window = o.windowText;
+    run.chinese = o.settings.s_InternalCodeConversion;
+    std::vector<std::string> warnings;
+    std::vector<std::string> writeOnly;
     for (const auto& source : o.sources) {
-        const std::string problem = SourceProblem(source);
-        if (problem.empty()) {
-            ++readable;
-        } else if (!o.quiet) {
-            PrintLine("lumeval-convert: warning: " + source + ": " + problem + ", skipped");
+        const SourceCheck check = CheckSource(source);
+        if (check.problem.empty()) {
+            run.sources.push_back(source);
+            continue;
+        }
+        if (check.writeOnly) writeOnly.push_back(DescribeSource(source, check));
+        // A file that is there but cannot be read is worth a line even in a
+        // quiet run: the user named it and it was left out.
+        if (!o.quiet || check.cannotRead) {
+            warnings.push_back("lumeval-convert: warning: " + DescribeSource(source, check) +
+                               ", skipped");
         }
     }
-    if (readable == 0) {
+    if (run.sources.empty() && !writeOnly.empty()) {
+        // Only text files: say why they give nothing, once each.
+        for (const auto& line : writeOnly) PrintError(line);
+        return kExitFailed;
+    }
+    for (const auto& line : warnings) PrintLine(line);
+    if (run.sources.empty()) {
         PrintError("no readable source (none exists or none has a known extension)");
         return kExitFailed;
     }
@@ -241,27 +314,31 @@ int RunSingle(const CliOptions& o) {
         };
     }
 
-    const bool ok = engine.ConvertSubtitle_Array(o.sources, settings);
+    // Only the sources that can be read go to the engine: a FIFO would hold
+    // the run, and each skipped one was named above.
+    const bool ok = engine.ConvertSubtitle_Array(run.sources, settings);
     bar.Clear();
     if (destination.eventMode && !events.Flush()) {
         PrintError("cannot write to standard output");
         return kExitFailed;
     }
+    for (const auto& [path, why] : engine.LastRun().unreadable) {
+        PrintLine("lumeval-convert: warning: cannot read " + path + ": " + why + ", skipped");
+    }
     if (!ok) {
-        std::string message = DescribeFailure(engine.LastFailure(), o.dest, o.codePage);
-        if (engine.LastFailure().kind == RunFailure::NoLines) {
-            message += ": no source holds a timed line";
-        }
-        PrintError(message);
+        PrintError(DescribeFailure(engine.LastFailure(), engine.LastRun(), o.dest, o.codePage, run));
         return kExitFailed;
     }
     if (engine.LastRun().timesRefused > 0 && !o.quiet) {
         PrintLine("lumeval-convert: warning: " + std::to_string(engine.LastRun().timesRefused) +
                   " line(s) left out: a time beyond 999999999 hours (or shifted past it)");
     }
+    if (engine.LastRun().encodingReplaced && !o.quiet) {
+        PrintLine(EncodingNote(o.dest));
+    }
     if (!destination.eventMode && !o.quiet) {
         PrintLine("wrote " + (written.empty() ? o.dest : written) + ": " +
-                  LinesText(engine.LastRun().linesLoaded));
+                  CuesText(engine.LastRun().cuesWritten));
     }
     return kExitOk;
 }
@@ -272,7 +349,8 @@ struct BatchItem {
     std::string source;
     std::string output;  ///< planned path; the written path once done
     std::string error;   ///< empty while the item can still succeed
-    std::size_t lines = 0;
+    std::size_t cues = 0;
+    bool encodingReplaced = false;
 };
 
 /// The first of base.key, base(1).key, base(2).key, ... that this batch has not
@@ -305,8 +383,11 @@ std::vector<BatchItem> PlanBatch(const CliOptions& o) {
     for (const auto& source : o.sources) {
         BatchItem item;
         item.source = source;
-        item.error = SourceProblem(source);
-        if (item.error.empty()) {
+        const SourceCheck check = CheckSource(source);
+        if (!check.problem.empty()) {
+            item.error = check.cannotRead ? "cannot read " + source + ": " + check.problem
+                                          : check.problem;
+        } else {
             const std::string stem = fs::path(source).stem().string();
             const fs::path natural = dir / (stem + "." + o.toKey);
             if (SamePath(natural, source)) {
@@ -344,19 +425,34 @@ void ConvertOne(clsSubtitle& engine, const CliOptions& o, BatchItem& item) {
         if (status == kStatusSaved) written = text;
     };
     if (engine.ConvertSubtitle(item.source, settings)) {
-        item.lines = engine.LastRun().linesLoaded;
+        item.cues = engine.LastRun().cuesWritten;
+        item.encodingReplaced = engine.LastRun().encodingReplaced;
         if (!written.empty()) item.output = written;
     } else {
-        item.error = DescribeFailure(engine.LastFailure(), item.output, o.codePage);
+        RunContext run;
+        run.sources = {item.source};
+        run.window = o.windowText;
+        run.chinese = o.settings.s_InternalCodeConversion;
+        item.error =
+            DescribeFailure(engine.LastFailure(), engine.LastRun(), item.output, o.codePage, run);
+    }
+}
+
+/// One file of a batch; whatever goes wrong is that file's failure, never
+/// the end of the other conversions.
+void ConvertOneGuarded(clsSubtitle& engine, const CliOptions& o, BatchItem& item) {
+    try {
+        ConvertOne(engine, o, item);
+    } catch (const std::bad_alloc&) {
+        item.error = "internal failure: out of memory";
+    } catch (const std::exception& e) {
+        item.error = std::string("internal failure: ") + e.what();
+    } catch (...) {
+        item.error = "internal failure: an unknown exception";
     }
 }
 
 int RunBatch(const CliOptions& o) {
-    const int32_t kind = KindOfKey(o.toKey).value_or(kKindSsa);
-    if (!WriterAvailable(kind)) {
-        PrintError("no writer for the " + o.toKey + " format yet (see --list-formats)");
-        return kExitFailed;
-    }
     std::error_code ec;
     fs::create_directories(o.outDir, ec);
     if (!fs::is_directory(o.outDir)) {
@@ -387,7 +483,8 @@ int RunBatch(const CliOptions& o) {
                 anyFailed = true;
                 PrintLine(item.source + ": failed: " + item.error);
             } else if (!o.quiet) {
-                PrintLine(item.source + " -> " + item.output + ": " + LinesText(item.lines));
+                PrintLine(item.source + " -> " + item.output + ": " + CuesText(item.cues));
+                if (item.encodingReplaced) PrintLine(EncodingNote(item.output));
             }
             ++printed;
         }
@@ -400,7 +497,7 @@ int RunBatch(const CliOptions& o) {
         clsSubtitle engine;
         engine.AnsiCodePage = o.codePage;
         for (std::size_t i = next++; i < count; i = next++) {
-            if (items[i].error.empty()) ConvertOne(engine, o, items[i]);
+            if (items[i].error.empty()) ConvertOneGuarded(engine, o, items[i]);
             finish(i);
         }
     };

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <new>
 
 #include "cli/convert.h"
 #include "cli/options.h"
@@ -31,6 +32,47 @@ void AdviseHugePagesForFirstSegment() {
 #endif
 
 }  // namespace
+
+#ifdef LUMEVAL_HAVE_MIMALLOC
+// mimalloc's own operator new calls abort() when memory runs out (its C
+// build cannot see a new handler), which would end the program before the
+// engine could report the failure. These throw std::bad_alloc instead, as
+// the language promises; the engine and the batch workers catch it.
+void* operator new(std::size_t n) {
+    if (void* p = mi_malloc(n)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) {
+    if (void* p = mi_malloc(n)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t n, std::align_val_t a) {
+    if (void* p = mi_malloc_aligned(n, static_cast<std::size_t>(a))) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t n, std::align_val_t a) {
+    if (void* p = mi_malloc_aligned(n, static_cast<std::size_t>(a))) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return mi_malloc(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return mi_malloc(n); }
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return mi_malloc_aligned(n, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return mi_malloc_aligned(n, static_cast<std::size_t>(a));
+}
+void operator delete(void* p) noexcept { mi_free(p); }
+void operator delete[](void* p) noexcept { mi_free(p); }
+void operator delete(void* p, std::size_t) noexcept { mi_free(p); }
+void operator delete[](void* p, std::size_t) noexcept { mi_free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { mi_free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { mi_free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { mi_free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { mi_free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { mi_free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { mi_free(p); }
+#endif
 
 int main(int argc, char** argv) {
 #ifdef LUMEVAL_HAVE_MIMALLOC

@@ -5,7 +5,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <limits>
-#include <map>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "cli/parse.h"
@@ -117,11 +118,37 @@ CLI::Validator NonEmptyWord() {
         "", "WORD");
 }
 
-/// A setting typed as a name or as its number; the help text lists both.
-CLI::Validator Names(const std::map<std::string, int32_t>& names) {
-    CLI::Validator validator = CLI::CheckedTransformer(names, CLI::ignore_case);
-    validator.description("");
-    return validator;
+/// A setting typed as a name or as its number (0 to the last); a wrong value
+/// is answered with the words a person can type instead of the parser's own.
+CLI::Validator Names(std::vector<std::string> names) {
+    return CLI::Validator(
+        [names](std::string& value) -> std::string {
+            const std::string lower = LowerAscii(value);
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (lower == names[i]) {
+                    value = std::to_string(i);
+                    return {};
+                }
+            }
+            if (const auto number = CanonicalDecimal(value)) {
+                if (number->size() <= 2 && std::stoi(*number) >= 0 &&
+                    std::stoul(*number) < names.size()) {
+                    value = *number;
+                    return {};
+                }
+            }
+            return ChoiceProblem(value, names);
+        },
+        "", "NAME");
+}
+
+/// Text that goes into a file declaring UTF-8 must be UTF-8.
+CLI::Validator Utf8Text() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            return IsValidUtf8(value) ? std::string() : std::string("is not valid UTF-8 text");
+        },
+        "", "");
 }
 
 template <typename T>
@@ -139,11 +166,11 @@ CLI::Option* AddWhole(CLI::App& app, const std::string& name, T& target, const s
 
 constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
 
-const std::map<std::string, int32_t> kEffectNames{{"none", 0}, {"kf", 1}, {"ko", 2}};
-const std::map<std::string, int32_t> kChineseNames{
-    {"none", 0}, {"big5-to-gb", 1}, {"gb-to-big5", 2}, {"auto", 3}};
-const std::map<std::string, int32_t> kEncodingNames{{"ansi", 0},    {"utf8", 1},    {"utf16le", 2},
-                                                    {"utf16be", 3}, {"utf32le", 4}, {"utf32be", 5}};
+// Names in the order of the numbers they stand for.
+const std::vector<std::string> kEffectNames{"none", "kf", "ko"};
+const std::vector<std::string> kChineseNames{"none", "big5-to-gb", "gb-to-big5", "auto"};
+const std::vector<std::string> kEncodingNames{"ansi",    "utf8",    "utf16le",
+                                              "utf16be", "utf32le", "utf32be"};
 
 constexpr const char* kFooter =
     R"(Exit status: 0 success, 1 the run failed (no readable source, no lines,
@@ -198,14 +225,18 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     AddWhole(app, "--height", s.s_ScreenHeight, "Script height when the sources give no PlayResY",
              1, kIntMax);
     app.add_option("--title", s.s_TitleString, "Title event text (SSA/ASS) and title line (LRC)")
+        ->check(Utf8Text())
         ->type_name("TEXT");
-    app.add_option("--banner", s.s_BannerString, "Banner event text (SSA/ASS)")->type_name("TEXT");
+    app.add_option("--banner", s.s_BannerString, "Banner event text (SSA/ASS)")
+        ->check(Utf8Text())
+        ->type_name("TEXT");
     app.add_option("--font-name", s.s_FontName, "Font name")
         ->capture_default_str()
+        ->check(Utf8Text())
         ->type_name("NAME");
     AddWhole(app, "--font-size", s.s_FontSize, "Font size", 1, kIntMax);
-    AddWhole(app, "--bold", s.s_FontBold, "Bold override value (0 off, 1 on)", 0, kIntMax);
-    AddWhole(app, "--italic", s.s_FontItalic, "Italic override value (0 off, 1 on)", 0, kIntMax);
+    AddWhole(app, "--bold", s.s_FontBold, "Bold override value (0 off, 1 on)", 0, 1);
+    AddWhole(app, "--italic", s.s_FontItalic, "Italic override value (0 off, 1 on)", 0, 1);
     AddWhole(app, "--outline", s.s_FontOutline, "Outline width (0: none)", 0, kIntMax);
     AddWhole(app, "--shadow", s.s_FontShadow, "Shadow depth (0: none)", 0, kIntMax);
     AddWhole(app, "--alpha", s.s_FontAlphaLevel, "Style alpha level", 0, 255);
@@ -247,7 +278,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
                  "out(1).srt)");
     bool noSort = false;
     app.add_flag("--no-sort", noSort, "Keep the lines in reading order");
-    std::string window;
+    std::string& window = o.windowText;
     app.add_option("--window", window,
                    "Keep only lines inside START:END (seconds; default: no window)")
         ->check(Span())
@@ -256,7 +287,9 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     app.add_flag("--absolute", absolute,
                  "With --window keep absolute times (default: re-based to the window start)");
     auto* creditOpt =
-        app.add_option("--credit", s.s_AddCopyRightString, "Add a credit line")->type_name("TEXT");
+        app.add_option("--credit", s.s_AddCopyRightString, "Add a credit line")
+            ->check(Utf8Text())
+            ->type_name("TEXT");
     std::string creditSpan;
     app.add_option("--credit-span", creditSpan, "Span of the credit line, START:END (seconds)")
         ->check(Span())
@@ -267,6 +300,7 @@ ParseResult ParseCommandLine(int argc, char** argv) {
     std::vector<std::string> filters;
     app.add_option("--filter", filters, "Drop lines whose text contains WORD (repeatable)")
         ->check(NonEmptyWord())
+        ->check(Utf8Text())
         ->type_name("WORD");
     AddWhole(app, "--interval", s.s_RaiseEventInterval, "Lines between progress updates", 1,
              kIntMax);

@@ -33,6 +33,7 @@ struct CliOptions {
     bool quiet = false;
     bool progress = false;     ///< resolved: explicit flag, else "stderr is a terminal"
     int32_t codePage = 936;    ///< the engine's AnsiCodePage
+    std::string windowText;    ///< --window as typed (for messages); empty: none
     ConvertSettings settings;  ///< everything the engine takes; dst_SubFile set per run
 };
 

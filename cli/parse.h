@@ -13,6 +13,7 @@
 #include <string_view>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "engine/timecode.h"
 
@@ -127,6 +128,18 @@ inline std::optional<std::string> CanonicalDecimal(std::string_view text) {
     std::string out = negative ? "-" : "";
     out.append(text.substr(first));
     return out;
+}
+
+/// The answer to a choice option given a value it does not know: the names
+/// in the order of their numbers, and the numbers' range.
+inline std::string ChoiceProblem(std::string_view value, const std::vector<std::string>& names) {
+    std::string text = std::string(value) + " is not one of ";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += ", ";
+        text += names[i];
+    }
+    text += " (or 0 to " + std::to_string(names.size() - 1) + ")";
+    return text;
 }
 
 /// Appends an integer in decimal without going through a locale.

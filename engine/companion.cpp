@@ -7,16 +7,28 @@
 #include <vector>
 
 #include "engine/subtitle.h"
+#include "engine/formats.h"
 #include "engine/textutil.h"
 
 namespace lumeval {
 namespace {
 
-// Every extension the readers know, in the form of a file dialog's filter.
-// The directory search tests "*." + extension as a substring of this text.
-constexpr std::string_view kExtensionList =
-    "*.ssa; *.srt; *.ass; *.lrc; *.ksc; *.krc; *.smi; *.sami; *.snc; *.qly; *.utf; *.stl; "
-    "*.vsf; *.dks; *.txt; *.stxt";
+// Every extension the format table has a reader for, in the form of a file
+// dialog's filter ("*.srt; *.utf; ..."), in table order. The directory search
+// tests "*." + extension as a substring of this text.
+const std::string& extensionList() {
+    static const std::string list = [] {
+        std::string text;
+        for (const FormatKey& row : kFormatKeys) {
+            if (row.reader == nullptr) continue;  // txt: nothing to read a time from
+            if (!text.empty()) text += "; ";
+            text += "*.";
+            text += row.key;
+        }
+        return text;
+    }();
+    return list;
+}
 
 // Names that subtitle releases put after the video's base name, most wanted
 // first; the plain extensions of every readable format follow them.
@@ -59,7 +71,7 @@ bool isRegularFileLike(const std::filesystem::path& p) {
 std::vector<std::string> suffixList() {
     std::string all(kPreferredSuffixes);
     all += '|';
-    for (const char c : kExtensionList) {
+    for (const char c : extensionList()) {
         if (c == ';') {
             all += '|';
         } else if (c != ' ' && c != '*') {
@@ -106,7 +118,7 @@ std::string searchFolder(const std::string& path) {
         if (std::filesystem::is_directory(std::filesystem::path(candidate), dirEc)) continue;
         std::string pattern = "*.";
         pattern += LowerAscii(GetFileString(candidate, ".", 1));
-        if (kExtensionList.find(pattern) != std::string_view::npos) return candidate;
+        if (extensionList().find(pattern) != std::string::npos) return candidate;
     }
     return {};
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/encoding/codepage.h"
 #include "engine/textutil.h"
 
 namespace lumeval {
@@ -30,23 +31,6 @@ int digitValue(char c, bool hex) {
 
 bool isCharacter(uint32_t cp) { return cp != 0 && cp < kPastUnicode && (cp < 0xD800 || cp > 0xDFFF); }
 
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // `s` starts with "&". Appends the decoded entity and returns the bytes it
 // took, or returns 0 (appending nothing) when `s` starts no entity we decode.
@@ -62,7 +46,7 @@ std::size_t decodeOne(std::string_view s, std::string& out) {
             cp = std::min<uint32_t>(cp * (hex ? 16 : 10) + static_cast<uint32_t>(d), kPastUnicode);
         }
         if (j == first || j >= s.size() || s[j] != ';' || !isCharacter(cp)) return 0;
-        appendUtf8(out, cp);
+        AppendUtf8(out, cp);
         return j + 1;
     }
     std::size_t j = 1;
@@ -80,7 +64,7 @@ std::size_t decodeOne(std::string_view s, std::string& out) {
     buf[name.size()] = '\0';
     const htmlEntityDesc* entity = htmlEntityLookup(reinterpret_cast<const xmlChar*>(buf));
     if (entity == nullptr || !isCharacter(entity->value)) return 0;
-    appendUtf8(out, entity->value);
+    AppendUtf8(out, entity->value);
     return j + 1;
 }
 

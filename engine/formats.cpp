@@ -1,9 +1,56 @@
 #include "engine/formats.h"
 
+#include <array>
 #include <string>
+
+#include "engine/readers/readers.h"
+#include "engine/writers/writers.h"
 
 namespace lumeval {
 namespace {
+
+// Readers that need no end-of-file flag take it through these.
+template <void (*Read)(std::string_view, ReaderContext&)>
+void lineOnly(std::string_view line, bool, ReaderContext& ctx) {
+    Read(line, ctx);
+}
+
+constexpr unsigned kTimed = kHoldsSpans | kHoldsStartOnly;
+
+// One row per key, in destination order. Adding a format is one row here,
+// its reader and its writer.
+constexpr std::array kRows{
+    FormatKey{"txt", kKindTxt, "plain text lines (write only; its lines carry no times)", nullptr,
+              nullptr, WritePlainText, kHoldsNoTimes},
+    FormatKey{"srt", kKindSrt, "SubRip", ReadSubRipLine, FinishSubRip, WriteSubRip, kHoldsSpans},
+    FormatKey{"utf", kKindSrt, "SubRip (alternative extension)", ReadSubRipLine, FinishSubRip,
+              WriteSubRip, kHoldsSpans},
+    FormatKey{"ssa", kKindSsa, "SubStation Alpha", lineOnly<ReadSsaLine>, nullptr, WriteSsa,
+              kHoldsSpans | kHoldsStyles},
+    FormatKey{"ass", kKindSsa, "Advanced SubStation Alpha", lineOnly<ReadSsaLine>, nullptr,
+              WriteSsa, kHoldsSpans | kHoldsStyles},
+    FormatKey{"lrc", kKindLrc, "LRC lyrics", lineOnly<ReadLrcLine>, nullptr, WriteLrc,
+              kHoldsStartOnly},
+    FormatKey{"ksc", kKindKsc, "KSC karaoke script", lineOnly<ReadKscLine>, nullptr, WriteKsc,
+              kHoldsSpans},
+    FormatKey{"krc", kKindKrc, "XML lyrics", lineOnly<ReadKrcLine>, nullptr, WriteKrc, kTimed},
+    FormatKey{"smi", kKindSmi, "SAMI", lineOnly<ReadSamiLine>, nullptr, WriteSami, kTimed},
+    FormatKey{"sami", kKindSmi, "SAMI", lineOnly<ReadSamiLine>, nullptr, WriteSami, kTimed},
+    FormatKey{"snc", kKindSnc, "snc time markers", lineOnly<ReadSncLine>, nullptr, WriteSnc,
+              kHoldsSpans},
+    FormatKey{"qly", kKindQly, "qly time lines", lineOnly<ReadQlyLine>, nullptr, WriteQly,
+              kHoldsSpans},
+    FormatKey{"stl", kKindStl, "Spruce STL", lineOnly<ReadStlLine>, nullptr, WriteStl,
+              kHoldsSpans},
+    FormatKey{"vsf", kKindVsf, "vsf timed lines", lineOnly<ReadVsfLine>, nullptr, WriteVsf,
+              kHoldsSpans},
+    FormatKey{"dks", kKindDks, "DKS bracketed times", lineOnly<ReadDksLine>, FinishDks, WriteDks,
+              kTimed},
+    FormatKey{"vtt", kKindVtt, "WebVTT", ReadVttLine, nullptr, WriteVtt,
+              kHoldsSpans | kHoldsUtf8Only},
+    FormatKey{"stxt", kKindStxt, "timed plain text (line-table entries)",
+              lineOnly<ReadTimedTextLine>, nullptr, WriteTimedText, kTimed},
+};
 
 // Keys are short; compare without allocating.
 bool equalsLowerAscii(std::string_view text, std::string_view lowerKey) {
@@ -28,10 +75,24 @@ std::string_view afterLastDot(std::string_view path) {
 
 }  // namespace
 
-std::optional<int32_t> KindOfKey(std::string_view key) {
-    for (const auto& row : kFormatKeys) {
-        if (equalsLowerAscii(key, row.key)) return row.kind;
+constinit const std::span<const FormatKey> kFormatKeys{kRows};
+
+const FormatKey* RowOfKey(std::string_view key) {
+    for (const auto& row : kRows) {
+        if (equalsLowerAscii(key, row.key)) return &row;
     }
+    return nullptr;
+}
+
+const FormatKey* RowOfKind(int32_t kind) {
+    for (const auto& row : kRows) {
+        if (row.kind == kind) return &row;
+    }
+    return nullptr;
+}
+
+std::optional<int32_t> KindOfKey(std::string_view key) {
+    if (const FormatKey* row = RowOfKey(key)) return row->kind;
     return std::nullopt;
 }
 
@@ -49,17 +110,28 @@ int32_t WriterKindOfPath(std::string_view path) {
     return KindOfKey(afterLastDot(path)).value_or(kKindSsa);
 }
 
-namespace {
-bool KnownKind(int32_t kind) {
-    for (const FormatKey& row : kFormatKeys) {
-        if (row.kind == kind) return true;
-    }
-    return false;
+bool WriterAvailable(int32_t kind) {
+    const FormatKey* row = RowOfKind(kind);
+    return row != nullptr && row->writer != nullptr;
 }
-}  // namespace
 
-bool WriterAvailable(int32_t kind) { return KnownKind(kind); }
+bool ReaderAvailable(int32_t kind) {
+    const FormatKey* row = RowOfKind(kind);
+    return row != nullptr && row->reader != nullptr;
+}
 
-bool ReaderAvailable(int32_t kind) { return KnownKind(kind); }
+std::string HoldsText(unsigned holds) {
+    std::string text;
+    const auto add = [&text](const char* word) {
+        if (!text.empty()) text += ", ";
+        text += word;
+    };
+    if (holds & kHoldsSpans) add("spans");
+    if (holds & kHoldsStartOnly) add("start only");
+    if (holds & kHoldsNoTimes) add("no times");
+    if (holds & kHoldsStyles) add("styles");
+    add(holds & kHoldsUtf8Only ? "UTF-8 only" : "any encoding");
+    return text;
+}
 
 }  // namespace lumeval

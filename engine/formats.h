@@ -1,13 +1,18 @@
-// The one table of format keys and kinds, shared by readers, writers and
-// destinations.
+// The one table of formats: every row names its key, kind, description,
+// reader, writer and what the format can hold. Dispatch, the converter's
+// --list-formats and the companion search all read it.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace lumeval {
+
+struct ReaderContext;
+struct WriterContext;
 
 enum FormatKind : int32_t {
     kKindTxt = 0,
@@ -22,34 +27,44 @@ enum FormatKind : int32_t {
     kKindStl = 9,
     kKindVsf = 10,
     kKindDks = 11,
+    kKindVtt = 12,
     kKindStxt = 99,
+};
+
+/// Hands one prepared line to a format's reader. `isLastLine`: the file's
+/// last line after splitting.
+using LineReader = void (*)(std::string_view line, bool isLastLine, ReaderContext& ctx);
+/// Ends a run's reading: a block still open when the last source ends is added.
+using ReadFinisher = void (*)(ReaderContext& ctx);
+/// Turns the entries into output lines; false when stopped by progress.
+using EntryWriter = bool (*)(WriterContext& ctx);
+
+/// What a format can hold, as flags.
+enum FormatHolds : unsigned {
+    kHoldsSpans = 1,      ///< cues with an end time
+    kHoldsStartOnly = 2,  ///< cues with a start time only
+    kHoldsStyles = 4,     ///< fonts, colours, karaoke effects
+    kHoldsNoTimes = 8,    ///< text only: nothing to read a time from
+    kHoldsUtf8Only = 16,  ///< always written as UTF-8, whatever encoding is asked for
 };
 
 struct FormatKey {
     std::string_view key;
     int32_t kind;
     std::string_view description;
+    LineReader reader;    ///< null: write only
+    ReadFinisher finish;  ///< null: nothing is left open at the end
+    EntryWriter writer;   ///< null: read only
+    unsigned holds;       ///< FormatHolds
 };
 
-/// In destination order (the order the rows are checked for a destination).
-inline constexpr std::array<FormatKey, 16> kFormatKeys{{
-    {"txt", kKindTxt, "plain text lines"},
-    {"srt", kKindSrt, "SubRip"},
-    {"utf", kKindSrt, "SubRip (alternative extension)"},
-    {"ssa", kKindSsa, "SubStation Alpha"},
-    {"ass", kKindSsa, "Advanced SubStation Alpha"},
-    {"lrc", kKindLrc, "LRC lyrics"},
-    {"ksc", kKindKsc, "KSC karaoke script"},
-    {"krc", kKindKrc, "XML lyrics"},
-    {"smi", kKindSmi, "SAMI"},
-    {"sami", kKindSmi, "SAMI"},
-    {"snc", kKindSnc, "snc time markers"},
-    {"qly", kKindQly, "qly time lines"},
-    {"stl", kKindStl, "Spruce STL"},
-    {"vsf", kKindVsf, "vsf timed lines"},
-    {"dks", kKindDks, "DKS bracketed times"},
-    {"stxt", kKindStxt, "timed plain text (line-table entries)"},
-}};
+/// The rows in destination order (the order they are checked for a destination).
+extern const std::span<const FormatKey> kFormatKeys;
+
+/// The first row of a key compared after ASCII lower-casing; null when unknown.
+const FormatKey* RowOfKey(std::string_view key);
+/// The first row of a kind; null when no row has it.
+const FormatKey* RowOfKind(int32_t kind);
 
 /// Kind of a key compared after ASCII lower-casing; nullopt when unknown.
 std::optional<int32_t> KindOfKey(std::string_view key);
@@ -69,9 +84,12 @@ Destination DestinationOf(std::string_view dst);
 /// Writer kind of a save path: a bare key, else the extension, else 2.
 int32_t WriterKindOfPath(std::string_view path);
 
-/// True when the writer for this kind exists yet.
+/// True when a row of this kind has a writer.
 bool WriterAvailable(int32_t kind);
-/// True when the reader for this kind exists yet.
+/// True when a row of this kind has a reader.
 bool ReaderAvailable(int32_t kind);
+
+/// What a kind can hold, in words for --list-formats ("spans, start only, styles").
+std::string HoldsText(unsigned holds);
 
 }  // namespace lumeval

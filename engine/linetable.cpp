@@ -67,7 +67,7 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     if (!startSec || !endSec) return refuse();
     const double start = *startSec;
     // A lone start gets five seconds for the window tests only; the entry keeps no end.
-    const double end = hasArrow ? *endSec : start + 5;
+    const double end = hasArrow ? *endSec : start + kDefaultDurationMs / 1000;
     if (start == end) return;
 
     const double S = rules.windowStart;
@@ -75,9 +75,9 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     const double W = E - S;
     const double O = rules.offset * 1000;
     const bool windowed = W > 0;
-    if (windowed) {
-        if (start < S && end < S) return;
-        if (start > E && end > E) return;
+    if (windowed && ((start < S && end < S) || (start > E && end > E))) {
+        if (rules.outsideWindow) ++*rules.outsideWindow;
+        return;
     }
 
     double newStart = 0;

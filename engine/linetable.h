@@ -10,6 +10,10 @@ namespace lumeval {
 
 using LineTable = std::vector<std::string>;
 
+/// How long a cue lasts when nothing says otherwise: the window test of a
+/// lone start, and the end writers give a cue that has none.
+inline constexpr double kDefaultDurationMs = 5000;
+
 /// Where a run's lines are windowed, shifted and re-based. Seconds.
 struct TimingRules {
     double windowStart = 0;  ///< s_TimeStartPoint
@@ -19,6 +23,9 @@ struct TimingRules {
     /// Counts the lines left out because a time was beyond kMaxTimeMs (before
     /// or after the shift); may be null.
     std::size_t* refused = nullptr;
+    /// Counts the lines left out because they lie wholly outside the window;
+    /// may be null.
+    std::size_t* outsideWindow = nullptr;
 };
 
 /// Adds one entry for `span` ("start->end" or a lone start, any readable time

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <exception>
 #include <new>
 
 #if defined(__SSE2__)
@@ -266,23 +267,9 @@ std::string folderOf(const std::string& path) {
 SaveSettings SaveSettingsFrom(const ConvertSettings& s, int32_t width, int32_t height,
                               int32_t srcFormat) {
     SaveSettings o;
+    static_cast<StyleSettings&>(o) = s;  // the style goes to the writer unchanged
     o.s_ScreenWidth = width;
     o.s_ScreenHeight = height;
-    o.s_TitleString = s.s_TitleString;
-    o.s_BannerString = s.s_BannerString;
-    o.s_FontName = s.s_FontName;
-    o.s_FontSize = s.s_FontSize;
-    o.s_FontBold = s.s_FontBold;
-    o.s_FontItalic = s.s_FontItalic;
-    o.s_FontOutline = s.s_FontOutline;
-    o.s_FontShadow = s.s_FontShadow;
-    o.s_FontAlphaLevel = s.s_FontAlphaLevel;
-    o.s_FontEncoding = s.s_FontEncoding;
-    o.s_EffectStyle = s.s_EffectStyle;
-    o.s_EffectSpeed = s.s_EffectSpeed;
-    o.s_ForeColor = s.s_ForeColor;
-    o.s_EffectColor = s.s_EffectColor;
-    o.s_ShadowColor = s.s_ShadowColor;
     o.s_SubtitleAlign = s.s_SubtitleAlign;
     o.s_RaiseCompleteEvent = s.s_RaiseCompleteEvent;
     o.s_Overwrite = s.s_Overwrite;
@@ -308,6 +295,26 @@ bool clsSubtitle::progress(bool raise, int32_t value, int32_t max, int32_t statu
     return !cancel;
 }
 
+bool clsSubtitle::internalFailure(bool raise, std::exception_ptr error) {
+    m_lastFailure = {};
+    m_lastFailure.kind = RunFailure::Internal;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        m_lastFailure.message = "out of memory";
+    } catch (const std::exception& e) {
+        m_lastFailure.message = e.what();
+    } catch (...) {
+        m_lastFailure.message = "an unknown exception";
+    }
+    try {
+        progress(raise, 0, 0, kStatusFailed, std::string());
+    } catch (...) {
+        // The handler failed again; the result already says failed.
+    }
+    return false;
+}
+
 void clsSubtitle::yieldToCaller() {
     if (YieldCallback) YieldCallback();
 }
@@ -330,8 +337,7 @@ bool clsSubtitle::ConvertSubtitle_Array(const std::vector<std::string>& src_SubF
         ok = convertArray(src_SubFile, settings);
     } catch (...) {
         // Handlers are the caller's code; nothing may escape the engine.
-        m_lastFailure.kind = RunFailure::NoLines;
-        ok = false;
+        ok = internalFailure(settings.s_RaiseAllEvent, std::current_exception());
     }
     m_busy = false;
     return ok;
@@ -344,181 +350,251 @@ bool clsSubtitle::SaveArrayToSubtitle(std::vector<std::string>& LrcList,
     m_busy = true;
     m_cancelled = false;
     m_lastFailure = {};
+    m_lastRun.cuesWritten = 0;
+    m_lastRun.encodingReplaced = false;
     bool ok = false;
     try {
         ok = saveArray(LrcList, strFileName, settings, false);
     } catch (...) {
-        m_lastFailure.kind = RunFailure::SaveFailed;
+        ok = internalFailure(settings.s_RaiseAllEvent, std::current_exception());
         m_lastFailure.path = strFileName;
-        ok = false;
     }
     m_busy = false;
     return ok;
 }
 
-bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const ConvertSettings& s) {
-    const bool ev = s.s_RaiseAllEvent;
-    const int32_t interval = std::max<int32_t>(1, s.s_RaiseEventInterval);
-    auto fail = [&](RunFailure::Kind kind) {
-        if (m_cancelled) {
-            m_lastFailure.kind = RunFailure::Cancelled;
-            progress(ev, 0, 0, kStatusCancelled, std::string());
-        } else {
-            m_lastFailure.kind = kind;
-            progress(ev, 0, 0, kStatusFailed, std::string());
-        }
-        return false;
-    };
-    if (sources.empty()) return fail(RunFailure::NoSource);
+// The state of one conversion run, from the first source to the delivery.
+struct clsSubtitle::ConvertRun {
+    explicit ConvertRun(const ConvertSettings& settings)
+        : s(settings),
+          ev(settings.s_RaiseAllEvent),
+          interval(std::max<int32_t>(1, settings.s_RaiseEventInterval)),
+          dest(DestinationOf(settings.dst_SubFile)),
+          rules{settings.s_TimeStartPoint, settings.s_TimeEndPoint, settings.s_TimeOffset,
+                settings.s_SplitMode,      &refused,                 &outside} {}
+    ConvertRun(const ConvertRun&) = delete;
+    ConvertRun& operator=(const ConvertRun&) = delete;
 
-    const Destination dest = DestinationOf(s.dst_SubFile);
+    const ConvertSettings& s;
+    const bool ev;
+    const int32_t interval;
+    const Destination dest;
     std::size_t refused = 0;
-    const TimingRules rules{s.s_TimeStartPoint, s.s_TimeEndPoint, s.s_TimeOffset, s.s_SplitMode,
-                            &refused};
-    LineTable table(1);  // index 0: the placeholder
+    std::size_t outside = 0;
+    const TimingRules rules;
+    LineTable table = LineTable(1);  // index 0: the placeholder
     ReaderState state;
     ReaderContext rctx{table, rules, state};
     int32_t playResX = 0;
     int32_t playResY = 0;
     int32_t lastKind = kKindSsa;
     std::string lastPath;
-    std::string line;
+    std::string line;  // a prepared line that had to be copied
+};
 
+bool clsSubtitle::failRun(ConvertRun& run, RunFailure::Kind kind) {
+    if (m_cancelled) {
+        m_lastFailure.kind = RunFailure::Cancelled;
+        progress(run.ev, 0, 0, kStatusCancelled, std::string());
+    } else {
+        m_lastFailure.kind = kind;
+        progress(run.ev, 0, 0, kStatusFailed, std::string());
+    }
+    return false;
+}
+
+// The pipeline: load each source, prepare and read its lines, post-process
+// the table, deliver it as events or as a file.
+bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const ConvertSettings& s) {
+    ConvertRun run(s);
+    if (sources.empty()) return failRun(run, RunFailure::NoSource);
+    // A conversion the caller asked for that cannot happen is an error, not
+    // text passed through unconverted.
+    if (std::string why; !ChineseConversionAvailable(s.s_InternalCodeConversion, &why)) {
+        m_lastFailure.message = why;
+        return failRun(run, RunFailure::ChineseUnavailable);
+    }
     for (const std::string& path : sources) {
-        if (!FileExists(path)) continue;
-        if (!progress(ev, 0, 0, kStatusFileStart, path)) return fail(RunFailure::Cancelled);
-        const auto kind = SourceKindOfPath(path);
-        if (!kind) continue;
-
-        int32_t fmt = kEncodingDetect;
-        LoadReason reason = LoadReason::None;
-        const std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
-        ++m_lastRun.sourcesRead;
-        m_lastRun.lastEncoding = fmt;
-        m_lastRun.lastReason = reason;
-        lastKind = *kind;
-        lastPath = path;
-
-        ConversionContext cctx;
-        cctx.mode = s.s_InternalCodeConversion;
-        cctx.cls = lumeval::CheckChineseInternalCodeSpecification(text, AnsiCodePage);
-        cctx.decodedAsAnsi = fmt == kEncodingAnsi;
-        cctx.writesAnsi = !dest.eventMode && s.s_SubtitleEncodeFormat == kEncodingAnsi;
-        cctx.AnsiCodePage = AnsiCodePage;
-
-        // A text with no line end at all is one line; only an empty one adds nothing.
-        if (text.empty()) continue;
-        // The conversion can change a line only where it can change the whole
-        // text: one pass over the text spares most files the question per line.
-        const bool mayConvert = InternalCodeConversionMayChange(text, cctx);
-        // Lines end at LF (a CR before it is dropped below) or, in a text that
-        // has no LF at all (classic Mac files), at CR. A lone CR inside an LF
-        // text also ends a line: such lines are split again as they are read.
-        const char sep = std::memchr(text.data(), '\n', text.size()) != nullptr ? '\n' : '\r';
-        const std::size_t lastIndex = countByte(text, sep);
-        if (!progress(ev, 0, 0, kStatusReading, path)) return fail(RunFailure::Cancelled);
-        // A SubRip cue takes four lines or so, a lyric one; growing past the
-        // reservation would move every entry and touch twice the memory.
-        table.reserve(table.size() + (*kind == kKindLrc ? lastIndex : lastIndex / 4) + 1);
-        state.lrcOffsetMs = 0;  // an LRC [offset:] tag holds for its own file only
-
-        LineWalker lines(text, sep);
-        std::string_view raw;
-        unsigned rawFlags = 0;
-        bool lastLine = false;
-        std::size_t untilProgress = 1;  // line 0 reports
-        for (std::size_t i = 0; lines.next(raw, rawFlags, lastLine); ++i) {
-            // Lone CRs inside the line: each piece is a line of its own.
-            std::size_t cr = (rawFlags & kHasCR) != 0 ? raw.find('\r') : std::string_view::npos;
-            std::string_view piece = raw.substr(0, cr);
-            for (;;) {
-                const bool lastPiece = cr == std::string_view::npos;
-                // Most lines need no edit at all: they are handed on as views
-                // into the loaded text, and copied only when something changes.
-                std::string_view prepared = piece;
-                const unsigned flags = (rawFlags & kHasCR) != 0 ? scanLine(prepared) : rawFlags;
-                const bool edited =
-                    (flags & kHasLT) != 0 && (prepared.find("<BR>") != std::string_view::npos ||
-                                              prepared.find("<br>") != std::string_view::npos);
-                if (edited) {
-                    prepareLine(piece, line);
-                    prepared = line;
-                }
-                if ((flags & kHasP) != 0 && prepared.find("PlayRes") != std::string_view::npos) {
-                    if (prepared.find("PlayResX:") != std::string_view::npos) {
-                        captureResolution(prepared, "PlayResX:", playResX);
-                    } else if (prepared.find("PlayResY:") != std::string_view::npos) {
-                        captureResolution(prepared, "PlayResY:", playResY);
-                    }
-                }
-                if ((flags & kHasHigh) != 0 && mayConvert &&
-                    InternalCodeConversionMayChange(prepared, cctx)) {
-                    if (!edited) line.assign(prepared);
-                    line = ApplyInternalCodeConversion(line, cctx);
-                    prepared = line;
-                }
-                ReadLine(*kind, prepared, lastLine && lastPiece, rctx);
-                if (lastPiece) break;
-                const std::size_t next = cr + 1;
-                cr = raw.find('\r', next);
-                piece = raw.substr(next, cr == std::string_view::npos ? cr : cr - next);
-            }
-
-            if (--untilProgress == 0) {  // i is a multiple of the interval
-                untilProgress = static_cast<std::size_t>(interval);
-                if (!progress(ev, clampToInt32(i), clampToInt32(lastIndex), kStatusReading, path))
-                    return fail(RunFailure::Cancelled);
-                yieldToCaller();
-            }
-        }
+        if (!readSource(run, path)) return failRun(run, RunFailure::Cancelled);
     }
     // A block still open when the last source ends is a cue too.
-    FinishReading(rctx);
-    m_lastRun.timesRefused = refused;
+    FinishReading(run.rctx);
+    m_lastRun.timesRefused = run.refused;
+    m_lastRun.outsideWindow = run.outside;
+    if (!postProcess(run)) return false;
+    return run.dest.eventMode ? deliverEvents(run) : deliverFile(run);
+}
 
-    if (table.size() <= 1) {
-        return fail(m_lastRun.sourcesRead == 0 ? RunFailure::NoSource : RunFailure::NoLines);
-    }
-
-    RemoveDuplicateLines(table);
-    if (!s.s_RemoveSubFilters.empty()) RemoveFilteredLines(table, s.s_RemoveSubFilters);
-    if (s.s_MergeSamePosition) {
-        const bool done = MergeSamePosition(table, interval, [&](int32_t j, int32_t max) {
-            if (!progress(ev, j, max, kStatusReading, lastPath)) return false;
-            yieldToCaller();
-            return true;
-        });
-        if (!done) return fail(RunFailure::Cancelled);
-    }
-    if (!s.s_AddCopyRightString.empty()) {
-        AppendCreditLine(table, s.s_AddCopyRightString, s.s_AddCopyRightTimeStartPoint,
-                         s.s_AddCopyRightTimeEndPoint, dest.kind);
-    }
-    if (s.s_Sort && table.size() > 1) SortLines(table);
-    m_lastRun.linesLoaded = table.size() - 1;
-
-    if (dest.eventMode) {
-        for (std::size_t i = 1; i < table.size(); ++i) {
-            const EntryParts p = SplitEntry(table[i]);
-            if (!p.hasBar) continue;
-            const double start = TimeToMSecs(TrimSpaces(p.start), ",");
-            const double end = p.hasArrow ? TimeToMSecs(TrimSpaces(p.end), ",") : 0;
-            if (SubtitleLineLoaded) SubtitleLineLoaded(start, end, std::string(TrimSpaces(p.text)));
-        }
-        if (s.s_RaiseCompleteEvent) progress(ev, 0, 0, kStatusComplete, std::string());
+// Load: one source's whole text, decoded and classified; then read it. False
+// only when the caller cancelled.
+bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
+    const ConvertSettings& s = run.s;
+    if (!FileExists(path)) return true;
+    if (!progress(run.ev, 0, 0, kStatusFileStart, path)) return false;
+    const auto kind = SourceKindOfPath(path);
+    if (!kind) return true;
+    // A write-only format (txt) has nothing to read a time from.
+    const LineReader reader = ReaderOfKind(*kind);
+    if (reader == nullptr) return true;
+    if (std::string why = UnreadableReason(path); !why.empty()) {
+        m_lastRun.unreadable.emplace_back(path, std::move(why));
         return true;
     }
 
+    int32_t fmt = kEncodingDetect;
+    LoadReason reason = LoadReason::None;
+    const std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
+    // A source that did not fit in memory is a failed run, not an empty file.
+    if (reason == LoadReason::OutOfMemory) throw std::bad_alloc();
+    ++m_lastRun.sourcesRead;
+    m_lastRun.lastEncoding = fmt;
+    m_lastRun.lastReason = reason;
+    run.lastKind = *kind;
+    run.lastPath = path;
+
+    ConversionContext cctx;
+    cctx.mode = s.s_InternalCodeConversion;
+    cctx.cls = lumeval::CheckChineseInternalCodeSpecification(text, AnsiCodePage);
+    cctx.decodedAsAnsi = fmt == kEncodingAnsi;
+    cctx.writesAnsi = !run.dest.eventMode && s.s_SubtitleEncodeFormat == kEncodingAnsi;
+    cctx.AnsiCodePage = AnsiCodePage;
+
+    return readText(run, text, cctx, reader, path);
+}
+
+// Prepare and read: the text split into lines, each prepared ("<BR>" made
+// "\N", PlayResX/PlayResY captured, the character-set conversion) and handed
+// to the reader. False when the caller cancelled.
+bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const ConversionContext& cctx,
+                           LineReader reader, const std::string& path) {
+    // A text with no line end at all is one line; only an empty one adds nothing.
+    if (text.empty()) return true;
+    // The conversion can change a line only where it can change the whole
+    // text: one pass over the text spares most files the question per line.
+    const bool mayConvert = InternalCodeConversionMayChange(text, cctx);
+    // Lines end at LF (a CR before it is dropped below) or, in a text that
+    // has no LF at all (classic Mac files), at CR. A lone CR inside an LF
+    // text also ends a line: such lines are split again as they are read.
+    const char sep = std::memchr(text.data(), '\n', text.size()) != nullptr ? '\n' : '\r';
+    const std::size_t lastIndex = countByte(text, sep);
+    if (!progress(run.ev, 0, 0, kStatusReading, path)) return false;
+    // A SubRip cue takes four lines or so, a lyric one; growing past the
+    // reservation would move every entry and touch twice the memory.
+    run.table.reserve(run.table.size() + (run.lastKind == kKindLrc ? lastIndex : lastIndex / 4) + 1);
+    run.state.lrcOffsetMs = 0;  // an LRC [offset:] tag holds for its own file only
+
+    LineWalker lines(text, sep);
+    std::string_view raw;
+    unsigned rawFlags = 0;
+    bool lastLine = false;
+    std::size_t untilProgress = 1;  // line 0 reports
+    for (std::size_t i = 0; lines.next(raw, rawFlags, lastLine); ++i) {
+        // Lone CRs inside the line: each piece is a line of its own.
+        std::size_t cr = (rawFlags & kHasCR) != 0 ? raw.find('\r') : std::string_view::npos;
+        std::string_view piece = raw.substr(0, cr);
+        for (;;) {
+            const bool lastPiece = cr == std::string_view::npos;
+            // Most lines need no edit at all: they are handed on as views
+            // into the loaded text, and copied only when something changes.
+            std::string_view prepared = piece;
+            const unsigned flags = (rawFlags & kHasCR) != 0 ? scanLine(prepared) : rawFlags;
+            const bool edited =
+                (flags & kHasLT) != 0 && (prepared.find("<BR>") != std::string_view::npos ||
+                                          prepared.find("<br>") != std::string_view::npos);
+            if (edited) {
+                prepareLine(piece, run.line);
+                prepared = run.line;
+            }
+            if ((flags & kHasP) != 0 && prepared.find("PlayRes") != std::string_view::npos) {
+                if (prepared.find("PlayResX:") != std::string_view::npos) {
+                    captureResolution(prepared, "PlayResX:", run.playResX);
+                } else if (prepared.find("PlayResY:") != std::string_view::npos) {
+                    captureResolution(prepared, "PlayResY:", run.playResY);
+                }
+            }
+            if ((flags & kHasHigh) != 0 && mayConvert && InternalCodeConversionMayChange(prepared, cctx)) {
+                if (!edited) run.line.assign(prepared);
+                run.line = ApplyInternalCodeConversion(run.line, cctx);
+                prepared = run.line;
+            }
+            reader(prepared, lastLine && lastPiece, run.rctx);
+            if (lastPiece) break;
+            const std::size_t next = cr + 1;
+            cr = raw.find('\r', next);
+            piece = raw.substr(next, cr == std::string_view::npos ? cr : cr - next);
+        }
+
+        if (--untilProgress == 0) {  // i is a multiple of the interval
+            untilProgress = static_cast<std::size_t>(run.interval);
+            if (!progress(run.ev, clampToInt32(i), clampToInt32(lastIndex), kStatusReading, path))
+                return false;
+            yieldToCaller();
+        }
+    }
+    return true;
+}
+
+// Post-process: duplicates, filter words, merging, the credit line, sorting.
+// False (the failure raised) when no cue is left or the caller cancelled.
+bool clsSubtitle::postProcess(ConvertRun& run) {
+    const ConvertSettings& s = run.s;
+    LineTable& table = run.table;
+    // A run that delivers no cue fails alike in both modes: no file, no events.
+    if (!AnyCue(table)) {
+        return failRun(run, m_lastRun.sourcesRead == 0 ? RunFailure::NoSource : RunFailure::NoLines);
+    }
+
+    RemoveDuplicateLines(table);
+    if (!s.s_RemoveSubFilters.empty()) {
+        RemoveFilteredLines(table, s.s_RemoveSubFilters);
+        if (!AnyCue(table)) return failRun(run, RunFailure::AllFiltered);
+    }
+    if (s.s_MergeSamePosition) {
+        const bool done = MergeSamePosition(table, run.interval, [&](int32_t j, int32_t max) {
+            if (!progress(run.ev, j, max, kStatusReading, run.lastPath)) return false;
+            yieldToCaller();
+            return true;
+        });
+        if (!done) return failRun(run, RunFailure::Cancelled);
+    }
+    if (!s.s_AddCopyRightString.empty()) {
+        AppendCreditLine(table, s.s_AddCopyRightString, s.s_AddCopyRightTimeStartPoint,
+                         s.s_AddCopyRightTimeEndPoint, run.dest.kind);
+    }
+    if (s.s_Sort && table.size() > 1) SortLines(table);
+    m_lastRun.linesLoaded = table.size() - 1;
+    return true;
+}
+
+// Deliver, event mode: one SubtitleLineLoaded per entry, in table order.
+bool clsSubtitle::deliverEvents(ConvertRun& run) {
+    const LineTable& table = run.table;
+    for (std::size_t i = 1; i < table.size(); ++i) {
+        const EntryParts p = SplitEntry(table[i]);
+        if (!p.hasBar) continue;
+        const double start = TimeToMSecs(TrimSpaces(p.start), ",");
+        const double end = p.hasArrow ? TimeToMSecs(TrimSpaces(p.end), ",") : 0;
+        if (SubtitleLineLoaded) SubtitleLineLoaded(start, end, std::string(TrimSpaces(p.text)));
+        if (!IsEndMarker(p)) ++m_lastRun.cuesDelivered;
+    }
+    if (run.s.s_RaiseCompleteEvent) progress(run.ev, 0, 0, kStatusComplete, std::string());
+    return true;
+}
+
+// Deliver, file mode: the table saved through the writer of the destination.
+bool clsSubtitle::deliverFile(ConvertRun& run) {
+    const ConvertSettings& s = run.s;
     std::string path = s.s_Overwrite ? s.dst_SubFile : RenameExists(s.dst_SubFile, false);
     const std::string folder = folderOf(path);
     if (!folder.empty() && !DirExists(folder)) MakedPath(folder);
     // No delete before the save: the save replaces the file only once the new
     // one is complete, so a failure leaves the old one in place.
-    const SaveSettings save = SaveSettingsFrom(s, playResX > 0 ? playResX : s.s_ScreenWidth,
-                                               playResY > 0 ? playResY : s.s_ScreenHeight, lastKind);
+    const SaveSettings save =
+        SaveSettingsFrom(s, run.playResX > 0 ? run.playResX : s.s_ScreenWidth,
+                         run.playResY > 0 ? run.playResY : s.s_ScreenHeight, run.lastKind);
     // Every entry came out of the loader (valid UTF-8) except the credit line.
-    const bool saved = saveArray(table, path, save, IsValidUtf8(s.s_AddCopyRightString));
-    if (saved && s.s_RaiseCompleteEvent) progress(ev, 0, 0, kStatusComplete, std::string());
+    const bool saved = saveArray(run.table, path, save, IsValidUtf8(s.s_AddCopyRightString));
+    if (saved && s.s_RaiseCompleteEvent) progress(run.ev, 0, 0, kStatusComplete, std::string());
     return saved;
 }
 
@@ -533,7 +609,16 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
     // temporary file that replaces the target only when all of it is there.
     // The first piece opens that file; a small output never does and is
     // saved in one go below.
+    const int32_t writerKind = WriterKindOfPath(fileName);
     int32_t fmt = s.s_SubtitleEncodeFormat;
+    // A format that allows UTF-8 alone is written in it, whatever was asked.
+    if (const FormatKey* row = RowOfKind(writerKind); row != nullptr &&
+        (row->holds & kHoldsUtf8Only) != 0 && fmt >= kEncodingAnsi && fmt <= kEncodingUtf32BE &&
+        fmt != kEncodingUtf8) {
+        fmt = kEncodingUtf8;
+        m_lastRun.encodingReplaced = true;
+    }
+    const int32_t defaultFmt = fmt;
     SaveFailure failure;
     TextFileWriter stream;
     OutputLines out;
@@ -556,11 +641,12 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
         return true;
     };
     WriterContext ctx{entries, s, interval, onProgress, out};
-    const bool written = WriteEntries(WriterKindOfPath(fileName), ctx);
+    const bool written = WriteEntries(writerKind, ctx);
     auto saveFailed = [&]() {
         m_lastFailure.kind =
             failure.kind == SaveFailure::Unmappable ? RunFailure::Unmappable : RunFailure::SaveFailed;
         m_lastFailure.line = failure.line;
+        m_lastFailure.error = failure.error;
         progress(ev, 0, 0, kStatusFailed, std::string());
         return false;
     };
@@ -580,11 +666,12 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
     if (out.flushed()) {
         ok = stream.Write(out.text(), trustedText, failure) && stream.Commit(failure);
     } else {
-        ok = lumeval::UEFSaveTextFile(fileName, out.text(), false, fmt, s.s_SubtitleEncodeFormat,
-                                      AnsiCodePage, &failure, trustedText);
+        ok = lumeval::UEFSaveTextFile(fileName, out.text(), false, fmt, defaultFmt, AnsiCodePage,
+                                      &failure, trustedText);
     }
     if (!ok) return saveFailed();
     m_lastFailure = {};
+    m_lastRun.cuesWritten = CountCues(entries);
     progress(ev, 0, 0, kStatusSaved, fileName);
     return true;
 }

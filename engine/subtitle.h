@@ -12,23 +12,26 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/encoding/chinese.h"
 #include "engine/encoding/textfile.h"
+#include "engine/formats.h"
 #include "engine/textutil.h"
 #include "engine/timecode.h"
 
 namespace lumeval {
 
-/// The conversion parameters after the source, in the order callers know them.
-/// Defaults are the editor's load settings. Times are seconds.
-struct ConvertSettings {
-    std::string dst_SubFile = "ass";       ///< bare format key (event mode) or destination path
+/// The script and style parameters both a conversion and a save carry (a
+/// conversion hands them to the writer unchanged), in the order callers know
+/// them. Defaults are the editor's settings.
+struct StyleSettings {
     int32_t s_ScreenWidth = 384;
     int32_t s_ScreenHeight = 288;
     std::string s_TitleString;
@@ -46,6 +49,13 @@ struct ConvertSettings {
     uint32_t s_ForeColor = 0xFFFFFF;       ///< 0x00BBGGRR
     uint32_t s_EffectColor = 0xFF;
     uint32_t s_ShadowColor = 0;
+};
+
+/// The conversion parameters after the source: the destination, the shared
+/// style parameters, then the rest in the order callers know them. Defaults
+/// are the editor's load settings. Times are seconds.
+struct ConvertSettings : StyleSettings {
+    std::string dst_SubFile = "ass";       ///< bare format key (event mode) or destination path
     double s_TimeOffset = 0;               ///< seconds added to every start and end
     bool s_Sort = true;
     int32_t s_SubtitleAlign = 2;
@@ -65,26 +75,10 @@ struct ConvertSettings {
     bool s_RaiseAllEvent = true;           ///< master switch of ProgressChange
 };
 
-/// The parameters of `SaveArrayToSubtitle` after the entries and the file name,
-/// in the order callers know them. Defaults are the editor's save settings.
-struct SaveSettings {
-    int32_t s_ScreenWidth = 384;
-    int32_t s_ScreenHeight = 288;
-    std::string s_TitleString;
-    std::string s_BannerString;
-    std::string s_FontName = "Arial";
-    int32_t s_FontSize = 18;
-    int32_t s_FontBold = 0;
-    int32_t s_FontItalic = 0;
-    int32_t s_FontOutline = 0;
-    int32_t s_FontShadow = 0;
-    int32_t s_FontAlphaLevel = 0;
-    int32_t s_FontEncoding = 134;
-    int32_t s_EffectStyle = 0;
-    double s_EffectSpeed = 2.6;
-    uint32_t s_ForeColor = 0xFFFFFF;
-    uint32_t s_EffectColor = 0xFF;
-    uint32_t s_ShadowColor = 0;
+/// The parameters of `SaveArrayToSubtitle` after the entries and the file
+/// name: the shared style parameters, then the rest in the order callers know
+/// them. Defaults are the editor's save settings.
+struct SaveSettings : StyleSettings {
     int32_t s_SubtitleAlign = 2;
     bool s_RaiseCompleteEvent = true;      ///< not used by the writers
     bool s_Overwrite = false;              ///< not used by the writers
@@ -116,15 +110,20 @@ struct RunFailure {
     enum Kind {
         None,
         NoSource,     ///< no source list, or no source could be read
-        NoLines,      ///< the sources gave no lines
+        NoLines,      ///< the sources gave no cue (LastRun says whether the window took them)
+        AllFiltered,  ///< the filter words removed every cue
         NothingToWrite,
         SaveFailed,   ///< the file could not be written
         Unmappable,   ///< a character the ANSI code page cannot hold (line says where)
         Cancelled,
         Busy,         ///< a run was already in progress on this object
+        ChineseUnavailable,  ///< the conversion mode needs an OpenCC dictionary that did not load
+        Internal,     ///< an exception inside the run (allocation, a handler's); `message` says which
     } kind = None;
     std::size_t line = 0;  ///< Unmappable: 1-based line of the written text
     std::string path;      ///< the file concerned, when there is one
+    int error = 0;         ///< SaveFailed: the system's errno of the failing call, 0 if none
+    std::string message;   ///< Internal, ChineseUnavailable: what went wrong
 };
 
 /// What one run read, for summaries.
@@ -134,6 +133,14 @@ struct RunInfo {
     int32_t lastEncoding = -1;    ///< encoding code detected for the last source
     LoadReason lastReason = LoadReason::None;
     std::size_t timesRefused = 0; ///< lines left out for a time beyond kMaxTimeMs
+    std::size_t outsideWindow = 0;///< lines left out because they lie outside the window
+    std::size_t cuesWritten = 0;  ///< file mode: cues the writer wrote
+    std::size_t cuesDelivered = 0;///< event mode: cues handed to SubtitleLineLoaded
+    /// The format is written in UTF-8 only, so another requested encoding was
+    /// replaced by UTF-8.
+    bool encodingReplaced = false;
+    /// Sources that exist but could not be read, with the reason (per file).
+    std::vector<std::pair<std::string, std::string>> unreadable;
 };
 
 class clsSubtitle {
@@ -255,7 +262,18 @@ public:
     bool IsBusy() const { return m_busy; }
 
 private:
+    /// One conversion run's state (subtitle.cpp).
+    struct ConvertRun;
+    /// The pipeline of a conversion, one named step each.
     bool convertArray(const std::vector<std::string>& sources, const ConvertSettings& s);
+    bool readSource(ConvertRun& run, const std::string& path);
+    bool readText(ConvertRun& run, const std::string& text, const ConversionContext& cctx,
+                  LineReader reader, const std::string& path);
+    bool postProcess(ConvertRun& run);
+    bool deliverEvents(ConvertRun& run);
+    bool deliverFile(ConvertRun& run);
+    /// Ends a run as failed (status 5) or, after a cancel, cancelled (status 6).
+    bool failRun(ConvertRun& run, RunFailure::Kind kind);
     /// `trustedText`: the entries were built by this engine from decoded
     /// text, so they are valid UTF-8.
     bool saveArray(std::vector<std::string>& entries, const std::string& fileName,
@@ -263,6 +281,8 @@ private:
     /// Raises ProgressChange when `raise`; returns false when the handler cancelled.
     bool progress(bool raise, int32_t value, int32_t max, int32_t status, const std::string& text);
     void yieldToCaller();
+    /// Records an exception that escaped a run as its failure (status 5).
+    bool internalFailure(bool raise, std::exception_ptr error);
 
     bool m_busy = false;
     bool m_cancelled = false;

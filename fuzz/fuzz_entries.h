@@ -365,7 +365,7 @@ inline std::string FuzzConvertSrt(const uint8_t* data, std::size_t size) {
 inline std::string FuzzConvertAny(const uint8_t* data, std::size_t size) {
     static constexpr std::string_view kSources[] = {"ssa", "ass", "lrc", "ksc", "krc", "smi",
                                                     "sami", "snc", "qly", "stl", "vsf", "dks",
-                                                    "stxt", "utf"};
+                                                    "stxt", "utf", "vtt"};
     constexpr std::size_t kHeader = 4;
     if (size < kHeader) return {};
     // LUMEVAL_FUZZ_SOURCE=lrc (say) holds a run to one reader.
@@ -413,6 +413,90 @@ inline std::string FuzzConvertAny(const uint8_t* data, std::size_t size) {
         again.dst_SubFile = std::string(destKey);
         engine.ConvertSubtitle(dest, again);
         if (!problem.empty()) return "re-reading " + std::string(destKey) + ": " + problem;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// WebVTT
+
+/// Byte 0: flags (output encoding asked for, sort, merge, offset). The rest:
+/// the .vtt file. Read in event mode, written as WebVTT in UTF-8 with one
+/// timing line per cue, and the written file read again with valid text and
+/// ends not before starts.
+inline std::string FuzzConvertVtt(const uint8_t* data, std::size_t size) {
+    constexpr std::size_t kHeader = 1;
+    if (size < kHeader) return {};
+    const std::string_view bytes(reinterpret_cast<const char*>(data + kHeader), size - kHeader);
+    const std::string source = ScratchPath("input.vtt");
+    if (!WriteBytes(source, bytes)) return {};
+    const uint8_t flags = data[0];
+
+    ConvertSettings s;
+    s.s_SubtitleEncodeFormat = flags % 6;  // anything asked for: UTF-8 is written
+    s.s_Sort = (flags & 0x08) == 0;
+    s.s_MergeSamePosition = (flags & 0x10) != 0;
+    s.s_TimeOffset = (flags & 0x20) ? -1.5 : 0;
+    s.s_RaiseEventInterval = 5;
+    s.s_Overwrite = true;
+
+    clsSubtitle engine;
+    engine.OutputPieceBytes = 64;
+    std::string problem;
+    WatchEvents(engine, problem);
+    s.dst_SubFile = "vtt";
+    engine.ConvertSubtitle(source, s);
+    if (!problem.empty()) return "event mode: " + problem;
+
+    const std::string dest = ScratchPath("out.vtt");
+    std::error_code ec;
+    std::filesystem::remove(dest, ec);
+    s.dst_SubFile = dest;
+    if (!engine.ConvertSubtitle(source, s)) return {};
+    if (!problem.empty()) return "writing: " + problem;
+    const std::size_t written = engine.LastRun().cuesWritten;
+    if (!engine.LastRun().encodingReplaced != (s.s_SubtitleEncodeFormat == kEncodingUtf8)) {
+        return "the encoding was not replaced by UTF-8";
+    }
+    std::string head(3, '\0');
+    {
+        std::FILE* f = std::fopen(dest.c_str(), "rb");
+        if (f == nullptr) return "the written file cannot be opened";
+        head.resize(std::fread(head.data(), 1, head.size(), f));
+        std::fclose(f);
+    }
+    if (head != "\xEF\xBB\xBF") return "the written file is not UTF-8 with its mark";
+
+    // Read back: as many cues as were written, each with a start and an end.
+    std::size_t read = 0;
+    ConvertSettings again;
+    again.dst_SubFile = "vtt";
+    again.s_Sort = false;
+    engine.SubtitleLineLoaded = [&](double start, double end, const std::string& text) {
+        if (!IsValidUtf8(text)) problem = "re-read text is not valid UTF-8";
+        if (!(end >= start)) problem = "re-read cue ends before it starts";
+        ++read;
+    };
+    engine.ConvertSubtitle(dest, again);
+    if (!problem.empty()) return "re-reading: " + problem;
+    // Every cue written has its timing line. Reading back may merge cues
+    // that the writing made equal (a blank line inside a text is left out,
+    // and the reader drops duplicates), never lose all of them or add any.
+    std::size_t timingLines = 0;
+    {
+        int32_t fmt = kEncodingDetect;
+        const std::string text = UEFLoadTextFile(dest, fmt, 0);
+        for (std::size_t at = text.find(" --> "); at != std::string::npos;
+             at = text.find(" --> ", at + 5)) {
+            ++timingLines;
+        }
+    }
+    if (timingLines != written) {
+        return "wrote " + std::to_string(written) + " cues but " + std::to_string(timingLines) +
+               " timing lines";
+    }
+    if (read > written || (written > 0 && read == 0)) {
+        return "wrote " + std::to_string(written) + " cues, read back " + std::to_string(read);
     }
     return {};
 }

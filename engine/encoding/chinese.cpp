@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -70,8 +71,14 @@ uint8_t* VerdictTableFor(int32_t page) {
 
 enum Direction { kToSimplified = 0, kToTraditional = 1 };
 
-const char* const kConfigFiles[2] = {LUMEVAL_OPENCC_DATADIR "/t2s.json",
-                                     LUMEVAL_OPENCC_DATADIR "/s2t.json"};
+// The dictionaries' folder: LUMEVAL_OPENCC_DATADIR in the environment (a
+// relocated install, and the tests of a missing dictionary), else the build's.
+std::string ConfigFile(Direction d) {
+    const char* dir = std::getenv("LUMEVAL_OPENCC_DATADIR");
+    std::string path = dir != nullptr && *dir != '\0' ? dir : LUMEVAL_OPENCC_DATADIR;
+    path += d == kToSimplified ? "/t2s.json" : "/s2t.json";
+    return path;
+}
 
 // Loaded once per thread on first use; null when OpenCC or its data is missing.
 const opencc::Converter* ConverterFor(Direction d) {
@@ -85,7 +92,7 @@ const opencc::Converter* ConverterFor(Direction d) {
         slot.tried = true;
         try {
             opencc::Config config;
-            slot.converter = config.NewFromFile(kConfigFiles[d]);
+            slot.converter = config.NewFromFile(ConfigFile(d));
         } catch (...) {
             slot.converter.reset();
         }
@@ -391,6 +398,19 @@ bool SimplifiedMayChange(std::string_view text) {
 
 }  // namespace
 
+bool ChineseConversionAvailable(int32_t mode, std::string* why) {
+    if (mode < kConvertBig5ToGb || mode > kConvertAuto) return true;
+    // Every mode maps to simplified; GB to BIG5 maps to traditional as well.
+    for (const Direction d : {kToSimplified, kToTraditional}) {
+        if (d == kToTraditional && mode != kConvertGbToBig5) continue;
+        if (ConverterFor(d) == nullptr) {
+            if (why) *why = "cannot load the OpenCC dictionary " + ConfigFile(d);
+            return false;
+        }
+    }
+    return true;
+}
+
 int32_t CheckChineseInternalCodeSpecification(const std::string& text, int32_t AnsiCodePage) {
     try {
         const int32_t page = ResolveCodePage(AnsiCodePage);
@@ -497,10 +517,6 @@ bool InternalCodeConversionMayChange(std::string_view line, const ConversionCont
     const bool secondRow = !firstRow && mode == kConvertGbToBig5 && ctx.cls != kClassBig5;
     if (firstRow || secondRow) return true;
     return ctx.cls == kClassGb && SimplifiedMayChange(line);
-}
-
-void ApplyInternalCodeConversionInPlace(std::string& line, const ConversionContext& ctx) {
-    if (InternalCodeConversionMayChange(line, ctx)) line = ApplyInternalCodeConversion(line, ctx);
 }
 
 }  // namespace lumeval

@@ -47,12 +47,13 @@ struct ConversionContext {
 ///   class 2: map to simplified; otherwise unchanged.
 std::string ApplyInternalCodeConversion(std::string_view line, const ConversionContext& ctx);
 
-/// The same step on a line in place; a line the step leaves alone is not
-/// copied (the common case of a load).
-void ApplyInternalCodeConversionInPlace(std::string& line, const ConversionContext& ctx);
-
 /// False when the step certainly leaves the line as it is (no copy needed).
 bool InternalCodeConversionMayChange(std::string_view line, const ConversionContext& ctx);
+
+/// Whether the OpenCC dictionaries that conversion mode `mode` needs load
+/// (modes 1 to 3; mode 0 needs none). False with `why` naming the file that
+/// did not load.
+bool ChineseConversionAvailable(int32_t mode, std::string* why = nullptr);
 
 namespace detail {
 /// The same mappings without the shortcut that skips OpenCC for text its

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -172,27 +173,7 @@ Utf8Char DecodeUtf8At(std::string_view s, std::size_t pos) noexcept {
 void AppendUtf8(std::string& out, char32_t cp) {
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacementChar;
     char buf[4];
-    std::size_t n;
-    if (cp < 0x80) {
-        buf[0] = char(cp);
-        n = 1;
-    } else if (cp < 0x800) {
-        buf[0] = char(0xC0 | (cp >> 6));
-        buf[1] = char(0x80 | (cp & 0x3F));
-        n = 2;
-    } else if (cp < 0x10000) {
-        buf[0] = char(0xE0 | (cp >> 12));
-        buf[1] = char(0x80 | ((cp >> 6) & 0x3F));
-        buf[2] = char(0x80 | (cp & 0x3F));
-        n = 3;
-    } else {
-        buf[0] = char(0xF0 | (cp >> 18));
-        buf[1] = char(0x80 | ((cp >> 12) & 0x3F));
-        buf[2] = char(0x80 | ((cp >> 6) & 0x3F));
-        buf[3] = char(0x80 | (cp & 0x3F));
-        n = 4;
-    }
-    out.append(buf, n);
+    out.append(buf, static_cast<std::size_t>(PutUtf8(buf, cp) - buf));
 }
 
 bool IsValidUtf8(std::string_view bytes) noexcept {
@@ -506,6 +487,11 @@ bool DecodeCodePage(std::string_view bytes, int32_t codePage, std::string& out) 
         }
         out = std::string();
         return false;
+    } catch (const std::bad_alloc&) {
+        // Memory running out is not a text that failed to convert: the
+        // caller reports it as what it is.
+        out = std::string();
+        throw;
     } catch (...) {
         out = std::string();
         return false;

@@ -24,7 +24,8 @@ int32_t ResolveCodePage(int32_t codePage);
 bool CodePageAvailable(int32_t codePage);
 
 /// Bytes in `codePage` to UTF-8. Invalid sequences become U+FFFD.
-/// Returns false only when the page has no converter.
+/// Returns false only when the page has no converter; throws std::bad_alloc
+/// when memory runs out.
 bool DecodeCodePage(std::string_view bytes, int32_t codePage, std::string& out);
 
 /// Result of encoding UTF-8 text into a code page.
@@ -57,6 +58,28 @@ struct Utf8Char {
 
 /// Decodes the character at `pos` (which must be below `s.size()`).
 Utf8Char DecodeUtf8At(std::string_view s, std::size_t pos) noexcept;
+
+/// Writes the UTF-8 form of `cp`, a Unicode scalar value (the caller has
+/// checked it), at `p` and returns the new end: the engine's one UTF-8
+/// encoder, raw for the decoders' inner loops.
+inline char* PutUtf8(char* p, char32_t cp) noexcept {
+    if (cp < 0x80) {
+        *p++ = char(cp);
+    } else if (cp < 0x800) {
+        *p++ = char(0xC0 | (cp >> 6));
+        *p++ = char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *p++ = char(0xE0 | (cp >> 12));
+        *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = char(0x80 | (cp & 0x3F));
+    } else {
+        *p++ = char(0xF0 | (cp >> 18));
+        *p++ = char(0x80 | ((cp >> 12) & 0x3F));
+        *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = char(0x80 | (cp & 0x3F));
+    }
+    return p;
+}
 
 /// Appends the UTF-8 form of `cp`; surrogates and values past U+10FFFF
 /// append U+FFFD.

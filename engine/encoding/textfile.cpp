@@ -1,6 +1,10 @@
 // Whole-file text loading and saving with byte-order marks.
 #include "engine/encoding/textfile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -10,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -77,25 +82,6 @@ ByteOrderMark ReadMark(std::FILE* f) {
 
 // ---- decoders of the Unicode forms ----
 
-// Writes UTF-8 for one code point to `p`; returns the new end.
-inline char* PutUtf8(char* p, char32_t cp) {
-    if (cp < 0x80) {
-        *p++ = char(cp);
-    } else if (cp < 0x800) {
-        *p++ = char(0xC0 | (cp >> 6));
-        *p++ = char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        *p++ = char(0xE0 | (cp >> 12));
-        *p++ = char(0x80 | ((cp >> 6) & 0x3F));
-        *p++ = char(0x80 | (cp & 0x3F));
-    } else {
-        *p++ = char(0xF0 | (cp >> 18));
-        *p++ = char(0x80 | ((cp >> 12) & 0x3F));
-        *p++ = char(0x80 | ((cp >> 6) & 0x3F));
-        *p++ = char(0x80 | (cp & 0x3F));
-    }
-    return p;
-}
 
 // UTF-16: a little-endian odd final byte is a last unit with a zero high
 // byte; a big-endian one is dropped (only complete pairs are swapped).
@@ -304,6 +290,12 @@ bool WriteAll(std::FILE* f, std::string_view head, std::string_view body = {}) {
     return std::fflush(f) == 0 && !std::ferror(f);
 }
 
+// Records why a call failed; errno 0 (a short write that set nothing) stays 0.
+void Fail(SaveFailure& failure, SaveFailure::Kind kind, int error) {
+    failure.kind = kind;
+    if (failure.error == 0) failure.error = error;
+}
+
 std::string TempSuffix() {
     static std::atomic<unsigned> counter{0};
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -335,53 +327,134 @@ bool PrepareTarget(const fs::path& name, ReplaceTarget& t, SaveFailure& failure)
     t.existed = fs::exists(st);
     t.perms = st.permissions();
     if (t.existed && !fs::is_regular_file(st)) {
-        failure.kind = SaveFailure::OpenFailed;
+        Fail(failure, SaveFailure::OpenFailed, fs::is_directory(st) ? EISDIR : EINVAL);
         return false;
     }
     if (t.existed) {
         // A file we may not write stays refused, as opening it for writing would be.
-        FilePtr probe(std::fopen(t.target.c_str(), "r+b"));
-        if (!probe) {
-            failure.kind = SaveFailure::OpenFailed;
+        const int probe = ::open(t.target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (probe < 0) {
+            Fail(failure, SaveFailure::OpenFailed, errno);
             return false;
         }
+        ::close(probe);
     }
     if (t.target.filename().empty()) {
-        failure.kind = SaveFailure::OpenFailed;
+        Fail(failure, SaveFailure::OpenFailed, EISDIR);
         return false;
     }
     return true;
 }
 
-FilePtr CreateTemp(const ReplaceTarget& t, fs::path& temp, SaveFailure& failure) {
-    const fs::path dir = t.target.parent_path();
-    const std::string base = t.target.filename().string();
-    FilePtr f;
-    for (int attempt = 0; attempt < 16 && !f; ++attempt) {
-        temp = dir / ("." + base + ".lumeval-" + TempSuffix());
-        f.reset(std::fopen(temp.c_str(), "wbx"));  // exclusive: never reuse a stranger's file
-        if (!f && errno != EEXIST) break;
-    }
-    if (!f) failure.kind = SaveFailure::OpenFailed;
-    return f;
+fs::path FolderOf(const fs::path& target) {
+    fs::path dir = target.parent_path();
+    return dir.empty() ? fs::path(".") : dir;
 }
 
-// Closes the temporary file and, when everything was written, renames it over
-// the target; otherwise removes it.
-bool FinishTemp(FilePtr f, const fs::path& temp, const ReplaceTarget& t, bool ok,
-                SaveFailure& failure) {
+// The file a replacing save writes into. Where the file system offers it,
+// the file has no name until it is complete (O_TMPFILE): a process killed
+// mid-write leaves nothing behind. Elsewhere it is a hidden file beside the
+// target, removed on every failure this process lives to see.
+struct TempFile {
+    FilePtr file;
+    fs::path named;       // the hidden name, once the file has one
+    bool unnamed = false; // still without a name (O_TMPFILE)
+};
+
+bool CreateTemp(const ReplaceTarget& t, TempFile& temp, SaveFailure& failure) {
+    const fs::path dir = FolderOf(t.target);
+#ifdef O_TMPFILE
+    const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        temp.file.reset(::fdopen(fd, "wb"));
+        if (!temp.file) {
+            Fail(failure, SaveFailure::OpenFailed, errno);
+            ::close(fd);
+            return false;
+        }
+        temp.unnamed = true;
+        return true;
+    }
+    // Not offered here (EOPNOTSUPP, EISDIR on old kernels, ...): a named file.
+    // A missing or unwritable folder fails the same way below.
+#endif
+    const std::string base = t.target.filename().string();
+    for (int attempt = 0; attempt < 16 && !temp.file; ++attempt) {
+        temp.named = dir / ("." + base + ".lumeval-" + TempSuffix());
+        temp.file.reset(std::fopen(temp.named.c_str(), "wbx"));  // exclusive: never reuse a stranger's file
+        if (!temp.file && errno != EEXIST) break;
+    }
+    if (!temp.file) {
+        Fail(failure, SaveFailure::OpenFailed, errno);
+        temp.named.clear();
+        return false;
+    }
+    return true;
+}
+
+// Gives an unnamed file a hidden name beside the target, just before the
+// rename: rename needs a name.
+bool NameTemp(const ReplaceTarget& t, TempFile& temp, SaveFailure& failure) {
+    if (!temp.unnamed) return true;
+    const std::string proc = "/proc/self/fd/" + std::to_string(::fileno(temp.file.get()));
+    const fs::path dir = FolderOf(t.target);
+    const std::string base = t.target.filename().string();
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const fs::path name = dir / ("." + base + ".lumeval-" + TempSuffix());
+        if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            temp.named = name;
+            temp.unnamed = false;
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    Fail(failure, SaveFailure::WriteFailed, errno);
+    return false;
+}
+
+// Makes the folder's new entry survive a power cut; a folder that cannot be
+// opened or synced (some network file systems) is not worth a failed save.
+void SyncFolder(const fs::path& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Completes the temporary file and, when everything was written, puts it in
+// place of the target: its bytes reach the disk (fsync) before the rename, and
+// the folder's entry after it, so a power cut leaves the old file or the new
+// one, never an empty or partial one. On failure the temporary is removed.
+bool FinishTemp(TempFile temp, const ReplaceTarget& t, bool ok, SaveFailure& failure) {
     std::error_code ec;
-    ok = (std::fclose(f.release()) == 0) && ok;
+    std::FILE* f = temp.file.get();
+    if (ok && (std::fflush(f) != 0 || std::ferror(f))) {
+        Fail(failure, SaveFailure::WriteFailed, errno);
+        ok = false;
+    }
+    if (ok && ::fsync(::fileno(f)) != 0) {
+        Fail(failure, SaveFailure::WriteFailed, errno);
+        ok = false;
+    }
     if (ok && t.existed) {
         // Keep the old file's permissions; failing to is not worth a failed save.
-        fs::permissions(temp, t.perms, fs::perm_options::replace, ec);
+        ::fchmod(::fileno(f), static_cast<mode_t>(t.perms) & 07777);
+    }
+    if (ok) ok = NameTemp(t, temp, failure);
+    if (std::fclose(temp.file.release()) != 0 && ok) {
+        Fail(failure, SaveFailure::WriteFailed, errno);
+        ok = false;
     }
     if (ok) {
-        fs::rename(temp, t.target, ec);
-        ok = !ec;
+        if (::rename(temp.named.c_str(), t.target.c_str()) != 0) {
+            Fail(failure, SaveFailure::WriteFailed, errno);
+            ok = false;
+        } else {
+            SyncFolder(FolderOf(t.target));
+        }
     }
     if (!ok) {
-        fs::remove(temp, ec);
+        if (!temp.named.empty()) fs::remove(temp.named, ec);
         if (failure.kind == SaveFailure::None) failure.kind = SaveFailure::WriteFailed;
     }
     return ok;
@@ -395,11 +468,12 @@ bool ReplaceFile(const fs::path& name, std::string_view head, std::string_view b
                  SaveFailure& failure) {
     ReplaceTarget t;
     if (!PrepareTarget(name, t, failure)) return false;
-    fs::path temp;
-    FilePtr f = CreateTemp(t, temp, failure);
-    if (!f) return false;
-    const bool ok = WriteAll(f.get(), head, body);
-    return FinishTemp(std::move(f), temp, t, ok, failure);
+    TempFile temp;
+    if (!CreateTemp(t, temp, failure)) return false;
+    errno = 0;
+    const bool ok = WriteAll(temp.file.get(), head, body);
+    if (!ok) Fail(failure, SaveFailure::WriteFailed, errno);
+    return FinishTemp(std::move(temp), t, ok, failure);
 }
 
 // Appends in place; a failed write cuts the file back to its old length.
@@ -408,15 +482,17 @@ bool AppendToFile(const fs::path& name, const std::string& bytes, std::uint64_t 
     if (bytes.empty()) return true;
     FilePtr f(std::fopen(name.c_str(), "ab"));
     if (!f) {
-        failure.kind = SaveFailure::OpenFailed;
+        Fail(failure, SaveFailure::OpenFailed, errno);
         return false;
     }
-    bool ok = WriteAll(f.get(), bytes);
+    errno = 0;
+    bool ok = WriteAll(f.get(), bytes) && ::fsync(::fileno(f.get())) == 0;
+    const int writeError = errno;
     ok = (std::fclose(f.release()) == 0) && ok;
     if (!ok) {
         std::error_code ec;
         fs::resize_file(name, oldSize, ec);
-        failure.kind = SaveFailure::WriteFailed;
+        Fail(failure, SaveFailure::WriteFailed, writeError != 0 ? writeError : errno);
     }
     return ok;
 }
@@ -487,6 +563,20 @@ std::string DecodeText(std::string_view bytes, int32_t fmt, int32_t AnsiCodePage
     }
 }
 
+std::string UnreadableReason(const std::string& FileName) {
+    if (FileName.find('\0') != std::string::npos) return "the name holds a NUL character";
+    struct stat st {};
+    if (::stat(FileName.c_str(), &st) != 0) {
+        return errno == ENOENT ? std::string() : std::string(std::strerror(errno));
+    }
+    // A FIFO would block the run and a device may never end.
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    return {};
+}
+
 int32_t UEFCheckTextFileFormat(const std::string& FileName) {
     try {
         std::uint64_t size = 0;
@@ -548,6 +638,9 @@ std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t A
         fmt = use;
         if (reason) *reason = why;
         return text;
+    } catch (const std::bad_alloc&) {
+        if (reason) *reason = LoadReason::OutOfMemory;
+        return {};
     } catch (...) {
         if (reason) *reason = LoadReason::None;
         return {};
@@ -619,8 +712,7 @@ bool UEFSaveTextFile(const std::string& FileName, const std::string& sText, bool
 
 struct TextFileWriter::State {
     ReplaceTarget target;
-    fs::path temp;
-    FilePtr file;
+    TempFile temp;
     int32_t fmt = kEncodingUtf8;
     int32_t ansiCodePage = 0;
     std::size_t linesBefore = 0;  // line breaks in the pieces already written
@@ -631,10 +723,10 @@ struct TextFileWriter::State {
 TextFileWriter::TextFileWriter() = default;
 
 TextFileWriter::~TextFileWriter() {
-    if (m_state && m_state->file) {
+    if (m_state && m_state->temp.file) {
         std::error_code ec;
-        std::fclose(m_state->file.release());
-        fs::remove(m_state->temp, ec);
+        std::fclose(m_state->temp.file.release());
+        if (!m_state->temp.named.empty()) fs::remove(m_state->temp.named, ec);
     }
 }
 
@@ -658,12 +750,12 @@ bool TextFileWriter::Open(const std::string& FileName, int32_t fmt, int32_t Ansi
             return false;
         }
         if (!PrepareTarget(fs::path(FileName), state->target, failure)) return false;
-        state->file = CreateTemp(state->target, state->temp, failure);
-        if (!state->file) return false;
+        if (!CreateTemp(state->target, state->temp, failure)) return false;
         m_state = std::move(state);
         const std::string mark = ByteOrderMarkFor(fmt);
-        if (!mark.empty() && std::fwrite(mark.data(), 1, mark.size(), m_state->file.get()) != mark.size()) {
-            failure.kind = SaveFailure::WriteFailed;
+        errno = 0;
+        if (!mark.empty() && std::fwrite(mark.data(), 1, mark.size(), m_state->temp.file.get()) != mark.size()) {
+            Fail(failure, SaveFailure::WriteFailed, errno);
             return false;
         }
         return true;
@@ -674,7 +766,7 @@ bool TextFileWriter::Open(const std::string& FileName, int32_t fmt, int32_t Ansi
 }
 
 bool TextFileWriter::Write(std::string_view text, bool textIsValidUtf8, SaveFailure& failure) {
-    if (!m_state || !m_state->file) {
+    if (!m_state || !m_state->temp.file) {
         if (failure.kind == SaveFailure::None) failure.kind = SaveFailure::WriteFailed;
         return false;
     }
@@ -692,10 +784,18 @@ bool TextFileWriter::Write(std::string_view text, bool textIsValidUtf8, SaveFail
             }
             bytes = st.encoded;
         }
-        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), st.file.get()) != bytes.size()) {
-            failure.kind = SaveFailure::WriteFailed;
+        errno = 0;
+        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), st.temp.file.get()) != bytes.size()) {
+            Fail(failure, SaveFailure::WriteFailed, errno);
             return false;
         }
+#ifdef SYNC_FILE_RANGE_WRITE
+        // Start the disk write of each piece now, while the next is made, so
+        // the fsync before the rename only waits for the last piece.
+        if (std::fflush(st.temp.file.get()) == 0) {
+            ::sync_file_range(::fileno(st.temp.file.get()), 0, 0, SYNC_FILE_RANGE_WRITE);
+        }
+#endif
         // Only the code page can refuse a character, and only then is a line
         // number reported.
         if (st.fmt == kEncodingAnsi) {
@@ -714,13 +814,12 @@ bool TextFileWriter::Write(std::string_view text, bool textIsValidUtf8, SaveFail
 }
 
 bool TextFileWriter::Commit(SaveFailure& failure) {
-    if (!m_state || !m_state->file) {
+    if (!m_state || !m_state->temp.file) {
         if (failure.kind == SaveFailure::None) failure.kind = SaveFailure::WriteFailed;
         return false;
     }
     State& st = *m_state;
-    const bool flushed = std::fflush(st.file.get()) == 0 && !std::ferror(st.file.get());
-    return FinishTemp(std::move(st.file), st.temp, st.target, flushed, failure);
+    return FinishTemp(std::move(st.temp), st.target, true, failure);
 }
 
 

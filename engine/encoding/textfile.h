@@ -42,7 +42,13 @@ enum class LoadReason {
     ByteOrderMark, ///< a mark at the start of the file
     ValidUtf8,     ///< no mark, but valid UTF-8 with multi-byte sequences
     AnsiFallback,  ///< no mark: decoded through the ANSI code page
+    OutOfMemory,   ///< nothing loaded: the text did not fit in memory
 };
+
+/// Why an existing path cannot be read as a source ("not a regular file", or
+/// the system's message such as "Permission denied"); empty when it can be
+/// opened for reading, and for a path that does not exist.
+std::string UnreadableReason(const std::string& FileName);
 
 /// Encoding code the file's first bytes declare (0 without a mark), or -1
 /// when the file cannot be opened.
@@ -59,6 +65,7 @@ struct SaveFailure {
     enum Kind { None, InvalidEncoding, OpenFailed, WriteFailed, Unmappable } kind = None;
     std::size_t line = 0;        ///< Unmappable: 1-based line of the first such character
     std::size_t byteOffset = 0;  ///< Unmappable: its byte offset in the text
+    int error = 0;               ///< OpenFailed, WriteFailed: errno of the failing call (0: none)
 };
 
 /// Writes `sText` in encoding `fmt` (see the codes above), replacing the file

@@ -3,28 +3,25 @@
 
 namespace lumeval {
 
+LineReader ReaderOfKind(int32_t kind) {
+    const FormatKey* row = RowOfKind(kind);
+    return row != nullptr ? row->reader : nullptr;
+}
+
 void ReadLine(int32_t kind, std::string_view line, bool isLastLine, ReaderContext& ctx) {
-    switch (kind) {
-        case kKindSrt: ReadSubRipLine(line, isLastLine, ctx); break;
-        case kKindStxt: ReadTimedTextLine(line, ctx); break;
-        case kKindTxt: ReadPlainTextLine(line, ctx); break;
-        case kKindSsa: ReadSsaLine(line, ctx); break;
-        case kKindLrc: ReadLrcLine(line, ctx); break;
-        case kKindKsc: ReadKscLine(line, ctx); break;
-        case kKindKrc: ReadKrcLine(line, ctx); break;
-        case kKindSmi: ReadSamiLine(line, ctx); break;
-        case kKindSnc: ReadSncLine(line, ctx); break;
-        case kKindQly: ReadQlyLine(line, ctx); break;
-        case kKindStl: ReadStlLine(line, ctx); break;
-        case kKindVsf: ReadVsfLine(line, ctx); break;
-        case kKindDks: ReadDksLine(line, ctx); break;
-        default: break;
-    }
+    if (const LineReader read = ReaderOfKind(kind)) read(line, isLastLine, ctx);
 }
 
 void FinishReading(ReaderContext& ctx) {
-    FinishSubRip(ctx);
-    FinishDks(ctx);
+    // Each finisher once, whichever formats the run read: a block may be
+    // left open by any source of the run.
+    for (std::size_t i = 0; i < kFormatKeys.size(); ++i) {
+        const ReadFinisher finish = kFormatKeys[i].finish;
+        if (finish == nullptr) continue;
+        bool seen = false;
+        for (std::size_t k = 0; k < i && !seen; ++k) seen = kFormatKeys[k].finish == finish;
+        if (!seen) finish(ctx);
+    }
 }
 
 }  // namespace lumeval

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/formats.h"
 #include "engine/linetable.h"
 
 namespace lumeval {
@@ -30,6 +31,10 @@ struct ReaderState {
     int32_t ssaStartColumn = 0;
     int32_t ssaEndColumn = 0;
     int32_t ssaTextColumn = 0;
+    // WebVTT: where the reader is (webvtt.cpp), and the cue being collected.
+    int32_t vttState = 0;
+    std::string vttSpan;
+    std::string vttText;
 };
 
 /// What a reader needs besides the line.
@@ -42,6 +47,8 @@ struct ReaderContext {
 /// Hands one prepared line to the reader of `kind`. `isLastLine`: the file's
 /// last line after splitting. Kinds without a reader add nothing.
 void ReadLine(int32_t kind, std::string_view line, bool isLastLine, ReaderContext& ctx);
+/// The reader of `kind` from the format table; null for a write-only kind.
+LineReader ReaderOfKind(int32_t kind);
 
 /// Milliseconds of an LRC tag that is a time: minutes:seconds with an optional
 /// fraction of 1 to 3 digits ("0:1.730", "01:02.5"), or hours:minutes:seconds
@@ -59,7 +66,6 @@ void FinishDks(ReaderContext& ctx);     // players.cpp
 // Readers by family.
 void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx);
 void ReadTimedTextLine(std::string_view line, ReaderContext& ctx);
-void ReadPlainTextLine(std::string_view line, ReaderContext& ctx);
 void ReadSsaLine(std::string_view line, ReaderContext& ctx);        // ssa.cpp
 void ReadLrcLine(std::string_view line, ReaderContext& ctx);        // lyrics.cpp
 void ReadKscLine(std::string_view line, ReaderContext& ctx);        // lyrics.cpp
@@ -70,5 +76,6 @@ void ReadQlyLine(std::string_view line, ReaderContext& ctx);        // players.c
 void ReadStlLine(std::string_view line, ReaderContext& ctx);        // players.cpp
 void ReadVsfLine(std::string_view line, ReaderContext& ctx);        // players.cpp
 void ReadDksLine(std::string_view line, ReaderContext& ctx);        // players.cpp
+void ReadVttLine(std::string_view line, bool isLastLine, ReaderContext& ctx);  // webvtt.cpp
 
 }  // namespace lumeval

@@ -87,10 +87,4 @@ void ReadTimedTextLine(std::string_view line, ReaderContext& ctx) {
     AddTimedLine(ctx.table, line.substr(0, bar), text, ctx.rules);
 }
 
-void ReadPlainTextLine(std::string_view line, ReaderContext& ctx) {
-    // Plain text carries no times: "0->0" is a zero-length span, which the
-    // line builder drops, so a text file contributes no lines.
-    AddTimedLine(ctx.table, "0->0", line, ctx.rules);
-}
-
 }  // namespace lumeval

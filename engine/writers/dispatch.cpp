@@ -56,6 +56,39 @@ bool IsEndMarker(const EntryParts& p) { return p.hasBar && !p.hasArrow && TrimSp
 
 bool IsEndMarker(std::string_view entry) { return IsEndMarker(SplitEntry(entry)); }
 
+bool IsBlankText(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ' ') continue;
+        if (c == '\\' && i + 1 < text.size() && (text[i + 1] == 'N' || text[i + 1] == 'n')) {
+            ++i;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+namespace {
+bool isCue(std::string_view entry) {
+    const EntryParts p = SplitEntry(entry);
+    return p.hasBar && !IsBlankText(p.text);
+}
+}  // namespace
+
+std::size_t CountCues(const std::vector<std::string>& entries) {
+    std::size_t cues = 0;
+    for (const std::string& e : entries) cues += isCue(e) ? 1 : 0;
+    return cues;
+}
+
+bool AnyCue(const std::vector<std::string>& entries) {
+    for (const std::string& e : entries) {
+        if (isCue(e)) return true;
+    }
+    return false;
+}
+
 bool WriterStep(WriterContext& ctx, std::size_t index) {
     // A save that already failed (the disk, or a character the code page
     // cannot hold) ends the writing.
@@ -65,22 +98,8 @@ bool WriterStep(WriterContext& ctx, std::size_t index) {
 }
 
 bool WriteEntries(int32_t kind, WriterContext& ctx) {
-    switch (kind) {
-        case kKindSrt: return WriteSubRip(ctx);
-        case kKindTxt: return WritePlainText(ctx);
-        case kKindStxt: return WriteTimedText(ctx);
-        case kKindSsa: return WriteSsa(ctx);
-        case kKindLrc: return WriteLrc(ctx);
-        case kKindKsc: return WriteKsc(ctx);
-        case kKindKrc: return WriteKrc(ctx);
-        case kKindSmi: return WriteSami(ctx);
-        case kKindSnc: return WriteSnc(ctx);
-        case kKindQly: return WriteQly(ctx);
-        case kKindStl: return WriteStl(ctx);
-        case kKindVsf: return WriteVsf(ctx);
-        case kKindDks: return WriteDks(ctx);
-        default: return true;
-    }
+    const FormatKey* row = RowOfKind(kind);
+    return row == nullptr || row->writer == nullptr || row->writer(ctx);
 }
 
 }  // namespace lumeval

@@ -40,42 +40,6 @@ constexpr std::string_view kStlHeader =
     "\r\n"
     "$TapeOffset\t\t\t=\tFALSE\r\n";
 
-struct Cue {
-    double startMs = 0;
-    double endMs = 0;
-    std::string_view text;
-};
-
-// End of cue j: its own end, else the next entry's start when later (or five
-// seconds); an end that reads as 0 also gets five seconds.
-double endOf(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p,
-             double startMs) {
-    const double endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, startMs);
-    return endMs == 0 ? startMs + kDefaultDurationMs : endMs;
-}
-
-// Runs `emit` for every entry that holds "|" and a text that is not blank
-// (so never for an end marker), and reports progress after each entry that
-// holds a "|".
-template <typename Emit>
-bool forEachCue(WriterContext& ctx, Emit emit) {
-    const auto& entries = ctx.entries;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
-        const std::string_view entry = entries[j];
-        const EntryParts p = SplitEntry(entry);
-        if (!p.hasBar) continue;
-        if (!TrimSpaces(p.text).empty()) {
-            Cue cue;
-            cue.startMs = ReadEntryTimeMs(p.start);
-            cue.endMs = endOf(entries, j, p, cue.startMs);
-            cue.text = p.text;
-            emit(cue);
-        }
-        if (!WriterStep(ctx, j)) return false;
-    }
-    return true;
-}
-
 // A format that writes times coarser than milliseconds would turn a short cue
 // into one that ends where it starts, which players never show and readers
 // drop. Such an end moves to the next step of the format after the start.
@@ -93,7 +57,7 @@ void appendText(std::string& out, std::string_view text) {
 }  // namespace
 
 bool WriteSnc(WriterContext& ctx) {
-    return forEachCue(ctx, [&](const Cue& cue) {
+    return ForEachCue(ctx, [&](const Cue& cue) {
         // Centiseconds, at least eight digits; whole milliseconds first, then
         // halves to even like every other time rounding.
         double centis = RoundHalfEven(RoundHalfEven(cue.startMs) / 10);
@@ -110,7 +74,7 @@ bool WriteSnc(WriterContext& ctx) {
 }
 
 bool WriteQly(WriterContext& ctx) {
-    return forEachCue(ctx, [&](const Cue& cue) {
+    return ForEachCue(ctx, [&](const Cue& cue) {
         std::string& line = ctx.out.NewLine();
         line += MSecsToTime(cue.startMs, 4);
         line += "\r\n";
@@ -121,7 +85,7 @@ bool WriteQly(WriterContext& ctx) {
 
 bool WriteStl(WriterContext& ctx) {
     ctx.out.AppendLine(kStlHeader);
-    return forEachCue(ctx, [&](const Cue& cue) {
+    return ForEachCue(ctx, [&](const Cue& cue) {
         std::string& line = ctx.out.NewLine();
         line += MSecsToTime(cue.startMs, 5);
         line += "\t,\t";
@@ -133,7 +97,7 @@ bool WriteStl(WriterContext& ctx) {
 
 bool WriteVsf(WriterContext& ctx) {
     ctx.out.AppendLine("{* VIPLAY SUBTITLE FILE *}");
-    return forEachCue(ctx, [&](const Cue& cue) {
+    return ForEachCue(ctx, [&](const Cue& cue) {
         std::string& line = ctx.out.NewLine();
         AppendTimeStyle0(line, cue.startMs);
         line += '-';
@@ -144,7 +108,7 @@ bool WriteVsf(WriterContext& ctx) {
 }
 
 bool WriteDks(WriterContext& ctx) {
-    return forEachCue(ctx, [&](const Cue& cue) {
+    return ForEachCue(ctx, [&](const Cue& cue) {
         std::string& line = ctx.out.NewLine();
         line += '[';
         line += MSecsToTime(cue.startMs, 99);

@@ -26,7 +26,7 @@ bool WriteSubRip(WriterContext& ctx) {
     long long number = 0;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
-        if (p.hasBar && !TrimSpaces(p.text).empty()) {
+        if (p.hasBar && !IsBlankText(p.text)) {
             const double startMs = ReadEntryTimeMs(p.start);
             std::string_view endText;
             double endMs;
@@ -70,28 +70,14 @@ bool WritePlainText(WriterContext& ctx) {
 }
 
 bool WriteTimedText(WriterContext& ctx) {
-    const auto& entries = ctx.entries;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
-        const EntryParts p = SplitEntry(entries[j]);
-        if (!p.hasBar) continue;
-        if (!TrimSpaces(p.text).empty()) {
-            const double startMs = ReadEntryTimeMs(p.start);
-            std::string_view endText = p.end;
-            double endMs = p.hasArrow ? ReadEntryTimeMs(endText) : ImpliedEndMs(entries, j, startMs);
-            if (endMs == 0) {
-                endMs = startMs + kDefaultDurationMs;
-                endText = {};
-            }
-            std::string& line = ctx.out.NewLine();
-            appendTime(line, p.start, startMs);
-            line += "->";
-            appendTime(line, endText, endMs);
-            line += '|';
-            AppendReplacingLineBreaks(line, p.text, "\\N");
-        }
-        if (!WriterStep(ctx, j)) return false;
-    }
-    return true;
+    return ForEachCue(ctx, [&](const Cue& cue) {
+        std::string& line = ctx.out.NewLine();
+        appendTime(line, cue.startText, cue.startMs);
+        line += "->";
+        appendTime(line, cue.endText, cue.endMs);
+        line += '|';
+        AppendReplacingLineBreaks(line, cue.text, "\\N");
+    });
 }
 
 }  // namespace lumeval

@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/linetable.h"
+#include "engine/textutil.h"
+
 namespace lumeval {
 
 struct SaveSettings;
@@ -94,6 +97,7 @@ bool WriteQly(WriterContext& ctx);        // players.cpp
 bool WriteStl(WriterContext& ctx);        // players.cpp
 bool WriteVsf(WriterContext& ctx);        // players.cpp
 bool WriteDks(WriterContext& ctx);        // players.cpp
+bool WriteVtt(WriterContext& ctx);        // webvtt.cpp
 
 /// Trims the text, then replaces every "\N" and then every "\n" by `separator`.
 std::string ReplaceLineBreaks(std::string_view text, std::string_view separator);
@@ -103,9 +107,6 @@ void AppendReplacingLineBreaks(std::string& out, std::string_view text, std::str
 /// Milliseconds of an entry's time text; the table's canonical form is read
 /// without the general parser.
 double ReadEntryTimeMs(std::string_view t);
-
-/// How long a cue lasts when nothing says otherwise.
-inline constexpr double kDefaultDurationMs = 5000;
 
 /// End of entry j that has a start only: the start of the next entry that
 /// holds a "|" when that is later, else `startMs` + kDefaultDurationMs.
@@ -118,7 +119,60 @@ bool IsEndMarker(std::string_view entry);
 /// The same, for an entry already split.
 bool IsEndMarker(const struct EntryParts& p);
 
+/// Number of cues in the entries: those that hold "|" and a text that is not
+/// blank (what every writer writes a cue for).
+std::size_t CountCues(const std::vector<std::string>& entries);
+/// True when the entries hold at least one cue (stops at the first).
+bool AnyCue(const std::vector<std::string>& entries);
+
+/// True when a cue text shows nothing: only spaces and line-break markers
+/// ("\N", "\n"). Writers write no cue for it.
+bool IsBlankText(std::string_view text);
+
 /// Reports progress for entry `index` when it is due; false when stopped.
 bool WriterStep(WriterContext& ctx, std::size_t index);
+
+/// One cue as the writers see it: times in milliseconds, the text before
+/// its line breaks are replaced.
+struct Cue {
+    double startMs = 0;
+    double endMs = 0;
+    std::string_view text;
+    std::size_t index = 0;  ///< the entry the cue came from
+    /// The times as the entry wrote them, so a writer of the same form can
+    /// copy them; `endText` is empty when the end was worked out.
+    std::string_view startText;
+    std::string_view endText;
+};
+
+/// The per-entry loop the writers share: runs `emit` for every entry that
+/// holds "|" and a text that is not blank (so never for an end marker), and
+/// reports progress after each entry that holds a "|". The cue's end is its
+/// own, else the next entry's start when later (or kDefaultDurationMs); an
+/// end that reads as 0 also gets kDefaultDurationMs. False when stopped.
+template <typename Emit>
+bool ForEachCue(WriterContext& ctx, Emit emit) {
+    const auto& entries = ctx.entries;
+    for (std::size_t j = 0; j < entries.size(); ++j) {
+        const EntryParts p = SplitEntry(entries[j]);
+        if (!p.hasBar) continue;
+        if (!IsBlankText(p.text)) {
+            Cue cue;
+            cue.startMs = ReadEntryTimeMs(p.start);
+            cue.endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, cue.startMs);
+            if (cue.endMs == 0) {
+                cue.endMs = cue.startMs + kDefaultDurationMs;
+            } else if (p.hasArrow) {
+                cue.endText = p.end;
+            }
+            cue.text = p.text;
+            cue.index = j;
+            cue.startText = p.start;
+            emit(cue);
+        }
+        if (!WriterStep(ctx, j)) return false;
+    }
+    return true;
+}
 
 }  // namespace lumeval

@@ -45,20 +45,15 @@ bool WriteKrc(WriterContext& ctx) {
         "  <song>\r\n"
         "  </song>\r\n"
         "  <lines>");
-    const auto& entries = ctx.entries;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
-        const EntryParts p = SplitEntry(entries[j]);
-        if (!qualifies(p)) continue;
-        if (hasText(p)) {
-            std::string& line = ctx.out.NewLine();
-            line += "    <line begin=\"";
-            line += MSecsToTime(TimeToMSecs(p.start, ","), 2);
-            line += "\">";
-            AppendXmlEscaped(line, ReplaceLineBreaks(p.text, " "));
-            line += "</line>";
-        }
-        if (!WriterStep(ctx, j)) return false;
-    }
+    const bool written = ForEachCue(ctx, [&](const Cue& cue) {
+        std::string& line = ctx.out.NewLine();
+        line += "    <line begin=\"";
+        line += MSecsToTime(cue.startMs, 2);
+        line += "\">";
+        AppendXmlEscaped(line, ReplaceLineBreaks(cue.text, " "));
+        line += "</line>";
+    });
+    if (!written) return false;
     ctx.out.AppendLine("  </lines>\r\n</Lyric>");
     return true;
 }

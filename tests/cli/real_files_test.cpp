@@ -64,7 +64,7 @@ TEST(RealFiles, OffsetPastTheOnlyCueInventsNoCue) {
     WriteFile(dir / "s.srt", kOneCue);
     const RunResult file = dir.Run({"s.srt", "-o", "out.srt", "--offset", "-10"});
     EXPECT_EQ(1, file.exitCode);
-    EXPECT_TRUE(Contains(file.err, "no lines")) << file.err;
+    EXPECT_TRUE(Contains(file.err, "s.srt: no timed lines")) << file.err;
     EXPECT_FALSE(fs::exists(dir / "out.srt"));
     const RunResult events = dir.Run({"s.srt", "-o", "srt", "--offset", "-10"});
     EXPECT_EQ(1, events.exitCode);

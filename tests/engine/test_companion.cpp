@@ -34,6 +34,8 @@ TEST(CheckSubtitle, FolderSearch) {
         {"case of the name ignored", {"FILM.SRT"}, "FILM.SRT"},
         {"extension compared in lower case", {"film.Sami"}, "film.Sami"},
         {"no extension", {"film"}, ""},
+        {"WebVTT, from the format table", {"film.vtt"}, "film.vtt"},
+        {"txt is write only: no companion", {"film.txt"}, ""},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -69,6 +71,8 @@ TEST(CheckSubtitle, Suffixes) {
         {"bilingual before Chinese only", {"film.chs.ass", "film.chs&eng.ass"}, "film.chs&eng.ass"},
         {"other formats after the preferred names", {"film.lrc", "film.gb.ssa"}, "film.gb.ssa"},
         {"any readable extension", {"film.stxt"}, "film.stxt"},
+        {"WebVTT, from the format table", {"film.vtt"}, "film.vtt"},
+        {"txt is write only: no companion", {"film.txt"}, ""},
         {"nothing found", {"film.jpg", "filmography.srt"}, ""},
     };
     for (const auto& c : cases) {

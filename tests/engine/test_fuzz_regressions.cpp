@@ -59,7 +59,9 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzRegressions,
                                            Target{"fuzz_convert_srt",
                                                   lumeval::fuzz::FuzzConvertSrt},
                                            Target{"fuzz_convert_any",
-                                                  lumeval::fuzz::FuzzConvertAny}),
+                                                  lumeval::fuzz::FuzzConvertAny},
+                                           Target{"fuzz_convert_vtt",
+                                                  lumeval::fuzz::FuzzConvertVtt}),
                          [](const auto& info) { return std::string(info.param.folder); });
 
 // The properties the entries check must hold for ordinary input; an entry that
@@ -77,6 +79,14 @@ TEST(FuzzEntries, AcceptOrdinaryInput) {
         // Header: mode, flags (window, merge, UTF-8 out), window 1..4 s, offset -0.5 s.
         const std::string input = std::string{mode, 0x0D, 1, 3, static_cast<char>(-2)} + srt;
         EXPECT_EQ("", RunBytes(lumeval::fuzz::FuzzConvertSrt, input)) << int(mode);
+    }
+
+    const std::string vtt =
+        "WEBVTT\n\nNOTE x\n\n1\n00:00:01.000 --> 00:00:02.500 align:start\n<v A>你好</v>\n<i>World</i> "
+        "&amp;\n\n00:03.000 --> 00:04.000\na\n\nb\n";
+    for (char flags = 0; flags < 0x40; flags += 7) {
+        EXPECT_EQ("", RunBytes(lumeval::fuzz::FuzzConvertVtt, std::string(1, flags) + vtt))
+            << int(flags);
     }
 
     const std::string utf16le("\xFF\xFE" "A\0\x60\x4F", 6);  // mark, "A", U+4F60

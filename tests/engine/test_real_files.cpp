@@ -168,7 +168,7 @@ TEST(RealFiles, EveryReadableKeyToEveryWritableKeyKeepsTheCuesWithText) {
     };
     const std::size_t cuesWithText = 6;
     const char* const sourceKeys[] = {"srt", "utf", "ssa", "ass", "lrc",  "ksc", "krc", "smi",
-                                      "sami", "snc", "qly", "stl", "vsf", "dks", "stxt"};
+                                      "sami", "snc", "qly", "stl", "vsf", "dks", "stxt", "vtt"};
     std::vector<std::string> wrong;
     TempDir dir;
     for (const char* src : sourceKeys) {

@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Format{"vsf", true, 1}, Format{"dks", true, 1000}, Format{"stxt", true, 1},
                       Format{"lrc", false, 10}, Format{"krc", false, 10}, Format{"smi", false, 1},
                       Format{"sami", false, 1}, Format{"snc", false, 10},
-                      Format{"qly", false, 1000}),
+                      Format{"qly", false, 1000}, Format{"vtt", true, 1}),
     [](const auto& info) { return std::string(info.param.key); });
 
 }  // namespace
