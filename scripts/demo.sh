@@ -33,11 +33,10 @@ for f in samples/*; do
     "$exe" "$f" -o "$out/read/$(basename "$f").srt" --overwrite --no-progress --quiet || status=1
 done
 
-# The samples with spans go out into every format: OUT/<sample>/<name>.<key>.
-# Start-only sources (lrc, krc, smi, snc, qly) are left out here: most writers
-# take only cues with an end, so those would come out as bare headers.
-spans=(samples/demo.srt samples/demo-gbk.srt samples/demo.ass samples/demo.ssa samples/demo.ksc samples/demo.stl
-       samples/demo.vsf samples/demo.dks samples/demo-table.stxt)
+# Every sample goes out into every format: OUT/<sample>/<name>.<key>.
+# Start-only sources (lrc, krc, smi, snc, qly) too: a lone start ends where
+# the next cue starts, so every writer has a span to write.
+spans=(samples/*)
 for f in "${spans[@]}"; do
     for key in "${keys[@]}"; do
         "$exe" "$f" --to "$key" -d "$out/$(basename "$f")" --overwrite --no-progress --quiet ||
