@@ -10,32 +10,16 @@
 
 #include "engine/subtitle.h"
 #include "../engine/test_util.h"
+#include "client_util.h"
 
 namespace lumeval {
 namespace {
 
 using test::TempDir;
 
-bool toolExists(const char* tool) {
-    const std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
-
-// Standard output of a shell command; `ok` false when it could not run or
-// exited non-zero.
-std::string run(const std::string& cmd, bool& ok) {
-    std::string out;
-    ok = false;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ok = pclose(p) == 0;
-    return out;
-}
-
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
+using test::quoted;
+using test::run;
+using test::toolExists;
 
 struct Cue {
     long long startMs = 0;
