@@ -27,6 +27,19 @@ struct RunResult {
     std::string err;
 };
 
+using Args = std::vector<std::string>;
+
+inline bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Arguments bracketed one by one, for failure messages.
+inline std::string Joined(const Args& args) {
+    std::string text;
+    for (const auto& a : args) text += "[" + a + "] ";
+    return text;
+}
+
 inline std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

@@ -15,18 +15,7 @@
 namespace lumeval::clitest {
 namespace {
 
-using Args = std::vector<std::string>;
 using Lines = std::vector<std::string>;
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::string Joined(const Args& args) {
-    std::string text;
-    for (const auto& a : args) text += "[" + a + "] ";
-    return text;
-}
 
 // demo.srt as event mode prints it.
 const Lines kDemoEvents = {

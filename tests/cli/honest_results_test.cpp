@@ -18,17 +18,6 @@
 namespace lumeval::clitest {
 namespace {
 
-using Args = std::vector<std::string>;
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::string Joined(const Args& args) {
-    std::string text;
-    for (const auto& a : args) text += "[" + a + "] ";
-    return text;
-}
 
 const char* const kTwoCues =
     "1\n00:00:01,000 --> 00:00:02,000\nspam one\n\n"

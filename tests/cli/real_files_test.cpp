@@ -10,10 +10,6 @@
 namespace lumeval::clitest {
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 const char* kLrc = "[00:01.00]hello\n[00:03.00]world\n";
 const char* kOneCue = "1\n00:00:01,000 --> 00:00:02,000\nx\n\n";
 
