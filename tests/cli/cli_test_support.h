@@ -86,7 +86,11 @@ class ScratchDir {
 
     /// Starts the converter with `args` in work/; standard output and error go
     /// to files that Wait() reads.
-    pid_t Start(const std::vector<std::string>& args) const {
+    pid_t Start(const std::vector<std::string>& args) const { return StartAs({}, args); }
+
+    /// As Start, with `wrapper` (a program and its arguments, such as
+    /// setpriv dropping root) run in front of the converter.
+    pid_t StartAs(const std::vector<std::string>& wrapper, const std::vector<std::string>& args) const {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -95,16 +99,17 @@ class ScratchDir {
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (m_root / "stderr").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addchdir_np(&actions, path().c_str());
-        std::vector<std::string> all{LUMEVAL_CONVERT_EXE};
+        std::vector<std::string> all = wrapper;
+        all.push_back(LUMEVAL_CONVERT_EXE);
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& arg : all) argv.push_back(arg.data());
         argv.push_back(nullptr);
         pid_t pid = 0;
         const int rc =
-            posix_spawn(&pid, LUMEVAL_CONVERT_EXE, &actions, nullptr, argv.data(), environ);
+            posix_spawn(&pid, all.front().c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::runtime_error("cannot start " LUMEVAL_CONVERT_EXE);
+        if (rc != 0) throw std::runtime_error("cannot start " + all.front());
         return pid;
     }
 
