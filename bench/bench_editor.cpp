@@ -28,21 +28,12 @@
 
 #include "app/frmmain.h"
 #include "controls/ctllistview.h"
+#include "proc_status.h"
 #include "system/scriptedsystemui.h"
 
 using namespace lumeval;
 
 namespace {
-
-long StatusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(in, line)) {
-        if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-    }
-    return 0;
-}
 
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::time_point since) { return std::chrono::duration<double, std::milli>(Clock::now() - since).count(); }

@@ -16,19 +16,9 @@
 #include <vector>
 
 #include "controls/ctllistview.h"
+#include "proc_status.h"
 
 namespace {
-
-// Resident and peak resident memory of this process, in KiB.
-long StatusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(in, line)) {
-        if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-    }
-    return 0;
-}
 
 QString RowText(long i) {
     // Cells as the editor fills them: number, start, end, text.

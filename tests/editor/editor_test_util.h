@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <initializer_list>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -22,6 +23,14 @@ inline QString WriteFile(const QTemporaryDir& dir, const QString& name, const QB
     EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
     f.write(bytes);
     return path;
+}
+
+// A SubRip file of the given blocks ("start --> end\ntext"), numbered from 1.
+inline QString WriteSrt(const QTemporaryDir& dir, const QString& name, std::initializer_list<const char*> cues) {
+    QByteArray text;
+    int n = 0;
+    for (const char* cue : cues) text += QByteArray::number(++n) + "\n" + cue + "\n\n";
+    return WriteFile(dir, name, text);
 }
 
 }  // namespace lumeval::testing

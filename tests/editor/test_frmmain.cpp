@@ -42,10 +42,7 @@ class Editor : public ::testing::Test {
         return lumeval::testing::WriteFile(dir, name, bytes);
     }
     QString srt(const QString& name, std::initializer_list<const char*> cues) {
-        QByteArray text;
-        int n = 0;
-        for (const char* cue : cues) text += QByteArray::number(++n) + "\n" + cue + "\n\n";
-        return write(name, text);
+        return lumeval::testing::WriteSrt(dir, name, cues);
     }
     // Opens through the menu command, answering the dialog and the question.
     void open(const QString& path, MsgResult answer = MsgResult::No) {

@@ -45,10 +45,7 @@ class Documents : public ::testing::Test {
         return lumeval::testing::WriteFile(dir, name, bytes);
     }
     QString srt(const QString& name, std::initializer_list<const char*> cues) {
-        QByteArray text;
-        int n = 0;
-        for (const char* cue : cues) text += QByteArray::number(++n) + "\n" + cue + "\n\n";
-        return write(name, text);
+        return lumeval::testing::WriteSrt(dir, name, cues);
     }
     // A file long enough that the engine yields to the window while reading.
     QString bigSrt(const QString& name, int cues) {
