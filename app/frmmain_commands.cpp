@@ -11,6 +11,7 @@
 #include "controls/logsink.h"
 #include "controls/ucstatusbar.h"
 #include "engine/encoding/codepage.h"
+#include "engine/formats.h"
 #include "engine/subtitle.h"
 #include "system/clssystem.h"
 
@@ -18,9 +19,8 @@ namespace lumeval {
 
 namespace {
 
-const QString kSubtitlePatterns = QStringLiteral(
-    "*.ssa; *.srt; *.ass; *.lrc; *.ksc; *.krc; *.smi; *.sami; *.snc; *.qly; *.utf; *.stl; "
-    "*.vsf; *.dks; *.txt; *.stxt");
+// Every format the engine knows, from its format table.
+const QString kSubtitlePatterns = QString::fromStdString(FilePatterns());
 const QString kVideoPatterns = QStringLiteral(
     "*.webm; *.ogv; *.rmvb; *.rm; *.avi; *.mp4; *.3gp; *.264; *.h264; *.avc; *.dat; *.qt; "
     "*.mov; *.mpg; *.mpeg; *.m1v; *.wmv; *.asf; *.mkv; *.flv; *.pmp; *.divx; *.3gp2; *.3g2; "

@@ -57,13 +57,6 @@ void InstallInterruptHandler() {
 
 // ---- formats and sources ----
 
-std::string_view KeyOfKind(int32_t kind) {
-    for (const auto& row : kFormatKeys) {
-        if (row.kind == kind) return row.key;
-    }
-    return "?";
-}
-
 /// Why a txt source gives nothing.
 constexpr const char* kWriteOnly = " is write only; its lines carry no times";
 
@@ -90,7 +83,7 @@ SourceCheck CheckSource(const std::string& path) {
     if (!fs::is_regular_file(status)) return {"not a regular file"};
     const auto kind = SourceKindOfPath(path);
     if (!kind) return {"unknown format (the extension is not a format key)"};
-    if (!ReaderAvailable(*kind)) return {std::string(KeyOfKind(*kind)) + kWriteOnly, false, true};
+    if (!ReaderAvailable(*kind)) return {std::string(RowOfKind(*kind)->key) + kWriteOnly, false, true};
     if (std::string why = UnreadableReason(path); !why.empty()) return {std::move(why), true};
     return {};
 }

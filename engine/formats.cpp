@@ -7,6 +7,39 @@
 #include "engine/writers/writers.h"
 
 namespace lumeval {
+
+// The readers and writers the rows name, by the file that holds them; no
+// other part of the engine calls them directly.
+void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx);  // readers/subrip.cpp
+void ReadTimedTextLine(std::string_view line, ReaderContext& ctx);
+void FinishSubRip(ReaderContext& ctx);
+bool WriteSubRip(WriterContext& ctx);  // writers/subrip.cpp
+bool WritePlainText(WriterContext& ctx);
+bool WriteTimedText(WriterContext& ctx);
+void ReadSsaLine(std::string_view line, ReaderContext& ctx);  // readers/ssa.cpp
+bool WriteSsa(WriterContext& ctx);                            // writers/ssa.cpp
+void ReadLrcLine(std::string_view line, ReaderContext& ctx);  // readers/lyrics.cpp
+void ReadKscLine(std::string_view line, ReaderContext& ctx);
+void ReadKrcLine(std::string_view line, ReaderContext& ctx);
+bool WriteLrc(WriterContext& ctx);  // writers/lyrics.cpp
+bool WriteKsc(WriterContext& ctx);
+void ReadSamiLine(std::string_view line, ReaderContext& ctx);  // readers/sami.cpp
+bool WriteKrc(WriterContext& ctx);                             // writers/xml.cpp
+bool WriteSami(WriterContext& ctx);
+void ReadSncLine(std::string_view line, ReaderContext& ctx);  // readers/players.cpp
+void ReadQlyLine(std::string_view line, ReaderContext& ctx);
+void ReadStlLine(std::string_view line, ReaderContext& ctx);
+void ReadVsfLine(std::string_view line, ReaderContext& ctx);
+void ReadDksLine(std::string_view line, ReaderContext& ctx);
+void FinishDks(ReaderContext& ctx);
+bool WriteSnc(WriterContext& ctx);  // writers/players.cpp
+bool WriteQly(WriterContext& ctx);
+bool WriteStl(WriterContext& ctx);
+bool WriteVsf(WriterContext& ctx);
+bool WriteDks(WriterContext& ctx);
+void ReadVttLine(std::string_view line, bool isLastLine, ReaderContext& ctx);  // readers/webvtt.cpp
+bool WriteVtt(WriterContext& ctx);                                            // writers/webvtt.cpp
+
 namespace {
 
 // Readers that need no end-of-file flag take it through these.
@@ -17,16 +50,14 @@ void lineOnly(std::string_view line, bool, ReaderContext& ctx) {
 
 constexpr unsigned kTimed = kHoldsSpans | kHoldsStartOnly;
 
-// One row per key, in destination order. Adding a format is one row here,
-// its reader and its writer.
+// One row per key. Adding a format is one row here, its reader and its
+// writer. The order is the one the editor's file patterns show
+// ("*.ssa; *.srt; ..."); keys are unique, so it decides nothing else but
+// which row speaks for a kind (srt before utf, ssa before ass).
 constexpr std::array kRows{
-    FormatKey{"txt", kKindTxt, "plain text lines (write only; its lines carry no times)", nullptr,
-              nullptr, WritePlainText, kHoldsNoTimes},
-    FormatKey{"srt", kKindSrt, "SubRip", ReadSubRipLine, FinishSubRip, WriteSubRip, kHoldsSpans},
-    FormatKey{"utf", kKindSrt, "SubRip (alternative extension)", ReadSubRipLine, FinishSubRip,
-              WriteSubRip, kHoldsSpans},
     FormatKey{"ssa", kKindSsa, "SubStation Alpha", lineOnly<ReadSsaLine>, nullptr, WriteSsa,
               kHoldsSpans | kHoldsStyles},
+    FormatKey{"srt", kKindSrt, "SubRip", ReadSubRipLine, FinishSubRip, WriteSubRip, kHoldsSpans},
     FormatKey{"ass", kKindSsa, "Advanced SubStation Alpha", lineOnly<ReadSsaLine>, nullptr,
               WriteSsa, kHoldsSpans | kHoldsStyles},
     FormatKey{"lrc", kKindLrc, "LRC lyrics", lineOnly<ReadLrcLine>, nullptr, WriteLrc,
@@ -40,16 +71,20 @@ constexpr std::array kRows{
               kHoldsSpans},
     FormatKey{"qly", kKindQly, "qly time lines", lineOnly<ReadQlyLine>, nullptr, WriteQly,
               kHoldsSpans},
+    FormatKey{"utf", kKindSrt, "SubRip (alternative extension)", ReadSubRipLine, FinishSubRip,
+              WriteSubRip, kHoldsSpans},
     FormatKey{"stl", kKindStl, "Spruce STL", lineOnly<ReadStlLine>, nullptr, WriteStl,
               kHoldsSpans},
     FormatKey{"vsf", kKindVsf, "vsf timed lines", lineOnly<ReadVsfLine>, nullptr, WriteVsf,
               kHoldsSpans},
     FormatKey{"dks", kKindDks, "DKS bracketed times", lineOnly<ReadDksLine>, FinishDks, WriteDks,
               kTimed},
-    FormatKey{"vtt", kKindVtt, "WebVTT", ReadVttLine, nullptr, WriteVtt,
-              kHoldsSpans | kHoldsUtf8Only},
+    FormatKey{"txt", kKindTxt, "plain text lines (write only; its lines carry no times)", nullptr,
+              nullptr, WritePlainText, kHoldsNoTimes},
     FormatKey{"stxt", kKindStxt, "timed plain text (line-table entries)",
               lineOnly<ReadTimedTextLine>, nullptr, WriteTimedText, kTimed},
+    FormatKey{"vtt", 12, "WebVTT", ReadVttLine, nullptr, WriteVtt,
+              kHoldsSpans | kHoldsUtf8Only},
 };
 
 // Keys are short; compare without allocating.
@@ -118,6 +153,16 @@ bool WriterAvailable(int32_t kind) {
 bool ReaderAvailable(int32_t kind) {
     const FormatKey* row = RowOfKind(kind);
     return row != nullptr && row->reader != nullptr;
+}
+
+std::string FilePatterns() {
+    std::string text;
+    for (const auto& row : kRows) {
+        if (!text.empty()) text += "; ";
+        text += "*.";
+        text += row.key;
+    }
+    return text;
 }
 
 std::string HoldsText(unsigned holds) {

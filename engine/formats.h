@@ -27,7 +27,6 @@ enum FormatKind : int32_t {
     kKindStl = 9,
     kKindVsf = 10,
     kKindDks = 11,
-    kKindVtt = 12,
     kKindStxt = 99,
 };
 
@@ -58,7 +57,7 @@ struct FormatKey {
     unsigned holds;       ///< FormatHolds
 };
 
-/// The rows in destination order (the order they are checked for a destination).
+/// The rows, in the order the editor's file patterns list them.
 extern const std::span<const FormatKey> kFormatKeys;
 
 /// The first row of a key compared after ASCII lower-casing; null when unknown.
@@ -88,6 +87,10 @@ int32_t WriterKindOfPath(std::string_view path);
 bool WriterAvailable(int32_t kind);
 /// True when a row of this kind has a reader.
 bool ReaderAvailable(int32_t kind);
+
+/// The file pattern of every key in table order, "; " between them
+/// ("*.ssa; *.srt; ..."): what the editor offers and accepts as subtitles.
+std::string FilePatterns();
 
 /// What a kind can hold, in words for --list-formats ("spans, start only, styles").
 std::string HoldsText(unsigned holds);

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/encoding/codepage.h"
 #include "engine/formats.h"
 #include "engine/textutil.h"
 #include "engine/timecode.h"
@@ -49,16 +50,9 @@ bool asciiFoldIsEnough(std::string_view s) {
             ++i;
             continue;
         }
-        if (b < 0xE0 || b > 0xEF || i + 2 >= n || (p[i + 1] & 0xC0) != 0x80 ||
-            (p[i + 2] & 0xC0) != 0x80) {
-            return false;
-        }
-        if (b < 0xE3 || b > 0xE9) {  // U+3000..U+9FFF need no closer look
-            const char32_t cp = static_cast<char32_t>(((b & 0x0F) << 12) |
-                                                      ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
-            if (!caselessNonAscii(cp)) return false;
-        }
-        i += 3;
+        const Utf8Char c = DecodeUtf8At(s, i);
+        if (!c.valid || !caselessNonAscii(c.cp)) return false;
+        i += c.length;
     }
     return true;
 }
@@ -99,28 +93,11 @@ std::string_view spanPart(std::string_view entry) {
     return bar == std::string_view::npos ? entry : entry.substr(0, bar);
 }
 
-// Decodes the code point starting at s[i] for the ordering tie-break; invalid
-// bytes stand for themselves.
+// The code point starting at s[i] for the ordering tie-break; an invalid
+// byte stands for itself.
 char32_t codePointAt(std::string_view s, std::size_t i) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    auto cont = [&](std::size_t k) -> int {
-        if (i + k >= s.size()) return -1;
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        return (b & 0xC0) == 0x80 ? (b & 0x3F) : -1;
-    };
-    if (b0 < 0x80) return b0;
-    if (b0 >= 0xC2 && b0 < 0xE0) {
-        const int c1 = cont(1);
-        if (c1 >= 0) return static_cast<char32_t>(((b0 & 0x1F) << 6) | c1);
-    } else if (b0 >= 0xE0 && b0 < 0xF0) {
-        const int c1 = cont(1), c2 = cont(2);
-        if (c1 >= 0 && c2 >= 0) return static_cast<char32_t>(((b0 & 0x0F) << 12) | (c1 << 6) | c2);
-    } else if (b0 >= 0xF0 && b0 < 0xF5) {
-        const int c1 = cont(1), c2 = cont(2), c3 = cont(3);
-        if (c1 >= 0 && c2 >= 0 && c3 >= 0)
-            return static_cast<char32_t>(((b0 & 0x07) << 18) | (c1 << 12) | (c2 << 6) | c3);
-    }
-    return 0xDC00 + b0;  // a lone byte sorts like an unpaired surrogate would
+    const Utf8Char c = DecodeUtf8At(s, i);
+    return c.valid ? c.cp : 0xDC00 + static_cast<unsigned char>(s[i]);  // sorts like a lone surrogate
 }
 
 // The first UTF-16 code unit of a code point, which decides ordinal order.

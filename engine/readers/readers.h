@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/formats.h"
 #include "engine/linetable.h"
@@ -31,10 +34,23 @@ struct ReaderState {
     int32_t ssaStartColumn = 0;
     int32_t ssaEndColumn = 0;
     int32_t ssaTextColumn = 0;
-    // WebVTT: where the reader is (webvtt.cpp), and the cue being collected.
-    int32_t vttState = 0;
-    std::string vttSpan;
-    std::string vttText;
+
+    /// Carry-over state a reader keeps for itself, made on first use: a
+    /// format's reader file brings its own fields without changing this one.
+    template <typename T>
+    T& Own() {
+        static constexpr char key = 0;  // one address per T
+        for (auto& [k, slot] : m_own) {
+            if (k == &key) return *static_cast<T*>(slot.get());
+        }
+        auto slot = std::make_shared<T>();
+        T& state = *slot;
+        m_own.emplace_back(&key, std::move(slot));
+        return state;
+    }
+
+private:
+    std::vector<std::pair<const void*, std::shared_ptr<void>>> m_own;
 };
 
 /// What a reader needs besides the line.
@@ -60,22 +76,5 @@ std::optional<double> LrcTagOffset(std::string_view tag);
 /// Ends the run's reading: a SubRip block still open is added, and so is a
 /// dks text line still waiting for its end tag (as a start-only cue).
 void FinishReading(ReaderContext& ctx);
-void FinishSubRip(ReaderContext& ctx);  // subrip.cpp
-void FinishDks(ReaderContext& ctx);     // players.cpp
-
-// Readers by family.
-void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx);
-void ReadTimedTextLine(std::string_view line, ReaderContext& ctx);
-void ReadSsaLine(std::string_view line, ReaderContext& ctx);        // ssa.cpp
-void ReadLrcLine(std::string_view line, ReaderContext& ctx);        // lyrics.cpp
-void ReadKscLine(std::string_view line, ReaderContext& ctx);        // lyrics.cpp
-void ReadKrcLine(std::string_view line, ReaderContext& ctx);        // lyrics.cpp
-void ReadSamiLine(std::string_view line, ReaderContext& ctx);       // sami.cpp
-void ReadSncLine(std::string_view line, ReaderContext& ctx);        // players.cpp
-void ReadQlyLine(std::string_view line, ReaderContext& ctx);        // players.cpp
-void ReadStlLine(std::string_view line, ReaderContext& ctx);        // players.cpp
-void ReadVsfLine(std::string_view line, ReaderContext& ctx);        // players.cpp
-void ReadDksLine(std::string_view line, ReaderContext& ctx);        // players.cpp
-void ReadVttLine(std::string_view line, bool isLastLine, ReaderContext& ctx);  // webvtt.cpp
 
 }  // namespace lumeval

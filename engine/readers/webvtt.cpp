@@ -141,57 +141,63 @@ std::string cueText(std::string_view text) {
     return kept.find('&') == std::string::npos ? kept : DecodeEntities(kept);
 }
 
-void addCue(ReaderContext& ctx) {
-    ReaderState& st = ctx.state;
-    if (!st.vttSpan.empty()) AddTimedLine(ctx.table, st.vttSpan, st.vttText, ctx.rules);
-    st.vttSpan.clear();
-    st.vttText.clear();
+// What the reader carries from one line to the next.
+struct VttReader {
+    VttState state = kBetweenBlocks;
+    std::string span;  // the timing of the cue being collected
+    std::string text;
+};
+
+void addCue(VttReader& st, ReaderContext& ctx) {
+    if (!st.span.empty()) AddTimedLine(ctx.table, st.span, st.text, ctx.rules);
+    st.span.clear();
+    st.text.clear();
 }
 
-void startCue(ReaderState& st, std::string span) {
-    st.vttSpan = std::move(span);
-    st.vttText.clear();
-    st.vttState = kInCue;
+void startCue(VttReader& st, std::string span) {
+    st.span = std::move(span);
+    st.text.clear();
+    st.state = kInCue;
 }
 
 }  // namespace
 
 void ReadVttLine(std::string_view line, bool isLastLine, ReaderContext& ctx) {
-    ReaderState& st = ctx.state;
+    VttReader& st = ctx.state.Own<VttReader>();
     if (isBlank(line)) {
-        if (st.vttState == kInCue) addCue(ctx);
-        st.vttState = kBetweenBlocks;
+        if (st.state == kInCue) addCue(st, ctx);
+        st.state = kBetweenBlocks;
     } else {
-        switch (st.vttState) {
+        switch (st.state) {
             case kBetweenBlocks:
                 if (startsWithWord(line, "WEBVTT")) {
-                    st.vttState = kInHeader;
+                    st.state = kInHeader;
                 } else if (startsWithWord(line, "NOTE") || startsWithWord(line, "STYLE") ||
                            startsWithWord(line, "REGION")) {
-                    st.vttState = kSkipping;
+                    st.state = kSkipping;
                 } else if (auto span = timingSpan(line)) {
                     startCue(st, std::move(*span));
                 } else {
-                    st.vttState = kAfterIdentifier;
+                    st.state = kAfterIdentifier;
                 }
                 break;
             case kAfterIdentifier:
                 if (auto span = timingSpan(line)) {
                     startCue(st, std::move(*span));
                 } else {
-                    st.vttState = kSkipping;  // no timing line: not a cue
+                    st.state = kSkipping;  // no timing line: not a cue
                 }
                 break;
             case kInCue:
                 // A timing line ends the cue without a blank line before it,
                 // as players read such a file.
                 if (auto span = timingSpan(line)) {
-                    addCue(ctx);
+                    addCue(st, ctx);
                     startCue(st, std::move(*span));
                     break;
                 }
-                if (!st.vttText.empty()) st.vttText += "\\N";
-                st.vttText += cueText(line);
+                if (!st.text.empty()) st.text += "\\N";
+                st.text += cueText(line);
                 break;
             case kInHeader:
             case kSkipping:
@@ -201,8 +207,8 @@ void ReadVttLine(std::string_view line, bool isLastLine, ReaderContext& ctx) {
     }
     // A file's last cue ends with the file; the next source starts afresh.
     if (isLastLine) {
-        if (st.vttState == kInCue) addCue(ctx);
-        st.vttState = kBetweenBlocks;
+        if (st.state == kInCue) addCue(st, ctx);
+        st.state = kBetweenBlocks;
     }
 }
 

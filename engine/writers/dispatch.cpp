@@ -89,6 +89,21 @@ bool AnyCue(const std::vector<std::string>& entries) {
     return false;
 }
 
+Cue CueOf(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p) {
+    Cue cue;
+    cue.startMs = ReadEntryTimeMs(p.start);
+    cue.endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, cue.startMs);
+    if (cue.endMs == 0) {
+        cue.endMs = cue.startMs + kDefaultDurationMs;
+    } else if (p.hasArrow) {
+        cue.endText = p.end;
+    }
+    cue.text = p.text;
+    cue.index = j;
+    cue.startText = p.start;
+    return cue;
+}
+
 bool WriterStep(WriterContext& ctx, std::size_t index) {
     // A save that already failed (the disk, or a character the code page
     // cannot hold) ends the writing.

@@ -33,10 +33,7 @@ bool WriteLrc(WriterContext& ctx) {
     ctx.out.AppendLine("[ar:]");
     ctx.out.AppendLine("[al:]");
     ctx.out.AppendLine("[by:Lumeval]");
-    const auto& entries = ctx.entries;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
-        const EntryParts p = SplitEntry(entries[j]);
-        if (!p.hasBar) continue;
+    return ForEachEntry(ctx, [&](const EntryParts& p, std::size_t) {
         if (!TrimSpaces(p.text).empty()) {
             std::string& line = ctx.out.NewLine();
             line += '[';
@@ -44,9 +41,8 @@ bool WriteLrc(WriterContext& ctx) {
             line += ']';
             AppendReplacingLineBreaks(line, p.text, " ");
         }
-        if (!WriterStep(ctx, j)) return false;
-    }
-    return true;
+        return true;
+    });
 }
 
 bool WriteKsc(WriterContext& ctx) {
@@ -63,12 +59,11 @@ bool WriteKsc(WriterContext& ctx) {
     };
     for (std::string_view h : kHeader) ctx.out.AppendLine(h);
 
-    const auto& entries = ctx.entries;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
-        const EntryParts p = SplitEntry(entries[j]);
-        if (!p.hasBar || IsEndMarker(p)) continue;
+    return ForEachEntry(ctx, [&](const EntryParts& p, std::size_t j) {
+        if (IsEndMarker(p)) return false;
         const double startMs = TimeToMSecs(p.start, ",");
-        const double endMs = p.hasArrow ? TimeToMSecs(p.end, ",") : ImpliedEndMs(entries, j, startMs);
+        const double endMs =
+            p.hasArrow ? TimeToMSecs(p.end, ",") : ImpliedEndMs(ctx.entries, j, startMs);
         // Every character gets an equal share of the span; the span is taken
         // as the end converts, so an end of 0 gives negative shares.
         const std::size_t chars = codePoints(ReplaceLineBreaks(p.text, " "));
@@ -95,9 +90,8 @@ bool WriteKsc(WriterContext& ctx) {
         line += "', '";
         line += durations;
         line += "');";
-        if (!WriterStep(ctx, j)) return false;
-    }
-    return true;
+        return true;
+    });
 }
 
 }  // namespace lumeval

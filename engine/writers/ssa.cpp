@@ -25,7 +25,6 @@ namespace {
 
 constexpr double kFirstLeadInMs = 3000;
 constexpr double kMaxLeadInMs = 3000;
-constexpr double kLastCueTailMs = 5000;
 
 // ---- number formatting ----
 
@@ -407,8 +406,8 @@ bool WriteSsa(WriterContext& ctx) {
     plainTail += o.fontAndAlign;
 
     // A start alone lasts until the next cue starts (as ImpliedEndMs has it).
-    // The entry looked ahead to is kept, split and read, for its own turn: in
-    // a lyric file that is the very next entry.
+    // The start of the entry looked ahead to is kept for its own turn: in a
+    // lyric file that is the very next entry.
     // Its start text is the end's text too when the end is that start.
     std::size_t aheadIndex = std::string::npos;
     EntryParts ahead;
@@ -432,11 +431,10 @@ bool WriteSsa(WriterContext& ctx) {
     };
 
     std::string normalised;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
+    const bool written = ForEachEntry(ctx, [&](const EntryParts& p, std::size_t j) {
+        if (IsEndMarker(p)) return false;
         const std::string& entry = entries[j];
         const bool known = aheadIndex == j;
-        const EntryParts p = known ? ahead : SplitEntry(entry);
-        if (!p.hasBar || IsEndMarker(p)) continue;
         // ReadEntryTimeMs, with the text of each time kept for writing it
         // when it is in the table's form (TableTimeMs gives form and value).
         const bool startCanonical =
@@ -526,7 +524,7 @@ bool WriteSsa(WriterContext& ctx) {
             if (!karaoke.empty()) {
                 const bool lastCue = j == last && j != 1;
                 std::string& line = ctx.out.NewLine();
-                appendDialogueStart(line, start - leadIn, lastCue ? end + kLastCueTailMs : end,
+                appendDialogueStart(line, start - leadIn, lastCue ? end + kDefaultDurationMs : end,
                                     (j % 2) == 0 ? "Default0" : "Default1");
                 line += ",,0000,0000,0000,,";
                 line += o.prefix;
@@ -540,8 +538,9 @@ bool WriteSsa(WriterContext& ctx) {
                 line += karaoke;
             }
         }
-        if (!WriterStep(ctx, j)) return false;
-    }
+        return true;
+    });
+    if (!written) return false;
 
     // The count-down runs up to the first cue; a list without a cue at index 1
     // has nothing to count down to.

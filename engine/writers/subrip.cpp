@@ -22,51 +22,31 @@ void appendTime(std::string& out, std::string_view t, double ms) {
 }  // namespace
 
 bool WriteSubRip(WriterContext& ctx) {
-    const auto& entries = ctx.entries;
     long long number = 0;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
-        const EntryParts p = SplitEntry(entries[j]);
-        if (p.hasBar && !IsBlankText(p.text)) {
-            const double startMs = ReadEntryTimeMs(p.start);
-            std::string_view endText;
-            double endMs;
-            if (p.hasArrow) {
-                endText = p.end;
-                endMs = ReadEntryTimeMs(endText);
-            } else {
-                endMs = ImpliedEndMs(entries, j, startMs);
-            }
-            if (endMs == 0) {
-                endMs = startMs + kDefaultDurationMs;
-                endText = {};
-            }
-            ++number;
+    return ForEachCue(
+        ctx,
+        [&](const Cue& c) {
             std::string& cue = ctx.out.NewLine();
             char digits[24];
-            const auto r = std::to_chars(digits, digits + sizeof digits, number);
+            const auto r = std::to_chars(digits, digits + sizeof digits, ++number);
             cue.append(digits, r.ptr);
             cue += "\r\n";
-            appendTime(cue, p.start, startMs);
+            appendTime(cue, c.startText, c.startMs);
             cue += " --> ";
-            appendTime(cue, endText, endMs);
+            appendTime(cue, c.endText, c.endMs);
             cue += "\r\n";
-            AppendReplacingLineBreaks(cue, p.text, "\r\n");
+            AppendReplacingLineBreaks(cue, c.text, "\r\n");
             cue += "\r\n";
-        }
-        if (!WriterStep(ctx, j)) return false;
-    }
-    return true;
+        },
+        StepAfter::kEveryEntry);
 }
 
 bool WritePlainText(WriterContext& ctx) {
-    const auto& entries = ctx.entries;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
-        const EntryParts p = SplitEntry(entries[j]);
-        if (!p.hasBar || IsEndMarker(p)) continue;
+    return ForEachEntry(ctx, [&](const EntryParts& p, std::size_t) {
+        if (IsEndMarker(p)) return false;
         AppendReplacingLineBreaks(ctx.out.NewLine(), p.text, "\r\n");
-        if (!WriterStep(ctx, j)) return false;
-    }
-    return true;
+        return true;
+    });
 }
 
 bool WriteTimedText(WriterContext& ctx) {

@@ -84,21 +84,6 @@ struct WriterContext {
 /// Kinds without a writer produce no lines.
 bool WriteEntries(int32_t kind, WriterContext& ctx);
 
-bool WriteSubRip(WriterContext& ctx);
-bool WritePlainText(WriterContext& ctx);
-bool WriteTimedText(WriterContext& ctx);
-bool WriteSsa(WriterContext& ctx);        // ssa.cpp
-bool WriteLrc(WriterContext& ctx);        // lyrics.cpp
-bool WriteKsc(WriterContext& ctx);        // lyrics.cpp
-bool WriteKrc(WriterContext& ctx);        // xml.cpp
-bool WriteSami(WriterContext& ctx);       // xml.cpp
-bool WriteSnc(WriterContext& ctx);        // players.cpp
-bool WriteQly(WriterContext& ctx);        // players.cpp
-bool WriteStl(WriterContext& ctx);        // players.cpp
-bool WriteVsf(WriterContext& ctx);        // players.cpp
-bool WriteDks(WriterContext& ctx);        // players.cpp
-bool WriteVtt(WriterContext& ctx);        // webvtt.cpp
-
 /// Trims the text, then replaces every "\N" and then every "\n" by `separator`.
 std::string ReplaceLineBreaks(std::string_view text, std::string_view separator);
 /// The same, appended to `out`.
@@ -145,34 +130,41 @@ struct Cue {
     std::string_view endText;
 };
 
-/// The per-entry loop the writers share: runs `emit` for every entry that
-/// holds "|" and a text that is not blank (so never for an end marker), and
-/// reports progress after each entry that holds a "|". The cue's end is its
-/// own, else the next entry's start when later (or kDefaultDurationMs); an
-/// end that reads as 0 also gets kDefaultDurationMs. False when stopped.
-template <typename Emit>
-bool ForEachCue(WriterContext& ctx, Emit emit) {
+/// When a writer reports progress: after each entry it handled, or (SubRip)
+/// after every entry of the list.
+enum class StepAfter { kHandledEntry, kEveryEntry };
+
+/// The per-entry loop every writer runs: `visit(parts, j)` for each entry
+/// that holds "|", returning true when it handled the entry; progress is
+/// reported after each handled entry (or after every entry). False when
+/// stopped.
+template <typename Visit>
+bool ForEachEntry(WriterContext& ctx, Visit visit, StepAfter step = StepAfter::kHandledEntry) {
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = SplitEntry(entries[j]);
-        if (!p.hasBar) continue;
-        if (!IsBlankText(p.text)) {
-            Cue cue;
-            cue.startMs = ReadEntryTimeMs(p.start);
-            cue.endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, cue.startMs);
-            if (cue.endMs == 0) {
-                cue.endMs = cue.startMs + kDefaultDurationMs;
-            } else if (p.hasArrow) {
-                cue.endText = p.end;
-            }
-            cue.text = p.text;
-            cue.index = j;
-            cue.startText = p.start;
-            emit(cue);
-        }
-        if (!WriterStep(ctx, j)) return false;
+        const bool handled = p.hasBar && visit(p, j);
+        if ((handled || step == StepAfter::kEveryEntry) && !WriterStep(ctx, j)) return false;
     }
     return true;
+}
+
+/// The cue of an entry holding "|": its end is its own, else the next
+/// entry's start when later (or kDefaultDurationMs); an end that reads as 0
+/// also gets kDefaultDurationMs.
+Cue CueOf(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p);
+
+/// ForEachEntry for the writers of cues: runs `emit` for every entry that
+/// holds "|" and a text that is not blank (so never for an end marker).
+template <typename Emit>
+bool ForEachCue(WriterContext& ctx, Emit emit, StepAfter step = StepAfter::kHandledEntry) {
+    return ForEachEntry(
+        ctx,
+        [&](const EntryParts& p, std::size_t j) {
+            if (!IsBlankText(p.text)) emit(CueOf(ctx.entries, j, p));
+            return true;
+        },
+        step);
 }
 
 }  // namespace lumeval

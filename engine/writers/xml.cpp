@@ -13,8 +13,6 @@
 namespace lumeval {
 namespace {
 
-// Both formats hold starts only, so an entry with or without an end is a cue.
-bool qualifies(const EntryParts& p) { return p.hasBar; }
 bool hasText(const EntryParts& p) { return !TrimSpaces(p.text).empty(); }
 
 // The encoding the file is saved in, as the XML declaration names it; a
@@ -61,10 +59,7 @@ bool WriteKrc(WriterContext& ctx) {
 bool WriteSami(WriterContext& ctx) {
     ctx.out.AppendLine("<SAMI>");
     ctx.out.AppendLine("<BODY>");
-    const auto& entries = ctx.entries;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
-        const EntryParts p = SplitEntry(entries[j]);
-        if (!qualifies(p)) continue;
+    const bool written = ForEachEntry(ctx, [&](const EntryParts& p, std::size_t) {
         // Players show only the text inside a paragraph; a bare sync
         // element comes out as an empty cue. A blank text is the usual
         // clearing sync, which is how SAMI ends the cue before it.
@@ -80,8 +75,9 @@ bool WriteSami(WriterContext& ctx) {
         } else {
             line += "&nbsp;";
         }
-        if (!WriterStep(ctx, j)) return false;
-    }
+        return true;
+    });
+    if (!written) return false;
     ctx.out.AppendLine("</BODY>");
     ctx.out.AppendLine("</SAMI>");
     return true;

@@ -156,7 +156,7 @@ TEST(Usage, HelpVersionAndFormatList) {
     // What a reader of the list sees, in words.
     EXPECT_EQ("txt\t0\tplain text lines (write only; its lines carry no times)\tno\tyes\tno "
               "times, any encoding",
-              rows[0]);
+              rows[14]);
     EXPECT_TRUE(Contains(list.out, "\nvtt\t12\tWebVTT\tyes\tyes\tspans, UTF-8 only\n")) << list.out;
     EXPECT_TRUE(Contains(list.out, "\nass\t2\tAdvanced SubStation Alpha\tyes\tyes\tspans, styles, any encoding\n"));
 }

@@ -283,6 +283,19 @@ TEST_F(Editor, DroppedFilesOpenByPattern) {
     EXPECT_EQ(window->ListCount(), 1);
 }
 
+// The editor offers what the engine's format table reads, WebVTT included.
+TEST_F(Editor, AWebVttFileOpensLikeTheClassicFormats) {
+    EXPECT_TRUE(SubtitlePatterns().startsWith(
+        QStringLiteral("*.ssa; *.srt; *.ass; *.lrc; *.ksc; *.krc; *.smi; *.sami; *.snc; *.qly; "
+                       "*.utf; *.stl; *.vsf; *.dks; *.txt; *.stxt")));
+    const QString vtt = write(QStringLiteral("a.vtt"),
+                              "WEBVTT\n\n00:01.000 --> 00:02.500 align:start\n<v Ann>Hello</v>\n");
+    ui->queueMessageBox(MsgResult::No);
+    window->OLEDragDrop(false, vtt);
+    ASSERT_EQ(list(0)->Count(), 1);
+    EXPECT_EQ(list(0)->Tag(), vtt);
+}
+
 TEST_F(Editor, PlacementIsStoredInTwipsAndResetByInitSetting) {
     window->resize(800, 500);
     window->move(10, 20);

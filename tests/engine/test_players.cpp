@@ -117,9 +117,9 @@ TEST(PlayerReaders, OpenCuesCarryIntoTheNextFile) {
     Table table(1);
     TimingRules rules;
     ReaderContext ctx{table, rules, snc};
-    ReadSncLine(kOpen + "100" + kClose, ctx);
-    ReadSncLine("first file", ctx);
-    ReadSncLine(" and the next", ctx);  // the next file's first line
+    ReadLine(kKindSnc, kOpen + "100" + kClose, false, ctx);
+    ReadLine(kKindSnc, "first file", false, ctx);
+    ReadLine(kKindSnc, " and the next", false, ctx);  // the next file's first line
     EXPECT_EQ((Table{"", "00:00:01,000|first file and the next"}), table);
 }
 

@@ -25,7 +25,7 @@ Table readSsa(const std::vector<std::string>& lines, ReaderState* carried = null
     TimingRules rules;
     ReaderState local;
     ReaderContext ctx{table, rules, carried ? *carried : local};
-    for (const auto& line : lines) ReadSsaLine(line, ctx);
+    for (const auto& line : lines) ReadLine(kKindSsa, line, false, ctx);
     table.erase(table.begin());
     return table;
 }
@@ -115,7 +115,7 @@ TEST(SsaReader, SurvivesArbitraryLines) {
         const int length = int(rng() % 80);
         if (rng() % 3 == 0) line = (rng() % 2) ? "Format: " : "Dialogue: ";
         for (int k = 0; k < length; ++k) line += alphabet[rng() % alphabet.size()];
-        ReadSsaLine(line, ctx);
+        ReadLine(kKindSsa, line, false, ctx);
     }
     for (std::size_t j = 1; j < table.size(); ++j) {
         EXPECT_NE(std::string::npos, table[j].find('|')) << table[j];

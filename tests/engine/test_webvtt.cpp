@@ -14,6 +14,9 @@
 namespace lumeval {
 namespace {
 
+// The kind lives only in the format table.
+const int32_t kVtt = *KindOfKey("vtt");
+
 using test::readBytes;
 using test::TempDir;
 using Table = std::vector<std::string>;
@@ -29,7 +32,7 @@ Table read(const std::string& text) {
         const auto nl = text.find('\n', from);
         std::string line = text.substr(from, nl == std::string::npos ? nl : nl - from);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        ReadLine(kKindVtt, line, nl == std::string::npos, ctx);
+        ReadLine(kVtt, line, nl == std::string::npos, ctx);
         if (nl == std::string::npos) break;
         from = nl + 1;
     }
@@ -96,14 +99,14 @@ TEST(WebVttReader, EachSourceStartsAfresh) {
     ReaderState state;
     ReaderContext ctx{table, rules, state};
     // The first file ends inside a cue; the second starts with its header.
-    ReadLine(kKindVtt, "WEBVTT", false, ctx);
-    ReadLine(kKindVtt, "", false, ctx);
-    ReadLine(kKindVtt, "00:00:01.000 --> 00:00:02.000", false, ctx);
-    ReadLine(kKindVtt, "first", true, ctx);
-    ReadLine(kKindVtt, "WEBVTT", false, ctx);
-    ReadLine(kKindVtt, "", false, ctx);
-    ReadLine(kKindVtt, "00:00:03.000 --> 00:00:04.000", false, ctx);
-    ReadLine(kKindVtt, "second", true, ctx);
+    ReadLine(kVtt, "WEBVTT", false, ctx);
+    ReadLine(kVtt, "", false, ctx);
+    ReadLine(kVtt, "00:00:01.000 --> 00:00:02.000", false, ctx);
+    ReadLine(kVtt, "first", true, ctx);
+    ReadLine(kVtt, "WEBVTT", false, ctx);
+    ReadLine(kVtt, "", false, ctx);
+    ReadLine(kVtt, "00:00:03.000 --> 00:00:04.000", false, ctx);
+    ReadLine(kVtt, "second", true, ctx);
     EXPECT_EQ((LineTable{"", "00:00:01,000->00:00:02,000|first", "00:00:03,000->00:00:04,000|second"}),
               table);
 }
@@ -113,7 +116,7 @@ std::string write(const Table& entries) {
     SaveSettings s;
     WriterProgress onProgress;
     WriterContext ctx{entries, s, 1000, onProgress, out};
-    EXPECT_TRUE(WriteEntries(kKindVtt, ctx));
+    EXPECT_TRUE(WriteEntries(kVtt, ctx));
     return out.text();
 }
 
