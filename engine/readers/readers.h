@@ -30,10 +30,13 @@ struct ReaderState {
     // Continuation lines belong to a cue the time window dropped: they are
     // dropped too instead of landing on an earlier cue.
     bool skipContinuation = false;
-    // SSA column numbers of "start", "end" and "text" (0: not known yet).
-    int32_t ssaStartColumn = 0;
-    int32_t ssaEndColumn = 0;
-    int32_t ssaTextColumn = 0;
+    // SSA column numbers of "start", "end" and "text", counted after the
+    // "Format:" or "Dialogue:" tag. Until a "Format:" line names them they
+    // are those of every SSA and ASS script ("Marked" or "Layer", Start,
+    // End, ..., Text), as players assume.
+    int32_t ssaStartColumn = 1;
+    int32_t ssaEndColumn = 2;
+    int32_t ssaTextColumn = 9;
 
     /// Carry-over state a reader keeps for itself, made on first use: a
     /// format's reader file brings its own fields without changing this one.

@@ -2,8 +2,9 @@
 //
 // Only "Format:" and "Dialogue:" lines matter here; the script resolution is
 // picked up by the common line preparation. The columns of "start", "end" and
-// "text" come from the last events "Format:" line and carry over from one
-// source file to the next.
+// "text" come from the last events "Format:" line (the usual ones before any)
+// and carry over from one source file to the next.
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -53,12 +54,11 @@ void readDialogue(std::string_view line, ReaderContext& ctx) {
     std::string_view end;
     bool haveStart = false;
     bool haveEnd = false;
-    // The text is everything after the n-th comma (n = the text column), so
-    // commas inside it survive. Column 0 has no comma before it: its text is
-    // empty. A line with fewer commas than the columns need is incomplete and
-    // adds nothing (reading on would wrap around to an earlier comma).
+    // The text is everything from the text column on, so commas inside it
+    // survive. A line with fewer commas than the columns need is incomplete
+    // and adds nothing (reading on would wrap around to an earlier comma).
     std::string_view text;
-    bool haveText = st.ssaTextColumn == 0;
+    bool haveText = false;
     forEachField(line, [&](int32_t j, std::string_view field) {
         if (j == st.ssaStartColumn) {
             start = TrimSpaces(field);
@@ -68,8 +68,10 @@ void readDialogue(std::string_view line, ReaderContext& ctx) {
             end = TrimSpaces(field);
             haveEnd = true;
         }
-        if (j == st.ssaTextColumn && j > 0) {
+        if (j == st.ssaTextColumn) {
             text = line.substr(static_cast<std::size_t>(field.data() - line.data()));
+            // The space after "Dialogue:" separates; it is not the text's.
+            if (j == 0) text.remove_prefix(std::min(text.size(), text.find_first_not_of(' ')));
             haveText = true;
         }
         return !(haveStart && haveEnd && haveText);
@@ -88,10 +90,12 @@ void ReadSsaLine(std::string_view line, ReaderContext& ctx) {
     const auto dialogue = line.find(kDialogueTag);
     // A dialogue whose text mentions "Format:" is still a dialogue: only a
     // "Format:" that comes before any "Dialogue:" names columns.
+    // The fields start after the tag: "Format: Start, End, Text" names its
+    // first field too.
     if (format != std::string_view::npos && format < dialogue) {
-        readFormat(line, ctx.state);
+        readFormat(line.substr(format + kFormatTag.size()), ctx.state);
     } else if (dialogue != std::string_view::npos) {
-        readDialogue(line, ctx);
+        readDialogue(line.substr(dialogue + kDialogueTag.size()), ctx);
     }
 }
 

@@ -43,7 +43,14 @@ TEST(SsaReader, Dialogues) {
         {"override blocks and line breaks kept",
          {kEventsFormat, "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\pos(10,10)}Hi\\Nthere"},
          {"00:00:01,000->00:00:02,000|{\\pos(10,10)}Hi\\Nthere"}},
-        {"no format line: column 0 is both times", {"Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,x"}, {}},
+        // Players read such scripts in the usual column order; so do we.
+        {"no format line: the usual columns",
+         {"[Events]", "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,x, y"},
+         {"00:00:01,000->00:00:02,000|x, y"}},
+        {"the first field after the tag is a column",
+         {"Format: Start, End, Text", "Dialogue: 0:00:01.00,0:00:02.00,Hi, there",
+          "Dialogue:0:00:03.00,0:00:04.00,no space"},
+         {"00:00:01,000->00:00:02,000|Hi, there", "00:00:03,000->00:00:04,000|no space"}},
         {"zero length", {kEventsFormat, "Dialogue: 0,0:00:05.00,0:00:05.00,Default,,0,0,0,,x"}, {}},
         {"styles format line leaves the columns alone",
          {kEventsFormat, "Format: Name, Fontname, Fontsize, PrimaryColour",
@@ -101,6 +108,9 @@ TEST(SsaReader, ColumnsCarryIntoTheNextFile) {
     EXPECT_EQ(1, state.ssaTextColumn);
     EXPECT_EQ(2, state.ssaStartColumn);
     EXPECT_EQ(3, state.ssaEndColumn);
+    // The text as the first column takes the rest of the line.
+    EXPECT_EQ((Table{"00:00:01,000->00:00:02,000|t, 0:00:01.00,0:00:02.00"}),
+              readSsa({"Format: Text, Start, End", "Dialogue: t, 0:00:01.00,0:00:02.00"}));
 }
 
 TEST(SsaReader, SurvivesArbitraryLines) {
