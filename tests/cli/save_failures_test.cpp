@@ -281,6 +281,15 @@ TEST(SaveFailures, AReadOnlyFileSystemNamesTheCauseAndCreatesNothing) {
     MountSetup setup;
     setup.readOnly = true;
     ExpectFailures(setup, "Read-only file system");
+
+    // A missing folder cannot be made there: that is the cause, not that the
+    // folder is missing.
+    ScratchDir dir;
+    WriteFile(dir / "src.srt", Cues(3));
+    const MountedRun r = RunMounted(dir, setup, {"src.srt", "-o", "mnt/sub/out.srt"});
+    EXPECT_EQ(1, r.run.exitCode) << r.run.err;
+    EXPECT_EQ("lumeval-convert: cannot write mnt/sub/out.srt: Read-only file system\n", r.run.err);
+    EXPECT_TRUE(r.left.empty()) << Joined(r.left);
 }
 
 // Where unnamed files are not offered, the save writes a hidden named file;
