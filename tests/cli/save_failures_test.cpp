@@ -159,7 +159,7 @@ struct MountSetup {
     bool noTmpfile = false;
 };
 
-// Arguments of the script: the mount point, the tmpfs options, the old target
+// Arguments of the script: the mount point, the tmpfs size, the old target
 // (empty: none), "ro" or "", where to list mnt and copy out.srt, and the
 // environment words for the converter; then the converter and its arguments.
 const char* const kScript = R"(
