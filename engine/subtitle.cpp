@@ -6,6 +6,7 @@
 #include <limits>
 #include <exception>
 #include <new>
+#include <system_error>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -586,7 +587,19 @@ bool clsSubtitle::deliverFile(ConvertRun& run) {
     const ConvertSettings& s = run.s;
     std::string path = s.s_Overwrite ? s.dst_SubFile : RenameExists(s.dst_SubFile, false);
     const std::string folder = folderOf(path);
-    if (!folder.empty() && !DirExists(folder)) MakedPath(folder);
+    if (!folder.empty() && !DirExists(folder)) {
+        // A folder that cannot be made is the cause to report: the save
+        // would only find it missing.
+        std::error_code why;
+        if (!lumeval::MakedPath(folder, &why) && why &&
+            (why.category() == std::generic_category() || why.category() == std::system_category())) {
+            m_lastFailure.kind = RunFailure::SaveFailed;
+            m_lastFailure.path = path;
+            m_lastFailure.error = why.value();
+            progress(run.ev, 0, 0, kStatusFailed, std::string());
+            return false;
+        }
+    }
     // No delete before the save: the save replaces the file only once the new
     // one is complete, so a failure leaves the old one in place.
     const SaveSettings save =

@@ -242,15 +242,16 @@ bool PathExistsFSO(const std::string& Path) {
     return std::filesystem::exists(std::filesystem::path(Path), ec);
 }
 
-bool MakedPath(const std::string& Path) {
+bool MakedPath(const std::string& Path, std::error_code* why) {
     if (TrimSpaces(Path).empty()) return false;
     // Split at both separators; create_directories builds every missing prefix.
     std::string native = ReplaceAll(Path, "\\", "/");
     std::error_code ec;
     const std::filesystem::path p(native);
     std::filesystem::create_directories(p, ec);
-    if (ec) return false;
-    return std::filesystem::is_directory(p, ec);
+    if (!ec && std::filesystem::is_directory(p, ec)) return true;
+    if (why) *why = ec;
+    return false;
 }
 
 std::string RenameExists(const std::string& inFile, bool bOverwrite) {

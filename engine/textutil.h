@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -50,7 +51,8 @@ bool FileExists(const std::string& strFileName, bool useUnicode = true);
 bool DirExists(const std::string& DirectoryName);
 bool PathExistsFSO(const std::string& Path);
 /// Creates every missing folder of `Path`; true when no error occurred.
-bool MakedPath(const std::string& Path);
+/// `why`, when given, receives the system's reason for a failure.
+bool MakedPath(const std::string& Path, std::error_code* why = nullptr);
 /// The name itself, or base(n).ext for the first free n in 1..99999; empty when
 /// all are taken (never an existing name the caller might overwrite).
 std::string RenameExists(const std::string& inFile, bool bOverwrite);

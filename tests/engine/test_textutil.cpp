@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <unistd.h>
@@ -288,6 +289,13 @@ TEST_F(FileHelpers, MakedPathCreatesEveryMissingFolder) {
     EXPECT_FALSE(MakedPath(Path("file")));
     EXPECT_FALSE(MakedPath(Path("file/sub")));
     EXPECT_FALSE(MakedPath(""));
+    // The reason goes to a caller that asks for it, for its error message.
+    std::error_code why;
+    EXPECT_FALSE(MakedPath(Path("file/sub"), &why));
+    EXPECT_EQ(std::make_error_code(std::errc::not_a_directory), why) << why.message();
+    why.clear();
+    EXPECT_TRUE(MakedPath(Path("a/b/d"), &why));
+    EXPECT_FALSE(why);
 }
 
 TEST_F(FileHelpers, RenameExistsFindsAFreeName) {
