@@ -11,6 +11,9 @@
 # Environment:
 #   LUMEVAL_BUILD        build folder (default: <root>/build)
 #   LUMEVAL_CONVERT      converter to time (default: $LUMEVAL_BUILD/cli/lumeval-convert)
+#   LUMEVAL_CONVERT_BEFORE  an earlier converter, timed on the same files right
+#                        after each converter case, so a change is judged
+#                        before and after in one run on one machine state
 #   LUMEVAL_GEN_SRT      generator (default: $LUMEVAL_BUILD/bench/lumeval-gen-srt)
 #   LUMEVAL_GEN_LRC      lyric generator (default: $LUMEVAL_BUILD/bench/lumeval-gen-lrc)
 #   LUMEVAL_BENCH_MERGE  stage timer (default: $LUMEVAL_BUILD/bench/lumeval-bench-merge)
@@ -28,6 +31,7 @@ gen="${LUMEVAL_GEN_SRT:-$build/bench/lumeval-gen-srt}"
 gen_lrc="${LUMEVAL_GEN_LRC:-$build/bench/lumeval-gen-lrc}"
 merge="${LUMEVAL_BENCH_MERGE:-$build/bench/lumeval-bench-merge}"
 ffmpeg="${FFMPEG:-ffmpeg}"
+before="${LUMEVAL_CONVERT_BEFORE:-}"
 repeat="${LUMEVAL_BENCH_REPEAT:-3}"
 timer=/usr/bin/time
 # ffmpeg is timed on the larger files only when it should finish within this.
@@ -95,6 +99,22 @@ measure() {
   wall_s="$(printf '%s\n' "${walls[@]}" | sort -g | awk -v n="$repeat" 'NR == int((n + 1) / 2)')"
   rss_mb="$(printf '%s\n' "${rsss[@]}" | sort -g | awk -v n="$repeat" 'NR == int((n + 1) / 2)')"
   echo "  $name: wall ${walls[*]} s, peak ${rsss[*]} MB" >&2
+}
+
+# also_before LAYOUT LABEL N SIZE OUT CMD-ARGS...: the case just measured,
+# again with the earlier converter; its row and the change go to the report.
+# wall_s and rss_mb keep the current converter's figures.
+changes=()
+also_before() {
+  local layout="$1" label="$2" n="$3" size="$4" out="$5"; shift 5
+  [[ -n "$before" ]] || return 0
+  local now_wall="$wall_s" now_rss="$rss_mb"
+  measure "before: $label $layout/$n" "$before" "$@"
+  expect_cues "$out" "$n" "before: $label $layout/$n"
+  row "$layout" "$label (before)" "$n" "$size" "$wall_s" "$rss_mb"
+  changes+=("| $layout | $label | $n | $wall_s | $now_wall | $(awk -v a="$now_wall" -v b="$wall_s" \
+    'BEGIN { if (b > 0) printf "%+.0f%%", (a / b - 1) * 100; else printf "n/a" }') | $rss_mb | $now_rss |")
+  wall_s="$now_wall"; rss_mb="$now_rss"
 }
 
 rows=()
@@ -165,6 +185,8 @@ for layout in "${layouts[@]}"; do
     measure "lumeval-convert $key" "$convert" "$src" -o "$work/out.srt" "${overwrite[@]}" \
       --no-progress --quiet
     expect_cues "$work/out.srt" "$n" "lumeval-convert $key"
+    also_before "$layout" "lumeval-convert srt->srt" "$n" "$size" "$work/out.srt" \
+      "$src" -o "$work/out.srt" "${overwrite[@]}" --no-progress --quiet
     conv_wall[$key]="$wall_s"; conv_rss[$key]="$rss_mb"
     row "$layout" "lumeval-convert (default encoding)" "$n" "$size" "$wall_s" "$rss_mb"
 
@@ -172,6 +194,8 @@ for layout in "${layouts[@]}"; do
       measure "lumeval-convert ->ass $key" "$convert" "$src" -o "$work/out.ass" \
         "${overwrite[@]}" --no-progress --quiet
       expect_cues "$work/out.ass" "$n" "lumeval-convert ->ass $key"
+      also_before "$layout" "lumeval-convert srt->ass" "$n" "$size" "$work/out.ass" \
+        "$src" -o "$work/out.ass" "${overwrite[@]}" --no-progress --quiet
       ass_wall[$key]="$wall_s"; ass_rss[$key]="$rss_mb"
       row "$layout" "lumeval-convert srt->ass" "$n" "$size" "$wall_s" "$rss_mb"
     fi
@@ -180,6 +204,10 @@ for layout in "${layouts[@]}"; do
       measure "lumeval-convert ->vtt $key" "$convert" "$src" -o "$work/out.vtt" \
         "${overwrite[@]}" --no-progress --quiet
       expect_cues "$work/out.vtt" "$n" "lumeval-convert ->vtt $key"
+      if "$before" --list-formats 2>/dev/null | awk -F'\t' '$1 == "vtt" && $5 == "yes" { f = 1 } END { exit !f }'; then
+        also_before "$layout" "lumeval-convert srt->vtt" "$n" "$size" "$work/out.vtt" \
+          "$src" -o "$work/out.vtt" "${overwrite[@]}" --no-progress --quiet
+      fi
       vtt_wall[$key]="$wall_s"; vtt_rss[$key]="$rss_mb"
       row "$layout" "lumeval-convert srt->vtt" "$n" "$size" "$wall_s" "$rss_mb"
     fi
@@ -243,6 +271,8 @@ if [[ $have_lrc == 1 ]]; then
     measure "lumeval-convert lrc->ass $key" "$convert" "$src" -o "$work/out.ass" \
       "${overwrite[@]}" --no-progress --quiet
     expect_cues "$work/out.ass" "$n" "lumeval-convert lrc->ass $key"
+    also_before "$layout" "lumeval-convert lrc->ass" "$n" "$size" "$work/out.ass" \
+      "$src" -o "$work/out.ass" "${overwrite[@]}" --no-progress --quiet
     lrc_wall[$key]="$wall_s"; lrc_rss[$key]="$rss_mb"
     lrc_lines[$key]="$(dialogues "$work/out.ass")"
     row "$layout" "lumeval-convert lrc->ass" "$n" "$size" "$wall_s" "$rss_mb"
@@ -286,6 +316,14 @@ echo "| Times | Case | Cues | Input (MB) | Wall (s) | Peak RSS (MB) |"
 echo "|---|---|---:|---:|---:|---:|"
 printf '%s\n' "${rows[@]}"
 echo
+if [[ ${#changes[@]} -gt 0 ]]; then
+  echo "Before and after, in this run (before: $before):"
+  echo
+  echo "| Times | Case | Cues | Before (s) | After (s) | Change | Before RSS (MB) | After RSS (MB) |"
+  echo "|---|---|---:|---:|---:|---:|---:|---:|"
+  printf '%s\n' "${changes[@]}"
+  echo
+fi
 echo "Post-processing stages on 200,000 entries with 100,000 shared spans (best of 5):"
 echo
 echo "| Stage | ms |"

@@ -25,6 +25,13 @@ struct ReaderState {
     /// its "\N" separator), so a counter line read as text can be cut off.
     std::size_t pendingLastLine = 0;
     bool inBlock = false;
+    // A blank line came inside the open SubRip block: the block stays open
+    // until the next time line, since cue texts with an empty line in them
+    // are common and players show all of it. A number alone after the blank
+    // is held back: it is the next block's counter unless text follows.
+    bool blankInBlock = false;
+    uint8_t heldNumberLength = 0;  // 0: none held
+    char heldNumber[23] = {};
     /// LRC "[offset:N]" of the file being read, milliseconds (reset per file).
     double lrcOffsetMs = 0;
     // Continuation lines belong to a cue the time window dropped: they are

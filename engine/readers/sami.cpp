@@ -38,25 +38,38 @@ double leadingNumber(std::string_view s) {
 }  // namespace
 
 void ReadSamiLine(std::string_view line, ReaderContext& ctx) {
-    if (LowerAscii(line).find("<sync") != std::string::npos) {
+    const std::string lower = LowerAscii(line);
+    std::size_t at = lower.find("<sync");
+    if (at == std::string::npos) {
+        if (!TrimSpaces(line).empty()) AppendToLastEntry(ctx.table, StripMarkupKeepEntities(line));
+        return;
+    }
+    // Text before the first sync still belongs to the cue before it.
+    if (!TrimSpaces(line.substr(0, at)).empty()) {
+        AppendToLastEntry(ctx.table, StripMarkupKeepEntities(line.substr(0, at)));
+    }
+    // Generated and minified files put many syncs on one line: each starts
+    // a cue of its own, or all but the first would run into one text.
+    while (at != std::string::npos) {
+        const std::size_t next = lower.find("<sync", at + 5);
+        const std::string_view sync =
+            line.substr(at, next == std::string::npos ? std::string_view::npos : next - at);
         // Start="1000" is as common as Start=1000: spaces and one quote
         // before the number are skipped, or a quoted time would read as 0.
         std::string_view value;
-        const auto eq = line.find('=');
+        const auto eq = sync.find('=');
         if (eq != std::string_view::npos) {
-            value = line.substr(eq + 1);
+            value = sync.substr(eq + 1);
             while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
             if (!value.empty() && (value.front() == '"' || value.front() == '\'')) value.remove_prefix(1);
         }
         const std::string span = MSecsToTime(leadingNumber(value), 0);
-        const auto gt = line.find('>');
+        const auto gt = sync.find('>');
         const std::string text =
-            gt == std::string_view::npos ? std::string() : StripMarkupKeepEntities(line.substr(gt + 1));
+            gt == std::string_view::npos ? std::string() : StripMarkupKeepEntities(sync.substr(gt + 1));
         AddTimedLine(ctx.table, span, text, ctx.rules);
-        return;
+        at = next;
     }
-    if (TrimSpaces(line).empty()) return;
-    AppendToLastEntry(ctx.table, StripMarkupKeepEntities(line));
 }
 
 }  // namespace lumeval

@@ -1,4 +1,9 @@
 // SubRip blocks, the engine's own timed text, and plain text.
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "engine/encoding/codepage.h"
 #include "engine/readers/readers.h"
 #include "engine/textutil.h"
 
@@ -8,6 +13,8 @@ namespace {
 void closeBlock(ReaderContext& ctx) {
     auto& st = ctx.state;
     st.inBlock = false;
+    st.blankInBlock = false;
+    st.heldNumberLength = 0;  // the counter of the next block, or a cut-off file's
     AddTimedLine(ctx.table, st.pendingSpan, st.pendingText, ctx.rules);
     st.pendingSpan.clear();
     st.pendingText.clear();
@@ -20,6 +27,19 @@ bool onlyDigits(std::string_view s) {
         if (c < '0' || c > '9') return false;
     }
     return true;
+}
+
+void appendTextLine(ReaderState& st, std::string_view line) {
+    st.pendingLastLine = st.pendingText.size();
+    if (!st.pendingText.empty()) st.pendingText += "\\N";
+    st.pendingText += line;
+}
+
+// A number held back after a blank line was text after all.
+void releaseHeldNumber(ReaderState& st) {
+    if (st.heldNumberLength == 0) return;
+    appendTextLine(st, std::string_view(st.heldNumber, st.heldNumberLength));
+    st.heldNumberLength = 0;
 }
 
 // Text after the end time (position coordinates such as "X1:100") would make
@@ -36,18 +56,59 @@ std::string_view cutEndTime(std::string_view end) {
     return end;
 }
 
+// Time lines typed with a Chinese input method carry full-width digits and
+// punctuation ("00：00：01，000 --> ..."): they are read as their ASCII forms.
+// Eight bytes at a time: every time line is asked.
+bool hasHighByte(std::string_view s) {
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        if ((w & 0x8080808080808080ULL) != 0) return true;
+    }
+    for (; i < s.size(); ++i) {
+        if (static_cast<unsigned char>(s[i]) >= 0x80) return true;
+    }
+    return false;
+}
+
+std::string foldFullWidth(std::string_view line) {
+    std::string out;
+    out.reserve(line.size());
+    for (std::size_t i = 0; i < line.size();) {
+        const Utf8Char c = DecodeUtf8At(line, i);
+        if (c.valid && c.cp >= 0xFF01 && c.cp <= 0xFF5E) {
+            out += static_cast<char>(c.cp - 0xFF01 + '!');  // U+FF01..U+FF5E mirror ASCII
+        } else if (c.valid && c.cp == 0x3000) {
+            out += ' ';  // the ideographic space
+        } else {
+            out.append(line.substr(i, c.length));
+        }
+        i += c.length;
+    }
+    return out;
+}
+
 }  // namespace
 
 void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx) {
     auto& st = ctx.state;
-    const auto arrow = line.find("-->");
+    auto arrow = line.find("-->");
+    std::string folded;
+    if (arrow != std::string_view::npos && hasHighByte(line)) {
+        folded = foldFullWidth(line);
+        line = folded;
+        arrow = folded.find("-->");
+    }
     if (arrow != std::string_view::npos) {
-        // A block that no blank line closed: it keeps its own span, and its
-        // last text line, when only digits, was the counter of this block.
-        if (st.inBlock && !st.pendingText.empty()) {
-            const std::string_view last = std::string_view(st.pendingText).substr(st.pendingLastLine);
-            if (onlyDigits(TrimSpaces(last.starts_with("\\N") ? last.substr(2) : last))) {
-                st.pendingText.resize(st.pendingLastLine);
+        if (st.inBlock && (!st.pendingText.empty() || st.blankInBlock)) {
+            // A block that no blank line closed keeps its own span; its last
+            // text line, when only digits, was the counter of this block.
+            if (!st.blankInBlock && !st.pendingText.empty()) {
+                const std::string_view last = std::string_view(st.pendingText).substr(st.pendingLastLine);
+                if (onlyDigits(TrimSpaces(last.starts_with("\\N") ? last.substr(2) : last))) {
+                    st.pendingText.resize(st.pendingLastLine);
+                }
             }
             closeBlock(ctx);
         }
@@ -65,10 +126,23 @@ void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx) 
     const std::string_view trimmed = TrimSpaces(line);
     if (!trimmed.empty()) {
         if (!st.inBlock) return;  // the counter line before each time line
-        st.pendingLastLine = st.pendingText.size();
-        if (!st.pendingText.empty()) st.pendingText += "\\N";
-        st.pendingText += line;
+        // Longer numbers are no counter.
+        if (st.blankInBlock && trimmed.size() <= sizeof st.heldNumber && onlyDigits(trimmed)) {
+            releaseHeldNumber(st);
+            std::memcpy(st.heldNumber, trimmed.data(), trimmed.size());
+            st.heldNumberLength = static_cast<uint8_t>(trimmed.size());
+        } else {
+            releaseHeldNumber(st);
+            appendTextLine(st, line);
+        }
         if (isLastLine) closeBlock(ctx);
+        return;
+    }
+    // A blank line ends the block's text only if a time line or the end of
+    // the file follows; the text lines between belong to the block (the
+    // empty line itself is not kept: written out, it would split the cue).
+    if (st.inBlock && !isLastLine) {
+        st.blankInBlock = true;
         return;
     }
     closeBlock(ctx);

@@ -70,9 +70,22 @@ bool IsBlankText(std::string_view text) {
 }
 
 namespace {
+// What SplitEntry and IsBlankText decide, without scanning the whole text for
+// a second "|": the text is blank up to that bar or the end.
 bool isCue(std::string_view entry) {
-    const EntryParts p = SplitEntry(entry);
-    return p.hasBar && !IsBlankText(p.text);
+    const auto bar = entry.find('|');
+    if (bar == std::string_view::npos) return false;
+    for (std::size_t i = bar + 1; i < entry.size(); ++i) {
+        const char c = entry[i];
+        if (c == '|') return false;
+        if (c == ' ') continue;
+        if (c == '\\' && i + 1 < entry.size() && (entry[i + 1] == 'N' || entry[i + 1] == 'n')) {
+            ++i;
+            continue;
+        }
+        return true;
+    }
+    return false;
 }
 }  // namespace
 
@@ -91,16 +104,24 @@ bool AnyCue(const std::vector<std::string>& entries) {
 
 Cue CueOf(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p) {
     Cue cue;
-    cue.startMs = ReadEntryTimeMs(p.start);
-    cue.endMs = p.hasArrow ? ReadEntryTimeMs(p.end) : ImpliedEndMs(entries, j, cue.startMs);
+    // ReadEntryTimeMs, keeping what it learns: a time in the table's form is
+    // copied by the writers instead of being formatted again.
+    const bool startCanonical = IsCanonicalTime(p.start);
+    cue.startMs = startCanonical ? CanonicalTimeMs(p.start) : TimeToMSecs(p.start, ",");
+    if (startCanonical) cue.startText = p.start;
+    if (p.hasArrow) {
+        const bool endCanonical = IsCanonicalTime(p.end);
+        cue.endMs = endCanonical ? CanonicalTimeMs(p.end) : TimeToMSecs(p.end, ",");
+        if (endCanonical) cue.endText = p.end;
+    } else {
+        cue.endMs = ImpliedEndMs(entries, j, cue.startMs);
+    }
     if (cue.endMs == 0) {
         cue.endMs = cue.startMs + kDefaultDurationMs;
-    } else if (p.hasArrow) {
-        cue.endText = p.end;
+        cue.endText = {};
     }
     cue.text = p.text;
     cue.index = j;
-    cue.startText = p.start;
     return cue;
 }
 

@@ -539,6 +539,8 @@ bool WriteSsa(WriterContext& ctx) {
             }
         }
         return true;
+    }, StepAfter::kHandledEntry, [&](const std::vector<std::string>& all, std::size_t j) {
+        return j == aheadIndex ? ahead : SplitEntry(all[j]);  // split once, looking ahead
     });
     if (!written) return false;
 

@@ -10,10 +10,11 @@
 namespace lumeval {
 namespace {
 
-// Canonical times are copied as they stand rather than formatted again.
-void appendTime(std::string& out, std::string_view t, double ms) {
-    if (IsCanonicalTime(t)) {
-        out.append(t);
+// Times in the table's form are copied as they stand rather than formatted
+// again.
+void appendTime(std::string& out, std::string_view canonical, double ms) {
+    if (!canonical.empty()) {
+        out.append(canonical);
     } else {
         AppendTimeStyle0(out, ms);
     }

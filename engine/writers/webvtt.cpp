@@ -19,7 +19,7 @@ namespace {
 // 0. A time the table holds in its own form (HH:MM:SS,mmm) is copied with
 // its comma made a dot.
 void appendVttTime(std::string& out, std::string_view text, double ms) {
-    if (!text.empty() && IsCanonicalTime(text)) {
+    if (!text.empty()) {  // the table's own form
         const std::size_t at = out.size();
         out.append(text);
         out[at + text.size() - 4] = '.';

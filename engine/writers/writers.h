@@ -124,8 +124,9 @@ struct Cue {
     double endMs = 0;
     std::string_view text;
     std::size_t index = 0;  ///< the entry the cue came from
-    /// The times as the entry wrote them, so a writer of the same form can
-    /// copy them; `endText` is empty when the end was worked out.
+    /// The times as the entry wrote them when they are in the table's own
+    /// form, so a writer of that form copies them; empty otherwise (and
+    /// `endText` when the end was worked out).
     std::string_view startText;
     std::string_view endText;
 };
@@ -138,11 +139,19 @@ enum class StepAfter { kHandledEntry, kEveryEntry };
 /// that holds "|", returning true when it handled the entry; progress is
 /// reported after each handled entry (or after every entry). False when
 /// stopped.
-template <typename Visit>
-bool ForEachEntry(WriterContext& ctx, Visit visit, StepAfter step = StepAfter::kHandledEntry) {
+/// `split(entries, j)` gives the parts of entry j, for a writer that has
+/// already split it while looking ahead.
+struct SplitEach {
+    EntryParts operator()(const std::vector<std::string>& entries, std::size_t j) const {
+        return SplitEntry(entries[j]);
+    }
+};
+template <typename Visit, typename Split = SplitEach>
+bool ForEachEntry(WriterContext& ctx, Visit visit, StepAfter step = StepAfter::kHandledEntry,
+                  Split split = {}) {
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
-        const EntryParts p = SplitEntry(entries[j]);
+        const EntryParts p = split(entries, j);
         const bool handled = p.hasBar && visit(p, j);
         if ((handled || step == StepAfter::kEveryEntry) && !WriterStep(ctx, j)) return false;
     }

@@ -2,6 +2,7 @@
 // shared loop and the readers' own carry-over state.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,35 @@ TEST(ReaderState, EachReaderOwnsItsCarryOver) {
     EXPECT_EQ(8, st.Own<A>().n);
     EXPECT_EQ("kept", st.Own<B>().text);
     EXPECT_EQ(0, ReaderState().Own<A>().n);  // a new run starts afresh
+}
+
+}  // namespace
+}  // namespace lumeval
+
+namespace lumeval {
+namespace {
+
+// The cue count of the report line takes a short cut; it must agree with
+// what the writers decide from the split entry.
+TEST(FormatTable, CueCountAgreesWithTheWritersOverRandomEntries) {
+    std::mt19937 rng(7);
+    const std::string alphabet = "| \\Nnx->0";
+    std::vector<std::string> entries;
+    for (int i = 0; i < 20000; ++i) {
+        std::string e;
+        const int length = static_cast<int>(rng() % 9);
+        for (int k = 0; k < length; ++k) e += alphabet[rng() % alphabet.size()];
+        entries.push_back(e);
+    }
+    std::size_t expected = 0;
+    for (const auto& e : entries) {
+        const EntryParts p = SplitEntry(e);
+        const bool cue = p.hasBar && !IsBlankText(p.text);
+        expected += cue ? 1 : 0;
+        EXPECT_EQ(cue ? 1u : 0u, CountCues({e})) << e;
+        EXPECT_EQ(cue, AnyCue({e})) << e;
+    }
+    EXPECT_EQ(expected, CountCues(entries));
 }
 
 }  // namespace

@@ -57,6 +57,13 @@ TEST(SamiReader, SyncLinesAndContinuations) {
         {"no readable number starts at zero", {"<SYNC Start=abc><P>x", "<SYNC><P>y"},
          {"00:00:00,000|x", "00:00:00,000|y"}},
         {"negative start counts as zero", {"<SYNC Start=-400><P>x"}, {"00:00:00,000|x"}},
+        {"many syncs on one line are many cues",
+         {"<SAMI><BODY><SYNC Start=1000><P>One</P></SYNC><sync start=\"2000\"><P>Two</P>"
+          "<SYNC Start=3000><P>&nbsp;</BODY></SAMI>"},
+         {"00:00:01,000|One", "00:00:02,000|Two", "00:00:03,000| "}},
+        {"text before a sync continues the cue before",
+         {"<SYNC Start=1000><P>a", "b<SYNC Start=2000><P Class=X>c"},
+         {"00:00:01,000|ab", "00:00:02,000|c"}},
         {"an endless number is unreadable", {"<SYNC Start=" + std::string(400, '9') + "><P>x"},
          {"00:00:00,000|x"}},
     };
