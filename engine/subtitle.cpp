@@ -684,7 +684,7 @@ bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string
     }
     if (!ok) return saveFailed();
     m_lastFailure = {};
-    m_lastRun.cuesWritten = CountCues(entries);
+    m_lastRun.cuesWritten = ctx.cues;
     progress(ev, 0, 0, kStatusSaved, fileName);
     return true;
 }

@@ -58,18 +58,22 @@ std::string_view cutEndTime(std::string_view end) {
 
 // Time lines typed with a Chinese input method carry full-width digits and
 // punctuation ("00：00：01，000 --> ..."): they are read as their ASCII forms.
-// Eight bytes at a time: every time line is asked.
+// Eight bytes at a time (the last word overlapping): every time line is asked.
 bool hasHighByte(std::string_view s) {
-    std::size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        uint64_t w;
+    constexpr uint64_t kHigh = 0x8080808080808080ULL;
+    if (s.size() < 8) {
+        for (const char c : s) {
+            if (static_cast<unsigned char>(c) >= 0x80) return true;
+        }
+        return false;
+    }
+    uint64_t w;
+    for (std::size_t i = 0; i + 8 < s.size(); i += 8) {
         std::memcpy(&w, s.data() + i, 8);
-        if ((w & 0x8080808080808080ULL) != 0) return true;
+        if ((w & kHigh) != 0) return true;
     }
-    for (; i < s.size(); ++i) {
-        if (static_cast<unsigned char>(s[i]) >= 0x80) return true;
-    }
-    return false;
+    std::memcpy(&w, s.data() + s.size() - 8, 8);
+    return (w & kHigh) != 0;
 }
 
 std::string foldFullWidth(std::string_view line) {
@@ -89,38 +93,49 @@ std::string foldFullWidth(std::string_view line) {
     return out;
 }
 
+// A time line: the block before it ends, and a new one opens with its span.
+void readTimeLine(std::string_view line, std::size_t arrow, ReaderContext& ctx) {
+    auto& st = ctx.state;
+    if (st.inBlock && (!st.pendingText.empty() || st.blankInBlock)) {
+        // A block that no blank line closed keeps its own span; its last
+        // text line, when only digits, was the counter of this block.
+        if (!st.blankInBlock && !st.pendingText.empty()) {
+            const std::string_view last = std::string_view(st.pendingText).substr(st.pendingLastLine);
+            if (onlyDigits(TrimSpaces(last.starts_with("\\N") ? last.substr(2) : last))) {
+                st.pendingText.resize(st.pendingLastLine);
+            }
+        }
+        closeBlock(ctx);
+    }
+    st.inBlock = true;
+    std::string_view rest = line.substr(arrow + 3);
+    const auto arrow2 = rest.find("-->");
+    if (arrow2 != std::string_view::npos) rest = rest.substr(0, arrow2);
+    st.pendingSpan.assign(TrimSpaces(line.substr(0, arrow)));
+    st.pendingSpan += "->";
+    st.pendingSpan += cutEndTime(TrimSpaces(rest));
+    // The pending text stays: a block left open at the end of one file
+    // goes on in the next file of the run.
+}
+
+// The same for a time line with full-width characters; out of line, so the
+// usual lines pay nothing for it.
+[[gnu::noinline]] void readFullWidthTimeLine(std::string_view line, ReaderContext& ctx) {
+    const std::string folded = foldFullWidth(line);
+    const auto arrow = folded.find("-->");
+    if (arrow != std::string::npos) readTimeLine(folded, arrow, ctx);
+}
+
 }  // namespace
 
 void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx) {
     auto& st = ctx.state;
-    auto arrow = line.find("-->");
-    std::string folded;
-    if (arrow != std::string_view::npos && hasHighByte(line)) {
-        folded = foldFullWidth(line);
-        line = folded;
-        arrow = folded.find("-->");
-    }
-    if (arrow != std::string_view::npos) {
-        if (st.inBlock && (!st.pendingText.empty() || st.blankInBlock)) {
-            // A block that no blank line closed keeps its own span; its last
-            // text line, when only digits, was the counter of this block.
-            if (!st.blankInBlock && !st.pendingText.empty()) {
-                const std::string_view last = std::string_view(st.pendingText).substr(st.pendingLastLine);
-                if (onlyDigits(TrimSpaces(last.starts_with("\\N") ? last.substr(2) : last))) {
-                    st.pendingText.resize(st.pendingLastLine);
-                }
-            }
-            closeBlock(ctx);
+    if (const auto arrow = line.find("-->"); arrow != std::string_view::npos) {
+        if (hasHighByte(line)) {
+            readFullWidthTimeLine(line, ctx);
+        } else {
+            readTimeLine(line, arrow, ctx);
         }
-        st.inBlock = true;
-        std::string_view rest = line.substr(arrow + 3);
-        const auto arrow2 = rest.find("-->");
-        if (arrow2 != std::string_view::npos) rest = rest.substr(0, arrow2);
-        st.pendingSpan.assign(TrimSpaces(line.substr(0, arrow)));
-        st.pendingSpan += "->";
-        st.pendingSpan += cutEndTime(TrimSpaces(rest));
-        // The pending text stays: a block left open at the end of one file
-        // goes on in the next file of the run.
         return;
     }
     const std::string_view trimmed = TrimSpaces(line);

@@ -78,6 +78,9 @@ struct WriterContext {
     int32_t interval;                 ///< at least 1
     const WriterProgress& onProgress; ///< may be empty
     OutputLines& out;                 ///< output lines
+    /// Entries seen that hold "|" and a text that is not blank: the cues
+    /// of the report line (CountCues, counted on the way).
+    std::size_t cues = 0;
 };
 
 /// Runs the writer of `kind`; false when stopped by the progress callback.
@@ -152,6 +155,7 @@ bool ForEachEntry(WriterContext& ctx, Visit visit, StepAfter step = StepAfter::k
     const auto& entries = ctx.entries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
         const EntryParts p = split(entries, j);
+        if (p.hasBar && !IsBlankText(p.text)) ++ctx.cues;
         const bool handled = p.hasBar && visit(p, j);
         if ((handled || step == StepAfter::kEveryEntry) && !WriterStep(ctx, j)) return false;
     }

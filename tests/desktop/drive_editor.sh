@@ -26,15 +26,17 @@ set -euo pipefail
 lumeval=$1 work=$2 out=$3
 cd "$work"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work"
-# Visible windows whose name matches; waits poll for up to 30 s, so a slow
-# machine (or a sanitizer build) only takes longer.
+# Visible windows whose name matches; waits poll for up to 60 s, so a slow
+# or busy machine (or a sanitizer build) only takes longer.
 count() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l || true; }
 wait_count() {  # PATTERN N: at least N such windows
-  for _ in $(seq 150); do (( $(count "$1") >= $2 )) && return 0; sleep 0.2; done
-  import -window root "$out/timeout.png"; echo "timed out waiting for $2 window(s) named $1"; cat "$work/stderr"; exit 1
+  for _ in $(seq 300); do (( $(count "$1") >= $2 )) && return 0; sleep 0.2; done
+  import -window root "$out/timeout.png"; echo "timed out waiting for $2 window(s) named $1"
+  kill -0 "$pid" 2>/dev/null && echo "the editor is still running" || echo "the editor is gone"
+  echo "its standard error:"; cat "$work/stderr"; exit 1
 }
 wait_below() {  # PATTERN N: fewer than N such windows
-  for _ in $(seq 150); do (( $(count "$1") < $2 )) && return 0; sleep 0.2; done
+  for _ in $(seq 300); do (( $(count "$1") < $2 )) && return 0; sleep 0.2; done
   import -window root "$out/timeout.png"; echo "timed out waiting for a window named $1 to close"; exit 1
 }
 focus_main() {

@@ -62,6 +62,9 @@ TEST(FormatTable, WritersReportProgressAfterTheEntriesTheyHandle) {
         WriterContext ctx{entries, s, 1, onProgress, out};
         EXPECT_TRUE(WriteEntries(*KindOfKey(c.key), ctx)) << c.key;
         EXPECT_EQ(c.steps, seen) << c.key;
+        // The report line's count, made on the way by every writer.
+        EXPECT_EQ(3u, ctx.cues) << c.key;
+        EXPECT_EQ(CountCues(entries), ctx.cues) << c.key;
 
         // Stopping at the first report ends the writing at once.
         Steps stopped;
