@@ -26,6 +26,9 @@ set -euo pipefail
 lumeval=$1 work=$2 out=$3
 cd "$work"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work"
+# The real display, whatever the caller's environment says (a test run that
+# sets the offscreen platform for the widget tests would hide every window).
+export QT_QPA_PLATFORM=xcb
 # Visible windows whose name matches; waits poll for up to 60 s, so a slow
 # or busy machine (or a sanitizer build) only takes longer.
 count() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l || true; }
