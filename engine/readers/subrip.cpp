@@ -29,14 +29,14 @@ bool onlyDigits(std::string_view s) {
     return true;
 }
 
-void appendTextLine(ReaderState& st, std::string_view line) {
+[[gnu::always_inline]] inline void appendTextLine(ReaderState& st, std::string_view line) {
     st.pendingLastLine = st.pendingText.size();
     if (!st.pendingText.empty()) st.pendingText += "\\N";
     st.pendingText += line;
 }
 
 // A number held back after a blank line was text after all.
-void releaseHeldNumber(ReaderState& st) {
+[[gnu::always_inline]] inline void releaseHeldNumber(ReaderState& st) {
     if (st.heldNumberLength == 0) return;
     appendTextLine(st, std::string_view(st.heldNumber, st.heldNumberLength));
     st.heldNumberLength = 0;
@@ -94,7 +94,7 @@ std::string foldFullWidth(std::string_view line) {
 }
 
 // A time line: the block before it ends, and a new one opens with its span.
-void readTimeLine(std::string_view line, std::size_t arrow, ReaderContext& ctx) {
+[[gnu::always_inline]] inline void readTimeLine(std::string_view line, std::size_t arrow, ReaderContext& ctx) {
     auto& st = ctx.state;
     if (st.inBlock && (!st.pendingText.empty() || st.blankInBlock)) {
         // A block that no blank line closed keeps its own span; its last

@@ -56,18 +56,6 @@ bool IsEndMarker(const EntryParts& p) { return p.hasBar && !p.hasArrow && TrimSp
 
 bool IsEndMarker(std::string_view entry) { return IsEndMarker(SplitEntry(entry)); }
 
-bool IsBlankText(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == ' ') continue;
-        if (c == '\\' && i + 1 < text.size() && (text[i + 1] == 'N' || text[i + 1] == 'n')) {
-            ++i;
-            continue;
-        }
-        return false;
-    }
-    return true;
-}
 
 namespace {
 // What SplitEntry and IsBlankText decide, without scanning the whole text for

@@ -12,6 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/encoding/codepage.h"
 #include "engine/formats.h"
 #include "engine/linetable.h"
@@ -147,13 +151,23 @@ std::string withoutBrackets(std::string_view text) {
     return out;
 }
 
-// Eight bytes at a time: find_first_of would search its two-character set
-// once per character of the text.
+// Sixteen bytes at a time where SSE2 is there, else eight: find_first_of
+// would search its two-character set once per character of the text.
 bool hasBrackets(std::string_view text) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('[');
+    const __m128i close = _mm_set1_epi8(']');
+    for (; i + 16 <= text.size(); i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, open), _mm_cmpeq_epi8(v, close))) != 0) {
+            return true;
+        }
+    }
+#endif
     constexpr uint64_t kOnes = 0x0101010101010101ULL;
     constexpr uint64_t kHighs = 0x8080808080808080ULL;
     const auto zeroByte = [](uint64_t w) { return ((w - kOnes) & ~w & kHighs) != 0; };
-    std::size_t i = 0;
     for (; i + 8 <= text.size(); i += 8) {
         uint64_t w;
         std::memcpy(&w, text.data() + i, 8);

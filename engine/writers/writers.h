@@ -115,7 +115,18 @@ bool AnyCue(const std::vector<std::string>& entries);
 
 /// True when a cue text shows nothing: only spaces and line-break markers
 /// ("\N", "\n"). Writers write no cue for it.
-bool IsBlankText(std::string_view text);
+inline bool IsBlankText(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ' ') continue;
+        if (c == '\\' && i + 1 < text.size() && (text[i + 1] == 'N' || text[i + 1] == 'n')) {
+            ++i;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
 
 /// Reports progress for entry `index` when it is due; false when stopped.
 bool WriterStep(WriterContext& ctx, std::size_t index);

@@ -298,6 +298,21 @@ TEST(SsaWriter, EmptyTextsWriteNoEvent) {
     }
 }
 
+// "[" and "]" go wherever they stand, in texts of every length (the search
+// runs in blocks of sixteen and eight bytes, then byte by byte).
+TEST(SsaWriter, BracketsGoAtEveryOffset) {
+    for (std::size_t length = 2; length <= 40; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+            std::string text(length, 'x');
+            text[at] = (at % 2) ? ']' : '[';
+            const auto lines = dialogues(writeSsa({"", "00:00:01,000->00:00:02,000|" + text}, SaveSettings{}));
+            ASSERT_EQ(1u, lines.size());
+            EXPECT_EQ(std::string(length - 1, 'x'), lines[0].substr(lines[0].rfind('}') + 1))
+                << length << " " << at;
+        }
+    }
+}
+
 // Times in the table's own form are rewritten as text; every other form, and
 // every end the writer works out, goes through the number. Both must agree.
 TEST(SsaWriter, EventTimesFromEveryForm) {
