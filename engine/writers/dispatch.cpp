@@ -58,22 +58,11 @@ bool IsEndMarker(std::string_view entry) { return IsEndMarker(SplitEntry(entry))
 
 
 namespace {
-// What SplitEntry and IsBlankText decide, without scanning the whole text for
-// a second "|": the text is blank up to that bar or the end.
+// What SplitEntry and IsBlankText decide, without first searching the whole
+// text for a second "|": IsBlankText stops at it.
 bool isCue(std::string_view entry) {
     const auto bar = entry.find('|');
-    if (bar == std::string_view::npos) return false;
-    for (std::size_t i = bar + 1; i < entry.size(); ++i) {
-        const char c = entry[i];
-        if (c == '|') return false;
-        if (c == ' ') continue;
-        if (c == '\\' && i + 1 < entry.size() && (entry[i + 1] == 'N' || entry[i + 1] == 'n')) {
-            ++i;
-            continue;
-        }
-        return true;
-    }
-    return false;
+    return bar != std::string_view::npos && !IsBlankText(entry.substr(bar + 1));
 }
 }  // namespace
 
