@@ -553,6 +553,22 @@ bool LooksLikeUtf8(std::string_view bytes) {
     return IsValidUtf8(bytes.substr(i));
 }
 
+int32_t LooksLikeUtf16(std::string_view bytes) {
+    // Subtitle text is rich in ASCII (times, digits, punctuation), whose
+    // UTF-16 units carry a zero byte; a short text proves nothing.
+    if (bytes.size() < 16 || bytes.size() % 2 != 0) return 0;
+    std::size_t zeroEven = 0;
+    std::size_t zeroOdd = 0;
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        zeroEven += bytes[i] == '\0' ? 1 : 0;
+        zeroOdd += bytes[i + 1] == '\0' ? 1 : 0;
+    }
+    const std::size_t units = bytes.size() / 2;
+    if (zeroOdd * 4 >= units && zeroEven * 16 <= zeroOdd) return kEncodingUtf16LE;
+    if (zeroEven * 4 >= units && zeroOdd * 16 <= zeroEven) return kEncodingUtf16BE;
+    return 0;
+}
+
 std::string DecodeText(std::string_view bytes, int32_t fmt, int32_t AnsiCodePage) {
     try {
         bool ok = false;
@@ -625,6 +641,11 @@ std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t A
                 why = LoadReason::ValidUtf8;
                 text = std::move(bytes);  // just validated: no second pass
                 decoded = true;
+            } else if (const int32_t utf16 = LooksLikeUtf16(bytes); utf16 != 0) {
+                // Written without a mark (some tools do): read as ANSI, every
+                // other byte would be a zero and no line would have a time.
+                use = utf16;
+                why = LoadReason::Utf16Pattern;
             } else {
                 use = kEncodingAnsi;
                 why = LoadReason::AnsiFallback;

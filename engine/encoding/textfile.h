@@ -41,6 +41,7 @@ enum class LoadReason {
     Explicit,      ///< the caller named the encoding
     ByteOrderMark, ///< a mark at the start of the file
     ValidUtf8,     ///< no mark, but valid UTF-8 with multi-byte sequences
+    Utf16Pattern,  ///< no mark, but the zero bytes of UTF-16 text on one side
     AnsiFallback,  ///< no mark: decoded through the ANSI code page
     OutOfMemory,   ///< nothing loaded: the text did not fit in memory
 };
@@ -111,5 +112,11 @@ std::string DecodeText(std::string_view bytes, int32_t fmt, int32_t AnsiCodePage
 
 /// True when `bytes` is valid UTF-8 and holds at least one multi-byte sequence.
 bool LooksLikeUtf8(std::string_view bytes);
+
+/// The UTF-16 code (2 little-endian, 3 big-endian) of text without a mark
+/// whose zero bytes say so: a quarter of the units or more have a zero high
+/// byte, and the other side has almost none (ANSI and UTF-8 text has no zero
+/// bytes, UTF-32 has them on both sides). 0 otherwise.
+int32_t LooksLikeUtf16(std::string_view bytes);
 
 }  // namespace lumeval

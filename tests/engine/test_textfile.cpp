@@ -125,6 +125,15 @@ TEST(LoadTextFile, DetectsEncoding) {
         {"broken utf-8", "ok \xE4\xB8", "ok \xE4\xB8", 0, LoadReason::AnsiFallback},
         {"ascii", "plain", "plain", 0, LoadReason::AnsiFallback},
         {"empty", "", "", 0, LoadReason::AnsiFallback},
+        // UTF-16 without a mark, told by where its zero bytes are.
+        {"utf-16 le, no mark", B({'1', 0, '\r', 0, '\n', 0, '0', 0, '0', 0, ':', 0, '0', 0, '1', 0, 0x2D, 0x4E}),
+         "1\r\n00:01中", 2, LoadReason::Utf16Pattern},
+        {"utf-16 be, no mark", B({0, '1', 0, '\r', 0, '\n', 0, '0', 0, '0', 0, ':', 0, '0', 0, '1', 0x4E, 0x2D}),
+         "1\r\n00:01中", 3, LoadReason::Utf16Pattern},
+        // A stray zero or two in ANSI text, and UTF-32's zeros on both sides,
+        // are not UTF-16.
+        {"ansi with a zero", std::string("00:00:01,000 --> 00:00:02,000\0xy", 32),
+         std::string("00:00:01,000 --> 00:00:02,000\0xy", 32), 0, LoadReason::AnsiFallback},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -144,6 +153,25 @@ TEST(LoadTextFile, DetectsEncoding) {
         EXPECT_EQ(c.fmt, fmt) << c.what;
         EXPECT_EQ(c.reason, reason) << c.what;
     }
+}
+
+TEST(LoadTextFile, Utf16WithoutMarkNeedsItsZerosOnOneSide) {
+    std::string le, be, utf32;
+    for (const char c : std::string("1\r\n00:00:01,000 --> 00:00:02,000\r\n")) {
+        le += {c, '\0'};
+        be += {'\0', c};
+        utf32 += {c, '\0', '\0', '\0'};
+    }
+    EXPECT_EQ(kEncodingUtf16LE, LooksLikeUtf16(le));
+    EXPECT_EQ(kEncodingUtf16BE, LooksLikeUtf16(be));
+    EXPECT_EQ(0, LooksLikeUtf16(utf32));
+    EXPECT_EQ(0, LooksLikeUtf16(le.substr(0, 14)));  // too short to tell
+    EXPECT_EQ(0, LooksLikeUtf16(le + "x"));          // odd length
+    // Chinese text in UTF-16 has few zero bytes; a subtitle's times carry it.
+    std::string cjk;
+    for (int i = 0; i < 30; ++i) cjk += {'\x2D', '\x4E'};
+    EXPECT_EQ(0, LooksLikeUtf16(cjk));
+    EXPECT_EQ(kEncodingUtf16LE, LooksLikeUtf16(le + cjk));
 }
 
 TEST(LoadTextFile, ExplicitEncodingDecodesForeignMarksAsContent) {
