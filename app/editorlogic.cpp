@@ -1,6 +1,7 @@
 #include "app/editorlogic.h"
 
 #include "engine/encoding/codepage.h"
+#include "engine/linetable.h"
 
 #include <QStringBuilder>
 #include <algorithm>
@@ -220,7 +221,8 @@ EntryCells CellsFromEntry(const std::string& entryUtf8) {
     const qsizetype bar = entry.indexOf(u'|');
     const QString span = bar < 0 ? entry : entry.left(bar);
     if (bar >= 0) {
-        const qsizetype bar2 = entry.indexOf(u'|', bar + 1);
+        // The text runs to the end, or to the syllable durations of a KSC entry.
+        const qsizetype bar2 = entry.indexOf(QChar(char16_t(kTimingSeparator)), bar + 1);
         c.text = trimSpaces(bar2 < 0 ? entry.mid(bar + 1) : entry.mid(bar + 1, bar2 - bar - 1));
     }
     const QString spanTrimmed = trimSpaces(span);

@@ -406,8 +406,12 @@ bool ctlListView::AddItem(const QString& ItemsText, const QString& FileName, con
     std::vector<std::string_view>& cells = m_cellScratch;  // reused: bulk filling makes many calls
     cells.clear();
     std::size_t start = 0;
+    // The last column takes the rest of the text: a row's last cell (a cue's
+    // text) may hold the separator itself.
+    const std::size_t columns = static_cast<std::size_t>(std::max(1, m_model->HeaderCount()));
     for (;;) {
-        const std::size_t bar = all.find('|', start);
+        const std::size_t bar =
+            cells.size() + 1 >= columns ? std::string_view::npos : all.find('|', start);
         std::string_view cell =
             all.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
         if (!cells.empty() && cell.empty()) cell = describe;

@@ -15,7 +15,7 @@ EntryParts SplitEntry(std::string_view entry) {
         p.hasBar = true;
         p.span = entry.substr(0, bar);
         std::string_view rest = entry.substr(bar + 1);
-        const auto bar2 = rest.find('|');
+        const auto bar2 = rest.find(kTimingSeparator);
         p.text = bar2 == std::string_view::npos ? rest : rest.substr(0, bar2);
     }
     const auto arrow = p.span.find("->");

@@ -42,10 +42,16 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
 /// placeholder at index 0; an empty table gets nothing.
 void AppendToLastEntry(LineTable& table, std::string_view text);
 
-/// Pieces of an entry "span|text|rest".
+/// Ends an entry's text where a KSC entry carries its syllable durations
+/// ("span|text\x1Fdurations"). Cue text never holds a control character (the
+/// readers remove them), so any character of a cue's text, "|" included, is
+/// text; only the time part ends at the first "|".
+inline constexpr char kTimingSeparator = '\x1F';
+
+/// Pieces of an entry "span|text" or "span|text\x1Frest".
 struct EntryParts {
     std::string_view span;   ///< before the first "|" (whole entry when there is none)
-    std::string_view text;   ///< between the first and the second "|"
+    std::string_view text;   ///< after the first "|", up to kTimingSeparator
     bool hasBar = false;     ///< the entry holds a "|"
     bool hasArrow = false;   ///< the span holds "->"
     std::string_view start;  ///< span before "->" (the whole span without one)

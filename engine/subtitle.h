@@ -126,6 +126,17 @@ struct RunFailure {
     std::string message;   ///< Internal, ChineseUnavailable: what went wrong
 };
 
+/// How one source of a run was read, for a caller that tells the user.
+struct SourceInfo {
+    std::string path;
+    int32_t encoding = -1;          ///< encoding code it was decoded with
+    int32_t codePage = 0;           ///< encoding 0: the legacy code page used (0: none)
+    bool codePageDetected = false;  ///< that page was found by content, not assumed or forced
+    /// Non-empty when the file was read by its content instead of its
+    /// extension: the description of the format it was read as.
+    std::string readByContent;
+};
+
 /// What one run read, for summaries.
 struct RunInfo {
     int32_t sourcesRead = 0;      ///< sources that existed and had a known key
@@ -139,6 +150,8 @@ struct RunInfo {
     /// The format is written in UTF-8 only, so another requested encoding was
     /// replaced by UTF-8.
     bool encodingReplaced = false;
+    /// Every source that was read, in order.
+    std::vector<SourceInfo> sources;
     /// Sources that exist but could not be read, with the reason (per file).
     std::vector<std::pair<std::string, std::string>> unreadable;
 };

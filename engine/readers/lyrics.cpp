@@ -290,7 +290,7 @@ void ReadKscLine(std::string_view line, ReaderContext& ctx) {
     std::string span;
     span.reserve(start.size() + 2 + end.size());
     span.append(start).append("->").append(end);
-    text += '|';
+    text += kTimingSeparator;
     text += timing;
     AddTimedLine(ctx.table, span, text, ctx.rules);
 }

@@ -170,10 +170,8 @@ void FinishSubRip(ReaderContext& ctx) {
 void ReadTimedTextLine(std::string_view line, ReaderContext& ctx) {
     const auto bar = line.find('|');
     if (bar == std::string_view::npos) return;
-    std::string_view text = line.substr(bar + 1);
-    const auto bar2 = text.find('|');
-    if (bar2 != std::string_view::npos) text = text.substr(0, bar2);
-    AddTimedLine(ctx.table, line.substr(0, bar), text, ctx.rules);
+    // The text runs to the end of the line: a "|" in it is text.
+    AddTimedLine(ctx.table, line.substr(0, bar), line.substr(bar + 1), ctx.rules);
 }
 
 }  // namespace lumeval

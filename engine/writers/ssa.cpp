@@ -104,14 +104,14 @@ void appendEntryTime(std::string& out, std::string_view t, bool canonical, doubl
 
 double startOf(std::string_view entry) { return ReadEntryTimeMs(SplitEntry(entry).start); }
 
-// The third "|" piece of a KSC-source entry: the syllable durations.
+// What follows a KSC-source entry's text: the syllable durations.
 std::string_view durationField(std::string_view entry) {
     const auto bar1 = entry.find('|');
     if (bar1 == std::string_view::npos) return {};
-    const auto bar2 = entry.find('|', bar1 + 1);
-    if (bar2 == std::string_view::npos) return {};
-    std::string_view rest = entry.substr(bar2 + 1);
-    return rest.substr(0, rest.find('|'));
+    const auto sep = entry.find(kTimingSeparator, bar1 + 1);
+    if (sep == std::string_view::npos) return {};
+    std::string_view rest = entry.substr(sep + 1);
+    return rest.substr(0, rest.find(kTimingSeparator));
 }
 
 // Reads as much of the field as forms a number; anything else counts as 0.

@@ -114,12 +114,12 @@ std::size_t CountCues(const std::vector<std::string>& entries);
 bool AnyCue(const std::vector<std::string>& entries);
 
 /// True when a cue text shows nothing: only spaces and line-break markers
-/// ("\N", "\n") up to the end or a "|", which ends an entry's text. Writers
-/// write no cue for it.
+/// ("\N", "\n") up to the end or kTimingSeparator, which ends an entry's
+/// text. Writers write no cue for it.
 inline bool IsBlankText(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '|') return true;  // the end of an entry's text
+        if (c == kTimingSeparator) return true;  // the end of an entry's text
         if (c == ' ') continue;
         if (c == '\\' && i + 1 < text.size() && (text[i + 1] == 'N' || text[i + 1] == 'n')) {
             ++i;

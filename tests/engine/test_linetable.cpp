@@ -58,8 +58,10 @@ TEST(SplitEntry, ArrowOnlyCountsInTheSpan) {
     const EntryParts p = SplitEntry("00:00:01,000|a->b|extra");
     EXPECT_TRUE(p.hasBar);
     EXPECT_FALSE(p.hasArrow);
-    EXPECT_EQ("a->b", p.text);
+    // A "|" after the first one is text; the durations separator ends it.
+    EXPECT_EQ("a->b|extra", p.text);
     EXPECT_EQ("00:00:01,000", p.start);
+    EXPECT_EQ("a|b", SplitEntry("00:00:01,000->00:00:02,000|a|b\x1F" "1,2").text);
 
     const EntryParts q = SplitEntry("no bar here");
     EXPECT_FALSE(q.hasBar);

@@ -88,20 +88,20 @@ TEST(LrcReader, ManyTagsOnOneLineStayBounded) {
 TEST(KscReader, KaraokeCalls) {
     const ReaderCase cases[] = {
         {"a call", {"karaoke.add('00:01.000', '00:03.500', 'Hello', '500,1000,1000');"},
-         {"00:00:01,000->00:00:03,500|Hello|500,1000,1000"}},
+         {"00:00:01,000->00:00:03,500|Hello\x1F" "500,1000,1000"}},
         {"any case, Chinese lyric",
          {"  Karaoke.Add('00:10.000', '00:11.000', '你好', '500,500');"},
-         {"00:00:10,000->00:00:11,000|你好|500,500"}},
+         {"00:00:10,000->00:00:11,000|你好\x1F" "500,500"}},
         {"apostrophes inside the lyric removed",
          {"karaoke.add('00:01.000', '00:02.000', 'don't', '200,200,200,200');"},
-         {"00:00:01,000->00:00:02,000|dont|200,200,200,200"}},
+         {"00:00:01,000->00:00:02,000|dont\x1F" "200,200,200,200"}},
         {"header statements ignored",
          {"karaoke := CreateKaraokeObject;", "karaoke.rows := 2;", "karaoke.Font('', 0, false);"}, {}},
         // The "(" in the lyric ends the arguments after three fields.
         {"lyric with a parenthesis skipped",
          {"karaoke.add('00:01.000', '00:03.000', 'Hello (live)', '500,500');",
           "karaoke.add('00:04.000', '00:05.000', 'ok', '500,500');"},
-         {"00:00:04,000->00:00:05,000|ok|500,500"}},
+         {"00:00:04,000->00:00:05,000|ok\x1F" "500,500"}},
         {"too few fields", {"karaoke.add('00:01.000', '00:02.000');", "karaoke.add('00:01.000')"}, {}},
         {"no arguments", {"karaoke.add(", "karaoke.add(   ", "karaoke.add();"}, {}},
         // The writer gives total minutes, which grow past three digits after
@@ -109,10 +109,10 @@ TEST(KscReader, KaraokeCalls) {
         {"minutes of four and more digits",
          {"karaoke.add('5940:00.000', '5940:01.250', 'a', '1');",
           "karaoke.add('60000:00.000', '60000:01.000', 'b', '1');"},
-         {"99:00:00,000->99:00:01,250|a|1", "1000:00:00,000->1000:00:01,000|b|1"}},
+         {"99:00:00,000->99:00:01,250|a\x1F" "1", "1000:00:00,000->1000:00:01,000|b\x1F" "1"}},
         {"other time forms as before",
          {"karaoke.add('0:00:01.50', '00:00:02', 'c', '1');", "karaoke.add('-00:01.000', '00:02.000', 'd', '1');"},
-         {"00:00:01,500->00:00:02,000|c|1", "00:00:00,000->00:00:02,000|d|1"}},
+         {"00:00:01,500->00:00:02,000|c\x1F" "1", "00:00:00,000->00:00:02,000|d\x1F" "1"}},
     };
     for (const auto& c : cases) EXPECT_EQ(c.entries, readLines(kKindKsc, c.lines)) << c.name;
 }

@@ -116,9 +116,9 @@ TEST(SsaWriter, GoldenScripts) {
         s.s_EffectStyle = 1;
         s.src_Format = kKindKsc;
         cases.push_back({"ksc_source.ass",
-                         {"", "00:00:10,000->00:00:12,000|[你][好][吗]|'300,450,250'",
-                          "00:00:13,000->00:00:15,000|abc|100,205",
-                          "00:00:16,000->00:00:18,000|[Hey][you]|", "00:00:19,000->00:00:20,000|"},
+                         {"", "00:00:10,000->00:00:12,000|[你][好][吗]\x1F" "'300,450,250'",
+                          "00:00:13,000->00:00:15,000|abc\x1F" "100,205",
+                          "00:00:16,000->00:00:18,000|[Hey][you]\x1F", "00:00:19,000->00:00:20,000|"},
                          utf8(s)});
     }
     TempDir dir;
@@ -349,7 +349,7 @@ TEST(SsaWriter, KscSourceWithoutEffectKeepsSyllableBrackets) {
     SaveSettings s;
     s.src_Format = kKindKsc;
     const auto lines = dialogues(writeSsa(
-        {"", "00:00:01,000->00:00:02,000|[a][b]|1,2", "00:00:03,000->00:00:04,000|[c]d|5"}, s));
+        {"", "00:00:01,000->00:00:02,000|[a][b]\x1F" "1,2", "00:00:03,000->00:00:04,000|[c]d\x1F" "5"}, s));
     ASSERT_EQ(2u, lines.size());
     EXPECT_TRUE(lines[0].ends_with("{\\an2}[a][b]")) << lines[0];
     EXPECT_TRUE(lines[1].ends_with("{\\an2}cd")) << lines[1];

@@ -102,7 +102,8 @@ TEST(SubRipReader, OpenBlockCarriesIntoNextFile) {
 }
 
 TEST(TimedTextReader, SpansAndTexts) {
-    EXPECT_EQ((Table{"00:00:05,000|Credits", "00:00:01,000->00:00:02,000|a"}),
+    // The text runs to the end of the line: the writer writes a "|" of the text as it is.
+    EXPECT_EQ((Table{"00:00:05,000|Credits", "00:00:01,000->00:00:02,000|a|rest"}),
               readAs(kKindStxt, "00:00:05,000|Credits\nno bar\n00:00:01,000->00:00:02,000|a|rest\n"));
 }
 
