@@ -31,10 +31,19 @@ int32_t clampToInt32(std::size_t v) {
 
 // What a line holds that asks for more work; one pass instead of a search
 // for each.
-enum LineFlags : unsigned { kHasCR = 1, kHasLT = 2, kHasP = 4, kHasHigh = 8 };
+// kHasCtl: a control character that is not text (anything below 0x20 but
+// tab, line feed and carriage return, and DEL).
+enum LineFlags : unsigned { kHasCR = 1, kHasLT = 2, kHasP = 4, kHasHigh = 8, kHasCtl = 16 };
+
+constexpr bool isControlByte(unsigned char c) {
+    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F;
+}
 
 constexpr std::array<unsigned char, 256> kLineFlagTable = [] {
     std::array<unsigned char, 256> t{};
+    for (int c = 0; c < 0x80; ++c) {
+        if (isControlByte(static_cast<unsigned char>(c))) t[static_cast<std::size_t>(c)] = kHasCtl;
+    }
     t['\r'] = kHasCR;
     t['<'] = kHasLT;
     t['P'] = kHasP;
@@ -57,7 +66,7 @@ unsigned scanLine(std::string_view s) {
     }
     // Eight bytes at a time; the last word overlaps the one before it, which
     // only sees some bytes twice.
-    uint64_t cr = 0, lt = 0, pp = 0, high = 0;
+    uint64_t cr = 0, lt = 0, pp = 0, high = 0, low = 0;
     const auto scan = [&](const unsigned char* at) {
         uint64_t w;
         std::memcpy(&w, at, 8);
@@ -65,12 +74,19 @@ unsigned scanLine(std::string_view s) {
         cr |= zeroByteBits(w ^ (kOnes * '\r'));
         lt |= zeroByteBits(w ^ (kOnes * '<'));
         pp |= zeroByteBits(w ^ (kOnes * 'P'));
+        // A byte below 0x20 or DEL (exact as a yes/no answer); tab and CR
+        // are told apart below.
+        low |= ((w - kOnes * 0x20) & ~w & kHighs) | zeroByteBits(w ^ (kOnes * 0x7F));
     };
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) scan(p + i);
     if (i < n) scan(p + n - 8);
+    unsigned ctl = 0;
+    if (low != 0) {
+        for (std::size_t k = 0; k < n && ctl == 0; ++k) ctl = isControlByte(p[k]) ? kHasCtl : 0u;
+    }
     return (cr != 0 ? kHasCR : 0u) | (lt != 0 ? kHasLT : 0u) | (pp != 0 ? kHasP : 0u) |
-           ((high & kHighs) != 0 ? kHasHigh : 0u);
+           ((high & kHighs) != 0 ? kHasHigh : 0u) | ctl;
 }
 
 // The lines of a text one after another, each with its LineFlags, in one pass
@@ -126,7 +142,8 @@ public:
 private:
     unsigned flagsIn(uint64_t range) const {
         return ((m_cr & range) != 0 ? kHasCR : 0u) | ((m_lt & range) != 0 ? kHasLT : 0u) |
-               ((m_p & range) != 0 ? kHasP : 0u) | ((m_high & range) != 0 ? kHasHigh : 0u);
+               ((m_p & range) != 0 ? kHasP : 0u) | ((m_high & range) != 0 ? kHasHigh : 0u) |
+               ((m_ctl & range) != 0 ? kHasCtl : 0u);
     }
 
     // The masks of the block at m_block: bit i for byte m_block + i.
@@ -140,12 +157,15 @@ private:
             std::memcpy(buf, p, avail);
             p = buf;
         }
-        uint64_t nl = 0, cr = 0, lt = 0, pp = 0, high = 0;
+        uint64_t nl = 0, cr = 0, lt = 0, pp = 0, high = 0, ctl = 0;
 #if defined(__SSE2__)
         const __m128i vNl = _mm_set1_epi8('\n');
         const __m128i vCr = _mm_set1_epi8('\r');
         const __m128i vLt = _mm_set1_epi8('<');
         const __m128i vP = _mm_set1_epi8('P');
+        const __m128i vTab = _mm_set1_epi8('\t');
+        const __m128i vSpace = _mm_set1_epi8(0x20);
+        const __m128i vDel = _mm_set1_epi8(0x7F);
         for (int c = 0; c < 4; ++c) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * c));
             const auto bits = [&](__m128i target) {
@@ -157,7 +177,15 @@ private:
             cr |= bits(vCr);
             lt |= bits(vLt);
             pp |= bits(vP);
-            high |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v))) << (16 * c);
+            const uint64_t highBits = static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v)))
+                                      << (16 * c);
+            high |= highBits;
+            // Signed: bytes from 0x80 are below 0x20 too and are taken out.
+            ctl |= (static_cast<uint64_t>(static_cast<uint32_t>(
+                        _mm_movemask_epi8(_mm_cmplt_epi8(v, vSpace))))
+                        << (16 * c) &
+                    ~highBits & ~bits(vTab)) |
+                   bits(vDel);
         }
 #else
         for (int i = 0; i < 64; ++i) {
@@ -167,8 +195,12 @@ private:
             if (p[i] == '<') lt |= bit;
             if (p[i] == 'P') pp |= bit;
             if (p[i] >= 0x80) high |= bit;
+            if (isControlByte(p[i])) ctl |= bit;
         }
 #endif
+        // Line ends are no controls; the zero bytes padding the tail are no text.
+        ctl &= ~(nl | cr);
+        if (avail < 64) ctl &= (uint64_t{1} << avail) - 1;
         if (m_sep == '\n') {
             m_ends = nl;
             // A CR right before an LF ends the line with it.
@@ -184,7 +216,8 @@ private:
         m_lt = lt;
         m_p = pp;
         m_high = high;
-        m_any = m_cr | lt | pp | high;
+        m_ctl = ctl;
+        m_any = m_cr | lt | pp | high | ctl;
     }
 
     std::string_view m_text;
@@ -192,7 +225,7 @@ private:
     std::size_t m_pos = 0;          // start of the next line
     std::size_t m_block = 0;        // start of the current block
     uint64_t m_from = ~uint64_t{0}; // the block's bits from m_pos on
-    uint64_t m_ends = 0, m_cr = 0, m_lt = 0, m_p = 0, m_high = 0, m_any = 0;
+    uint64_t m_ends = 0, m_cr = 0, m_lt = 0, m_p = 0, m_high = 0, m_ctl = 0, m_any = 0;
     unsigned m_acc = 0;       // flags of the next line in earlier blocks
     bool m_done = false;
 };
@@ -255,6 +288,35 @@ void prepareLine(std::string_view raw, std::string& line) {
     if (line.find('<') != std::string::npos) {
         if (line.find("<BR>") != std::string::npos) line = ReplaceAll(line, "<BR>", "\\N");
         if (line.find("<br>") != std::string::npos) line = ReplaceAll(line, "<br>", "\\N");
+    }
+}
+
+// Where a C1 control character (U+0080 to U+009F) starts in UTF-8 text;
+// npos when there is none.
+std::size_t findC1Control(std::string_view s) {
+    for (std::size_t at = s.find('\xC2'); at != std::string_view::npos; at = s.find('\xC2', at + 1)) {
+        if (at + 1 < s.size() && static_cast<unsigned char>(s[at + 1]) < 0xA0 &&
+            static_cast<unsigned char>(s[at + 1]) >= 0x80) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// The line without control characters: a NUL or an escape in a cue is no
+// text, and a cue of nothing but controls is blank. Tab stays.
+void removeControls(std::string_view in, std::string& out) {
+    out.clear();
+    out.reserve(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
+        if (isControlByte(c) || c == '\r') continue;
+        if (c == 0xC2 && i + 1 < in.size() && static_cast<unsigned char>(in[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(in[i + 1]) < 0xA0) {
+            ++i;
+            continue;
+        }
+        out.push_back(in[i]);
     }
 }
 
@@ -391,6 +453,7 @@ struct clsSubtitle::ConvertRun {
     int32_t lastKind = kKindSsa;
     std::string lastPath;
     std::string line;  // a prepared line that had to be copied
+    std::string clean;  // scratch of the control removal
 };
 
 bool clsSubtitle::failRun(ConvertRun& run, RunFailure::Kind kind) {
@@ -506,6 +569,12 @@ bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const Conve
                 prepareLine(piece, run.line);
                 prepared = run.line;
             }
+            if ((flags & kHasCtl) != 0 ||
+                ((flags & kHasHigh) != 0 && findC1Control(prepared) != std::string_view::npos)) {
+                removeControls(prepared, run.clean);
+                run.line.swap(run.clean);
+                prepared = run.line;
+            }
             if ((flags & kHasP) != 0 && prepared.find("PlayRes") != std::string_view::npos) {
                 if (prepared.find("PlayResX:") != std::string_view::npos) {
                     captureResolution(prepared, "PlayResX:", run.playResX);
@@ -514,7 +583,7 @@ bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const Conve
                 }
             }
             if ((flags & kHasHigh) != 0 && mayConvert && InternalCodeConversionMayChange(prepared, cctx)) {
-                if (!edited) run.line.assign(prepared);
+                if (prepared.data() != run.line.data()) run.line.assign(prepared);
                 run.line = ApplyInternalCodeConversion(run.line, cctx);
                 prepared = run.line;
             }

@@ -108,7 +108,8 @@ TEST_F(ListViewTest, ItemTextJoinsAndKeepsWholeCells) {
         {QStringLiteral("1||x"), QStringLiteral("1||x|")},  // four columns, the last one empty
         {QStringLiteral("|a"), QStringLiteral("a||")},
         {QStringLiteral("  7 | a |b  |  c  "), QStringLiteral("7|a|b|c")},
-        {QStringLiteral("1|2|3|4|5|6"), QStringLiteral("1|2|3|4")},  // no fifth column to hold more
+        // The last column takes the rest: a cue's text may hold "|" itself.
+        {QStringLiteral("1|2|3|4|5|6"), QStringLiteral("1|2|3|4|5|6")},
         {QStringLiteral("9|t|t|") + longText, QStringLiteral("9|t|t|") + longText},
         {QStringLiteral("1|a") + QChar(0) + QStringLiteral("b|c"), QStringLiteral("1|a|c|")},
     };
@@ -139,7 +140,7 @@ TEST(ListViewControl, JoinedTextSkipsAnEmptyLeadingCell) {
         const char* cells;
         const char* joined;
     } cases[] = {
-        {3, "1||x", "1||x"}, {2, "|a", "a"}, {3, "||", ""}, {3, "a||", "a||"}, {1, "a|b", "a"},
+        {3, "1||x", "1||x"}, {2, "|a", "a"}, {3, "||", ""}, {3, "a||", "a||"}, {1, "a|b", "a|b"},
     };
     for (const Case& c : cases) {
         ctlListView list;

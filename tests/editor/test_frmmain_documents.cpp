@@ -619,3 +619,20 @@ TEST_F(Documents, EscapeDuringASaveWritesNothingAndKeepsTheChanges) {
     // No temporary file is left behind either.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{QStringLiteral("big.srt")}));
 }
+
+TEST_F(Documents, ABarInACueStaysInItsRowAndInTheSavedFile) {
+    open(srt(QStringLiteral("bar.srt"), {"00:00:01,000 --> 00:00:02,000\nleft | right",
+                                         "00:00:03,000 --> 00:00:04,000\n{\\k3}振|ふ{\\k3}り"}));
+    ASSERT_EQ(2, list(0)->Count());
+    EXPECT_EQ(QStringLiteral("left | right"), list(0)->ItemText(0, 3));
+    EXPECT_EQ(QStringLiteral("{\\k3}振|ふ{\\k3}り"), list(0)->ItemText(1, 3));
+
+    const QString out = dir.filePath(QStringLiteral("saved.srt"));
+    ui->queueFileDialog(out);
+    window->RunCommand(QStringLiteral("save"));
+    std::vector<std::string> texts;
+    clsSubtitle engine;
+    engine.SubtitleLineLoaded = [&](double, double, const std::string& t) { texts.push_back(t); };
+    ASSERT_TRUE(engine.ConvertSubtitle(out.toStdString(), ConvertSettings{}));
+    EXPECT_EQ((std::vector<std::string>{"left | right", "{\\k3}振|ふ{\\k3}り"}), texts);
+}
