@@ -141,10 +141,11 @@ TEST(EditorEntries, RowsBecomeEntriesAndBack) {
     const std::string e = EntryFromCells(QStringLiteral("00:00:01,000"), QStringLiteral("00:00:02,000"),
                                          QStringLiteral("你好\\N世界"));
     EXPECT_EQ(e, "00:00:01,000->00:00:02,000|你好\\N世界");
-    const EntryCells c = CellsFromEntry(" 00:00:01,000 -> 00:00:02,000 | text | karaoke");
+    // A "|" in the text is text; a KSC entry's durations follow the unit separator.
+    const EntryCells c = CellsFromEntry(" 00:00:01,000 -> 00:00:02,000 | text | more\x1F" "100,200");
     EXPECT_EQ(c.start, QStringLiteral("00:00:01,000"));
     EXPECT_EQ(c.end, QStringLiteral("00:00:02,000"));
-    EXPECT_EQ(c.text, QStringLiteral("text"));
+    EXPECT_EQ(c.text, QStringLiteral("text | more"));
     const EntryCells lone = CellsFromEntry("00:00:05,000|only start");
     EXPECT_EQ(lone.start, QStringLiteral("00:00:05,000"));
     EXPECT_TRUE(lone.end.isEmpty());
