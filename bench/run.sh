@@ -78,7 +78,7 @@ fi
 # wall_s and rss_mb to the medians. A failing run aborts the benchmark.
 measure() {
   local name="$1"; shift
-  local walls=() rsss=() log="$work/time.log" i
+  local walls=() rsss=() usrs=() syss=() faults=() log="$work/time.log" i
   [[ ${#overwrite[@]} -gt 0 ]] || rm -f "$work/out.srt" "$work/out.ass" "$work/out.vtt"
   "$@" >/dev/null 2>&1 || true
   for ((i = 0; i < repeat; i++)); do
@@ -96,11 +96,19 @@ measure() {
     local t1="$EPOCHREALTIME"
     walls+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
     rsss+=("$(awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$log")")
+    usrs+=("$(awk -F': ' '/User time \(seconds\)/ { print $2 }' "$log")")
+    syss+=("$(awk -F': ' '/System time \(seconds\)/ { print $2 }' "$log")")
+    faults+=("$(awk -F': ' '/Minor \(reclaiming a frame\) page faults/ { print $2 }' "$log")")
   done
+  usr_s="$(median "${usrs[@]}")"
+  sys_s="$(median "${syss[@]}")"
+  minflt="$(median "${faults[@]}")"
   wall_s="$(printf '%s\n' "${walls[@]}" | sort -g | awk -v n="$repeat" 'NR == int((n + 1) / 2)')"
   rss_mb="$(printf '%s\n' "${rsss[@]}" | sort -g | awk -v n="$repeat" 'NR == int((n + 1) / 2)')"
-  echo "  $name: wall ${walls[*]} s, peak ${rsss[*]} MB" >&2
+  echo "  $name: wall ${walls[*]} s, user ${usrs[*]} s, system ${syss[*]} s, peak ${rsss[*]} MB, minor faults ${faults[*]}" >&2
 }
+
+median() { printf '%s\n' "$@" | sort -g | awk -v n="$#" 'NR == int((n + 1) / 2)'; }
 
 # also_before LAYOUT LABEL N SIZE OUT CMD-ARGS...: the case just measured,
 # again with the earlier converter; its row and the change go to the report.
@@ -119,8 +127,8 @@ also_before() {
 }
 
 rows=()
-row() {  # layout, case, cues, input MB, wall s, rss MB
-  rows+=("| $1 | $2 | $3 | $4 | $5 | $6 |")
+row() {  # layout, case, cues, input MB, wall s, rss MB; user, system and faults of the last measure
+  rows+=("| $1 | $2 | $3 | $4 | $5 | ${usr_s:-} | ${sys_s:-} | $6 | ${minflt:-} |")
 }
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 dialogues() { grep -c '^Dialogue:' "$1" || true; }
@@ -313,8 +321,8 @@ stage_ms() { awk -v k="$1" '$1 == k { print $2 }' <<<"$stages"; }
 # ---- report ----
 echo "### Results ($(date -u +%Y-%m-%d), median of $repeat runs)"
 echo
-echo "| Times | Case | Cues | Input (MB) | Wall (s) | Peak RSS (MB) |"
-echo "|---|---|---:|---:|---:|---:|"
+echo "| Times | Case | Cues | Input (MB) | Wall (s) | User (s) | System (s) | Peak RSS (MB) | Minor faults |"
+echo "|---|---|---:|---:|---:|---:|---:|---:|---:|"
 printf '%s\n' "${rows[@]}"
 echo
 if [[ ${#changes[@]} -gt 0 ]]; then
