@@ -56,15 +56,7 @@ void appendStlText(std::string& out, std::string_view text) {
         first = false;
         out += ReplaceAll(piece, "|", "\xEF\xBD\x9C");  // U+FF5C
     };
-    std::size_t from = 0;
-    for (std::size_t at = text.find('\\'); at != std::string_view::npos; at = text.find('\\', at + 1)) {
-        if (at + 1 < text.size() && (text[at + 1] == 'N' || text[at + 1] == 'n')) {
-            line(text.substr(from, at - from));
-            from = at + 2;
-            ++at;
-        }
-    }
-    line(text.substr(from));
+    ForEachTextLine(text, line);
 }
 
 // qly and dks keep whole seconds: cues that start in the same second cannot

@@ -185,6 +185,21 @@ private:
     int64_t m_lastStep = 0;
 };
 
+/// Calls `line(piece)` for every line of a cue text, the pieces between its
+/// line-break markers ("\N", "\n"), untrimmed.
+template <typename Line>
+void ForEachTextLine(std::string_view text, Line line) {
+    std::size_t from = 0;
+    for (std::size_t at = text.find('\\'); at != std::string_view::npos; at = text.find('\\', at + 1)) {
+        if (at + 1 < text.size() && (text[at + 1] == 'N' || text[at + 1] == 'n')) {
+            line(text.substr(from, at - from));
+            from = at + 2;
+            ++at;
+        }
+    }
+    line(text.substr(from));
+}
+
 /// Reports progress for entry `index` when it is due; false when stopped.
 bool WriterStep(WriterContext& ctx, std::size_t index);
 

@@ -13,7 +13,8 @@
 namespace lumeval {
 namespace {
 
-// "<sync start=" + whole milliseconds + "><P>"
+// "<sync start=" + whole milliseconds + "><P>": players show only the text
+// inside a paragraph, a bare sync comes out as an empty cue.
 void appendSync(std::string& line, double ms) {
     line += "<sync start=";
     char digits[24];
@@ -24,9 +25,9 @@ void appendSync(std::string& line, double ms) {
     line += "><P>";
 }
 
-// The trimmed text, each line escaped, "<br>" between lines (blank lines go).
+// Each line of the text trimmed and escaped, "<br>" between them (blank
+// lines go).
 void appendSamiText(std::string& out, std::string_view text) {
-    text = TrimSpaces(text);
     bool first = true;
     const auto line = [&](std::string_view piece) {
         piece = TrimSpaces(piece);
@@ -35,15 +36,7 @@ void appendSamiText(std::string& out, std::string_view text) {
         first = false;
         AppendSamiEscaped(out, piece);
     };
-    std::size_t from = 0;
-    for (std::size_t at = text.find('\\'); at != std::string_view::npos; at = text.find('\\', at + 1)) {
-        if (at + 1 < text.size() && (text[at + 1] == 'N' || text[at + 1] == 'n')) {
-            line(text.substr(from, at - from));
-            from = at + 2;
-            ++at;
-        }
-    }
-    line(text.substr(from));
+    ForEachTextLine(text, line);
 }
 
 // The encoding the file is saved in, as the XML declaration names it; a
