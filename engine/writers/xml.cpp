@@ -106,7 +106,8 @@ bool WriteSami(WriterContext& ctx) {
         appendSync(line, cue.startMs);
         appendSamiText(line, cue.text);
         open = true;
-        openEndMs = cue.endMs;
+        // An end on or before the start would clear the cue as it comes.
+        openEndMs = KeepVisible(cue.startMs, cue.endMs, 1);
     });
     if (!written) return false;
     closeBefore(0, true);
