@@ -139,9 +139,10 @@ struct KeyCase {
     bool keeps;  // writes override blocks as they are
 };
 const KeyCase kAllKeys[] = {
-    {"txt", false}, {"srt", true},  {"ssa", true},  {"ass", true},  {"lrc", false},
-    {"ksc", false}, {"krc", false}, {"smi", false}, {"snc", false}, {"qly", false},
-    {"stl", false}, {"vsf", false}, {"dks", false}, {"stxt", true}, {"vtt", false},
+    {"txt", false}, {"srt", true},  {"utf", true},  {"ssa", true},  {"ass", true},
+    {"lrc", false}, {"ksc", false}, {"krc", false}, {"smi", false}, {"sami", false},
+    {"snc", false}, {"qly", false}, {"stl", false}, {"vsf", false}, {"dks", false},
+    {"stxt", true}, {"vtt", false},
 };
 
 TEST(KeptText, OverrideBlocksOnlyWhereTheFormatHasThem) {
