@@ -56,10 +56,11 @@ constexpr unsigned kTimed = kHoldsSpans | kHoldsStartOnly;
 // which row speaks for a kind (srt before utf, ssa before ass).
 constexpr std::array kRows{
     FormatKey{"ssa", kKindSsa, "SubStation Alpha", lineOnly<ReadSsaLine>, nullptr, WriteSsa,
-              kHoldsSpans | kHoldsStyles},
-    FormatKey{"srt", kKindSrt, "SubRip", ReadSubRipLine, FinishSubRip, WriteSubRip, kHoldsSpans},
+              kHoldsSpans | kHoldsStyles | kHoldsOverrides},
+    FormatKey{"srt", kKindSrt, "SubRip", ReadSubRipLine, FinishSubRip, WriteSubRip,
+              kHoldsSpans | kHoldsOverrides},
     FormatKey{"ass", kKindSsa, "Advanced SubStation Alpha", lineOnly<ReadSsaLine>, nullptr,
-              WriteSsa, kHoldsSpans | kHoldsStyles},
+              WriteSsa, kHoldsSpans | kHoldsStyles | kHoldsOverrides},
     FormatKey{"lrc", kKindLrc, "LRC lyrics", lineOnly<ReadLrcLine>, nullptr, WriteLrc,
               kHoldsStartOnly},
     FormatKey{"ksc", kKindKsc, "KSC karaoke script", lineOnly<ReadKscLine>, nullptr, WriteKsc,
@@ -72,7 +73,7 @@ constexpr std::array kRows{
     FormatKey{"qly", kKindQly, "qly time lines", lineOnly<ReadQlyLine>, nullptr, WriteQly,
               kHoldsSpans},
     FormatKey{"utf", kKindSrt, "SubRip (alternative extension)", ReadSubRipLine, FinishSubRip,
-              WriteSubRip, kHoldsSpans},
+              WriteSubRip, kHoldsSpans | kHoldsOverrides},
     FormatKey{"stl", kKindStl, "Spruce STL", lineOnly<ReadStlLine>, nullptr, WriteStl,
               kHoldsSpans},
     FormatKey{"vsf", kKindVsf, "vsf timed lines", lineOnly<ReadVsfLine>, nullptr, WriteVsf,
@@ -82,7 +83,7 @@ constexpr std::array kRows{
     FormatKey{"txt", kKindTxt, "plain text lines (write only; its lines carry no times)", nullptr,
               nullptr, WritePlainText, kHoldsNoTimes},
     FormatKey{"stxt", kKindStxt, "timed plain text (line-table entries)",
-              lineOnly<ReadTimedTextLine>, nullptr, WriteTimedText, kTimed},
+              lineOnly<ReadTimedTextLine>, nullptr, WriteTimedText, kTimed | kHoldsOverrides},
     FormatKey{"vtt", 12, "WebVTT", ReadVttLine, nullptr, WriteVtt,
               kHoldsSpans | kHoldsUtf8Only},
 };

@@ -45,6 +45,7 @@ enum FormatHolds : unsigned {
     kHoldsStyles = 4,     ///< fonts, colours, karaoke effects
     kHoldsNoTimes = 8,    ///< text only: nothing to read a time from
     kHoldsUtf8Only = 16,  ///< always written as UTF-8, whatever encoding is asked for
+    kHoldsOverrides = 32, ///< SSA override blocks ("{\b1}") pass through as they are
 };
 
 struct FormatKey {

@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include "engine/formats.h"
 #include "engine/linetable.h"
 #include "engine/timecode.h"
@@ -112,7 +114,47 @@ bool WriterStep(WriterContext& ctx, std::size_t index) {
 
 bool WriteEntries(int32_t kind, WriterContext& ctx) {
     const FormatKey* row = RowOfKind(kind);
-    return row == nullptr || row->writer == nullptr || row->writer(ctx);
+    if (row == nullptr || row->writer == nullptr) return true;
+    ctx.keepsOverrides = (row->holds & kHoldsOverrides) != 0;
+    return row->writer(ctx);
+}
+
+void AppendPlainText(std::string& out, std::string_view text) {
+    bool drawing = false;
+    for (std::size_t from = 0; from < text.size();) {
+        const auto open = text.find('{', from);
+        const auto close = open == std::string_view::npos ? open : text.find('}', open + 1);
+        if (close == std::string_view::npos) {
+            // No block left: a lone "{" is text like the rest.
+            if (!drawing) out.append(text.substr(from));
+            break;
+        }
+        if (!drawing) out.append(text.substr(from, open - from));
+        // "\p" and a number switches drawing on (above 0) or off (0); the
+        // last one of a block decides. "\pos" and "\pbo" are other tags.
+        const std::string_view block = text.substr(open + 1, close - open - 1);
+        for (auto at = block.find("\\p"); at != std::string_view::npos; at = block.find("\\p", at + 2)) {
+            std::size_t d = at + 2;
+            if (d >= block.size() || block[d] < '0' || block[d] > '9') continue;
+            bool above = false;
+            for (; d < block.size() && block[d] >= '0' && block[d] <= '9'; ++d) above = above || block[d] != '0';
+            drawing = above;
+        }
+        from = close + 1;
+    }
+}
+
+int64_t StepOf(double ms, double unitMs) {
+    const double rounded = RoundHalfEven(ms);
+    if (!(rounded > 0)) return 0;
+    // Far past any time a table holds; keeps the conversion defined.
+    constexpr double kFar = 9.0e15;
+    return static_cast<int64_t>(std::floor((rounded < kFar ? rounded : kFar) / unitMs));
+}
+
+double KeepVisible(double startMs, double endMs, double unitMs) {
+    const int64_t start = StepOf(startMs, unitMs);
+    return StepOf(endMs, unitMs) > start ? endMs : static_cast<double>(start + 1) * unitMs;
 }
 
 }  // namespace lumeval

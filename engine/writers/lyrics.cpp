@@ -26,6 +26,15 @@ void appendNumber(std::string& out, long long v) {
     out.append(digits, r.ptr);
 }
 
+// The inside of a single-quoted string of the script: "'" and "\" escaped
+// with a backslash, as the script reads them.
+void appendQuoted(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        if (c == '\'' || c == '\\') out += '\\';
+        out += c;
+    }
+}
+
 }  // namespace
 
 bool WriteLrc(WriterContext& ctx) {
@@ -33,11 +42,15 @@ bool WriteLrc(WriterContext& ctx) {
     ctx.out.AppendLine("[ar:]");
     ctx.out.AppendLine("[al:]");
     ctx.out.AppendLine("[by:Lumeval]");
+    StartSteps steps;
     return ForEachEntry(ctx, [&](const EntryParts& p, std::size_t) {
         if (!TrimSpaces(p.text).empty()) {
+            // A line lasts until the next one starts: it keeps a step of its own.
+            const double startMs = TimeToMSecs(p.start, ",");
+            const int64_t step = steps.Next(startMs, StepOf(startMs, 10));
             std::string& line = ctx.out.NewLine();
             line += '[';
-            line += MSecsToTime(TimeToMSecs(p.start, ","), 2);
+            line += MSecsToTime(static_cast<double>(step) * 10, 2);
             line += ']';
             AppendReplacingLineBreaks(line, p.text, " ");
         }
@@ -64,9 +77,12 @@ bool WriteKsc(WriterContext& ctx) {
         const double startMs = TimeToMSecs(p.start, ",");
         const double endMs =
             p.hasArrow ? TimeToMSecs(p.end, ",") : ImpliedEndMs(ctx.entries, j, startMs);
+        // The text as the other lyric writers write it: trimmed, line breaks
+        // made spaces (a raw "\N" would be read as an escape in the call).
         // Every character gets an equal share of the span; the span is taken
         // as the end converts, so an end of 0 gives negative shares.
-        const std::size_t chars = codePoints(ReplaceLineBreaks(p.text, " "));
+        const std::string text = ReplaceLineBreaks(p.text, " ");
+        const std::size_t chars = codePoints(text);
         std::string durations;
         if (chars > 0) {
             const auto share = static_cast<long long>(RoundHalfEven((endMs - startMs) / double(chars)));
@@ -86,7 +102,7 @@ bool WriteKsc(WriterContext& ctx) {
         line += "', '";
         line += MSecsToTime(writtenEnd, 3);
         line += "', '";
-        line += p.text;
+        appendQuoted(line, text);
         line += "', '";
         line += durations;
         line += "');";

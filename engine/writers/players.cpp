@@ -40,30 +40,82 @@ constexpr std::string_view kStlHeader =
     "\r\n"
     "$TapeOffset\t\t\t=\tFALSE\r\n";
 
-// A format that writes times coarser than milliseconds would turn a short cue
-// into one that ends where it starts, which players never show and readers
-// drop. Such an end moves to the next step of the format after the start.
-double keepVisible(double startMs, double endMs, double stepMs) {
-    if (!(endMs > startMs)) return endMs;
-    const double startStep = std::floor(RoundHalfEven(startMs) / stepMs);
-    const double endStep = std::floor(RoundHalfEven(endMs) / stepMs);
-    return endStep == startStep ? (startStep + 1) * stepMs : endMs;
-}
-
 void appendText(std::string& out, std::string_view text) {
     AppendReplacingLineBreaks(out, text, " ");
 }
 
+// "|" breaks an STL text into lines, so the cue's line breaks become it; a
+// "|" of the text itself would break the line there too, so it is written as
+// the full-width bar, which looks the same and is only text. Blank lines go.
+void appendStlText(std::string& out, std::string_view text) {
+    bool first = true;
+    const auto line = [&](std::string_view piece) {
+        piece = TrimSpaces(piece);
+        if (piece.empty()) return;
+        if (!first) out += " | ";
+        first = false;
+        out += ReplaceAll(piece, "|", "\xEF\xBD\x9C");  // U+FF5C
+    };
+    ForEachTextLine(text, line);
+}
+
+// qly and dks keep whole seconds: cues that start in the same second cannot
+// be told apart, so neighbours that do are written as one cue, their texts
+// joined with a space and (dks) lasting to the later end.
+class SameSecondCues {
+public:
+    explicit SameSecondCues(WriterContext& ctx) : m_ctx(ctx) {}
+
+    /// The cue to write before `cue`, when `cue` starts a new second.
+    template <typename Write>
+    void Add(const Cue& cue, Write write) {
+        const int64_t second = StepOf(cue.startMs, 1000);
+        if (m_pending && second == m_second) {
+            const std::string more = ReplaceLineBreaks(cue.text, " ");
+            if (!more.empty()) {
+                m_text += ' ';
+                m_text += more;
+            }
+            m_endMs = std::max(m_endMs, cue.endMs);
+            m_ctx.CueMerged();
+            return;
+        }
+        Flush(write);
+        m_pending = true;
+        m_second = second;
+        m_startMs = cue.startMs;
+        m_endMs = cue.endMs;
+        m_text = ReplaceLineBreaks(cue.text, " ");
+    }
+
+    template <typename Write>
+    void Flush(Write write) {
+        if (m_pending) write(m_startMs, m_endMs, std::string_view(m_text));
+        m_pending = false;
+    }
+
+private:
+    WriterContext& m_ctx;
+    bool m_pending = false;
+    int64_t m_second = 0;
+    double m_startMs = 0;
+    double m_endMs = 0;
+    std::string m_text;
+};
+
 }  // namespace
 
 bool WriteSnc(WriterContext& ctx) {
+    StartSteps steps;
     return ForEachCue(ctx, [&](const Cue& cue) {
         // Centiseconds, at least eight digits; whole milliseconds first, then
         // halves to even like every other time rounding.
         double centis = RoundHalfEven(RoundHalfEven(cue.startMs) / 10);
         if (!(centis > 0)) centis = 0;
+        if (centis > 9.0e15) centis = 9.0e15;
+        const int64_t step = steps.Next(cue.startMs, static_cast<int64_t>(centis));
         char digits[32];
-        const auto r = std::to_chars(digits, digits + sizeof digits, static_cast<uint64_t>(centis));
+        const auto r = std::to_chars(digits, digits + sizeof digits, step);
         std::string& line = ctx.out.NewLine();
         line += "\xE2\x91\xA9";  // U+2469
         line.append(8 - std::min<std::size_t>(8, static_cast<std::size_t>(r.ptr - digits)), '0');
@@ -74,13 +126,17 @@ bool WriteSnc(WriterContext& ctx) {
 }
 
 bool WriteQly(WriterContext& ctx) {
-    return ForEachCue(ctx, [&](const Cue& cue) {
+    const auto write = [&](double startMs, double, std::string_view text) {
         std::string& line = ctx.out.NewLine();
-        line += MSecsToTime(cue.startMs, 4);
+        line += MSecsToTime(startMs, 4);
         line += "\r\n";
-        appendText(line, cue.text);
+        line += text;
         line += "\r\n";
-    });
+    };
+    SameSecondCues cues(ctx);
+    if (!ForEachCue(ctx, [&](const Cue& cue) { cues.Add(cue, write); })) return false;
+    cues.Flush(write);
+    return true;
 }
 
 bool WriteStl(WriterContext& ctx) {
@@ -89,9 +145,9 @@ bool WriteStl(WriterContext& ctx) {
         std::string& line = ctx.out.NewLine();
         line += MSecsToTime(cue.startMs, 5);
         line += "\t,\t";
-        line += MSecsToTime(keepVisible(cue.startMs, cue.endMs, 10), 5);
+        line += MSecsToTime(KeepVisible(cue.startMs, cue.endMs, 10), 5);
         line += "\t,\t";
-        appendText(line, cue.text);
+        appendStlText(line, cue.text);
     });
 }
 
@@ -108,16 +164,20 @@ bool WriteVsf(WriterContext& ctx) {
 }
 
 bool WriteDks(WriterContext& ctx) {
-    return ForEachCue(ctx, [&](const Cue& cue) {
+    const auto write = [&](double startMs, double endMs, std::string_view text) {
         std::string& line = ctx.out.NewLine();
         line += '[';
-        line += MSecsToTime(cue.startMs, 99);
+        line += MSecsToTime(startMs, 99);
         line += ']';
-        appendText(line, cue.text);
+        line += text;
         line += "\r\n[";
-        line += MSecsToTime(keepVisible(cue.startMs, cue.endMs, 1000), 99);
+        line += MSecsToTime(KeepVisible(startMs, endMs, 1000), 99);
         line += ']';
-    });
+    };
+    SameSecondCues cues(ctx);
+    if (!ForEachCue(ctx, [&](const Cue& cue) { cues.Add(cue, write); })) return false;
+    cues.Flush(write);
+    return true;
 }
 
 }  // namespace lumeval

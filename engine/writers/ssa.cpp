@@ -455,29 +455,22 @@ bool WriteSsa(WriterContext& ctx) {
             known ? aheadCanonical : IsCanonicalTime(p.start) || TableTimeMs(p.start) >= 0;
         std::string_view endText = p.end;
         bool endCanonical = p.hasArrow && (IsCanonicalTime(endText) || TableTimeMs(endText) >= 0);
-        // A plain cue between two such times, its end not 0, is written from
-        // the texts alone.
-        const bool textsOnly = o.effect == 0 && startCanonical && endCanonical &&
-                               endText != std::string_view("00:00:00,000");
-        double start = 0;
+        const double start = known            ? aheadStart
+                             : startCanonical ? static_cast<double>(tableTime(p.start))
+                                              : TimeToMSecs(p.start, ",");
         double end = 0;
-        if (!textsOnly) {
-            start = known            ? aheadStart
-                    : startCanonical ? static_cast<double>(tableTime(p.start))
-                                     : TimeToMSecs(p.start, ",");
-            if (p.hasArrow) {
-                end = endCanonical ? static_cast<double>(tableTime(endText)) : TimeToMSecs(endText, ",");
-            } else {
-                bool endIsAhead = false;
-                end = impliedEnd(j, start, endIsAhead);
-                endText = ahead.start;
-                endCanonical = endIsAhead && aheadCanonical;
-            }
-            // An end of 0 would put the cue's end before its start.
-            if (end == 0) {
-                end = start + kDefaultDurationMs;
-                endCanonical = false;
-            }
+        if (p.hasArrow) {
+            end = endCanonical ? static_cast<double>(tableTime(endText)) : TimeToMSecs(endText, ",");
+        } else {
+            bool endIsAhead = false;
+            end = impliedEnd(j, start, endIsAhead);
+            endText = ahead.start;
+            endCanonical = endIsAhead && aheadCanonical;
+        }
+        // An end of 0 would put the cue's end before its start.
+        if (end == 0) {
+            end = start + kDefaultDurationMs;
+            endCanonical = false;
         }
 
         // "[" and "]" go, except around the syllables of a KSC source
@@ -492,6 +485,11 @@ bool WriteSsa(WriterContext& ctx) {
 
         if (o.effect == 0) {
             const std::string_view trimmed = TrimSpaces(text);
+            // Centiseconds: a cue shorter than one keeps one.
+            if (const double shown = KeepVisible(start, end, 10); shown != end) {
+                end = shown;
+                endCanonical = false;
+            }
             if (!trimmed.empty()) {
                 std::string& line = ctx.out.NewLine();
                 if (startCanonical && endCanonical) {
@@ -538,7 +536,8 @@ bool WriteSsa(WriterContext& ctx) {
             if (!karaoke.empty()) {
                 const bool lastCue = j == last && j != 1;
                 std::string& line = ctx.out.NewLine();
-                appendDialogueStart(line, start - leadIn, lastCue ? end + kDefaultDurationMs : end,
+                const double from = start - leadIn;
+                appendDialogueStart(line, from, KeepVisible(from, lastCue ? end + kDefaultDurationMs : end, 10),
                                     (j % 2) == 0 ? "Default0" : "Default1");
                 line += ",,0000,0000,0000,,";
                 line += o.prefix;
@@ -575,7 +574,8 @@ bool WriteSsa(WriterContext& ctx) {
         }
         if (countDown) {
             std::string& line = ctx.out.NewLine();
-            appendDialogueStart(line, from, to, ((last + 1) % 2) == 0 ? "Default0" : "Default1");
+            appendDialogueStart(line, from, KeepVisible(from, to, 10),
+                                ((last + 1) % 2) == 0 ? "Default0" : "Default1");
             line += ",,0000,0000,0000,,{\\fad(80,150)}{\\fn";
             line += s.s_FontName;
             line += "}{\\k100}{\\ko50}..{\\ko50}..{\\ko50}.. {\\ko50}>{\\ko50}>{\\ko50}>{\\ko50}>{\\ko50}>";

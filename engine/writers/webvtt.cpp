@@ -7,6 +7,7 @@
 #include <charconv>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/timecode.h"
@@ -176,11 +177,18 @@ bool WriteVtt(WriterContext& ctx) {
     if (startsInOrder(ctx.entries)) {
         if (!ForEachCue(ctx, write)) return false;
     } else {
-        std::vector<Cue> cues;
-        if (!ForEachCue(ctx, [&](const Cue& cue) { cues.push_back(cue); })) return false;
+        // The text a cue is handed may live only as long as its turn (the
+        // plain text of a cue with override blocks): each is kept.
+        std::vector<std::pair<Cue, std::string>> cues;
+        if (!ForEachCue(ctx, [&](const Cue& cue) { cues.emplace_back(cue, std::string(cue.text)); })) {
+            return false;
+        }
         std::stable_sort(cues.begin(), cues.end(),
-                         [](const Cue& a, const Cue& b) { return a.startMs < b.startMs; });
-        for (const Cue& cue : cues) write(cue);
+                         [](const auto& a, const auto& b) { return a.first.startMs < b.first.startMs; });
+        for (auto& [cue, text] : cues) {
+            cue.text = text;
+            write(cue);
+        }
     }
     ctx.out.AppendLine("");  // the file ends with a line break
     return true;

@@ -79,8 +79,17 @@ struct WriterContext {
     const WriterProgress& onProgress; ///< may be empty
     OutputLines& out;                 ///< output lines
     /// Entries seen that hold "|" and a text that is not blank: the cues
-    /// of the report line (CountCues, counted on the way).
+    /// of the report line (CountCues, counted on the way). A writer that
+    /// writes two of them as one corrects it with CueMerged.
     std::size_t cues = 0;
+    /// The format keeps SSA override blocks ("{\b1}"); other formats get a
+    /// cue's plain text (PlainText). Set by WriteEntries from the format row.
+    bool keepsOverrides = true;
+
+    /// A cue written together with the one before it: the report counts it once.
+    void CueMerged() {
+        if (cues > 0) --cues;
+    }
 };
 
 /// Runs the writer of `kind`; false when stopped by the progress callback.
@@ -130,6 +139,67 @@ inline bool IsBlankText(std::string_view text) {
     return true;
 }
 
+/// The text of a cue as a format without SSA override blocks shows it:
+/// every "{...}" block left out (a "{" without a "}" after it is text), and
+/// the text of a drawing too (from a block holding "\p" and a number above 0
+/// to one holding "\p0", or to the end), which is shapes, not words.
+/// Appended to `out`.
+void AppendPlainText(std::string& out, std::string_view text);
+/// True when the text may hold an override block (a "{" followed later by a
+/// "}"), so AppendPlainText could change it.
+inline bool MayHoldOverrides(std::string_view text) {
+    const auto open = text.find('{');
+    return open != std::string_view::npos && text.find('}', open + 1) != std::string_view::npos;
+}
+
+/// The end a format writes for a cue whose times it keeps in steps of
+/// `unitMs` (10 for centiseconds, 1000 for whole seconds): an end that would
+/// land on or before the start's step is moved one step after it, so a cue
+/// shorter than a step still shows. Times are rounded to whole milliseconds
+/// and cut to the step, as the time styles write them.
+double KeepVisible(double startMs, double endMs, double unitMs);
+/// The step a time falls in, as KeepVisible counts them (negative times are 0).
+int64_t StepOf(double ms, double unitMs);
+
+/// Starts of a format that writes starts only, where a cue lasts until the
+/// next one starts: a start that would land in the step of the cue before
+/// (or before it) while it comes later moves one step after that cue's, so
+/// the cue before keeps a step on screen. Cues that start together stay
+/// together, and a start earlier than the one before (an unsorted list) is
+/// left as it is.
+class StartSteps {
+public:
+    /// The step to write `ms` in, given its own step `step`.
+    int64_t Next(double ms, int64_t step) {
+        if (m_any && ms == m_lastMs) return m_lastStep;
+        if (m_any && ms > m_lastMs && step <= m_lastStep) step = m_lastStep + 1;
+        m_any = true;
+        m_lastMs = ms;
+        m_lastStep = step;
+        return step;
+    }
+
+private:
+    bool m_any = false;
+    double m_lastMs = 0;
+    int64_t m_lastStep = 0;
+};
+
+/// Calls `line(piece)` for every line of a cue text, the pieces between its
+/// line-break markers ("\N", "\n"), untrimmed.
+template <typename Line>
+void ForEachTextLine(std::string_view text, Line line) {
+    std::size_t from = 0;
+    for (std::size_t at = text.find('\\'); at != std::string_view::npos; at = text.find('\\', at + 1)) {
+        if (at + 1 < text.size() && (text[at + 1] == 'N' || text[at + 1] == 'n')) {
+            line(text.substr(from, at - from));
+            from = at + 2;
+            ++at;
+        }
+    }
+    line(text.substr(from));
+}
+
 /// Reports progress for entry `index` when it is due; false when stopped.
 bool WriterStep(WriterContext& ctx, std::size_t index);
 
@@ -155,6 +225,9 @@ enum class StepAfter { kHandledEntry, kEveryEntry };
 /// that holds "|", returning true when it handled the entry; progress is
 /// reported after each handled entry (or after every entry). False when
 /// stopped.
+/// In a format without override blocks the parts carry the plain text
+/// (AppendPlainText), valid until `visit` returns; an entry whose text is
+/// only blocks or a drawing is no cue there: neither visited nor counted.
 /// `split(entries, j)` gives the parts of entry j, for a writer that has
 /// already split it while looking ahead.
 struct SplitEach {
@@ -166,8 +239,19 @@ template <typename Visit, typename Split = SplitEach>
 bool ForEachEntry(WriterContext& ctx, Visit visit, StepAfter step = StepAfter::kHandledEntry,
                   Split split = {}) {
     const auto& entries = ctx.entries;
+    std::string plain;
     for (std::size_t j = 0; j < entries.size(); ++j) {
-        const EntryParts p = split(entries, j);
+        EntryParts p = split(entries, j);
+        if (p.hasBar && !ctx.keepsOverrides && MayHoldOverrides(p.text)) {
+            const bool blank = IsBlankText(p.text);
+            plain.clear();
+            AppendPlainText(plain, p.text);
+            p.text = plain;
+            if (!blank && IsBlankText(p.text)) {
+                if (step == StepAfter::kEveryEntry && !WriterStep(ctx, j)) return false;
+                continue;
+            }
+        }
         if (p.hasBar && !IsBlankText(p.text)) ++ctx.cues;
         const bool handled = p.hasBar && visit(p, j);
         if ((handled || step == StepAfter::kEveryEntry) && !WriterStep(ctx, j)) return false;

@@ -13,7 +13,31 @@
 namespace lumeval {
 namespace {
 
-bool hasText(const EntryParts& p) { return !TrimSpaces(p.text).empty(); }
+// "<sync start=" + whole milliseconds + "><P>": players show only the text
+// inside a paragraph, a bare sync comes out as an empty cue.
+void appendSync(std::string& line, double ms) {
+    line += "<sync start=";
+    char digits[24];
+    const double rounded = RoundHalfEven(ms);
+    const auto r = std::to_chars(digits, digits + sizeof digits,
+                                 static_cast<long long>(rounded > 0 ? rounded : 0));
+    line.append(digits, r.ptr);
+    line += "><P>";
+}
+
+// Each line of the text trimmed and escaped, "<br>" between them (blank
+// lines go).
+void appendSamiText(std::string& out, std::string_view text) {
+    bool first = true;
+    const auto line = [&](std::string_view piece) {
+        piece = TrimSpaces(piece);
+        if (piece.empty()) return;
+        if (!first) out += "<br>";
+        first = false;
+        AppendSamiEscaped(out, piece);
+    };
+    ForEachTextLine(text, line);
+}
 
 // The encoding the file is saved in, as the XML declaration names it; a
 // parser that believed "gb2312" in a UTF-8 file would misread every
@@ -43,10 +67,13 @@ bool WriteKrc(WriterContext& ctx) {
         "  <song>\r\n"
         "  </song>\r\n"
         "  <lines>");
+    StartSteps steps;
     const bool written = ForEachCue(ctx, [&](const Cue& cue) {
+        // A line lasts until the next one starts: it keeps a step of its own.
+        const int64_t step = steps.Next(cue.startMs, StepOf(cue.startMs, 10));
         std::string& line = ctx.out.NewLine();
         line += "    <line begin=\"";
-        line += MSecsToTime(cue.startMs, 2);
+        line += MSecsToTime(static_cast<double>(step) * 10, 2);
         line += "\">";
         AppendXmlEscaped(line, ReplaceLineBreaks(cue.text, " "));
         line += "</line>";
@@ -59,25 +86,31 @@ bool WriteKrc(WriterContext& ctx) {
 bool WriteSami(WriterContext& ctx) {
     ctx.out.AppendLine("<SAMI>");
     ctx.out.AppendLine("<BODY>");
-    const bool written = ForEachEntry(ctx, [&](const EntryParts& p, std::size_t) {
-        // Players show only the text inside a paragraph; a bare sync
-        // element comes out as an empty cue. A blank text is the usual
-        // clearing sync, which is how SAMI ends the cue before it.
+    // A sync shows its text until the next sync, so a cue that ends before
+    // the next one starts (and the last cue) is followed by a clearing sync
+    // at its end. Entries with a blank text are not written: the cues' own
+    // ends say where the screen clears.
+    bool open = false;  // a cue written whose end is still due
+    double openEndMs = 0;
+    const auto closeBefore = [&](double nextStartMs, bool last) {
+        if (!open) return;
+        open = false;
+        if (!last && !(openEndMs < nextStartMs)) return;
         std::string& line = ctx.out.NewLine();
-        line += "<sync start=";
-        char digits[24];
-        const auto ms = static_cast<long long>(RoundHalfEven(TimeToMSecs(p.start, ",")));
-        const auto r = std::to_chars(digits, digits + sizeof digits, ms);
-        line.append(digits, r.ptr);
-        line += "><P>";
-        if (hasText(p)) {
-            AppendSamiEscaped(line, ReplaceLineBreaks(p.text, " "));
-        } else {
-            line += "&nbsp;";
-        }
-        return true;
+        appendSync(line, openEndMs);
+        line += "&nbsp;";
+    };
+    const bool written = ForEachCue(ctx, [&](const Cue& cue) {
+        closeBefore(cue.startMs, false);
+        std::string& line = ctx.out.NewLine();
+        appendSync(line, cue.startMs);
+        appendSamiText(line, cue.text);
+        open = true;
+        // An end on or before the start would clear the cue as it comes.
+        openEndMs = KeepVisible(cue.startMs, cue.endMs, 1);
     });
     if (!written) return false;
+    closeBefore(0, true);
     ctx.out.AppendLine("</BODY>");
     ctx.out.AppendLine("</SAMI>");
     return true;

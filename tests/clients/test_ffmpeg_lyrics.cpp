@@ -24,36 +24,8 @@ using test::toolExists;
 struct Cue {
     long long startMs = 0;
     std::string text;
+    long long endMs = -1;  // -1: not checked (a lyric line lasts until the next)
 };
-
-// SubRip as ffmpeg writes it: number, "start --> end", text lines, blank line.
-std::vector<Cue> parseSrt(const std::string& srt) {
-    std::vector<Cue> cues;
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    while (from <= srt.size()) {
-        auto nl = srt.find('\n', from);
-        if (nl == std::string::npos) nl = srt.size();
-        std::string line = srt.substr(from, nl - from);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        from = nl + 1;
-    }
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const auto arrow = lines[i].find(" --> ");
-        if (arrow == std::string::npos) continue;
-        int h = 0, m = 0, s = 0, ms = 0;
-        if (std::sscanf(lines[i].c_str(), "%d:%d:%d,%d", &h, &m, &s, &ms) != 4) continue;
-        Cue cue;
-        cue.startMs = ((h * 60LL + m) * 60 + s) * 1000 + ms;
-        for (++i; i < lines.size() && !lines[i].empty(); ++i) {
-            if (!cue.text.empty()) cue.text += '\n';
-            cue.text += lines[i];
-        }
-        cues.push_back(cue);
-    }
-    return cues;
-}
 
 // Packet start times ffprobe reports, in milliseconds.
 std::vector<long long> probeStarts(const std::string& path, bool& ok) {
@@ -101,14 +73,16 @@ TEST_P(FfmpegLyrics, ReadsCountsStartsAndTexts) {
     ASSERT_TRUE(engine.SaveArrayToSubtitle(entries, path, s));
 
     bool ok = false;
-    const std::string srt = run("ffmpeg -nostdin -v error -i " + quoted(path) + " -f srt -", ok);
+    const std::vector<test::SrtCue> cues = test::ffmpegCues(path, ok);
     ASSERT_TRUE(ok) << "ffmpeg could not read " << f.file;
-    const std::vector<Cue> cues = parseSrt(srt);
-    ASSERT_EQ(f.cues.size(), cues.size()) << srt;
+    ASSERT_EQ(f.cues.size(), cues.size());
     for (std::size_t i = 0; i < cues.size(); ++i) {
         EXPECT_EQ(f.cues[i].startMs, cues[i].startMs) << "cue " << i;
         EXPECT_FALSE(cues[i].text.empty()) << "cue " << i << " shows no text";
         EXPECT_EQ(f.cues[i].text, cues[i].text) << "cue " << i;
+        if (f.cues[i].endMs >= 0) {
+            EXPECT_EQ(f.cues[i].endMs, cues[i].endMs) << "cue " << i;
+        }
     }
 
     const std::vector<long long> starts = probeStarts(path, ok);
@@ -119,9 +93,12 @@ TEST_P(FfmpegLyrics, ReadsCountsStartsAndTexts) {
 INSTANTIATE_TEST_SUITE_P(
     Written, FfmpegLyrics,
     ::testing::Values(
-        // SAMI keeps whole milliseconds; LRC truncates to hundredths.
-        Format{"out.smi", {{1000, "你好，世界"}, {4000, "Hello world"}, {62345, "中文 and English"}},
-               {1000, 4000, 7000, 62345}},
+        // SAMI keeps whole milliseconds, line breaks and ends (a clearing
+        // sync after a cue that ends before the next, and after the last);
+        // LRC truncates to hundredths and joins lines.
+        Format{"out.smi",
+               {{1000, "你好，世界", 3500}, {4000, "Hello\nworld", 6000}, {62345, "中文 and English", 64345}},
+               {1000, 3500, 4000, 6000, 62345, 64345}},
         Format{"out.lrc", {{1000, "你好，世界"}, {4000, "Hello world"}, {62340, "中文 and English"}},
                {1000, 4000, 62340}}),
     [](const ::testing::TestParamInfo<Format>& info) {

@@ -121,6 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Encodings, XmlLyricParse,
 void syncText(xmlNode* n, std::string& out) {
     for (xmlNode* k = n->children; k; k = k->next) {
         if (k->type == XML_TEXT_NODE && k->content) out += reinterpret_cast<const char*>(k->content);
+        if (k->type == XML_ELEMENT_NODE && name(k) == "br") out += '\n';
         if (k->type == XML_ELEMENT_NODE && name(k) != "sync") syncText(k, out);
     }
 }
@@ -157,12 +158,14 @@ TEST(SamiParse, HtmlParserDecodesSyncTexts) {
     Cues got;
     collectSyncs(xmlDocGetRootElement(doc), got);
     xmlFreeDoc(doc);
+    // A clearing sync (HTML's non-breaking space) where a cue ends before
+    // the next starts and after the last; the start-only cue lasts up to the
+    // next entry (the blank one), the last one five seconds.
     const Cues want{
-        {"1000", "a < b & c > d"},
-        {"3000", "你好"},
-        {"4000", "\u00A0"},  // the clearing sync: HTML's non-breaking space
-        {"62345", "中文 &amp;"},  // "<b>" stays markup
-        {"70000", "italic & more"},
+        {"1000", "a < b & c > d"},  {"2000", "\u00A0"},
+        {"3000", "你好"},            {"4000", "\u00A0"},
+        {"62345", "中文\n&amp;"},   {"64000", "\u00A0"},  // "<br>" breaks the line, "<b>" stays markup
+        {"70000", "italic & more"}, {"75000", "\u00A0"},
     };
     EXPECT_EQ(want, got);
 }

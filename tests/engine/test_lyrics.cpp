@@ -196,12 +196,12 @@ TEST(KscWriter, DurationShares) {
          "karaoke.add('00:01.000', '00:01.015', 'ab', '8,8');"},
         {"empty text: no shares, no division", "00:00:01,000->00:00:02,000|",
          "karaoke.add('00:01.000', '00:02.000', '', '');"},
-        {"blank text: raw text, no shares", "00:00:01,000->00:00:02,000|  ",
-         "karaoke.add('00:01.000', '00:02.000', '  ', '');"},
+        {"blank text: trimmed, no shares", "00:00:01,000->00:00:02,000|  ",
+         "karaoke.add('00:01.000', '00:02.000', '', '');"},
         {"end of zero: five seconds written, shares from the negative span",
          "00:00:10,000->00:00:00,000|ab", "karaoke.add('00:10.000', '00:15.000', 'ab', '-5000,-5000');"},
-        {"quotes and markers written unchanged", "00:00:01,000->00:00:01,400|it's\\Na",
-         "karaoke.add('00:01.000', '00:01.400', 'it's\\Na', '67,67,67,67,67,67');"},
+        {"quotes escaped, line breaks made spaces", "00:00:01,000->00:00:01,400|it's\\Na",
+         "karaoke.add('00:01.000', '00:01.400', 'it\\'s a', '67,67,67,67,67,67');"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.call, kscCalls({c.entry})) << c.name;
 }
@@ -213,8 +213,8 @@ TEST(LyricWriters, FramesWithoutCues) {
         "<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<!-- QRV Corvane -->\r\n<Lyric>\r\n"
         "  <song>\r\n  </song>\r\n  <lines>\r\n  </lines>\r\n</Lyric>",
         writeAs(kKindKrc, none));
-    // SAMI writes a blank text as its clearing sync.
-    EXPECT_EQ("<SAMI>\r\n<BODY>\r\n<sync start=2000><P>&nbsp;\r\n</BODY>\r\n</SAMI>", writeAs(kKindSmi, none));
+    // A blank text clears nothing in SAMI: its cues' ends do.
+    EXPECT_EQ("<SAMI>\r\n<BODY>\r\n</BODY>\r\n</SAMI>", writeAs(kKindSmi, none));
 }
 
 TEST(LyricWriters, ProgressAfterSpansWithTextOrNot) {
@@ -240,7 +240,8 @@ TEST(LyricWriters, ReadBackKeepsStartsAndTexts) {
         // The header's metadata tags hold no lyric.
         {"a.lrc", {"1000->0|你好，世界", "62340->0|Hi there"}},
         {"a.krc", {"1000->0|你好，世界", "62340->0|Hi there"}},
-        {"a.smi", {"1000->0|你好，世界", "62340->0|Hi there"}},
+        // SAMI clears the screen at each cue's end: a blank line there.
+        {"a.smi", {"1000->0|你好，世界", "3500->0|", "62340->0|Hi there", "64000->0|"}},
         {"a.ksc", {"1000->3500|你好，世界", "62340->64000|Hi there"}},
     };
     // Past 1000 minutes the KSC times have four minute digits.

@@ -61,9 +61,14 @@ TEST_P(RoundTrip, KeepsTimesAndTexts) {
     ASSERT_TRUE(engine.SaveArrayToSubtitle(table, path, save)) << f.key;
 
     std::vector<Cue> read;
+    std::vector<double> clears;  // blank lines of a start-only format: where the screen clears
     engine.SubtitleLineLoaded = [&](double s, double e, const std::string& t) {
         // LRC's header tags ([ti:], [ar:], ...) read as one empty line at 0.
         if (std::string(f.key) == "lrc" && s == 0 && t.empty()) return;
+        if (!f.hasEnd && t.empty()) {
+            clears.push_back(s);
+            return;
+        }
         read.push_back({s, e, t});
     };
     ConvertSettings convert;
@@ -80,6 +85,14 @@ TEST_P(RoundTrip, KeepsTimesAndTexts) {
             EXPECT_EQ(0, read[i].end);
         }
         EXPECT_EQ(cues[i].text, WithoutLeadingOverrides(read[i].text));
+    }
+    // SAMI clears the screen where a cue ends before the next one starts,
+    // and after the last.
+    const std::string key = f.key;
+    if (key == "smi" || key == "sami") {
+        EXPECT_EQ((std::vector<double>{2500, 4000, 64000, 3730000}), clears);
+    } else if (!f.hasEnd) {
+        EXPECT_TRUE(clears.empty()) << clears.size();
     }
 }
 
