@@ -21,15 +21,6 @@ constexpr std::size_t kLrcLineBudget = std::size_t{64} << 20;
 // Rough cost of one entry: its time text, separator and the lyric.
 constexpr std::size_t kEntryOverhead = 16;
 
-std::string withoutChar(std::string_view s, char c) {
-    std::string out;
-    out.reserve(s.size());
-    for (char ch : s) {
-        if (ch != c) out += ch;
-    }
-    return out;
-}
-
 // A plain loop: find_first_of searches its set once per character.
 bool hasMarkup(std::string_view s) {
     for (const char c : s) {
@@ -104,7 +95,9 @@ std::size_t formatTableTime(int64_t ms, char* out) {
 
 // Nearly every line of a real file is one time tag and a lyric without markup:
 // "[mm:ss.xx]text". Such a line is added here in one pass; returns false,
-// having added nothing, for any other line.
+// having added nothing, for any other line. A "]" in the lyric is text and
+// stays here; a "[" may begin a further leading tag or a closing time tag,
+// which the general path sorts out.
 bool readCommonLrcLine(std::string_view line, ReaderContext& ctx) {
     if (line.size() < 2 || line[0] != '[' || ctx.state.lrcOffsetMs != 0) return false;
     std::size_t close = 1;
@@ -116,12 +109,82 @@ bool readCommonLrcLine(std::string_view line, ReaderContext& ctx) {
     if (close == line.size()) return false;
     const std::string_view text = line.substr(close + 1);
     for (const char c : text) {
-        if (c == ']' || c == '<' || c == '{' || c == '&') return false;
+        if (c == '[' || c == '<' || c == '{' || c == '&') return false;
     }
     const int64_t ms = commonTagMs(line.substr(1, close - 1));
     if (ms < 0 || text.size() + kEntryOverhead > kLrcLineBudget) return false;
     char span[32];
     AddTimedLine(ctx.table, std::string_view(span, formatTableTime(ms, span)), text, ctx.rules);
+    return true;
+}
+
+bool isBlankChar(char c) { return c == ' ' || c == '\t'; }
+
+// The lyric without a time tag that closes the line ("text[00:00]"): some
+// editors mark where the line ends that way, and it is no part of the words.
+// The blanks that set it apart go with it.
+std::string_view withoutClosingTimeTag(std::string_view text) {
+    std::size_t end = text.size();
+    while (end > 0 && isBlankChar(text[end - 1])) --end;
+    if (end == 0 || text[end - 1] != ']') return text;
+    const auto open = text.rfind('[', end - 1);
+    if (open == std::string_view::npos) return text;
+    if (!LrcTagTime(TrimSpaces(text.substr(open + 1, end - 1 - open - 1)))) return text;
+    end = open;
+    while (end > 0 && isBlankChar(text[end - 1])) --end;
+    return text.substr(0, end);
+}
+
+// Where a quote inside a KSC string ends it: only white space stands between
+// it and the "," or ")" that follows an argument (or the end of the line).
+bool closesKscString(std::string_view s, std::size_t quote) {
+    std::size_t i = quote + 1;
+    while (i < s.size() && isBlankChar(s[i])) ++i;
+    return i == s.size() || s[i] == ',' || s[i] == ')';
+}
+
+// The quoted arguments of a "karaoke.add(" call, `args` starting after the
+// "(". Strings are read as the script language reads them: "\'" is a quote
+// and "\\" a backslash, and a doubled quote is a quote too. Files from
+// writers that escaped nothing hold bare apostrophes ('it's'): a quote that
+// no "," or ")" follows is such an apostrophe, kept as text. False, with the
+// fields unusable, when a string is unterminated, an argument is not a
+// string, or there are fewer than four. Arguments past the fourth are not read.
+bool kscArguments(std::string_view args, std::string (&fields)[4]) {
+    std::size_t i = 0;
+    for (std::size_t n = 0; n < 4; ++n) {
+        while (i < args.size() && isBlankChar(args[i])) ++i;
+        if (n > 0) {
+            if (i == args.size() || args[i] != ',') return false;
+            ++i;
+            while (i < args.size() && isBlankChar(args[i])) ++i;
+        }
+        if (i == args.size() || args[i] != '\'') return false;
+        ++i;
+        std::string& out = fields[n];
+        for (;;) {
+            if (i == args.size()) return false;  // unterminated
+            const char c = args[i];
+            if (c == '\\' && i + 1 < args.size() && (args[i + 1] == '\'' || args[i + 1] == '\\')) {
+                out += args[i + 1];
+                i += 2;
+            } else if (c != '\'') {
+                out += c;
+                ++i;
+            } else if (i + 1 < args.size() && args[i + 1] == '\'' && !closesKscString(args, i + 1)) {
+                // A doubled quote; when the second one ends the string, the
+                // first is a bare apostrophe ('singin'').
+                out += '\'';
+                i += 2;
+            } else if (closesKscString(args, i)) {
+                ++i;
+                break;
+            } else {
+                out += '\'';  // a bare apostrophe inside the lyric
+                ++i;
+            }
+        }
+    }
     return true;
 }
 
@@ -200,98 +263,86 @@ std::optional<double> LrcTagOffset(std::string_view tag) {
 
 void ReadLrcLine(std::string_view line, ReaderContext& ctx) {
     if (readCommonLrcLine(line, ctx)) return;
-    const std::string_view trimmed = TrimSpaces(line);
-    if (trimmed.find('[') == std::string_view::npos || trimmed.find(']') == std::string_view::npos) {
-        return;
+    // Only the tags that open the line are tags: a run of "[...]", blanks
+    // allowed before and between them. Time tags each give an entry; tags with
+    // a colon are metadata ([ar:], [ti:], [offset:]); any other tag (a
+    // singer's "[Alba]") is the first word of the lyric. The lyric runs from
+    // there to the end of the line, brackets and all.
+    struct Stamp {
+        int64_t ms;
+        double offsetMs;  // the [offset:] in force where the tag stands
+    };
+    std::vector<Stamp> stamps;
+    std::size_t at = 0;
+    std::size_t textFrom = 0;
+    for (;;) {
+        std::size_t open = at;
+        while (open < line.size() && isBlankChar(line[open])) ++open;
+        textFrom = at;
+        if (open == line.size() || line[open] != '[') break;
+        const auto close = line.find(']', open + 1);
+        if (close == std::string_view::npos) break;
+        const std::string_view tag = TrimSpaces(line.substr(open + 1, close - open - 1));
+        if (const auto ms = LrcTagTime(tag)) {
+            stamps.push_back({*ms, ctx.state.lrcOffsetMs});
+        } else if (tag.find(':') != std::string_view::npos) {
+            // [offset:] shifts the times after it, in this line and below.
+            if (const auto offset = LrcTagOffset(tag)) ctx.state.lrcOffsetMs = *offset;
+        } else {
+            break;  // a singer's name or the like: the lyric starts here
+        }
+        at = close + 1;
     }
-    // Every piece before the last "]" is a tag; the last piece is the lyric,
-    // with word-timing tags in angle brackets removed.
-    const auto lastClose = line.rfind(']');
-    const std::string_view rest = line.substr(lastClose + 1);
-    // Most lyrics carry no markup at all; KillTag would only copy them.
+    if (stamps.empty()) return;
+    const std::string_view rest = withoutClosingTimeTag(line.substr(textFrom));
+    // Word-timing tags in angle brackets go; most lyrics carry no markup at
+    // all, and KillTag would only copy them.
     const bool markup = hasMarkup(rest);
     const std::string killed = markup ? KillTag(rest, false) : std::string();
     const std::string_view text = markup ? std::string_view(killed) : rest;
     const std::size_t cost = text.size() + kEntryOverhead;
     std::size_t spent = 0;
-    std::size_t from = 0;
     std::string span;
-    while (from <= lastClose) {
-        const auto close = line.find(']', from);
-        // Spaces around a tag (an indented line) are not part of it.
-        std::string_view piece = line.substr(from, close - from);
-        std::string stripped;
-        const auto open = piece.find('[');
-        if (open != std::string_view::npos && piece.find('[', open + 1) == std::string_view::npos &&
-            TrimSpaces(piece.substr(0, open)).empty()) {
-            piece.remove_prefix(open + 1);  // the usual "[tag": no copy
-        } else {
-            stripped = withoutChar(piece, '[');
-            piece = stripped;
-        }
-        const std::string_view tag = TrimSpaces(piece);
-        from = close + 1;
-        const auto ms = LrcTagTime(tag);
-        if (!ms) {
-            // Metadata ([ar:], [ti:], [length:], ...) holds no lyric; [offset:]
-            // shifts the lines after it in this file.
-            if (const auto offset = LrcTagOffset(tag)) ctx.state.lrcOffsetMs = *offset;
-            continue;
-        }
+    for (const Stamp& stamp : stamps) {
         spent += cost;
         if (spent > kLrcLineBudget) break;
         span.clear();
-        AppendTimeStyle0(span, static_cast<double>(*ms));
-        if (ctx.state.lrcOffsetMs == 0) {
+        AppendTimeStyle0(span, static_cast<double>(stamp.ms));
+        if (stamp.offsetMs == 0) {
             AddTimedLine(ctx.table, span, text, ctx.rules);
         } else {
             // A positive offset shows the lyrics earlier, on top of the run's own shift.
             TimingRules shifted = ctx.rules;
-            shifted.offset -= ctx.state.lrcOffsetMs / 1000;
+            shifted.offset -= stamp.offsetMs / 1000;
             AddTimedLine(ctx.table, span, text, shifted);
         }
     }
 }
 
 void ReadKscLine(std::string_view line, ReaderContext& ctx) {
-    if (LowerAscii(line).find("karaoke.add(") == std::string::npos) return;
-    // The arguments run from the first "(" to the second one (or the end).
-    const auto open = line.find('(');
-    std::string_view args = line.substr(open + 1);
-    const auto open2 = args.find('(');
-    if (open2 != std::string_view::npos) args = args.substr(0, open2);
-    if (TrimSpaces(args).empty()) return;
+    const auto call = LowerAscii(line).find("karaoke.add(");
+    if (call == std::string::npos) return;
+    std::string fields[4];
+    if (!kscArguments(line.substr(call + 12), fields)) return;
 
-    std::vector<std::string_view> fields;
-    for (std::size_t from = 0;;) {
-        const auto sep = args.find("', '", from);
-        fields.push_back(args.substr(from, sep == std::string_view::npos ? sep : sep - from));
-        if (sep == std::string_view::npos || fields.size() == 4) break;
-        from = sep + 4;
-    }
-    // A lyric holding "(" cuts the arguments short; such a call has no
-    // reliable start, end, text and timing, so it is left out whole.
-    if (fields.size() < 4) return;
-
-    std::string start = withoutChar(TrimSpaces(fields[0]), '\'');
-    std::string end = withoutChar(TrimSpaces(fields[1]), '\'');
+    std::string* const times[] = {&fields[0], &fields[1]};
     // Our writer gives total minutes, four digits and more past 16 hours 40
     // minutes, which the general time reader would take for hours.
-    for (std::string* time : {&start, &end}) {
-        if (const auto ms = LrcTagTime(TrimSpaces(*time))) {
+    for (std::string* time : times) {
+        const std::string_view trimmed = TrimSpaces(*time);
+        if (const auto ms = LrcTagTime(trimmed)) {
             time->clear();
             AppendTimeStyle0(*time, static_cast<double>(*ms));
+        } else {
+            *time = std::string(trimmed);
         }
     }
-    std::string text = withoutChar(TrimSpaces(fields[2]), '\'');
-    std::string timing = withoutChar(KillTag(TrimSpaces(fields[3]), false), '\'');
-    timing = ReplaceAll(timing, ");", "");
-
     std::string span;
-    span.reserve(start.size() + 2 + end.size());
-    span.append(start).append("->").append(end);
+    span.reserve(fields[0].size() + 2 + fields[1].size());
+    span.append(fields[0]).append("->").append(fields[1]);
+    std::string& text = fields[2];
     text += kTimingSeparator;
-    text += timing;
+    text += TrimSpaces(fields[3]);
     AddTimedLine(ctx.table, span, text, ctx.rules);
 }
 

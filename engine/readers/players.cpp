@@ -146,8 +146,19 @@ void ReadStlLine(std::string_view line, ReaderContext& ctx) {
     span += "->";
     span += trimBlanks(line.substr(comma1 + 1, comma2 - comma1 - 1));
     // The text runs to the end of the line: it may hold commas of its own.
-    const std::string text = KillTag(line.substr(comma2 + 1), false);
-    AddTimedLine(ctx.table, span, trimBlanks(text), ctx.rules);
+    // "|" breaks the line; the blanks around it only set it apart.
+    const std::string killed = KillTag(line.substr(comma2 + 1), false);
+    const std::string_view rest = trimBlanks(killed);
+    std::string text;
+    text.reserve(rest.size() + 8);
+    for (std::size_t from = 0;;) {
+        const auto bar = rest.find('|', from);
+        text += trimBlanks(rest.substr(from, bar == npos ? npos : bar - from));
+        if (bar == npos) break;
+        text += "\\N";
+        from = bar + 1;
+    }
+    AddTimedLine(ctx.table, span, text, ctx.rules);
 }
 
 void ReadVsfLine(std::string_view line, ReaderContext& ctx) {

@@ -1,6 +1,8 @@
 // WebVTT: the header, then blocks separated by blank lines. A block is a cue
 // (an optional identifier, the timing line, the text), or a NOTE, STYLE or
-// REGION block, which is skipped.
+// REGION block, which adds nothing. Blocks are told apart as the W3C's
+// parsing rules tell them: a line holding "-->" ends the header and any
+// block it cannot belong to, and starts the next block, blank line or not.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,12 +18,16 @@ namespace {
 
 // Where the reader is between two lines.
 enum VttState : int32_t {
-    kBetweenBlocks = 0,  // a blank line was last (or the file starts)
-    kInHeader,           // "WEBVTT" and the lines after it up to a blank line
-    kSkipping,           // NOTE, STYLE, REGION, or a block that is no cue
-    kAfterIdentifier,    // a cue identifier; its timing line comes next
-    kInCue,              // the timing line was read; text lines follow
+    kFileStart = 0,   // nothing but blank lines yet: the header may come
+    kBetweenBlocks,   // a blank line was last
+    kInHeader,        // "WEBVTT" and the lines after it up to a blank line
+    kAfterFirstLine,  // a block's first line had no "-->": an identifier, if
+                      // the timing line follows at once, else NOTE, STYLE...
+    kSkipping,        // the rest of a block that holds no cue
+    kInCue,           // the timing line was read; text lines follow
 };
+
+bool hasArrow(std::string_view line) { return line.find("-->") != std::string_view::npos; }
 
 bool isBlank(std::string_view line) {
     return line.find_first_not_of(" \t") == std::string_view::npos;
@@ -143,7 +149,7 @@ std::string cueText(std::string_view text) {
 
 // What the reader carries from one line to the next.
 struct VttReader {
-    VttState state = kBetweenBlocks;
+    VttState state = kFileStart;
     std::string span;  // the timing of the cue being collected
     std::string text;
 };
@@ -154,10 +160,25 @@ void addCue(VttReader& st, ReaderContext& ctx) {
     st.text.clear();
 }
 
-void startCue(VttReader& st, std::string span) {
-    st.span = std::move(span);
-    st.text.clear();
-    st.state = kInCue;
+// A line with "-->" that begins a block: the timing of a cue, or, when it
+// reads as none, a block whose lines are skipped.
+void timingLine(VttReader& st, std::string_view line) {
+    if (auto span = timingSpan(line)) {
+        st.span = std::move(*span);
+        st.text.clear();
+        st.state = kInCue;
+    } else {
+        st.state = kSkipping;
+    }
+}
+
+// The first line of a block.
+void firstLine(VttReader& st, std::string_view line) {
+    if (hasArrow(line)) {
+        timingLine(st, line);
+    } else {
+        st.state = kAfterFirstLine;
+    }
 }
 
 }  // namespace
@@ -166,34 +187,32 @@ void ReadVttLine(std::string_view line, bool isLastLine, ReaderContext& ctx) {
     VttReader& st = ctx.state.Own<VttReader>();
     if (isBlank(line)) {
         if (st.state == kInCue) addCue(st, ctx);
-        st.state = kBetweenBlocks;
+        if (st.state != kFileStart) st.state = kBetweenBlocks;
     } else {
         switch (st.state) {
-            case kBetweenBlocks:
+            case kFileStart:
                 if (startsWithWord(line, "WEBVTT")) {
                     st.state = kInHeader;
-                } else if (startsWithWord(line, "NOTE") || startsWithWord(line, "STYLE") ||
-                           startsWithWord(line, "REGION")) {
-                    st.state = kSkipping;
-                } else if (auto span = timingSpan(line)) {
-                    startCue(st, std::move(*span));
                 } else {
-                    st.state = kAfterIdentifier;
+                    firstLine(st, line);  // no header: the cues are read all the same
                 }
                 break;
-            case kAfterIdentifier:
-                if (auto span = timingSpan(line)) {
-                    startCue(st, std::move(*span));
+            case kBetweenBlocks:
+                firstLine(st, line);
+                break;
+            case kAfterFirstLine:
+                // The first line was the cue's identifier when the timing
+                // follows it at once.
+                if (hasArrow(line)) {
+                    timingLine(st, line);
                 } else {
-                    st.state = kSkipping;  // no timing line: not a cue
+                    st.state = kSkipping;
                 }
                 break;
             case kInCue:
-                // A timing line ends the cue without a blank line before it,
-                // as players read such a file.
-                if (auto span = timingSpan(line)) {
+                if (hasArrow(line)) {
                     addCue(st, ctx);
-                    startCue(st, std::move(*span));
+                    firstLine(st, line);
                     break;
                 }
                 if (!st.text.empty()) st.text += "\\N";
@@ -202,13 +221,14 @@ void ReadVttLine(std::string_view line, bool isLastLine, ReaderContext& ctx) {
             case kInHeader:
             case kSkipping:
             default:
+                if (hasArrow(line)) firstLine(st, line);
                 break;
         }
     }
     // A file's last cue ends with the file; the next source starts afresh.
     if (isLastLine) {
         if (st.state == kInCue) addCue(st, ctx);
-        st.state = kBetweenBlocks;
+        st.state = kFileStart;
     }
 }
 

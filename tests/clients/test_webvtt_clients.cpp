@@ -146,6 +146,61 @@ TEST_F(WebVttClients, EverySampleConvertedToVttValidates) {
     }
 }
 
+// Our reader's cues of a file, printed as check.js prints the W3C parser's.
+std::vector<std::string> ourCues(const std::string& path) {
+    std::vector<std::string> cues;
+    clsSubtitle engine;
+    engine.SubtitleLineLoaded = [&](double s, double e, const std::string& t) {
+        std::string text = t;
+        for (std::size_t at = 0; (at = text.find("\\N", at)) != std::string::npos; at += 2) text[at + 1] = 'n';
+        char times[64];
+        std::snprintf(times, sizeof times, "%.3f\t%.3f", s / 1000, e / 1000);
+        cues.push_back(std::string("cue\t") + times + "\t" + text);
+    };
+    ConvertSettings c;
+    c.dst_SubFile = "vtt";
+    engine.ConvertSubtitle(path, c);
+    return cues;
+}
+
+TEST_F(WebVttClients, WeReadTheBlocksTheW3cParserReads) {
+    // Headers and blocks without the blank lines between them.
+    const char* files[] = {
+        "WEBVTT\nNOTE made by hand\n\n00:00:01.000 --> 00:00:02.000\na\n\n00:00:03.000 --> 00:00:04.000\nb\n",
+        "WEBVTT\nNOTE\n00:00:01.000 --> 00:00:02.000\na\n00:00:03.000 --> 00:00:04.000\nb\n",
+        "WEBVTT\nSTYLE\n::cue { color: red }\n00:00:01.000 --> 00:00:02.000\na\n00:00:03.000 --> 00:00:04.000\nb",
+        "WEBVTT\n\nSTYLE\n::cue { color: red }\n\n00:00:01.000 --> 00:00:02.000\nx\n",
+        "WEBVTT\n\none\n00:00:01.000 --> 00:00:02.000\na\ntwo\n00:00:03.000 --> 00:00:04.000\nb\n",
+        "WEBVTT\n\nNOTE a --> b\nmore\n00:00:01.000 --> 00:00:02.000\nx\n",
+        "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\na\nb --> c\nlost\n\n00:00:03.000 --> 00:00:04.000\nd\n",
+    };
+    TempDir dir;
+    for (const char* content : files) {
+        SCOPED_TRACE(content);
+        const std::string path = dir.file("blocks.vtt");
+        test::writeBytes(path, content);
+        std::vector<std::string> errors, cues;
+        validate(path, errors, cues);
+        EXPECT_FALSE(cues.empty());
+        EXPECT_EQ(cues, ourCues(path));
+    }
+}
+
+TEST_F(WebVttClients, AnArrowInsideANoteIsACueAsBrowsersReadIt) {
+    // The W3C's validator flags the comment and drops what follows it; the
+    // parsing rules browsers follow end the comment at the "-->" line and
+    // read the cue. We read it as browsers do.
+    TempDir dir;
+    const std::string path = dir.file("note.vtt");
+    test::writeBytes(path, "WEBVTT\n\nNOTE\nsome words\n00:00:01.000 --> 00:00:02.000\nx\n");
+    std::vector<std::string> errors, cues;
+    validate(path, errors, cues);
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_NE(std::string::npos, errors[0].find("timestamp in a comment")) << errors[0];
+    EXPECT_TRUE(cues.empty());
+    EXPECT_EQ(std::vector<std::string>{"cue\t1.000\t2.000\tx"}, ourCues(path));
+}
+
 TEST(FfmpegReadsWebVtt, CountsTimesAndText) {
     if (!toolExists("ffprobe") || !toolExists("ffmpeg")) {
         GTEST_SKIP() << "ffmpeg/ffprobe not found: install Debian's ffmpeg to run this check";

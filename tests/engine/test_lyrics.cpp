@@ -67,7 +67,7 @@ TEST(LrcReader, TimeTagLines) {
         {"spaces in the tag", {"[ 00:01.00 ]a", "[00: 01.00]b"}, {"00:00:01,000|a"}},
         {"lyric with markup or a bracket",
          {"[00:01.00]a&amp;b", "[00:02.00]x]y", "[00:03.00]{c}d", "[00:04.00]e[f"},
-         {"00:00:01,000|ab", "00:00:02,000|y", "00:00:03,000|d", "00:00:04,000|e[f"}},
+         {"00:00:01,000|ab", "00:00:02,000|x]y", "00:00:03,000|d", "00:00:04,000|e[f"}},
         {"trailing spaces kept, leading tag spaces not", {"[00:01.00] a  "}, {"00:00:01,000| a  "}},
     };
     for (const auto& c : cases) EXPECT_EQ(c.entries, readLines(kKindLrc, c.lines)) << c.name;
@@ -92,16 +92,15 @@ TEST(KscReader, KaraokeCalls) {
         {"any case, Chinese lyric",
          {"  Karaoke.Add('00:10.000', '00:11.000', '你好', '500,500');"},
          {"00:00:10,000->00:00:11,000|你好\x1F" "500,500"}},
-        {"apostrophes inside the lyric removed",
+        {"a bare apostrophe inside the lyric kept",
          {"karaoke.add('00:01.000', '00:02.000', 'don't', '200,200,200,200');"},
-         {"00:00:01,000->00:00:02,000|dont\x1F" "200,200,200,200"}},
+         {"00:00:01,000->00:00:02,000|don't\x1F" "200,200,200,200"}},
         {"header statements ignored",
          {"karaoke := CreateKaraokeObject;", "karaoke.rows := 2;", "karaoke.Font('', 0, false);"}, {}},
-        // The "(" in the lyric ends the arguments after three fields.
-        {"lyric with a parenthesis skipped",
+        {"lyric with a parenthesis",
          {"karaoke.add('00:01.000', '00:03.000', 'Hello (live)', '500,500');",
           "karaoke.add('00:04.000', '00:05.000', 'ok', '500,500');"},
-         {"00:00:04,000->00:00:05,000|ok\x1F" "500,500"}},
+         {"00:00:01,000->00:00:03,000|Hello (live)\x1F" "500,500", "00:00:04,000->00:00:05,000|ok\x1F" "500,500"}},
         {"too few fields", {"karaoke.add('00:01.000', '00:02.000');", "karaoke.add('00:01.000')"}, {}},
         {"no arguments", {"karaoke.add(", "karaoke.add(   ", "karaoke.add();"}, {}},
         // The writer gives total minutes, which grow past three digits after

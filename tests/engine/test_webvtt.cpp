@@ -55,9 +55,14 @@ TEST(WebVttReader, ShapesOfRealFiles) {
          "WEBVTT\n\n01:02.345 --> 01:03.000\na\n\n123:00:00.000 --> 123:00:01.000\nb\n",
          {"00:01:02,345->00:01:03,000|a", "123:00:00,000->123:00:01,000|b"}},
         {"NOTE, STYLE and REGION blocks skipped",
-         "WEBVTT\n\nNOTE a comment\n00:00:09.000 --> 00:00:10.000 is not a cue here\n\nSTYLE\n::cue "
+         "WEBVTT\n\nNOTE a comment\nmore comment\n\nSTYLE\n::cue "
          "{ color: red }\n\nREGION\nid:fred\n\nNOTE\n\n00:00:01.000 --> 00:00:02.000\nkept\n",
          {"00:00:01,000->00:00:02,000|kept"}},
+        // As browsers read it: a block's second line that holds "-->" is its
+        // timing line, whatever the first line says.
+        {"a NOTE followed at once by a timing line is a cue's identifier",
+         "WEBVTT\n\nNOTE a comment\n00:00:09.000 --> 00:00:10.000 align:start\nshown\n",
+         {"00:00:09,000->00:00:10,000|shown"}},
         {"line breaks inside a cue, CRLF, no final line end",
          "WEBVTT\r\n\r\n00:00:01.000 --> 00:00:02.000\r\none\r\ntwo\r\nthree",
          {"00:00:01,000->00:00:02,000|one\\Ntwo\\Nthree"}},
