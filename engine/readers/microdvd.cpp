@@ -19,7 +19,7 @@ namespace {
 
 // Frame numbers beyond this are beyond any time a table holds at any usable
 // rate; reading them as numbers would only invite overflow.
-constexpr std::size_t kMaxFrameDigits = 15;
+constexpr std::size_t kMaxFrameDigits = 16;
 
 bool digit(char c) { return c >= '0' && c <= '9'; }
 

@@ -38,10 +38,12 @@ std::string withoutOverrideBlocks(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         if (text[i] == '{') {
             const auto close = text.find('}', i + 1);
-            if (close != std::string_view::npos) {
-                i = close + 1;
-                continue;
+            if (close == std::string_view::npos) {
+                out.append(text.substr(i));  // no later "{" is closed either
+                break;
             }
+            i = close + 1;
+            continue;
         }
         out += text[i++];
     }
