@@ -14,9 +14,13 @@ constexpr std::size_t kSniffLines = 200;
 // Only the start of a line bears a signature.
 constexpr std::size_t kLineHead = 256;
 
-bool digit(char c) { return c >= '0' && c <= '9'; }
+bool digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool startsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
     if (text.size() < lowerPrefix.size()) return false;
@@ -152,28 +156,43 @@ SniffedFormat SniffFormat(std::string_view text) {
 
 std::string_view SniffedKey(SniffedFormat format) {
     switch (format) {
-        case SniffedFormat::SubRip: return "srt";
-        case SniffedFormat::Ssa: return "ass";
-        case SniffedFormat::WebVtt: return "vtt";
-        case SniffedFormat::Sami: return "smi";
-        case SniffedFormat::Lrc: return "lrc";
+        case SniffedFormat::SubRip:
+            return "srt";
+        case SniffedFormat::Ssa:
+            return "ass";
+        case SniffedFormat::WebVtt:
+            return "vtt";
+        case SniffedFormat::Sami:
+            return "smi";
+        case SniffedFormat::Lrc:
+            return "lrc";
         case SniffedFormat::MicroDvd:
-        case SniffedFormat::SubViewer: return "sub";
-        case SniffedFormat::None: break;
+        case SniffedFormat::SubViewer:
+            return "sub";
+        case SniffedFormat::None:
+            break;
     }
     return {};
 }
 
 std::string_view SniffedName(SniffedFormat format) {
     switch (format) {
-        case SniffedFormat::SubRip: return "SubRip";
-        case SniffedFormat::Ssa: return "SSA/ASS";
-        case SniffedFormat::WebVtt: return "WebVTT";
-        case SniffedFormat::Sami: return "SAMI";
-        case SniffedFormat::Lrc: return "LRC";
-        case SniffedFormat::MicroDvd: return "MicroDVD";
-        case SniffedFormat::SubViewer: return "SubViewer 2";
-        case SniffedFormat::None: break;
+        case SniffedFormat::SubRip:
+            return "SubRip";
+        case SniffedFormat::Ssa:
+            return "SSA/ASS";
+        case SniffedFormat::WebVtt:
+            return "WebVTT";
+        case SniffedFormat::Sami:
+            return "SAMI";
+        case SniffedFormat::Lrc:
+            return "LRC";
+        case SniffedFormat::MicroDvd:
+            return "MicroDVD";
+        case SniffedFormat::SubViewer:
+            return "SubViewer 2";
+        case SniffedFormat::None:
+            break;
     }
     return {};
 }

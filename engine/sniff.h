@@ -10,7 +10,7 @@ namespace lumeval {
 enum class SniffedFormat {
     None,
     SubRip,
-    Ssa,   ///< SSA or ASS: one reader
+    Ssa,  ///< SSA or ASS: one reader
     WebVtt,
     Sami,
     Lrc,

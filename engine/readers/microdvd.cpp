@@ -21,9 +21,13 @@ namespace {
 // rate; reading them as numbers would only invite overflow.
 constexpr std::size_t kMaxFrameDigits = 16;
 
-bool digit(char c) { return c >= '0' && c <= '9'; }
+bool digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // What the reader carries from one line to the next, for one file: the
 // first line that shows which of the two formats the file is decides it.
@@ -234,8 +238,8 @@ void appendSubViewerText(std::string& out, std::string_view line) {
     for (std::size_t from = 0;;) {
         std::size_t at = from;
         while (at + 4 <= line.size()) {
-            if (line[at] == '[' && lowerAscii(line[at + 1]) == 'b' && lowerAscii(line[at + 2]) == 'r' &&
-                line[at + 3] == ']') {
+            if (line[at] == '[' && lowerAscii(line[at + 1]) == 'b' &&
+                lowerAscii(line[at + 2]) == 'r' && line[at + 3] == ']') {
                 break;
             }
             ++at;
