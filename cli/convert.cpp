@@ -171,6 +171,16 @@ std::string EncodingNote(const std::string& dest) {
            " is always UTF-8; --encoding is ignored";
 }
 
+/// "m.srt: read as MicroDVD by its content" for each source whose extension
+/// named a format its content is not.
+void PrintReadByContent(const RunInfo& info) {
+    for (const SourceInfo& source : info.sources) {
+        if (!source.readByContent.empty()) {
+            PrintLine(source.path + ": read as " + source.readByContent + " by its content");
+        }
+    }
+}
+
 std::string CuesText(std::size_t cues) {
     return std::to_string(cues) + (cues == 1 ? " cue" : " cues");
 }
@@ -318,6 +328,7 @@ int RunSingle(const CliOptions& o) {
     for (const auto& [path, why] : engine.LastRun().unreadable) {
         PrintLine("lumeval-convert: warning: cannot read " + path + ": " + why + ", skipped");
     }
+    if (!o.quiet) PrintReadByContent(engine.LastRun());
     if (!ok) {
         PrintError(DescribeFailure(engine.LastFailure(), engine.LastRun(), o.dest, o.codePage, run));
         return kExitFailed;
@@ -344,6 +355,7 @@ struct BatchItem {
     std::string error;   ///< empty while the item can still succeed
     std::size_t cues = 0;
     bool encodingReplaced = false;
+    std::string readByContent;  ///< the format the content showed, when not the extension's
 };
 
 /// The first of base.key, base(1).key, base(2).key, ... that this batch has not
@@ -417,7 +429,11 @@ void ConvertOne(clsSubtitle& engine, const CliOptions& o, BatchItem& item) {
         if (g_cancel.load()) cancel = true;
         if (status == kStatusSaved) written = text;
     };
-    if (engine.ConvertSubtitle(item.source, settings)) {
+    const bool ok = engine.ConvertSubtitle(item.source, settings);
+    for (const SourceInfo& source : engine.LastRun().sources) {
+        if (!source.readByContent.empty()) item.readByContent = source.readByContent;
+    }
+    if (ok) {
         item.cues = engine.LastRun().cuesWritten;
         item.encodingReplaced = engine.LastRun().encodingReplaced;
         if (!written.empty()) item.output = written;
@@ -472,6 +488,9 @@ int RunBatch(const CliOptions& o) {
         bar.Clear();
         while (printed < count && done[printed]) {
             const BatchItem& item = items[printed];
+            if (!item.readByContent.empty() && !o.quiet) {
+                PrintLine(item.source + ": read as " + item.readByContent + " by its content");
+            }
             if (!item.error.empty()) {
                 anyFailed = true;
                 PrintLine(item.source + ": failed: " + item.error);

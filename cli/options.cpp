@@ -54,6 +54,25 @@ CLI::Validator PositiveDecimal() {
         "", "POSITIVE");
 }
 
+// One frame rate. "FROM:TO" is refused by name rather than misread, so a
+// script written for retiming fails loudly instead of converting wrongly.
+CLI::Validator FrameRate() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            if (value.find(':') != std::string::npos) {
+                return "Value " + value +
+                       ": retiming from one frame rate to another (FROM:TO) is not supported; "
+                       "give one rate, such as 25";
+            }
+            const auto number = ParseSeconds(value);
+            if (!number || *number <= 0 || *number > 1000) {
+                return "Value " + value + " is not a frame rate above 0 and at most 1000";
+            }
+            return {};
+        },
+        "", "FPS");
+}
+
 CLI::Validator Colour() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
@@ -302,6 +321,11 @@ ParseResult ParseCommandLine(int argc, char** argv) {
         ->check(NonEmptyWord())
         ->check(Utf8Text())
         ->type_name("WORD");
+    app.add_option("--fps", s.s_FrameRate,
+                   "Frames a second of MicroDVD (.sub) sources and output; wins over a "
+                   "source's own rate line (default: that line, else 23.976)")
+        ->check(FrameRate())
+        ->type_name("N");
     AddWhole(app, "--interval", s.s_RaiseEventInterval, "Lines between progress updates", 1,
              kIntMax);
 

@@ -39,6 +39,8 @@ bool WriteVsf(WriterContext& ctx);
 bool WriteDks(WriterContext& ctx);
 void ReadVttLine(std::string_view line, bool isLastLine, ReaderContext& ctx);  // readers/webvtt.cpp
 bool WriteVtt(WriterContext& ctx);                                            // writers/webvtt.cpp
+void ReadSubLine(std::string_view line, bool isLastLine, ReaderContext& ctx);  // readers/microdvd.cpp
+bool WriteMicroDvd(WriterContext& ctx);                                       // writers/microdvd.cpp
 
 namespace {
 
@@ -86,6 +88,10 @@ constexpr std::array kRows{
               lineOnly<ReadTimedTextLine>, nullptr, WriteTimedText, kTimed | kHoldsOverrides},
     FormatKey{"vtt", 12, "WebVTT", ReadVttLine, nullptr, WriteVtt,
               kHoldsSpans | kHoldsUtf8Only},
+    // One key, two formats: the reader tells MicroDVD from SubViewer 2 by
+    // the file's lines; the writer writes MicroDVD.
+    FormatKey{"sub", 13, "MicroDVD (read: also SubViewer 2)", ReadSubLine, nullptr, WriteMicroDvd,
+              kTimed},
 };
 
 // Keys are short; compare without allocating.

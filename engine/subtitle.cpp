@@ -13,10 +13,12 @@
 #endif
 
 #include "engine/encoding/codepage.h"
+#include "engine/framerate.h"
 #include "engine/formats.h"
 #include "engine/linetable.h"
 #include "engine/postprocess.h"
 #include "engine/readers/readers.h"
+#include "engine/sniff.h"
 #include "engine/writers/writers.h"
 
 namespace lumeval {
@@ -346,6 +348,7 @@ SaveSettings SaveSettingsFrom(const ConvertSettings& s, int32_t width, int32_t h
     o.s_SubtitleEncodeFormat = s.s_SubtitleEncodeFormat;
     o.s_RaiseAllEvent = s.s_RaiseAllEvent;
     o.src_Format = srcFormat;
+    o.s_FrameRate = s.s_FrameRate;
     return o;
 }
 
@@ -456,6 +459,14 @@ struct clsSubtitle::ConvertRun {
     std::string clean;  // scratch of the control removal
 };
 
+struct clsSubtitle::SourceMark {
+    std::size_t entries;    // the table's size before the source
+    std::string lastEntry;  // continuation lines append to it
+    ReaderState state;
+    std::size_t refused;    // the run's counts of lines left out
+    std::size_t outside;
+};
+
 bool clsSubtitle::failRun(ConvertRun& run, RunFailure::Kind kind) {
     if (m_cancelled) {
         m_lastFailure.kind = RunFailure::Cancelled;
@@ -471,6 +482,7 @@ bool clsSubtitle::failRun(ConvertRun& run, RunFailure::Kind kind) {
 // the table, deliver it as events or as a file.
 bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const ConvertSettings& s) {
     ConvertRun run(s);
+    run.state.frameRate = UsableFrameRate(s.s_FrameRate);
     if (sources.empty()) return failRun(run, RunFailure::NoSource);
     // A conversion the caller asked for that cannot happen is an error, not
     // text passed through unconverted.
@@ -523,7 +535,41 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
     cctx.writesAnsi = !run.dest.eventMode && s.s_SubtitleEncodeFormat == kEncodingAnsi;
     cctx.AnsiCodePage = AnsiCodePage;
 
-    return readText(run, text, cctx, reader, path);
+    // A reading that finds nothing is undone and the text read again by its
+    // content (a MicroDVD file named .srt); the usual file pays a copy of
+    // the carry-over state for it.
+    const SourceMark mark{run.table.size(), run.table.back(), run.state, run.refused, run.outside};
+    if (!readText(run, text, cctx, reader, path)) return false;
+    return run.table.size() != mark.entries || readByContent(run, text, cctx, reader, path, mark);
+}
+
+// The text read again by the reader of the format its content shows, when
+// that is not the reader that found nothing. False when the caller cancelled.
+bool clsSubtitle::readByContent(ConvertRun& run, const std::string& text,
+                                const ConversionContext& cctx, LineReader tried,
+                                const std::string& path, const SourceMark& mark) {
+    const SniffedFormat format = SniffFormat(text);
+    const FormatKey* row = RowOfKey(SniffedKey(format));
+    if (row == nullptr || row->reader == nullptr || row->reader == tried) return true;
+    // Nothing of the first reading may reach the second: a block it left
+    // open, a continuation it appended to the entry before this file, a
+    // line it counted as left out.
+    run.state = mark.state;
+    run.table.back() = mark.lastEntry;
+    run.refused = mark.refused;
+    run.outside = mark.outside;
+    run.lastKind = row->kind;
+    sourceInfo(path).readByContent = SniffedName(format);
+    return readText(run, text, cctx, row->reader, path);
+}
+
+SourceInfo& clsSubtitle::sourceInfo(const std::string& path) {
+    auto& sources = m_lastRun.sources;
+    if (sources.empty() || sources.back().path != path) {
+        sources.emplace_back();
+        sources.back().path = path;
+    }
+    return sources.back();
 }
 
 // Prepare and read: the text split into lines, each prepared ("<BR>" made

@@ -73,6 +73,9 @@ struct ConvertSettings : StyleSettings {
     int32_t s_SubtitleEncodeFormat = 0;    ///< encoding code of the written file
     std::string s_RemoveSubFilters;        ///< filter words separated by U+0000
     bool s_RaiseAllEvent = true;           ///< master switch of ProgressChange
+    /// Frames a second of frame-counted sources and outputs (MicroDVD); 0:
+    /// a source's own rate line, else 23.976. Wins over a source's rate line.
+    double s_FrameRate = 0;
 };
 
 /// The parameters of `SaveArrayToSubtitle` after the entries and the file
@@ -92,6 +95,7 @@ struct SaveSettings : StyleSettings {
     int32_t s_SubtitleEncodeFormat = 0;
     bool s_RaiseAllEvent = true;
     int32_t src_Format = 0;                ///< kind of the source the entries came from
+    double s_FrameRate = 0;                ///< frame-counted outputs (MicroDVD); 0: 23.976
 };
 
 /// Progress status codes of ProgressChange.
@@ -282,6 +286,12 @@ private:
     bool readSource(ConvertRun& run, const std::string& path);
     bool readText(ConvertRun& run, const std::string& text, const ConversionContext& cctx,
                   LineReader reader, const std::string& path);
+    /// What reading one source can change besides adding entries (subtitle.cpp).
+    struct SourceMark;
+    bool readByContent(ConvertRun& run, const std::string& text, const ConversionContext& cctx,
+                       LineReader tried, const std::string& path, const SourceMark& mark);
+    /// The RunInfo entry of the source being read (made on first use).
+    SourceInfo& sourceInfo(const std::string& path);
     bool postProcess(ConvertRun& run);
     bool deliverEvents(ConvertRun& run);
     bool deliverFile(ConvertRun& run);

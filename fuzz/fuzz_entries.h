@@ -501,4 +501,103 @@ inline std::string FuzzConvertVtt(const uint8_t* data, std::size_t size) {
     return {};
 }
 
+// ---------------------------------------------------------------------------
+// MicroDVD and SubViewer 2 (.sub), and reading by content
+
+/// Byte 0: flags (bit 0: the file is named .srt, so the SubRip reader finds
+/// nothing and the content decides; bits 1-2: the run's frame rate; bit 3:
+/// sort; bit 4: an offset). The rest: the file. Read in event mode, written
+/// as MicroDVD, and the written file checked line by line (the rate line
+/// first, then "{start}{end}" with end after start) and read back.
+inline std::string FuzzConvertSub(const uint8_t* data, std::size_t size) {
+    constexpr std::size_t kHeader = 1;
+    if (size < kHeader) return {};
+    const std::string_view bytes(reinterpret_cast<const char*>(data + kHeader), size - kHeader);
+    const uint8_t flags = data[0];
+    const std::string source = ScratchPath((flags & 0x01) ? "input.srt" : "input.sub");
+    if (!WriteBytes(source, bytes)) return {};
+
+    static constexpr double kRates[] = {0, 25, 0.5, 1000};
+    ConvertSettings s;
+    s.s_FrameRate = kRates[(flags >> 1) % 4];
+    s.s_Sort = (flags & 0x08) == 0;
+    s.s_TimeOffset = (flags & 0x10) ? -1.5 : 0;
+    s.s_RaiseEventInterval = 5;
+    s.s_Overwrite = true;
+
+    clsSubtitle engine;
+    engine.OutputPieceBytes = 64;
+    std::string problem;
+    WatchEvents(engine, problem);
+    s.dst_SubFile = "srt";
+    engine.ConvertSubtitle(source, s);
+    if (!problem.empty()) return "event mode: " + problem;
+    for (const SourceInfo& info : engine.LastRun().sources) {
+        if (!info.readByContent.empty() && (flags & 0x01) == 0 && info.readByContent != "SubRip" &&
+            info.readByContent != "SSA/ASS" && info.readByContent != "WebVTT" &&
+            info.readByContent != "SAMI" && info.readByContent != "LRC") {
+            return "a .sub file was read again as " + info.readByContent;
+        }
+    }
+
+    const std::string dest = ScratchPath("out.sub");
+    std::error_code ec;
+    std::filesystem::remove(dest, ec);
+    s.dst_SubFile = dest;
+    s.s_SubtitleEncodeFormat = kEncodingUtf8;
+    if (!engine.ConvertSubtitle(source, s)) return {};
+    if (!problem.empty()) return "writing: " + problem;
+    const std::size_t written = engine.LastRun().cuesWritten;
+
+    int32_t fmt = kEncodingDetect;
+    const std::string text = UEFLoadTextFile(dest, fmt, 0);
+    std::size_t lines = 0;
+    for (std::size_t from = 0; from <= text.size();) {
+        std::size_t nl = text.find("\r\n", from);
+        if (nl == std::string::npos) nl = text.size();
+        const std::string_view line(text.data() + from, nl - from);
+        from = nl + 2;
+        if (lines++ == 0) {
+            if (!line.starts_with("{1}{1}")) return "the first line is no rate line";
+            continue;
+        }
+        if (line.find_first_of("\r\n") != std::string_view::npos) return "a cue line holds a line end";
+        // "{start}{end}" with end after start.
+        uint64_t frames[2] = {0, 0};
+        std::size_t i = 0;
+        for (uint64_t& frame : frames) {
+            if (i >= line.size() || line[i] != '{') return "a cue line without its frames";
+            std::size_t digits = 0;
+            for (++i; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i, ++digits) {
+                if (digits == 18) return "a frame number too long";
+                frame = frame * 10 + static_cast<uint64_t>(line[i] - '0');
+            }
+            if (digits == 0 || i >= line.size() || line[i] != '}') return "a cue line without its frames";
+            ++i;
+        }
+        if (frames[1] <= frames[0]) return "a cue that ends at or before its start";
+    }
+    if (lines != written + 1) {
+        return "wrote " + std::to_string(written) + " cues in " + std::to_string(lines) + " lines";
+    }
+
+    // Read back with the rate it was written at; cues that the frames made
+    // equal may merge, none may appear.
+    std::size_t read = 0;
+    ConvertSettings again;
+    again.dst_SubFile = "sub";
+    again.s_Sort = false;
+    engine.SubtitleLineLoaded = [&](double start, double end, const std::string& t) {
+        if (!IsValidUtf8(t)) problem = "re-read text is not valid UTF-8";
+        if (!(end > start)) problem = "a re-read cue does not end after it starts";
+        ++read;
+    };
+    engine.ConvertSubtitle(dest, again);
+    if (!problem.empty()) return "re-reading: " + problem;
+    if (read > written) {
+        return "wrote " + std::to_string(written) + " cues, read back " + std::to_string(read);
+    }
+    return {};
+}
+
 }  // namespace lumeval::fuzz

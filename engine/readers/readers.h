@@ -16,6 +16,48 @@
 
 namespace lumeval {
 
+/// The states readers keep for themselves, one per type, made on first use.
+/// A copy copies every state, so a copy of the run's ReaderState is a
+/// snapshot that a reading which is thrown away can be undone with.
+class OwnStates {
+public:
+    OwnStates() = default;
+    OwnStates(const OwnStates& other) {
+        m_slots.reserve(other.m_slots.size());
+        for (const Slot& slot : other.m_slots) {
+            m_slots.push_back({slot.key, slot.copy(slot.state.get()), slot.copy});
+        }
+    }
+    OwnStates& operator=(const OwnStates& other) {
+        if (this != &other) *this = OwnStates(other);
+        return *this;
+    }
+    OwnStates(OwnStates&&) = default;
+    OwnStates& operator=(OwnStates&&) = default;
+
+    template <typename T>
+    T& Get() {
+        static constexpr char key = 0;  // one address per T
+        for (auto& slot : m_slots) {
+            if (slot.key == &key) return *static_cast<T*>(slot.state.get());
+        }
+        auto state = std::make_shared<T>();
+        T& ref = *state;
+        m_slots.push_back({&key, std::move(state), [](const void* from) -> std::shared_ptr<void> {
+                               return std::make_shared<T>(*static_cast<const T*>(from));
+                           }});
+        return ref;
+    }
+
+private:
+    struct Slot {
+        const void* key;
+        std::shared_ptr<void> state;
+        std::shared_ptr<void> (*copy)(const void*);
+    };
+    std::vector<Slot> m_slots;
+};
+
 /// Fields that live for one conversion run and survive from one source file
 /// to the next, so a block left open at the end of a file continues.
 struct ReaderState {
@@ -44,23 +86,20 @@ struct ReaderState {
     int32_t ssaStartColumn = 1;
     int32_t ssaEndColumn = 2;
     int32_t ssaTextColumn = 9;
+    /// Not carried over but set for the run: frames a second of
+    /// frame-counted formats as the run was told (s_FrameRate); 0: the
+    /// file's own rate line, else kDefaultFrameRate.
+    double frameRate = 0;
 
     /// Carry-over state a reader keeps for itself, made on first use: a
     /// format's reader file brings its own fields without changing this one.
     template <typename T>
     T& Own() {
-        static constexpr char key = 0;  // one address per T
-        for (auto& [k, slot] : m_own) {
-            if (k == &key) return *static_cast<T*>(slot.get());
-        }
-        auto slot = std::make_shared<T>();
-        T& state = *slot;
-        m_own.emplace_back(&key, std::move(slot));
-        return state;
+        return m_own.Get<T>();
     }
 
 private:
-    std::vector<std::pair<const void*, std::shared_ptr<void>>> m_own;
+    OwnStates m_own;
 };
 
 /// What a reader needs besides the line.

@@ -16,7 +16,7 @@ namespace {
 
 TEST(FormatTable, PatternsKeepTheClassicListAndAddNewKeysAfterIt) {
     EXPECT_EQ("*.ssa; *.srt; *.ass; *.lrc; *.ksc; *.krc; *.smi; *.sami; *.snc; *.qly; *.utf; "
-              "*.stl; *.vsf; *.dks; *.txt; *.stxt; *.vtt",
+              "*.stl; *.vsf; *.dks; *.txt; *.stxt; *.vtt; *.sub",
               FilePatterns());
     // The first row of a kind speaks for it.
     EXPECT_EQ("srt", RowOfKind(kKindSrt)->key);
@@ -48,7 +48,7 @@ TEST(FormatTable, WritersReportProgressAfterTheEntriesTheyHandle) {
         {"srt", everyEntry},   {"txt", noEndMarkers}, {"ssa", noEndMarkers}, {"ksc", noEndMarkers},
         {"lrc", everyTimed},   {"smi", everyTimed},   {"krc", everyTimed},   {"snc", everyTimed},
         {"qly", everyTimed},   {"stl", everyTimed},   {"vsf", everyTimed},   {"dks", everyTimed},
-        {"stxt", everyTimed},  {"vtt", everyTimed},
+        {"stxt", everyTimed},  {"vtt", everyTimed},   {"sub", everyTimed},
     };
     ASSERT_EQ(std::size(cases), kFormatKeys.size() - 3);  // utf, ass and sami share a writer
     for (const auto& c : cases) {
