@@ -30,26 +30,6 @@ int64_t frameOf(double ms, double rate) {
     return frame > 0 ? static_cast<int64_t>(frame) : 0;
 }
 
-// SSA override blocks ("{\i1}", "{\pos(10,20)}") are no text in MicroDVD,
-// where "{...}" at a line start is a style code of its own.
-std::string withoutOverrideBlocks(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        if (text[i] == '{') {
-            const auto close = text.find('}', i + 1);
-            if (close == std::string_view::npos) {
-                out.append(text.substr(i));  // no later "{" is closed either
-                break;
-            }
-            i = close + 1;
-            continue;
-        }
-        out += text[i++];
-    }
-    return out;
-}
-
 // The table's <i>, <b> and <u> become the line's "{y:...}" code (MicroDVD
 // styles whole lines only); the tags themselves go.
 std::string microDvdLine(std::string_view line) {
@@ -80,7 +60,9 @@ std::string microDvdLine(std::string_view line) {
 }
 
 void appendText(std::string& out, std::string_view text) {
-    const std::string plain = withoutOverrideBlocks(TrimSpaces(text));
+    // The per-entry loop hands over the text without SSA override blocks:
+    // "{...}" at a line start is a MicroDVD style code of its own.
+    const std::string_view plain = TrimSpaces(text);
     bool first = true;
     for (std::size_t from = 0;;) {
         std::size_t at = plain.find('\\', from);
