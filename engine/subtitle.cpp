@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <exception>
@@ -10,6 +11,10 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__unix__)
+#include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 #include "engine/encoding/codepage.h"
@@ -322,6 +327,56 @@ void removeControls(std::string_view in, std::string& out) {
     }
 }
 
+// Sources from this size on give their pages back as they are read.
+constexpr std::size_t kReleasableTextBytes = std::size_t{4} << 20;
+
+// Gives the whole pages of a text that the reading has passed back to the
+// system, a quarter of a megabyte at a time. They read as zeros afterwards, so only a
+// text that nothing reads again may be handed to it; the string itself stays
+// allocated and is freed as usual.
+class PageReleaser {
+public:
+    explicit PageReleaser(std::string* text) : m_text(text) {
+        if (m_text != nullptr) m_released = pageStart(0);
+    }
+    explicit operator bool() const { return m_text != nullptr; }
+
+    /// The reading is at byte `at`: nothing before it is needed any more.
+    void Before(std::size_t at) {
+        const std::size_t page = pageSize();
+        const std::size_t end = pageStart(at) & ~(page - 1);
+        if (end < m_released + (std::size_t{1} << 18)) return;
+#if defined(__unix__)
+        if (::madvise(m_text->data() + (m_released - base()), end - m_released, MADV_DONTNEED) != 0) {
+            m_text = nullptr;  // the system would not: keep the pages
+            return;
+        }
+#endif
+        m_released = end;
+    }
+
+private:
+    static std::size_t pageSize() {
+#if defined(__unix__)
+        static const std::size_t size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        return size;
+#else
+        return 4096;
+#endif
+    }
+    std::size_t base() const { return reinterpret_cast<std::uintptr_t>(m_text->data()); }
+    // The address of byte `at`, rounded up to a page for the first page
+    // wholly inside the text.
+    std::size_t pageStart(std::size_t at) const {
+        const std::size_t page = pageSize();
+        const std::size_t address = base() + at;
+        return at == 0 ? (address + page - 1) & ~(page - 1) : address;
+    }
+
+    std::string* m_text;
+    std::size_t m_released = 0;  // address up to which the pages were given back
+};
+
 std::string folderOf(const std::string& path) {
     const auto sep = path.find_last_of("/\\");
     return sep == std::string::npos ? std::string() : path.substr(0, sep);
@@ -519,7 +574,7 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
 
     int32_t fmt = kEncodingDetect;
     LoadReason reason = LoadReason::None;
-    const std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
+    std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
     // A source that did not fit in memory is a failed run, not an empty file.
     if (reason == LoadReason::OutOfMemory) throw std::bad_alloc();
     ++m_lastRun.sourcesRead;
@@ -539,7 +594,7 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
     // content (a MicroDVD file named .srt); the usual file pays a copy of
     // the carry-over state for it.
     const SourceMark mark{run.table.size(), run.table.back(), run.state, run.refused, run.outside};
-    if (!readText(run, text, cctx, reader, path)) return false;
+    if (!readText(run, text, cctx, reader, path, &text)) return false;
     return run.table.size() != mark.entries || readByContent(run, text, cctx, reader, path, mark);
 }
 
@@ -576,7 +631,7 @@ SourceInfo& clsSubtitle::sourceInfo(const std::string& path) {
 // "\N", PlayResX/PlayResY captured, the character-set conversion) and handed
 // to the reader. False when the caller cancelled.
 bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const ConversionContext& cctx,
-                           LineReader reader, const std::string& path) {
+                           LineReader reader, const std::string& path, std::string* releasable) {
     // A text with no line end at all is one line; only an empty one adds nothing.
     if (text.empty()) return true;
     // The conversion can change a line only where it can change the whole
@@ -598,7 +653,16 @@ bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const Conve
     unsigned rawFlags = 0;
     bool lastLine = false;
     std::size_t untilProgress = 1;  // line 0 reports
+    // A large source need not stay whole in memory while its entries (copies)
+    // grow: the pages the reading has passed are given back as it goes.
+    PageReleaser release(releasable != nullptr && releasable->size() >= kReleasableTextBytes
+                             ? releasable
+                             : nullptr);
+    const std::size_t entriesBefore = run.table.size();
     for (std::size_t i = 0; lines.next(raw, rawFlags, lastLine); ++i) {
+        if ((i & 1023) == 0 && release && run.table.size() > entriesBefore) {
+            release.Before(static_cast<std::size_t>(raw.data() - text.data()));
+        }
         // Lone CRs inside the line: each piece is a line of its own.
         std::size_t cr = (rawFlags & kHasCR) != 0 ? raw.find('\r') : std::string_view::npos;
         std::string_view piece = raw.substr(0, cr);

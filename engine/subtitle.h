@@ -284,8 +284,11 @@ private:
     /// The pipeline of a conversion, one named step each.
     bool convertArray(const std::vector<std::string>& sources, const ConvertSettings& s);
     bool readSource(ConvertRun& run, const std::string& path);
+    /// `releasable`: the text itself, when its pages behind the reading may
+    /// be given back to the system once the source has added an entry (and
+    /// so will not be read again by its content).
     bool readText(ConvertRun& run, const std::string& text, const ConversionContext& cctx,
-                  LineReader reader, const std::string& path);
+                  LineReader reader, const std::string& path, std::string* releasable = nullptr);
     /// What reading one source can change besides adding entries (subtitle.cpp).
     struct SourceMark;
     bool readByContent(ConvertRun& run, const std::string& text, const ConversionContext& cctx,

@@ -2,7 +2,9 @@
 // no text, and every other character is, "|" included.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/subtitle.h"
@@ -127,6 +129,35 @@ TEST(BarInText, SurvivesEveryStepOfAFileModeRun) {
         "1\r\n00:00:01,000 --> 00:00:02,000\r\np | q\r\nr|s\r\n\r\n"
         "2\r\n00:00:03,000 --> 00:00:04,000\r\nx | y\r\n",
         test::readBytes(dir.file("out.srt")));
+}
+
+TEST(LargeSources, ReadWholeWhileTheirPagesAreGivenBack) {
+    // Past a few megabytes the reading gives back the pages behind it; every
+    // cue must still come out whole, and a misnamed file (read again by its
+    // content) must not meet a page given back.
+    std::string srt;
+    std::string microDvd = "{1}{1}25.000\n";
+    constexpr int kCues = 60000;
+    for (int i = 0; i < kCues; ++i) {
+        const std::string text = "cue " + std::to_string(i) + " " + std::string(48, 'x');
+        char times[64];
+        std::snprintf(times, sizeof times, "%02d:%02d:%02d,000 --> %02d:%02d:%02d,500", i / 3600,
+                      i / 60 % 60, i % 60, i / 3600, i / 60 % 60, i % 60);
+        srt += std::to_string(i + 1) + "\n" + times + "\n" + text + "\n\n";
+        microDvd += "{" + std::to_string(i * 25) + "}{" + std::to_string(i * 25 + 12) + "}" + text + "\n";
+    }
+    ASSERT_GT(srt.size(), std::size_t{4} << 20);
+    ASSERT_GT(microDvd.size(), std::size_t{4} << 20);
+    for (const auto& [name, bytes] : {std::pair{"big.srt", srt}, std::pair{"misnamed.srt", microDvd}}) {
+        const auto cues = readCues(name, bytes);
+        ASSERT_EQ(static_cast<std::size_t>(kCues), cues.size()) << name;
+        for (int i = 0; i < kCues; i += 997) {
+            EXPECT_EQ("cue " + std::to_string(i) + " " + std::string(48, 'x'), cues[static_cast<std::size_t>(i)].text)
+                << name << " " << i;
+            EXPECT_EQ(i * 1000.0, cues[static_cast<std::size_t>(i)].start) << name << " " << i;
+        }
+        EXPECT_EQ("cue " + std::to_string(kCues - 1) + " " + std::string(48, 'x'), cues.back().text) << name;
+    }
 }
 
 }  // namespace
