@@ -10,6 +10,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 convert="${1:-}"
+[[ -z "$convert" ]] || convert="$(realpath "$convert")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
@@ -40,18 +41,42 @@ files=()
 for s in "${samples[@]}"; do
   read -r lang enc <<<"$s"
   src="$here/detect_samples/$lang.txt"
-  subrip "$src" | iconv -f UTF-8 -t "$enc" > "$work/$lang.$enc.srt"
-  oneline "$src" | iconv -f UTF-8 -t "$enc" > "$work/$lang.$enc.1line.srt"
+  subrip "$src" > "$work/$lang.$enc.srt.utf8.srt"
+  oneline "$src" > "$work/$lang.$enc.1line.srt.utf8.srt"
+  iconv -f UTF-8 -t "$enc" < "$work/$lang.$enc.srt.utf8.srt" > "$work/$lang.$enc.srt"
+  iconv -f UTF-8 -t "$enc" < "$work/$lang.$enc.1line.srt.utf8.srt" > "$work/$lang.$enc.1line.srt"
   files+=("$lang.$enc.srt" "$lang.$enc.1line.srt")
+done
+
+# Very short cues: where the detector's word stops being worth much.
+short=(
+  "GBK|谢谢" "GBK|这是中文，還有繁體" "GBK|傷つき 夢 僕"
+  "BIG5|你好嗎？" "BIG5|這是中文，還有繁體"
+  "SHIFT_JIS|ありがとう" "CP949|감사합니다"
+  "WINDOWS-1252|Café" "WINDOWS-1252|It’s “fine” – really…"
+  "WINDOWS-1251|Да, конечно" "WINDOWS-1255|כן, תודה רבה"
+)
+n=0
+for s in "${short[@]}"; do
+  enc="${s%%|*}"; text="${s#*|}"; n=$((n + 1))
+  f="short$n.$enc.srt"
+  printf '1\r\n00:00:01,000 --> 00:00:02,000\r\n%s\r\n' "$text" > "$work/$f.utf8.srt"
+  iconv -f UTF-8 -t "$enc" < "$work/$f.utf8.srt" > "$work/$f"
+  files+=("$f")
 done
 
 cd "$work"
 if [[ -n "$convert" ]]; then
-  echo "| file | uchardet | ICU (confidence) | lumeval-convert |"
-  echo "|---|---|---|---|"
+  echo "| file | uchardet | ICU (confidence) | lumeval-convert reads it as | text as written |"
+  echo "|---|---|---|---|---|"
   for f in "${files[@]}"; do
     said="$("$convert" "$f" -o srt 2>&1 >/dev/null | sed -n 's/^.*: read as //p' | head -n 1)"
-    "./compare" "$f" | sed "s/ |\$/ | ${said:-UTF-8 or nothing said} |/"
+    # The same cues from the UTF-8 original and from the legacy file.
+    same=no
+    if cmp -s <("$convert" "$f.utf8.srt" -o srt 2>/dev/null) <("$convert" "$f" -o srt 2>/dev/null); then
+      same=yes
+    fi
+    printf '%s %s | %s |\n' "$(./compare "$f")" "${said:-(nothing said)}" "$same"
   done
 else
   echo "| file | uchardet | ICU (confidence) |"
