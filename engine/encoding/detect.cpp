@@ -88,10 +88,11 @@ std::string SampleOf(std::string_view bytes, std::size_t& nonAscii) {
         std::size_t start = high;
         const std::size_t floor = std::max(pos, high > kBefore ? high - kBefore : 0);
         while (start > floor && bytes[start - 1] != '\n') --start;
-        const void* nl = std::memchr(bytes.data() + high, '\n', bytes.size() - high);
-        std::size_t end = nl ? std::size_t(static_cast<const char*>(nl) - bytes.data()) + 1
-                             : bytes.size();
-        end = std::min({end, high + kAfter, start + (kDetectSampleBytes - sample.size())});
+        const std::size_t limit =
+            std::min({bytes.size(), high + kAfter, start + (kDetectSampleBytes - sample.size())});
+        // The budget may end before `high`: then the piece is its last bytes.
+        const void* nl = limit > high ? std::memchr(bytes.data() + high, '\n', limit - high) : nullptr;
+        const std::size_t end = nl ? std::size_t(static_cast<const char*>(nl) - bytes.data()) + 1 : limit;
         const std::string_view piece = bytes.substr(start, end - start);
         for (unsigned char c : piece) nonAscii += c >> 7;
         sample.append(piece);

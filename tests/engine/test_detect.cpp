@@ -167,6 +167,16 @@ TEST(DetectCodePage, FindsTheTextWhereverItIs) {
     std::string oneLine(200000, 'x');
     for (int i = 0; i < 50; ++i) oneLine += Encode("這個城市的夜晚非常安靜，只有遠處傳來的汽車聲。", 950);
     EXPECT_EQ(950, DetectCodePage(oneLine).codePage);
+
+    // Long ASCII runs before each character: the sample's budget runs out
+    // part way into one of them.
+    std::string sparse;
+    for (int i = 0; i < 1000; ++i) {
+        sparse += std::string(300 + i % 7, 'a') + Encode("夜晚非常安靜", 950) + "\r\n";
+    }
+    const CodePageGuess guess = DetectCodePage(sparse);
+    EXPECT_EQ(950, guess.codePage);
+    EXPECT_LE(guess.nonAscii, kDetectSampleBytes);
 }
 
 TEST(DetectCodePage, SurvivesArbitraryBytes) {
