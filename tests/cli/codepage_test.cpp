@@ -105,15 +105,5 @@ TEST(CodePages, TextIsLeftAsWrittenWithoutAConversion) {
     EXPECT_EQ((std::vector<std::string>{"这个城市的夜晚非常安静，", "只有远处传来的汽车声。"}), Texts(automatic));
 }
 
-TEST(CodePages, BatchNamesThePagePerSource) {
-    ScratchDir dir;
-    WriteFile(dir / "b.srt", Encode(Cues(kTraditional), 950));
-    WriteFile(dir / "u.srt", Cues({"Unicode 中文"}));
-    const RunResult r = dir.Run({"b.srt", "u.srt", "--to", "ass", "-d", "out"});
-    ASSERT_EQ(0, r.exitCode) << r.err;
-    EXPECT_TRUE(Contains(r.err, "b.srt: read as Big5\n")) << r.err;
-    EXPECT_FALSE(Contains(r.err, "u.srt: read as")) << r.err;
-}
-
 }  // namespace
 }  // namespace lumeval::clitest

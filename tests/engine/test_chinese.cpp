@@ -359,15 +359,5 @@ TEST(ChineseLoad, Big5ReadAsGbkIsRepairedOnlyByAConversion) {
     EXPECT_FALSE(info.codePageDetected);
 }
 
-// Japanese and traditional text is not a GB text to simplify: without a
-// conversion asked for, the load leaves it as written.
-TEST(ChineseLoad, ModeZeroLeavesKanjiAndTraditionalAlone) {
-    test::TempDir dir;
-    const std::string path = dir.file("j.srt");
-    test::writeBytes(path, "1\n00:00:01,000 --> 00:00:02,000\n傷つき 夢 僕\n");
-    clsSubtitle engine;
-    EXPECT_EQ(std::vector<std::string>{"傷つき 夢 僕"}, LoadedTexts(engine, path, 0));
-}
-
 }  // namespace
 }  // namespace lumeval
