@@ -17,6 +17,8 @@
 
 #include "cli/parse.h"
 #include "cli/progress.h"
+#include "engine/encoding/codepage.h"
+#include "engine/encoding/detect.h"
 #include "engine/formats.h"
 #include "engine/subtitle.h"
 
@@ -148,7 +150,8 @@ std::string DescribeFailure(const RunFailure& failure, const RunInfo& info, cons
         }
         case RunFailure::Unmappable:
             return "line " + std::to_string(failure.line) +
-                   " of the output holds a character that code page " + std::to_string(codePage) +
+                   " of the output holds a character that code page " +
+                   std::to_string(ResolveCodePage(codePage)) +
                    " cannot hold; use --encoding utf8";
         case RunFailure::Cancelled:
             return "cancelled";
@@ -183,6 +186,21 @@ void PrintReadByContent(const RunInfo& info) {
 
 std::string CuesText(std::size_t cues) {
     return std::to_string(cues) + (cues == 1 ? " cue" : " cues");
+}
+
+/// One line per legacy source on the code page it was read with: the page
+/// its content showed ("b.srt: read as Big5"), or the default when it showed
+/// none. Unicode sources, ASCII text and a page set by --codepage go unsaid.
+std::vector<std::string> CodePageNotes(const RunInfo& info, bool pageGiven) {
+    std::vector<std::string> notes;
+    if (pageGiven) return notes;
+    for (const SourceInfo& source : info.sources) {
+        if (source.encoding != kEncodingAnsi || source.codePage == 0) continue;
+        std::string note = source.path + ": read as " + CodePageDisplayName(source.codePage);
+        if (!source.codePageDetected) note += " (the default; --codepage N picks another)";
+        notes.push_back(std::move(note));
+    }
+    return notes;
 }
 
 // ---- event mode output ----
@@ -328,7 +346,10 @@ int RunSingle(const CliOptions& o) {
     for (const auto& [path, why] : engine.LastRun().unreadable) {
         PrintLine("lumeval-convert: warning: cannot read " + path + ": " + why + ", skipped");
     }
-    if (!o.quiet) PrintReadByContent(engine.LastRun());
+    if (!o.quiet) {
+        for (const auto& note : CodePageNotes(engine.LastRun(), o.codePage != 0)) PrintLine(note);
+        PrintReadByContent(engine.LastRun());
+    }
     if (!ok) {
         PrintError(DescribeFailure(engine.LastFailure(), engine.LastRun(), o.dest, o.codePage, run));
         return kExitFailed;
@@ -356,6 +377,7 @@ struct BatchItem {
     std::size_t cues = 0;
     bool encodingReplaced = false;
     std::string readByContent;  ///< the format the content showed, when not the extension's
+    std::vector<std::string> codePageNotes;
 };
 
 /// The first of base.key, base(1).key, base(2).key, ... that this batch has not
@@ -433,6 +455,7 @@ void ConvertOne(clsSubtitle& engine, const CliOptions& o, BatchItem& item) {
     for (const SourceInfo& source : engine.LastRun().sources) {
         if (!source.readByContent.empty()) item.readByContent = source.readByContent;
     }
+    item.codePageNotes = CodePageNotes(engine.LastRun(), o.codePage != 0);
     if (ok) {
         item.cues = engine.LastRun().cuesWritten;
         item.encodingReplaced = engine.LastRun().encodingReplaced;
@@ -488,8 +511,11 @@ int RunBatch(const CliOptions& o) {
         bar.Clear();
         while (printed < count && done[printed]) {
             const BatchItem& item = items[printed];
-            if (!item.readByContent.empty() && !o.quiet) {
-                PrintLine(item.source + ": read as " + item.readByContent + " by its content");
+            if (!o.quiet) {
+                for (const auto& note : item.codePageNotes) PrintLine(note);
+                if (!item.readByContent.empty()) {
+                    PrintLine(item.source + ": read as " + item.readByContent + " by its content");
+                }
             }
             if (!item.error.empty()) {
                 anyFailed = true;

@@ -343,8 +343,8 @@ ParseResult ParseCommandLine(int argc, char** argv) {
         ->type_name("ENC")
         ->default_str("utf8");
     app.add_option("--codepage", o.codePage,
-                   "Code page of ANSI text, read and written (936 GBK, 950 BIG5, ...)")
-        ->capture_default_str()
+                   "Code page of ANSI text, read and written (936 GBK, 950 BIG5, ...); "
+                   "default: told from each source's content, else 936, and 936 for writing")
         ->transform(WholeNumber())
         ->check(AvailableCodePage())
         ->type_name("N");

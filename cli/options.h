@@ -32,7 +32,7 @@ struct CliOptions {
     unsigned jobs = 1;   ///< -j (batch)
     bool quiet = false;
     bool progress = false;     ///< resolved: explicit flag, else "stderr is a terminal"
-    int32_t codePage = 936;    ///< the engine's AnsiCodePage
+    int32_t codePage = 0;      ///< the engine's AnsiCodePage; 0: detected on reading, 936 for writing
     std::string windowText;    ///< --window as typed (for messages); empty: none
     ConvertSettings settings;  ///< everything the engine takes; dst_SubFile set per run
 };

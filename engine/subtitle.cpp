@@ -574,19 +574,31 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
 
     int32_t fmt = kEncodingDetect;
     LoadReason reason = LoadReason::None;
-    std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
+    LoadedCodePage page;
+    std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason, &page);
     // A source that did not fit in memory is a failed run, not an empty file.
     if (reason == LoadReason::OutOfMemory) throw std::bad_alloc();
     ++m_lastRun.sourcesRead;
     m_lastRun.lastEncoding = fmt;
     m_lastRun.lastReason = reason;
+    SourceInfo info;
+    info.path = path;
+    info.encoding = fmt;
+    // Text of ASCII alone was read by no page in particular.
+    info.codePage = fmt == kEncodingAnsi && !page.asciiOnly ? page.codePage : 0;
+    info.codePageDetected = info.codePage != 0 && page.detected;
+    m_lastRun.sources.push_back(std::move(info));
     run.lastKind = *kind;
     run.lastPath = path;
 
     ConversionContext cctx;
     cctx.mode = s.s_InternalCodeConversion;
     cctx.cls = lumeval::CheckChineseInternalCodeSpecification(text, AnsiCodePage);
-    cctx.decodedAsAnsi = fmt == kEncodingAnsi;
+    // BIG5 read through GBK only because nothing showed another page (or
+    // the caller forced GBK) is read as BIG5 again by a conversion.
+    cctx.big5ReadAsGbk = cctx.mode != kConvertNone && fmt == kEncodingAnsi &&
+                         page.codePage == 936 && !page.detected && cctx.cls == kClassBig5 &&
+                         LooksLikeBig5ReadAsGbk(text);
     cctx.writesAnsi = !run.dest.eventMode && s.s_SubtitleEncodeFormat == kEncodingAnsi;
     cctx.AnsiCodePage = AnsiCodePage;
 

@@ -134,7 +134,7 @@ struct RunFailure {
 struct SourceInfo {
     std::string path;
     int32_t encoding = -1;          ///< encoding code it was decoded with
-    int32_t codePage = 0;           ///< encoding 0: the legacy code page used (0: none)
+    int32_t codePage = 0;           ///< encoding 0: the legacy code page used (0: none, or ASCII text)
     bool codePageDetected = false;  ///< that page was found by content, not assumed or forced
     /// Non-empty when the file was read by its content instead of its
     /// extension: the description of the format it was read as.

@@ -312,7 +312,7 @@ inline std::string FuzzConvertSrt(const uint8_t* data, std::size_t size) {
         ConversionContext ctx;
         ctx.mode = s.s_InternalCodeConversion;
         ctx.cls = CheckChineseInternalCodeSpecification(text, 0);
-        ctx.decodedAsAnsi = fmt == kEncodingAnsi;
+        ctx.big5ReadAsGbk = fmt == kEncodingAnsi && LooksLikeBig5ReadAsGbk(text);
         ctx.writesAnsi = s.s_SubtitleEncodeFormat == kEncodingAnsi;
         std::size_t from = 0;
         while (from < text.size()) {

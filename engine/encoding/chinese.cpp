@@ -467,43 +467,82 @@ std::string ToTraditionalChineseDirect(std::string_view text) {
 
 }  // namespace detail
 
+bool LooksLikeBig5ReadAsGbk(const std::string& text) {
+    try {
+        if (CheckChineseInternalCodeSpecification(text, 936) != kClassBig5) return false;
+        std::string bytes;
+        std::string big5;
+        // U+FFFD (bytes GBK could not read) has no GBK form: such a text
+        // fails here, as it should.
+        if (!EncodeCodePage(text, 936, bytes, true).ok) return false;
+        if (!DecodeCodePage(bytes, 950, big5)) return false;
+        // Bytes outside BIG5 proper come back as U+FFFD, or as the private
+        // use characters the Windows table gives its user-defined rows.
+        for (std::size_t i = 0; i < big5.size();) {
+            const Utf8Char c = DecodeUtf8At(big5, i);
+            if (c.cp == kReplacementChar || (c.cp >= 0xE000 && c.cp <= 0xF8FF)) return false;
+            i += c.length;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+namespace {
+
+int32_t EffectiveMode(const ConversionContext& ctx) {
+    return ctx.mode >= kConvertNone && ctx.mode <= kConvertAuto ? ctx.mode : kConvertNone;
+}
+
+// Which mapping a line gets; none for mode 0, whatever the class.
+enum class Mapping { None, ToSimplified, ToTraditional };
+
+Mapping MappingOf(const ConversionContext& ctx) {
+    switch (EffectiveMode(ctx)) {
+        case kConvertBig5ToGb:
+            return Mapping::ToSimplified;
+        case kConvertGbToBig5:
+            return Mapping::ToTraditional;
+        case kConvertAuto:
+            return ctx.cls == kClassBig5 || ctx.cls == kClassGb ? Mapping::ToSimplified
+                                                                 : Mapping::None;
+        default:
+            return Mapping::None;
+    }
+}
+
+}  // namespace
+
 std::string ApplyInternalCodeConversion(std::string_view line, const ConversionContext& ctx) {
     try {
         // Every row leaves ASCII as it is (all pages here extend ASCII).
         if (IsAscii(line)) return std::string(line);
-        const int32_t mode =
-            ctx.mode >= kConvertNone && ctx.mode <= kConvertAuto ? ctx.mode : kConvertNone;
-        const bool gbkPage = ResolveCodePage(ctx.AnsiCodePage) == 936;
+        const Mapping mapping = MappingOf(ctx);
+        if (mapping == Mapping::None) return std::string(line);
 
-        if (mode == kConvertBig5ToGb || (mode == kConvertAuto && ctx.cls == kClassBig5)) {
-            // Undoing "BIG5 read as GBK" is only meaningful for text that was
-            // read as GBK; Unicode text is already right and is only mapped.
-            if (ctx.decodedAsAnsi && gbkPage) {
-                std::string bytes;
-                std::string repaired;
-                if (EncodeCodePage(line, 936, bytes, false).ok &&
-                    DecodeCodePage(bytes, 950, repaired)) {
-                    return ToSimplifiedChinese(repaired);
-                }
+        std::string text(line);
+        if (ctx.big5ReadAsGbk) {
+            std::string bytes;
+            std::string repaired;
+            if (EncodeCodePage(line, 936, bytes, false).ok && DecodeCodePage(bytes, 950, repaired)) {
+                text = std::move(repaired);
             }
-            return ToSimplifiedChinese(line);
         }
-        if (mode == kConvertGbToBig5 && ctx.cls != kClassBig5) {
-            std::string traditional = ToTraditionalChinese(ToSimplifiedChinese(line));
-            // BIG5 bytes dressed as GBK text only help a run that writes GBK
-            // bytes; in Unicode output they would be mojibake.
-            if (ctx.writesAnsi && gbkPage) {
-                std::string bytes;
-                std::string disguised;
-                if (EncodeCodePage(traditional, 950, bytes, false).ok &&
-                    DecodeCodePage(bytes, 936, disguised)) {
-                    return disguised;
-                }
+        if (mapping == Mapping::ToSimplified) return ToSimplifiedChinese(text);
+
+        std::string traditional = ToTraditionalChinese(text);
+        // BIG5 bytes dressed as GBK text only help a run that writes GBK
+        // bytes; in Unicode output they would be mojibake.
+        if (ctx.writesAnsi && ResolveCodePage(ctx.AnsiCodePage) == 936) {
+            std::string bytes;
+            std::string disguised;
+            if (EncodeCodePage(traditional, 950, bytes, false).ok &&
+                DecodeCodePage(bytes, 936, disguised)) {
+                return disguised;
             }
-            return traditional;
         }
-        if (ctx.cls == kClassGb) return ToSimplifiedChinese(line);
-        return std::string(line);
+        return traditional;
     } catch (...) {
         return std::string(line);
     }
@@ -511,12 +550,10 @@ std::string ApplyInternalCodeConversion(std::string_view line, const ConversionC
 
 bool InternalCodeConversionMayChange(std::string_view line, const ConversionContext& ctx) {
     if (IsAscii(line)) return false;
-    const int32_t mode =
-        ctx.mode >= kConvertNone && ctx.mode <= kConvertAuto ? ctx.mode : kConvertNone;
-    const bool firstRow = mode == kConvertBig5ToGb || (mode == kConvertAuto && ctx.cls == kClassBig5);
-    const bool secondRow = !firstRow && mode == kConvertGbToBig5 && ctx.cls != kClassBig5;
-    if (firstRow || secondRow) return true;
-    return ctx.cls == kClassGb && SimplifiedMayChange(line);
+    const Mapping mapping = MappingOf(ctx);
+    if (mapping == Mapping::None) return false;
+    if (ctx.big5ReadAsGbk || mapping == Mapping::ToTraditional) return true;
+    return SimplifiedMayChange(line);
 }
 
 }  // namespace lumeval

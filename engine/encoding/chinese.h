@@ -34,17 +34,27 @@ std::string ToTraditionalChinese(std::string_view text);
 struct ConversionContext {
     int32_t mode = kConvertNone;       ///< s_InternalCodeConversion
     int32_t cls = kClassUndecided;     ///< class of the whole loaded text
-    bool decodedAsAnsi = false;        ///< the file's text came through the ANSI code page
+    /// The text is BIG5 that was decoded as GBK (see LooksLikeBig5ReadAsGbk):
+    /// a conversion reads its bytes again as BIG5 first.
+    bool big5ReadAsGbk = false;
     bool writesAnsi = false;           ///< the run saves with encoding 0
     int32_t AnsiCodePage = 0;          ///< the engine's ANSI code page (0: default)
 };
 
-/// The per-line conversion step of a load:
-///   mode 1, or 3 with class 1: repair BIG5 read as GBK (only for text decoded
-///     through ANSI page 936), then map to simplified;
-///   mode 2 and class not 1: map to traditional; re-encode as BIG5 bytes held
-///     in GBK only when the run writes ANSI with page 936;
-///   class 2: map to simplified; otherwise unchanged.
+/// True when `text`, decoded as GBK, is BIG5 in truth: its GBK bytes are
+/// well-formed BIG5 and its first deciding character classifies as
+/// BIG5-style. Only worth asking for text whose page was assumed or forced
+/// to be 936; a detected page is right as it is.
+bool LooksLikeBig5ReadAsGbk(const std::string& text);
+
+/// The per-line conversion step of a load; every result is the line itself,
+/// its simplified form or its traditional form:
+///   mode 0 (and any unknown mode): unchanged;
+///   mode 1, or 3 with class 1: to simplified;
+///   mode 2: to traditional, re-encoded as BIG5 bytes held in GBK only when
+///     the run writes ANSI with page 936 (so the written file is BIG5);
+///   mode 3 with class 2: to simplified; otherwise unchanged.
+/// Modes 1 to 3 read a `big5ReadAsGbk` line as BIG5 before they map it.
 std::string ApplyInternalCodeConversion(std::string_view line, const ConversionContext& ctx);
 
 /// False when the step certainly leaves the line as it is (no copy needed).

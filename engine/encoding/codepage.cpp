@@ -241,6 +241,10 @@ ConverterPtr OpenConverter(int32_t page) {
     std::vector<std::string> names;
     if (page == 936 || page == 950) {
         names.push_back("windows-" + std::to_string(page) + "-2000");
+    } else if (page == 28591) {
+        names.push_back("ISO-8859-1");  // ICU knows no "windows-28591"
+    } else if (page == 51932) {
+        names.push_back("EUC-JP");
     } else if (page > 0) {
         names.push_back("windows-" + std::to_string(page));
         names.push_back("windows-" + std::to_string(page) + "-2000");

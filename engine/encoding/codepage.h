@@ -1,8 +1,10 @@
 // Legacy code-page conversion over ICU.
 //
 // Code page numbers are those of the subtitle world: 936 (GBK), 950 (BIG5),
-// 65001 (UTF-8), 1252 and the other Windows pages ICU knows as
-// "windows-<n>-2000" / "windows-<n>". 0 stands for the engine's default ANSI
+// 65001 (UTF-8), 932 (Shift-JIS), 949 (CP949), 54936 (GB18030), 1250-1258,
+// 28591-28605 (ISO-8859-x), 20866 (KOI8-R) and the other pages ICU knows as
+// "windows-<n>-2000" / "windows-<n>", with 28591 (ISO-8859-1) and 51932
+// (EUC-JP) under their own names. 0 stands for the engine's default ANSI
 // page, 936. Converters are opened once per thread and reused, so concurrent
 // conversions in batch mode never share ICU state.
 #pragma once

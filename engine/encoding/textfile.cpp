@@ -19,12 +19,15 @@
 #include <thread>
 
 #include "engine/encoding/codepage.h"
+#include "engine/encoding/detect.h"
 
 namespace lumeval {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr int32_t kUtf8CodePage = 65001;
 
 // Sizes that do not fit in 31 bits are refused, as the classic loader did.
 constexpr std::uint64_t kMaxLoadSize = 0x7FFFFFFFULL;
@@ -605,8 +608,9 @@ int32_t UEFCheckTextFileFormat(const std::string& FileName) {
 }
 
 std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t AnsiCodePage,
-                            LoadReason* reason) {
+                            LoadReason* reason, LoadedCodePage* page) {
     if (reason) *reason = LoadReason::None;
+    if (page) *page = LoadedCodePage{};
     if (fmt != kEncodingDetect && !IsValidCode(fmt)) return {};
     try {
         std::uint64_t size = 0;
@@ -635,6 +639,8 @@ std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t A
 
         std::string text;
         bool decoded = false;
+        LoadedCodePage used;
+        used.codePage = ResolveCodePage(AnsiCodePage);
         if (fmt == kEncodingDetect && mark.code == 0) {
             if (LooksLikeUtf8(bytes)) {
                 use = kEncodingUtf8;
@@ -649,15 +655,31 @@ std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t A
             } else {
                 use = kEncodingAnsi;
                 why = LoadReason::AnsiFallback;
+                // A page the caller set is used as it is; the default one
+                // only when the content does not show another.
+                if (AnsiCodePage == 0) {
+                    const CodePageGuess guess = DetectCodePage(bytes);
+                    if (guess.codePage == kUtf8CodePage) {
+                        // UTF-8 with a stray ill-formed byte further on.
+                        use = kEncodingUtf8;
+                        why = LoadReason::DetectedCodePage;
+                    } else if (guess.codePage != 0) {
+                        used.codePage = guess.codePage;
+                        used.detected = true;
+                        why = LoadReason::DetectedCodePage;
+                    }
+                }
             }
         }
+        if (use == kEncodingAnsi) used.asciiOnly = IsAscii(bytes);
         if (!decoded) {
             bool ok = false;
-            text = DecodeOwned(std::move(bytes), use, AnsiCodePage, ok);
+            text = DecodeOwned(std::move(bytes), use, used.codePage, ok);
             if (!ok) return {};
         }
         fmt = use;
         if (reason) *reason = why;
+        if (page && use == kEncodingAnsi) *page = used;
         return text;
     } catch (const std::bad_alloc&) {
         if (reason) *reason = LoadReason::OutOfMemory;

@@ -42,8 +42,17 @@ enum class LoadReason {
     ByteOrderMark, ///< a mark at the start of the file
     ValidUtf8,     ///< no mark, but valid UTF-8 with multi-byte sequences
     Utf16Pattern,  ///< no mark, but the zero bytes of UTF-16 text on one side
-    AnsiFallback,  ///< no mark: decoded through the ANSI code page
+    DetectedCodePage, ///< no mark: decoded through the legacy page its content shows
+    AnsiFallback,  ///< no mark: decoded through the ANSI code page (set, or the
+                   ///< default when the content showed no page)
     OutOfMemory,   ///< nothing loaded: the text did not fit in memory
+};
+
+/// The legacy code page behind a load, for callers that tell the user.
+struct LoadedCodePage {
+    int32_t codePage = 0;   ///< page the text was decoded with (0: not decoded through one)
+    bool detected = false;  ///< found from the content, not assumed or set by the caller
+    bool asciiOnly = false; ///< every byte was ASCII: any page reads it alike
 };
 
 /// Why an existing path cannot be read as a source ("not a regular file", or
@@ -57,9 +66,13 @@ int32_t UEFCheckTextFileFormat(const std::string& FileName);
 
 /// Loads a whole file as UTF-8 text; "" on every failure. With `fmt` -1 the
 /// encoding is detected and written back (a mark, else valid multi-byte UTF-8
-/// gives 1, else 0 for ANSI). `AnsiCodePage` 0 means the default page.
+/// gives 1, else the zero bytes of UTF-16 give 2 or 3, else 0 for ANSI).
+/// ANSI text read with `AnsiCodePage` 0 is decoded through the page its
+/// content shows (DetectCodePage), or the default page 936 when it shows
+/// none; a non-zero `AnsiCodePage` is used as it is. `page` says which page
+/// was used and whether it was detected.
 std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t AnsiCodePage = 0,
-                            LoadReason* reason = nullptr);
+                            LoadReason* reason = nullptr, LoadedCodePage* page = nullptr);
 
 /// Why a save failed, for a caller that wants to say so.
 struct SaveFailure {

@@ -9,6 +9,8 @@
 
 #include "engine/encoding/chinese.h"
 #include "engine/encoding/codepage.h"
+#include "engine/subtitle.h"
+#include "test_util.h"
 
 namespace lumeval {
 namespace {
@@ -131,7 +133,7 @@ TEST(ChineseMapping, ShortcutAgreesWithOpenCC) {
 // at a time: one such character must be found at every offset, also when its
 // bytes straddle two blocks, and a text without one must pass.
 TEST(ChineseMapping, ChangingCharacterFoundAtEveryOffset) {
-    const ConversionContext gb{.mode = 0, .cls = kClassGb, .AnsiCodePage = 936};
+    const ConversionContext gb{.mode = kConvertAuto, .cls = kClassGb, .AnsiCodePage = 936};
     const std::string filler = "中文字幕 abc 我们 12";
     std::string plain;
     while (plain.size() < 96) plain += filler;
@@ -183,39 +185,60 @@ TEST(InternalCodeConversion, RowsOfTheTable) {
     const Case cases[] = {
         {"mode 1 repairs BIG5 read as GBK",
          readAsGbk,
-         {.mode = 1, .cls = 1, .decodedAsAnsi = true},
+         {.mode = 1, .cls = 1, .big5ReadAsGbk = true},
          "繁体中文"},
         {"mode 3 with class 1 repairs too",
          readAsGbk,
-         {.mode = 3, .cls = 1, .decodedAsAnsi = true, .AnsiCodePage = 936},
+         {.mode = 3, .cls = 1, .big5ReadAsGbk = true, .AnsiCodePage = 936},
          "繁体中文"},
-        {"mode 1 on Unicode text only maps",
-         "繁體中文",
-         {.mode = 1, .cls = 1, .decodedAsAnsi = false},
-         "繁体中文"},
-        {"mode 1 with a BIG5 ANSI page only maps",
-         "繁體中文",
-         {.mode = 1, .cls = 1, .decodedAsAnsi = true, .AnsiCodePage = 950},
-         "繁体中文"},
-        {"mode 0 with class 2 maps to simplified",
-         "漢字{\\b1}體",
-         {.mode = 0, .cls = 2},
-         "汉字{\\b1}体"},
+        {"mode 2 repairs and stays traditional",
+         readAsGbk,
+         {.mode = 2, .cls = 1, .big5ReadAsGbk = true},
+         "繁體中文"},
+        {"mode 0 never repairs", readAsGbk, {.mode = 0, .cls = 1, .big5ReadAsGbk = true}, readAsGbk},
+        {"mode 1 on correctly read text only maps", "繁體中文", {.mode = 1, .cls = 1}, "繁体中文"},
+        {"mode 1 maps GB-style text too", "漢字", {.mode = 1, .cls = 2}, "汉字"},
+        {"mode 0 leaves GB-style text", "漢字{\\b1}體", {.mode = 0, .cls = 2}, "漢字{\\b1}體"},
+        {"mode 0 leaves Japanese", "傷つき 夢 僕", {.mode = 0, .cls = 2}, "傷つき 夢 僕"},
         {"mode 0 with class 1 leaves it", "漢字", {.mode = 0, .cls = 1}, "漢字"},
         {"mode 0 with class 0 leaves it", "漢字", {.mode = 0, .cls = 0}, "漢字"},
-        {"mode 3 with class 2 maps to simplified", "漢字", {.mode = 3, .cls = 2}, "汉字"},
+        {"mode 3 with class 1 maps to simplified", "漢字", {.mode = 3, .cls = 1}, "汉字"},
+        {"mode 3 with class 2 maps to simplified", "漢字{\\b1}體", {.mode = 3, .cls = 2},
+         "汉字{\\b1}体"},
         {"mode 3 with class 0 leaves it", "漢字", {.mode = 3, .cls = 0}, "漢字"},
         {"mode 2 into Unicode stays Unicode", "汉字", {.mode = 2, .cls = 2}, "漢字"},
-        {"mode 2 with class 1 leaves it", "汉字", {.mode = 2, .cls = 1}, "汉字"},
-        {"unknown mode acts as 0", "漢字", {.mode = 9, .cls = 2}, "汉字"},
+        {"mode 2 with class 1 maps to traditional", "汉字", {.mode = 2, .cls = 1}, "漢字"},
+        {"mode 2 keeps traditional text", "還有繁體", {.mode = 2, .cls = 1}, "還有繁體"},
+        {"unknown mode acts as 0", "漢字", {.mode = 9, .cls = 2}, "漢字"},
         {"ASCII passes every row",
          "00:00:01,000 --> x",
-         {.mode = 1, .cls = 1, .decodedAsAnsi = true},
+         {.mode = 1, .cls = 1, .big5ReadAsGbk = true},
          "00:00:01,000 --> x"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.expected, ApplyInternalCodeConversion(c.line, c.ctx)) << c.what;
+        // The shortcut never skips a line the step would change.
+        if (!InternalCodeConversionMayChange(c.line, c.ctx)) {
+            EXPECT_EQ(c.line, c.expected) << c.what;
+        }
     }
+}
+
+TEST(InternalCodeConversion, TellsBig5ReadAsGbkByItsBytes) {
+    struct Case {
+        const char* what;
+        std::string text;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"BIG5 bytes read as GBK", Decode("\xC1\x63\xC5\xE9\xA4\xA4\xA4\xE5", 936), true},
+        {"GBK text (GB-style)", "这是中文，還有繁體", false},
+        // 丂 classifies as BIG5-style, but its GBK lead 0x81 is no BIG5 lead.
+        {"BIG5-style GBK text that is not BIG5", Decode("\x81\x40\xD6\xD0", 936), false},
+        {"bytes GBK could not read", Decode("\xC1\x63\xC5\xE9\xFF", 936), false},
+        {"ASCII", "plain", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.expected, LooksLikeBig5ReadAsGbk(c.text)) << c.what;
 }
 
 TEST(InternalCodeConversion, GbToBig5ForAGbkWriterHoldsBig5Bytes) {
@@ -233,7 +256,7 @@ TEST(InternalCodeConversion, SurvivesArbitraryBytes) {
         for (int32_t mode = 0; mode <= 3; ++mode) {
             ConversionContext ctx{.mode = mode,
                                   .cls = int32_t(rng() % 3),
-                                  .decodedAsAnsi = (rng() & 1) != 0,
+                                  .big5ReadAsGbk = (rng() & 1) != 0,
                                   .writesAnsi = (rng() & 1) != 0};
             (void)ApplyInternalCodeConversion(line, ctx);
         }
@@ -244,6 +267,96 @@ TEST(InternalCodeConversion, SurvivesArbitraryBytes) {
             EXPECT_FALSE(IsValidUtf8(mapped));
         }
     }
+}
+
+// ---- whole loads ----
+
+// The texts of a conversion in event mode.
+std::vector<std::string> LoadedTexts(clsSubtitle& engine, const std::string& path, int32_t mode) {
+    ConvertSettings s;
+    s.dst_SubFile = "srt";
+    s.s_InternalCodeConversion = mode;
+    std::vector<std::string> texts;
+    engine.SubtitleLineLoaded = [&](double, double, const std::string& text) { texts.push_back(text); };
+    EXPECT_TRUE(engine.ConvertSubtitle(path, s)) << path << " mode " << mode;
+    return texts;
+}
+
+std::string ThreeCues(const std::string& text) {
+    std::string srt;
+    for (int i = 1; i <= 3; ++i) {
+        srt += std::to_string(i) + "\r\n00:00:0" + std::to_string(i) + ",000 --> 00:00:0" +
+               std::to_string(i) + ",500\r\n" + text + "\r\n\r\n";
+    }
+    return srt;
+}
+
+// Whatever a file's encoding and whatever the mode, a load gives the text
+// itself (mode 0), its simplified form (modes 1 and 3) or its traditional
+// form (mode 2): never bytes read through the wrong table.
+TEST(ChineseLoad, EveryModeOnEveryEncodingGivesTheTextOrItsMappedForm) {
+    struct Saved {
+        const char* what;
+        int32_t fmt;
+        int32_t page;  ///< the page written with (encoding 0)
+        int32_t expectedPage;  ///< the page the load must report (0: Unicode)
+    };
+    const Saved encodings[] = {
+        {"GBK", kEncodingAnsi, 936, 936},
+        {"BIG5", kEncodingAnsi, 950, 950},
+        {"UTF-8", kEncodingUtf8, 0, 0},
+        {"UTF-16", kEncodingUtf16LE, 0, 0},
+    };
+    // Traditional only, so BIG5 holds it too; then mixed, which BIG5 cannot.
+    const std::string texts[] = {"這是中文，還有繁體字幕。", "这是中文，還有繁體"};
+    test::TempDir dir;
+    clsSubtitle engine;
+    for (const std::string& text : texts) {
+        const std::string expected[] = {text, ToSimplifiedChinese(text), ToTraditionalChinese(text),
+                                        ToSimplifiedChinese(text)};
+        ASSERT_NE(expected[0], expected[1]);
+        for (const Saved& e : encodings) {
+            const std::string path = dir.file(std::string(e.what) + ".srt");
+            int32_t fmt = e.fmt;
+            std::string ignored;
+            if (e.page == 950 && !EncodeCodePage(text, 950, ignored, true).ok) continue;
+            ASSERT_TRUE(UEFSaveTextFile(path, ThreeCues(text), false, fmt, fmt, e.page)) << e.what;
+            for (int32_t mode = 0; mode <= 3; ++mode) {
+                const std::vector<std::string> got = LoadedTexts(engine, path, mode);
+                ASSERT_EQ(3u, got.size()) << e.what << " mode " << mode;
+                for (const std::string& line : got) {
+                    EXPECT_EQ(expected[mode], line) << e.what << " mode " << mode << " of " << text;
+                }
+                ASSERT_EQ(1u, engine.LastRun().sources.size());
+                const SourceInfo& info = engine.LastRun().sources[0];
+                EXPECT_EQ(path, info.path);
+                EXPECT_EQ(e.fmt, info.encoding) << e.what;
+                EXPECT_EQ(e.expectedPage, info.codePage) << e.what;
+                EXPECT_EQ(e.expectedPage != 0, info.codePageDetected) << e.what;
+            }
+        }
+    }
+}
+
+// A BIG5 file read through GBK (the page forced, or nothing showed another)
+// is read again as BIG5 by a conversion; mode 0 leaves what was read.
+TEST(ChineseLoad, Big5ReadAsGbkIsRepairedOnlyByAConversion) {
+    test::TempDir dir;
+    const std::string text = "這是中文，還有繁體字幕。";
+    std::string big5;
+    ASSERT_TRUE(EncodeCodePage(ThreeCues(text), 950, big5, true).ok);
+    const std::string path = dir.file("b.srt");
+    test::writeBytes(path, big5);
+    clsSubtitle engine;
+    engine.AnsiCodePage = 936;
+    // Mode 0: the line as GBK made it.
+    EXPECT_EQ(Decode(Encode(text, 950), 936), LoadedTexts(engine, path, 0).at(0));
+    EXPECT_EQ(ToSimplifiedChinese(text), LoadedTexts(engine, path, 1).at(0));
+    EXPECT_EQ(ToTraditionalChinese(text), LoadedTexts(engine, path, 2).at(0));
+    EXPECT_EQ(ToSimplifiedChinese(text), LoadedTexts(engine, path, 3).at(0));
+    const SourceInfo& info = engine.LastRun().sources.at(0);
+    EXPECT_EQ(936, info.codePage);
+    EXPECT_FALSE(info.codePageDetected);
 }
 
 }  // namespace

@@ -45,6 +45,19 @@ TEST(CodePage, DecodesAndEncodesKnownText) {
         {1252, "caf\xE9 \x80", "café €"},
         {65001, "\xE4\xB8\xAD", "中"},
         {936, "", ""},
+        // The pages a detected legacy file can be read with.
+        {932, "\x82\xA0\x93\xFA", "あ日"},
+        {51932, "\xA4\xA2\xC6\xFC", "あ日"},
+        {949, "\xB0\xA1\x81\x41", "가갂"},  // 갂 exists in CP949 only, not EUC-KR
+        {54936, "\x81\x30\x81\x30", "\xC2\x80"},  // a four-byte sequence
+        {28591, "caf\xE9", "café"},
+        {28592, "\xB1\xE6", "ąć"},
+        {1250, "\xB9\xE6", "ąć"},
+        {28598, "\xF9\xEC", "של"},
+        {1255, "\xF9\xEC", "של"},
+        {1251, "\xC4\xE0", "Да"},
+        {20866, "\xE4\xC1", "Да"},
+        {28597, "\xE1\xE2", "αβ"},
     };
     for (const RoundTripCase& c : cases) {
         std::string text;

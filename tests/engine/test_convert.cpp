@@ -294,18 +294,22 @@ TEST(ConvertSubtitle, PostProcessingOrder) {
     EXPECT_EQ(want, r.lines);
 }
 
-TEST(ConvertSubtitle, GbTextIsSimplifiedEvenWithoutConversion) {
+TEST(ConvertSubtitle, GbTextIsSimplifiedOnlyWhenAConversionIsAsked) {
     TempDir dir;
     const std::string src = dir.file("in.srt");
     // Traditional characters in UTF-8 whose first one (試, D4 87 in GBK) makes
-    // the text GB-style: mapped to simplified although no conversion was asked.
+    // the text GB-style: left as written without a conversion, mapped to
+    // simplified by the automatic one.
     writeBytes(src, "1\n00:00:01,000 --> 00:00:02,000\n試驗這個\n\n");
-    Recorder r;
-    ConvertSettings s;
-    s.dst_SubFile = "srt";
-    ASSERT_TRUE(r.engine.ConvertSubtitle(src, s));
-    ASSERT_EQ(1u, r.lines.size());
-    EXPECT_EQ("试验这个", r.lines[0].text);
+    for (const auto& [mode, expected] : {std::pair{0, "試驗這個"}, std::pair{3, "试验这个"}}) {
+        Recorder r;
+        ConvertSettings s;
+        s.dst_SubFile = "srt";
+        s.s_InternalCodeConversion = mode;
+        ASSERT_TRUE(r.engine.ConvertSubtitle(src, s));
+        ASSERT_EQ(1u, r.lines.size());
+        EXPECT_EQ(expected, r.lines[0].text) << "mode " << mode;
+    }
 }
 
 }  // namespace

@@ -155,6 +155,67 @@ TEST(LoadTextFile, DetectsEncoding) {
     }
 }
 
+// Legacy text is read through the page its content shows; a page the caller
+// set, or an encoding it named, is used without asking the content.
+TEST(LoadTextFile, TellsTheLegacyCodePageFromTheContent) {
+    const std::string srt =
+        "1\r\n00:00:01,000 --> 00:00:02,000\r\n這個城市的夜晚非常安靜，\r\n只有遠處傳來的汽車聲。\r\n\r\n"
+        "2\r\n00:00:03,000 --> 00:00:04,000\r\n我不知道他為什麼沒有來。\r\n";
+    std::string big5;
+    ASSERT_TRUE(EncodeCodePage(srt, 950, big5, true).ok);
+    std::string gbkShort;
+    ASSERT_TRUE(EncodeCodePage("1\r\n00:00:01,000 --> 00:00:02,000\r\n你好\r\n", 936, gbkShort, true).ok);
+    std::string big5AsGbk;
+    ASSERT_TRUE(DecodeCodePage(big5, 936, big5AsGbk));
+    struct Case {
+        const char* what;
+        std::string bytes;
+        int32_t fmtIn;
+        int32_t ansiPage;
+        std::string text;
+        LoadReason reason;
+        LoadedCodePage page;
+    };
+    const Case cases[] = {
+        {"BIG5, detected", big5, -1, 0, srt, LoadReason::DetectedCodePage, {950, true, false}},
+        {"too short to tell: the default page", gbkShort, -1, 0, "1\r\n00:00:01,000 --> 00:00:02,000\r\n你好\r\n",
+         LoadReason::AnsiFallback, {936, false, false}},
+        {"a page set by the caller is not second-guessed", big5, -1, 936, big5AsGbk,
+         LoadReason::AnsiFallback, {936, false, false}},
+        {"ANSI named by the caller", big5, 0, 0, big5AsGbk, LoadReason::Explicit, {936, false, false}},
+        {"ASCII", "1\r\nplain\r\n", -1, 0, "1\r\nplain\r\n", LoadReason::AnsiFallback, {936, false, true}},
+        {"UTF-8 is no legacy page", srt, -1, 0, srt, LoadReason::ValidUtf8, {0, false, false}},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        const std::string f = dir.file("f.srt");
+        writeBytes(f, c.bytes);
+        int32_t fmt = c.fmtIn;
+        LoadReason reason = LoadReason::None;
+        LoadedCodePage page{-1, true, true};
+        EXPECT_EQ(c.text, UEFLoadTextFile(f, fmt, c.ansiPage, &reason, &page)) << c.what;
+        EXPECT_EQ(c.reason, reason) << c.what;
+        EXPECT_EQ(c.page.codePage, page.codePage) << c.what;
+        EXPECT_EQ(c.page.detected, page.detected) << c.what;
+        EXPECT_EQ(c.page.asciiOnly, page.asciiOnly) << c.what;
+        EXPECT_EQ(c.reason == LoadReason::ValidUtf8 ? kEncodingUtf8 : kEncodingAnsi, fmt) << c.what;
+    }
+}
+
+// UTF-8 with one stray byte further on is read as UTF-8, the byte replaced.
+TEST(LoadTextFile, MostlyUtf8IsUtf8) {
+    TempDir dir;
+    const std::string f = dir.file("f.srt");
+    const std::string good = "1\r\n00:00:01,000 --> 00:00:02,000\r\n你好，欢迎来到我们的节目。\r\n\r\n";
+    writeBytes(f, good + "2\r\n00:00:03,000 --> 00:00:04,000\r\nbad \xFF byte\r\n");
+    int32_t fmt = -1;
+    LoadReason reason = LoadReason::None;
+    const std::string text = UEFLoadTextFile(f, fmt, 0, &reason);
+    EXPECT_EQ(good + "2\r\n00:00:03,000 --> 00:00:04,000\r\nbad \xEF\xBF\xBD byte\r\n", text);
+    EXPECT_EQ(kEncodingUtf8, fmt);
+    EXPECT_EQ(LoadReason::DetectedCodePage, reason);
+}
+
 TEST(LoadTextFile, Utf16WithoutMarkNeedsItsZerosOnOneSide) {
     std::string le, be, utf32;
     for (const char c : std::string("1\r\n00:00:01,000 --> 00:00:02,000\r\n")) {
