@@ -46,6 +46,9 @@ constexpr bool isControlByte(unsigned char c) {
     return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F;
 }
 
+// The byte after 0xC2 that makes a C1 control character (U+0080 to U+009F).
+constexpr bool isC1Second(unsigned char c) { return c >= 0x80 && c < 0xA0; }
+
 constexpr std::array<unsigned char, 256> kLineFlagTable = [] {
     std::array<unsigned char, 256> t{};
     for (int c = 0; c < 0x80; ++c) {
@@ -89,8 +92,10 @@ unsigned scanLine(std::string_view s) {
     for (; i + 8 <= n; i += 8) scan(p + i);
     if (i < n) scan(p + n - 8);
     unsigned ctl = 0;
-    if (low != 0) {
-        for (std::size_t k = 0; k < n && ctl == 0; ++k) ctl = isControlByte(p[k]) ? kHasCtl : 0u;
+    if (low != 0 || (high & kHighs) != 0) {
+        for (std::size_t k = 0; k < n && ctl == 0; ++k) {
+            ctl = isControlByte(p[k]) || (p[k] == 0xC2 && k + 1 < n && isC1Second(p[k + 1])) ? kHasCtl : 0u;
+        }
     }
     return (cr != 0 ? kHasCR : 0u) | (lt != 0 ? kHasLT : 0u) | (pp != 0 ? kHasP : 0u) |
            ((high & kHighs) != 0 ? kHasHigh : 0u) | ctl;
@@ -173,6 +178,9 @@ private:
         const __m128i vTab = _mm_set1_epi8('\t');
         const __m128i vSpace = _mm_set1_epi8(0x20);
         const __m128i vDel = _mm_set1_epi8(0x7F);
+        const __m128i vC2 = _mm_set1_epi8(static_cast<char>(0xC2));
+        const __m128i vC1End = _mm_set1_epi8(static_cast<char>(0xA0));
+        uint64_t c2 = 0, c1Second = 0;
         for (int c = 0; c < 4; ++c) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * c));
             const auto bits = [&](__m128i target) {
@@ -193,7 +201,16 @@ private:
                         << (16 * c) &
                     ~highBits & ~bits(vTab)) |
                    bits(vDel);
+            c2 |= bits(vC2);
+            // Signed: 0x80..0x9F are the bytes below 0xA0 among the high ones.
+            c1Second |= static_cast<uint64_t>(static_cast<uint32_t>(
+                            _mm_movemask_epi8(_mm_cmplt_epi8(v, vC1End))))
+                            << (16 * c) &
+                        highBits;
         }
+        // A C1 control is marked at its first byte; one whose second byte
+        // lies in the next block is marked too, and told apart when cleaned.
+        ctl |= c2 & ((c1Second >> 1) | (uint64_t{1} << 63));
 #else
         for (int i = 0; i < 64; ++i) {
             const uint64_t bit = uint64_t{1} << i;
@@ -202,7 +219,7 @@ private:
             if (p[i] == '<') lt |= bit;
             if (p[i] == 'P') pp |= bit;
             if (p[i] >= 0x80) high |= bit;
-            if (isControlByte(p[i])) ctl |= bit;
+            if (isControlByte(p[i]) || (p[i] == 0xC2 && (i == 63 || isC1Second(p[i + 1])))) ctl |= bit;
         }
 #endif
         // Line ends are no controls; the zero bytes padding the tail are no text.
@@ -298,18 +315,6 @@ void prepareLine(std::string_view raw, std::string& line) {
     }
 }
 
-// Where a C1 control character (U+0080 to U+009F) starts in UTF-8 text;
-// npos when there is none.
-std::size_t findC1Control(std::string_view s) {
-    for (std::size_t at = s.find('\xC2'); at != std::string_view::npos; at = s.find('\xC2', at + 1)) {
-        if (at + 1 < s.size() && static_cast<unsigned char>(s[at + 1]) < 0xA0 &&
-            static_cast<unsigned char>(s[at + 1]) >= 0x80) {
-            return at;
-        }
-    }
-    return std::string_view::npos;
-}
-
 // The line without control characters: a NUL or an escape in a cue is no
 // text, and a cue of nothing but controls is blank. Tab stays.
 void removeControls(std::string_view in, std::string& out) {
@@ -318,8 +323,7 @@ void removeControls(std::string_view in, std::string& out) {
     for (std::size_t i = 0; i < in.size(); ++i) {
         const auto c = static_cast<unsigned char>(in[i]);
         if (isControlByte(c) || c == '\r') continue;
-        if (c == 0xC2 && i + 1 < in.size() && static_cast<unsigned char>(in[i + 1]) >= 0x80 &&
-            static_cast<unsigned char>(in[i + 1]) < 0xA0) {
+        if (c == 0xC2 && i + 1 < in.size() && isC1Second(static_cast<unsigned char>(in[i + 1]))) {
             ++i;
             continue;
         }
@@ -330,52 +334,44 @@ void removeControls(std::string_view in, std::string& out) {
 // Sources from this size on give their pages back as they are read.
 constexpr std::size_t kReleasableTextBytes = std::size_t{4} << 20;
 
-// Gives the whole pages of a text that the reading has passed back to the
-// system, a quarter of a megabyte at a time. They read as zeros afterwards, so only a
+#if defined(__unix__)
+// Gives the memory of a text that the reading has passed back to the system,
+// up to boundaries of 2 MiB: the size of a transparent huge page (and a
+// multiple of every base page). Each call costs the system a flush whatever
+// its size, and a huge page given back in part is split, so few calls on
+// whole huge pages are cheapest. The bytes read as zeros afterwards: only a
 // text that nothing reads again may be handed to it; the string itself stays
 // allocated and is freed as usual.
 class PageReleaser {
 public:
     explicit PageReleaser(std::string* text) : m_text(text) {
-        if (m_text != nullptr) m_released = pageStart(0);
+        if (m_text == nullptr) return;
+        const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        m_released = (address(0) + page - 1) & ~(page - 1);
     }
     explicit operator bool() const { return m_text != nullptr; }
 
     /// The reading is at byte `at`: nothing before it is needed any more.
     void Before(std::size_t at) {
-        const std::size_t page = pageSize();
-        const std::size_t end = pageStart(at) & ~(page - 1);
-        if (end < m_released + (std::size_t{1} << 18)) return;
-#if defined(__unix__)
-        if (::madvise(m_text->data() + (m_released - base()), end - m_released, MADV_DONTNEED) != 0) {
-            m_text = nullptr;  // the system would not: keep the pages
+        const std::uintptr_t end = address(at) & ~(kBlock - 1);
+        if (end <= m_released) return;
+        if (::madvise(reinterpret_cast<void*>(m_released), end - m_released, MADV_DONTNEED) != 0) {
+            m_text = nullptr;  // the system would not: keep the memory
             return;
         }
-#endif
         m_released = end;
     }
 
 private:
-    static std::size_t pageSize() {
-#if defined(__unix__)
-        static const std::size_t size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        return size;
-#else
-        return 4096;
-#endif
-    }
-    std::size_t base() const { return reinterpret_cast<std::uintptr_t>(m_text->data()); }
-    // The address of byte `at`, rounded up to a page for the first page
-    // wholly inside the text.
-    std::size_t pageStart(std::size_t at) const {
-        const std::size_t page = pageSize();
-        const std::size_t address = base() + at;
-        return at == 0 ? (address + page - 1) & ~(page - 1) : address;
+    static constexpr std::uintptr_t kBlock = std::uintptr_t{2} << 20;
+    std::uintptr_t address(std::size_t at) const {
+        return reinterpret_cast<std::uintptr_t>(m_text->data()) + at;
     }
 
     std::string* m_text;
-    std::size_t m_released = 0;  // address up to which the pages were given back
+    std::uintptr_t m_released = 0;  // address up to which the memory was given back
 };
+#endif
 
 std::string folderOf(const std::string& path) {
     const auto sep = path.find_last_of("/\\");
@@ -667,9 +663,17 @@ bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const Conve
     std::size_t untilProgress = 1;  // line 0 reports
     // A large source need not stay whole in memory while its entries (copies)
     // grow: the pages the reading has passed are given back as it goes.
+#if defined(__unix__)
     PageReleaser release(releasable != nullptr && releasable->size() >= kReleasableTextBytes
                              ? releasable
                              : nullptr);
+#else
+    struct {
+        explicit operator bool() const { return false; }
+        void Before(std::size_t) {}
+    } release;
+    (void)releasable;
+#endif
     const std::size_t entriesBefore = run.table.size();
     for (std::size_t i = 0; lines.next(raw, rawFlags, lastLine); ++i) {
         if ((i & 1023) == 0 && release && run.table.size() > entriesBefore) {
@@ -691,8 +695,7 @@ bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const Conve
                 prepareLine(piece, run.line);
                 prepared = run.line;
             }
-            if ((flags & kHasCtl) != 0 ||
-                ((flags & kHasHigh) != 0 && findC1Control(prepared) != std::string_view::npos)) {
+            if ((flags & kHasCtl) != 0) {
                 removeControls(prepared, run.clean);
                 run.line.swap(run.clean);
                 prepared = run.line;

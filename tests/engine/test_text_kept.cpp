@@ -67,6 +67,12 @@ TEST(ControlCharacters, AreRemovedFromCueText) {
          "1\n00:00:01,000 --> 00:00:02,000\n" + repeat('a', 70) + "\x01" + repeat('b', 70) + "\n\n",
          {{1000, 2000, repeat('a', 70) + repeat('b', 70)}}},
         {"last line without a line end", "h.lrc", "[00:01.00]x\x02y", {{1000, 0, "xy"}}},
+        // The text is read 64 bytes at a time: a two-byte character across
+        // the boundary (byte 63 and 64 of the file) is a control or not.
+        {"C1 control across a block boundary", "k.lrc", "[00:01.00]" + repeat('a', 53) + "\xC2\x85" "b\n",
+         {{1000, 0, repeat('a', 53) + "b"}}},
+        {"no-break space across a block boundary", "l.lrc", "[00:01.00]" + repeat('a', 53) + "\xC2\xA0" "b\n",
+         {{1000, 0, repeat('a', 53) + "\xC2\xA0" "b"}}},
         // The unit separator that ends an entry's text must not cut it short.
         {"a unit separator in the text", "i.srt", "1\n00:00:01,000 --> 00:00:02,000\nleft\x1Fright\n\n",
          {{1000, 2000, "leftright"}}},
