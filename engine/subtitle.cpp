@@ -353,7 +353,10 @@ public:
 
     /// The reading is at byte `at`: nothing before it is needed any more.
     void Before(std::size_t at) {
-        const std::uintptr_t end = address(at) & ~(kBlock - 1);
+        // In the last huge page of the text, where the table is largest,
+        // smaller steps: that page is split once either way.
+        const std::uintptr_t block = m_text->size() - at < kBlock ? kTailBlock : kBlock;
+        const std::uintptr_t end = address(at) & ~(block - 1);
         if (end <= m_released) return;
         if (::madvise(reinterpret_cast<void*>(m_released), end - m_released, MADV_DONTNEED) != 0) {
             m_text = nullptr;  // the system would not: keep the memory
@@ -364,6 +367,7 @@ public:
 
 private:
     static constexpr std::uintptr_t kBlock = std::uintptr_t{2} << 20;
+    static constexpr std::uintptr_t kTailBlock = std::uintptr_t{1} << 19;
     std::uintptr_t address(std::size_t at) const {
         return reinterpret_cast<std::uintptr_t>(m_text->data()) + at;
     }
@@ -676,7 +680,7 @@ bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const Conve
 #endif
     const std::size_t entriesBefore = run.table.size();
     for (std::size_t i = 0; lines.next(raw, rawFlags, lastLine); ++i) {
-        if ((i & 1023) == 0 && release && run.table.size() > entriesBefore) {
+        if ((i & 255) == 0 && release && run.table.size() > entriesBefore) {
             release.Before(static_cast<std::size_t>(raw.data() - text.data()));
         }
         // Lone CRs inside the line: each piece is a line of its own.
