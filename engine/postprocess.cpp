@@ -448,33 +448,21 @@ bool keyLess(const TimeKey& a, const TimeKey& b) {
 }
 bool keyEqual(const TimeKey& a, const TimeKey& b) { return a.start == b.start && a.end == b.end; }
 
-// Spans equal ignoring case have equal time keys; in a table whose keys never
-// go down, entries of equal keys stand together, so each run of them is
-// marked without a hash table (whose memory would outgrow a large table's
-// other needs). False, having marked nothing, when the table is not in that
-// order or a span holds letters (whose case the time reader might weigh).
+// Spans equal ignoring case have equal time keys (the time reader weighs no
+// letter's case); in a table whose keys never go down, entries of equal keys
+// stand together, so each run of them is marked without a hash table (whose
+// memory would outgrow a large table's other needs). False, with nothing
+// marked, when the table is not in that order.
 bool markSharedSpansInOrder(const LineTable& table, std::vector<char>& shared) {
     const std::size_t n = table.size();
     if (n < 3) return false;
-    const auto plainSpan = [](std::string_view entry) {
-        const auto bar = entry.find('|');
-        for (const char c : entry.substr(0, bar)) {
-            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || static_cast<unsigned char>(c) >= 0x80)
-                return false;
-        }
-        return true;
-    };
     TimeKey previous = timeKeyOf(table[1]);
-    if (!plainSpan(table[1])) return false;
-    for (std::size_t i = 2; i < n; ++i) {
-        if (!plainSpan(table[i])) return false;
-        const TimeKey key = timeKeyOf(table[i]);
-        if (keyLess(key, previous)) return false;
-        previous = key;
-    }
-    previous = timeKeyOf(table[1]);
     for (std::size_t i = 2; i < n; ++i) {
         const TimeKey key = timeKeyOf(table[i]);
+        if (keyLess(key, previous)) {
+            std::fill(shared.begin(), shared.begin() + static_cast<std::ptrdiff_t>(i), char{0});
+            return false;
+        }
         if (keyEqual(key, previous)) shared[i - 1] = shared[i] = 1;
         previous = key;
     }

@@ -180,6 +180,7 @@ private:
         const __m128i vDel = _mm_set1_epi8(0x7F);
         const __m128i vC2 = _mm_set1_epi8(static_cast<char>(0xC2));
         const __m128i vC1End = _mm_set1_epi8(static_cast<char>(0xA0));
+        const __m128i vZero = _mm_setzero_si128();
         uint64_t c2 = 0, c1Second = 0;
         for (int c = 0; c < 4; ++c) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * c));
@@ -192,21 +193,22 @@ private:
             cr |= bits(vCr);
             lt |= bits(vLt);
             pp |= bits(vP);
-            const uint64_t highBits = static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v)))
-                                      << (16 * c);
-            high |= highBits;
-            // Signed: bytes from 0x80 are below 0x20 too and are taken out.
-            ctl |= (static_cast<uint64_t>(static_cast<uint32_t>(
-                        _mm_movemask_epi8(_mm_cmplt_epi8(v, vSpace))))
-                        << (16 * c) &
-                    ~highBits & ~bits(vTab)) |
-                   bits(vDel);
-            c2 |= bits(vC2);
-            // Signed: 0x80..0x9F are the bytes below 0xA0 among the high ones.
-            c1Second |= static_cast<uint64_t>(static_cast<uint32_t>(
-                            _mm_movemask_epi8(_mm_cmplt_epi8(v, vC1End))))
-                            << (16 * c) &
-                        highBits;
+            high |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v))) << (16 * c);
+            // Below 0x20 but tab, or DEL; signed, so the high bytes (below 0
+            // too) are taken out in the vector.
+            const __m128i ctlVec = _mm_or_si128(
+                _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(v, vTab), _mm_cmplt_epi8(v, vZero)),
+                                 _mm_cmplt_epi8(v, vSpace)),
+                _mm_cmpeq_epi8(v, vDel));
+            ctl |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(ctlVec))) << (16 * c);
+            if (const auto lead = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vC2)));
+                lead != 0) {
+                c2 |= static_cast<uint64_t>(lead) << (16 * c);
+                // Signed: only 0x80..0x9F lie below 0xA0.
+                c1Second |= static_cast<uint64_t>(static_cast<uint32_t>(
+                                _mm_movemask_epi8(_mm_cmplt_epi8(v, vC1End))))
+                            << (16 * c);
+            }
         }
         // A C1 control is marked at its first byte; one whose second byte
         // lies in the next block is marked too, and told apart when cleaned.
