@@ -61,7 +61,7 @@ constexpr std::array<ShiftItem, 12> kShiftItems{{
 
 bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
 
-// The design trims spaces only; the texts in question never hold others.
+// Trimming takes spaces only; the texts in question never hold others.
 QString trimSpaces(const QString& s) {
     qsizetype from = 0, to = s.size();
     while (from < to && s[from] == u' ') ++from;

@@ -7,6 +7,7 @@
 
 #include "engine/formats.h"
 #include "engine/readers/readers.h"
+#include "reader_test_util.h"
 #include "engine/subtitle.h"
 #include "engine/writers/writers.h"
 #include "test_util.h"
@@ -30,17 +31,7 @@ Table read(const std::vector<std::string>& files, double frameRate = 0,
     ReaderState state;
     state.frameRate = frameRate;
     ReaderContext ctx{table, rules, state};
-    for (const std::string& text : files) {
-        std::size_t from = 0;
-        for (;;) {
-            const auto nl = text.find('\n', from);
-            std::string line = text.substr(from, nl == std::string::npos ? nl : nl - from);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            ReadLine(kSub, line, nl == std::string::npos, ctx);
-            if (nl == std::string::npos) break;
-            from = nl + 1;
-        }
-    }
+    for (const std::string& text : files) test::FeedText(kSub, text, ctx);
     FinishReading(ctx);
     return Table(table.begin() + 1, table.end());
 }

@@ -7,6 +7,7 @@
 
 #include "engine/formats.h"
 #include "engine/readers/readers.h"
+#include "reader_test_util.h"
 #include "engine/subtitle.h"
 #include "engine/writers/writers.h"
 #include "test_util.h"
@@ -17,31 +18,10 @@ namespace {
 using test::readBytes;
 using test::TempDir;
 using Table = std::vector<std::string>;
+using test::ReadAs;
 
 const std::string kOpen = "\xE2\x91\xA9";   // U+2469
 const std::string kClose = "\xE2\x91\xBF";  // U+247F
-
-// Feeds a text to one reader line by line (split at line feeds, carriage
-// returns removed) and returns the entries after the placeholder.
-Table readAs(int32_t kind, const std::string& text, ReaderState* carried = nullptr,
-             const TimingRules& rules = {}) {
-    Table table(1);
-    ReaderState local;
-    ReaderContext ctx{table, rules, carried ? *carried : local};
-    std::size_t from = 0;
-    for (;;) {
-        const auto nl = text.find('\n', from);
-        std::string line = text.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
-        std::erase(line, '\r');
-        ReadLine(kind, line, nl == std::string::npos, ctx);
-        if (nl == std::string::npos) break;
-        from = nl + 1;
-    }
-    if (!carried) FinishReading(ctx);
-    EXPECT_EQ("", table[0]) << "the placeholder must stay empty";
-    table.erase(table.begin());
-    return table;
-}
 
 struct ReadCase {
     const char* name;
@@ -93,7 +73,7 @@ TEST(PlayerReaders, Lines) {
          "[00:00:00]\n[00:00:01 x\n 00:00:02]y\n[00:00:01]ok\n[00:00:02 \n[00:00:02]",
          {"00:00:01,000->00:00:02,000|ok"}},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.entries, readAs(c.kind, c.text)) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(c.entries, ReadAs(c.kind, c.text)) << c.name;
 }
 
 TEST(PlayerReaders, CueOutsideTheWindowTakesItsTextAlong) {
@@ -103,15 +83,15 @@ TEST(PlayerReaders, CueOutsideTheWindowTakesItsTextAlong) {
     window.splitMode = 1;
     const std::string snc = kOpen + "300" + kClose + "\nbefore\n" + kOpen + "1500" + kClose +
                             "\ninside\n" + kOpen + "2500" + kClose + "\nafter\nmore\n";
-    EXPECT_EQ(Table{"00:00:15,000|inside"}, readAs(kKindSnc, snc, nullptr, window));
+    EXPECT_EQ(Table{"00:00:15,000|inside"}, ReadAs(kKindSnc, snc, nullptr, window));
     EXPECT_EQ(Table{"00:00:15,000|inside"},
-              readAs(kKindQly, "00:03\nbefore\n00:15\ninside\n00:25\nafter\n", nullptr, window));
+              ReadAs(kKindQly, "00:03\nbefore\n00:15\ninside\n00:25\nafter\n", nullptr, window));
 }
 
 TEST(PlayerReaders, OpenCuesCarryIntoTheNextFile) {
     ReaderState state;
-    EXPECT_TRUE(readAs(kKindDks, "[00:00:01]Hello", &state).empty());
-    EXPECT_EQ(Table{"00:00:01,000->00:00:03,000|Hello"}, readAs(kKindDks, "[00:00:03]\n", &state));
+    EXPECT_TRUE(ReadAs(kKindDks, "[00:00:01]Hello", &state).empty());
+    EXPECT_EQ(Table{"00:00:01,000->00:00:03,000|Hello"}, ReadAs(kKindDks, "[00:00:03]\n", &state));
 
     ReaderState snc;
     Table table(1);

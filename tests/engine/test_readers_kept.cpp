@@ -8,6 +8,7 @@
 
 #include "engine/formats.h"
 #include "engine/readers/readers.h"
+#include "reader_test_util.h"
 #include "engine/subtitle.h"
 #include "test_util.h"
 
@@ -15,26 +16,7 @@ namespace lumeval {
 namespace {
 
 using Table = std::vector<std::string>;
-
-// Feeds `text` line by line as the conversion does (split at LF, CR dropped)
-// and returns the entries after the placeholder.
-Table readAs(int32_t kind, const std::string& text, const TimingRules& rules = {}) {
-    LineTable table(1);
-    ReaderState state;
-    ReaderContext ctx{table, rules, state};
-    std::size_t from = 0;
-    for (;;) {
-        const auto nl = text.find('\n', from);
-        std::string line = text.substr(from, nl == std::string::npos ? nl : nl - from);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        ReadLine(kind, line, nl == std::string::npos, ctx);
-        if (nl == std::string::npos) break;
-        from = nl + 1;
-    }
-    FinishReading(ctx);
-    EXPECT_EQ("", table[0]) << "the placeholder must stay empty";
-    return Table(table.begin() + 1, table.end());
-}
+using test::ReadAs;
 
 struct Case {
     const char* name;
@@ -43,7 +25,7 @@ struct Case {
 };
 
 void check(int32_t kind, const std::vector<Case>& cases) {
-    for (const auto& c : cases) EXPECT_EQ(c.entries, readAs(kind, c.text)) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(c.entries, ReadAs(kind, c.text)) << c.name;
 }
 
 TEST(LrcKeepsText, OnlyLeadingTagsAreTags) {
@@ -76,7 +58,7 @@ TEST(LrcKeepsText, ManyBracketsStayLinear) {
     std::string line = "[00:01.00]";
     for (int i = 0; i < 200000; ++i) line += "[a]";
     line += "[00:02.00]";
-    const Table t = readAs(kKindLrc, line);
+    const Table t = ReadAs(kKindLrc, line);
     ASSERT_EQ(1u, t.size());
     EXPECT_EQ(std::string("00:00:01,000|") + line.substr(10, 600000), t[0]);
 }
@@ -129,7 +111,7 @@ TEST(KscKeepsText, ManyQuotesStayLinear) {
         lyric += "' \\' '' ";
         read += "' ' ' ";
     }
-    const Table t = readAs(kKindKsc, "karaoke.add('00:01.000', '00:02.000', '" + lyric + "', '1');");
+    const Table t = ReadAs(kKindKsc, "karaoke.add('00:01.000', '00:02.000', '" + lyric + "', '1');");
     EXPECT_EQ(Table{"00:00:01,000->00:00:02,000|" + read + "\x1F" "1"}, t);
 }
 
@@ -168,7 +150,7 @@ TEST(SsaKeepsTimes, FieldsOfAnyWidth) {
     };
     for (const auto& c : cases) {
         const std::string text = format + "Dialogue: 0," + c.start + "," + c.end + ",Default,,0,0,0,,x";
-        EXPECT_EQ(Table{std::string(c.span) + "|x"}, readAs(kKindSsa, text)) << c.start << " " << c.end;
+        EXPECT_EQ(Table{std::string(c.span) + "|x"}, ReadAs(kKindSsa, text)) << c.start << " " << c.end;
     }
 }
 
@@ -181,7 +163,7 @@ TEST(SsaKeepsTimes, BeyondTheLongestTimeRefused) {
         "Dialogue: 0,0:00:01.00,999999999:59:59.9996,Default,,0,0,0,,b\n"
         "Dialogue: 0,0:00:01.00,0:99999999999999999999999:00.00,Default,,0,0,0,,c\n"
         "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,kept";
-    EXPECT_EQ(Table{"00:00:01,000->00:00:02,000|kept"}, readAs(kKindSsa, text, rules));
+    EXPECT_EQ(Table{"00:00:01,000->00:00:02,000|kept"}, ReadAs(kKindSsa, text, nullptr, rules));
     EXPECT_EQ(3u, refused);
 }
 

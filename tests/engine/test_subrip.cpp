@@ -6,6 +6,7 @@
 
 #include "engine/formats.h"
 #include "engine/readers/readers.h"
+#include "reader_test_util.h"
 #include "engine/subtitle.h"
 #include "engine/writers/writers.h"
 
@@ -13,30 +14,7 @@ namespace lumeval {
 namespace {
 
 using Table = std::vector<std::string>;
-
-// Feeds a text to one reader the way the conversion does: split at line
-// feeds, carriage returns removed; without carried state the run ends there.
-Table readAs(int32_t kind, const std::string& text, ReaderState* carried = nullptr) {
-    Table table(1);
-    TimingRules rules;
-    ReaderState local;
-    ReaderState& state = carried ? *carried : local;
-    ReaderContext ctx{table, rules, state};
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    for (;;) {
-        const auto nl = text.find('\n', from);
-        std::string line = text.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
-        std::erase(line, '\r');
-        lines.push_back(line);
-        if (nl == std::string::npos) break;
-        from = nl + 1;
-    }
-    for (std::size_t i = 0; i < lines.size(); ++i) ReadLine(kind, lines[i], i + 1 == lines.size(), ctx);
-    if (!carried) FinishReading(ctx);
-    table.erase(table.begin());
-    return table;
-}
+using test::ReadAs;
 
 TEST(SubRipReader, Blocks) {
     struct Case {
@@ -91,24 +69,24 @@ TEST(SubRipReader, Blocks) {
          {"00:00:01,000->00:00:02,050|x"}},
         {"zero length dropped", "1\n00:00:01,000 --> 00:00:01,000\nx\n\n", {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.entries, readAs(kKindSrt, c.text)) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(c.entries, ReadAs(kKindSrt, c.text)) << c.name;
 }
 
 TEST(SubRipReader, OpenBlockCarriesIntoNextFile) {
     ReaderState state;
     // The first file's last line is a time line; the next file brings the text.
-    EXPECT_TRUE(readAs(kKindSrt, "1\n00:00:01,000 --> 00:00:02,000", &state).empty());
-    EXPECT_EQ(Table{"00:00:01,000->00:00:02,000|carried"}, readAs(kKindSrt, "carried\n\n", &state));
+    EXPECT_TRUE(ReadAs(kKindSrt, "1\n00:00:01,000 --> 00:00:02,000", &state).empty());
+    EXPECT_EQ(Table{"00:00:01,000->00:00:02,000|carried"}, ReadAs(kKindSrt, "carried\n\n", &state));
 }
 
 TEST(TimedTextReader, SpansAndTexts) {
     // The text runs to the end of the line: the writer writes a "|" of the text as it is.
     EXPECT_EQ((Table{"00:00:05,000|Credits", "00:00:01,000->00:00:02,000|a|rest"}),
-              readAs(kKindStxt, "00:00:05,000|Credits\nno bar\n00:00:01,000->00:00:02,000|a|rest\n"));
+              ReadAs(kKindStxt, "00:00:05,000|Credits\nno bar\n00:00:01,000->00:00:02,000|a|rest\n"));
 }
 
 TEST(PlainTextReader, ContributesNothing) {
-    EXPECT_TRUE(readAs(kKindTxt, "one\ntwo\n\n").empty());
+    EXPECT_TRUE(ReadAs(kKindTxt, "one\ntwo\n\n").empty());
 }
 
 // Runs one writer over entries with a given interval and collects progress.

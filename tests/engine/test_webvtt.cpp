@@ -7,6 +7,7 @@
 
 #include "engine/formats.h"
 #include "engine/readers/readers.h"
+#include "reader_test_util.h"
 #include "engine/subtitle.h"
 #include "engine/writers/writers.h"
 #include "test_util.h"
@@ -20,25 +21,7 @@ const int32_t kVtt = *KindOfKey("vtt");
 using test::readBytes;
 using test::TempDir;
 using Table = std::vector<std::string>;
-
-// Feeds `text` line by line as the conversion does (split at LF, CR dropped).
-Table read(const std::string& text) {
-    LineTable table(1);
-    TimingRules rules;
-    ReaderState state;
-    ReaderContext ctx{table, rules, state};
-    std::size_t from = 0;
-    for (;;) {
-        const auto nl = text.find('\n', from);
-        std::string line = text.substr(from, nl == std::string::npos ? nl : nl - from);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        ReadLine(kVtt, line, nl == std::string::npos, ctx);
-        if (nl == std::string::npos) break;
-        from = nl + 1;
-    }
-    FinishReading(ctx);
-    return Table(table.begin() + 1, table.end());
-}
+using test::ReadAs;
 
 TEST(WebVttReader, ShapesOfRealFiles) {
     struct Case {
@@ -94,7 +77,7 @@ TEST(WebVttReader, ShapesOfRealFiles) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.entries, read(c.text));
+        EXPECT_EQ(c.entries, ReadAs(kVtt, c.text));
     }
 }
 
@@ -173,7 +156,7 @@ TEST(WebVttWriter, LayoutAndEscaping) {
 TEST(WebVttWriter, WrittenAndReadBackGivesTheSameEntries) {
     const Table entries{"00:00:01,000->00:00:02,000|<i>a</i> & b < c",
                         "00:00:03,000->00:00:04,000|one\\Ntwo", "01:02:03,456->01:02:04,000|中文"};
-    EXPECT_EQ(entries, read(write(entries)));
+    EXPECT_EQ(entries, ReadAs(kVtt, write(entries)));
 }
 
 TEST(WebVttWriter, AlwaysUtf8AndGolden) {
