@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -68,6 +69,18 @@ bool isRegularFileLike(const std::filesystem::path& p) {
     return std::filesystem::exists(p, ec) && !std::filesystem::is_directory(p, ec);
 }
 
+// A VobSub ".sub" beside its ".idx" holds pictures in an MPEG program
+// stream, not text: it starts with a pack header. Offering it would only
+// end in "no timed lines" where a text subtitle may come next.
+bool isPictureSubtitle(const std::string& path) {
+    if (LowerAscii(GetFileString(path, ".", 1)) != "sub") return false;
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    char head[4] = {};
+    in.read(head, sizeof head);
+    return in.gcount() == 4 && head[0] == 0 && head[1] == 0 && head[2] == 1 &&
+           static_cast<unsigned char>(head[3]) == 0xBA;
+}
+
 std::vector<std::string> suffixList() {
     std::string all(kPreferredSuffixes);
     all += '|';
@@ -118,7 +131,9 @@ std::string searchFolder(const std::string& path) {
         if (std::filesystem::is_directory(std::filesystem::path(candidate), dirEc)) continue;
         std::string pattern = "*.";
         pattern += LowerAscii(GetFileString(candidate, ".", 1));
-        if (extensionList().find(pattern) != std::string::npos) return candidate;
+        if (extensionList().find(pattern) != std::string::npos && !isPictureSubtitle(candidate)) {
+            return candidate;
+        }
     }
     return {};
 }
@@ -132,7 +147,9 @@ std::string searchSuffixes(const std::string& path) {
     const std::string base = hasExtension ? path.substr(0, dot) : path;
     for (const std::string& suffix : suffixList()) {
         std::string candidate = base + suffix;
-        if (isRegularFileLike(std::filesystem::path(candidate))) return candidate;
+        if (isRegularFileLike(std::filesystem::path(candidate)) && !isPictureSubtitle(candidate)) {
+            return candidate;
+        }
     }
     return {};
 }

@@ -46,6 +46,25 @@ TEST(CheckSubtitle, FolderSearch) {
     }
 }
 
+TEST(CheckSubtitle, PictureSubtitlesAreNoCompanions) {
+    // A VobSub pair: the .sub holds MPEG pictures (a pack header first), the
+    // .idx their index. A MicroDVD .sub is text and is taken.
+    const std::string vobSub("\x00\x00\x01\xBA\x44\x00\x04\x00", 8);
+    for (const bool folderSearch : {true, false}) {
+        TempDir dir;
+        touch(dir, {"film.mp4", "film.idx"});
+        test::writeBytes(dir.file("film.sub"), vobSub);
+        EXPECT_EQ("", CheckSubtitle(dir.file("film.mp4"), folderSearch)) << folderSearch;
+        touch(dir, {"film.vtt"});
+        EXPECT_EQ(dir.file("film.vtt"), CheckSubtitle(dir.file("film.mp4"), folderSearch)) << folderSearch;
+
+        TempDir text;
+        touch(text, {"film.mp4"});
+        test::writeBytes(text.file("film.sub"), "{1}{1}25.000\n{25}{50}Hello\n");
+        EXPECT_EQ(text.file("film.sub"), CheckSubtitle(text.file("film.mp4"), folderSearch)) << folderSearch;
+    }
+}
+
 TEST(CheckSubtitle, FolderSearchSkipsFoldersAndMissingPlaces) {
     TempDir dir;
     touch(dir, {"film.mp4"});
