@@ -197,47 +197,5 @@ TEST(WebVttBlocks, AsTheW3cRulesTellThemApart) {
     });
 }
 
-// ---- "|" in cue text, through the whole conversion ----
-
-struct Loaded {
-    double start, end;
-    std::string text;
-    bool operator==(const Loaded&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Loaded& l) {
-    return os << l.start << "->" << l.end << "|" << l.text;
-}
-
-TEST(BarsInCueText, ReachTheEventWhole) {
-    struct FileCase {
-        const char* name;
-        std::string content;
-        std::vector<Loaded> loaded;
-    };
-    const FileCase cases[] = {
-        {"a.srt", "1\r\n00:00:01,000 --> 00:00:02,000\r\nleft | right\r\n|edge|\r\n\r\n",
-         {{1000, 2000, "left | right\\N|edge|"}}},
-        {"a.vtt", "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nleft | right\n", {{1000, 2000, "left | right"}}},
-        {"a.ass",
-         "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
-         "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\k3}振|ふ{\\k3}り\n"
-         "Dialogue: 0,0:00:03.00,0:00:04.00,Default,,0,0,0,,left | right\n",
-         {{1000, 2000, "{\\k3}振|ふ{\\k3}り"}, {3000, 4000, "left | right"}}},
-        {"a.lrc", "[00:01.00]left | right\n", {{1000, 0, "left | right"}}},
-    };
-    test::TempDir dir;
-    for (const auto& c : cases) {
-        const std::string path = dir.file(c.name);
-        test::writeBytes(path, c.content);
-        std::vector<Loaded> loaded;
-        clsSubtitle engine;
-        engine.SubtitleLineLoaded = [&](double s, double e, const std::string& t) { loaded.push_back({s, e, t}); };
-        ConvertSettings s;
-        s.dst_SubFile = "ass";
-        ASSERT_TRUE(engine.ConvertSubtitle(path, s)) << c.name;
-        EXPECT_EQ(c.loaded, loaded) << c.name;
-    }
-}
-
 }  // namespace
 }  // namespace lumeval

@@ -107,6 +107,9 @@ TEST(BarInText, ReachesTheCallerWhole) {
          "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\k3}振|ふ{\\k3}り\n",
          "{\\k3}振|ふ{\\k3}り"},
         {"stxt, the table's own form", "e.stxt", "00:00:01,000->00:00:02,000|a|b|c\n", "a|b|c"},
+        {"LRC", "f.lrc", "[00:01.00]left | right\n", "left | right"},
+        {"SubRip with CRLF, bars at the edges", "g.srt",
+         "1\r\n00:00:01,000 --> 00:00:02,000\r\nleft | right\r\n|edge|\r\n\r\n", "left | right\\N|edge|"},
     };
     for (const auto& c : cases) {
         const auto cues = readCues(c.file, c.bytes);
