@@ -1,6 +1,7 @@
 #include "engine/sniff.h"
 
 #include <cstddef>
+#include <iterator>
 
 #include "engine/readers/readers.h"
 
@@ -154,47 +155,26 @@ SniffedFormat SniffFormat(std::string_view text) {
     return SniffedFormat::None;
 }
 
+namespace {
+// The key whose reader reads each format, and its name for the user, in the
+// order of the enumeration.
+struct SniffedRow {
+    std::string_view key;
+    std::string_view name;
+};
+constexpr SniffedRow kSniffedRows[] = {
+    {{}, {}},          {"srt", "SubRip"}, {"ass", "SSA/ASS"},  {"vtt", "WebVTT"},
+    {"smi", "SAMI"},   {"lrc", "LRC"},    {"sub", "MicroDVD"}, {"sub", "SubViewer 2"},
+};
+static_assert(std::size(kSniffedRows) == static_cast<std::size_t>(SniffedFormat::SubViewer) + 1);
+}  // namespace
+
 std::string_view SniffedKey(SniffedFormat format) {
-    switch (format) {
-        case SniffedFormat::SubRip:
-            return "srt";
-        case SniffedFormat::Ssa:
-            return "ass";
-        case SniffedFormat::WebVtt:
-            return "vtt";
-        case SniffedFormat::Sami:
-            return "smi";
-        case SniffedFormat::Lrc:
-            return "lrc";
-        case SniffedFormat::MicroDvd:
-        case SniffedFormat::SubViewer:
-            return "sub";
-        case SniffedFormat::None:
-            break;
-    }
-    return {};
+    return kSniffedRows[static_cast<std::size_t>(format)].key;
 }
 
 std::string_view SniffedName(SniffedFormat format) {
-    switch (format) {
-        case SniffedFormat::SubRip:
-            return "SubRip";
-        case SniffedFormat::Ssa:
-            return "SSA/ASS";
-        case SniffedFormat::WebVtt:
-            return "WebVTT";
-        case SniffedFormat::Sami:
-            return "SAMI";
-        case SniffedFormat::Lrc:
-            return "LRC";
-        case SniffedFormat::MicroDvd:
-            return "MicroDVD";
-        case SniffedFormat::SubViewer:
-            return "SubViewer 2";
-        case SniffedFormat::None:
-            break;
-    }
-    return {};
+    return kSniffedRows[static_cast<std::size_t>(format)].name;
 }
 
 }  // namespace lumeval
