@@ -223,7 +223,10 @@ void ctlListView::BuildView() {
     view->setDragEnabled(false);
     view->setAcceptDrops(false);
     view->viewport()->setAcceptDrops(false);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setEditTriggers(m_model->Source() ? QAbstractItemView::EditKeyPressed
+                                            : QAbstractItemView::NoEditTriggers);
+    connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &ctlListView::OnCurrentChanged);
     view->setTextElideMode(Qt::ElideRight);
     view->setSelectionMode(m_multiSelect ? QAbstractItemView::ExtendedSelection
                                          : QAbstractItemView::SingleSelection);
@@ -846,6 +849,7 @@ void ctlListView::OnViewInput(QAbstractItemView* view, QEvent* event, bool after
                 m_pressInViewport = true;
                 if (mouse->button() == Qt::LeftButton || mouse->button() == Qt::RightButton) {
                     const QModelIndex index = view->indexAt(mouse->position().toPoint());
+                    m_dblClickColumn = index.isValid() ? index.column() : -1;
                     if (index.isValid()) emit ItemDblClick(index.row());
                 }
                 return;
@@ -857,6 +861,12 @@ void ctlListView::OnViewInput(QAbstractItemView* view, QEvent* event, bool after
             if (!after) {
                 emit KeyDown(static_cast<short>(VirtualKeyFromQt(key->key())),
                              static_cast<short>(ShiftMaskFromQt(key->modifiers())));
+            } else if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                       key->modifiers() == Qt::NoModifier && m_model->Source() && !IsEditing()) {
+                // Enter edits the current cell, as F2 does.
+                binder->EndInput();
+                EditCurrent();
+                return;
             }
             break;
         }
@@ -865,6 +875,61 @@ void ctlListView::OnViewInput(QAbstractItemView* view, QEvent* event, bool after
     }
     if (after) binder->EndInput();
 }
+
+// ---- rows held elsewhere ------------------------------------------------------
+
+void ctlListView::SetRowSource(ListRowSource* source) {
+    m_model->AttachSource(source);
+    if (HasList())
+        m_view->setEditTriggers(source ? QAbstractItemView::EditKeyPressed : QAbstractItemView::NoEditTriggers);
+}
+
+void ctlListView::OnCurrentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    if (!HasList() || !current.isValid() || m_defaultEditColumn < 0) return;
+    int column = current.column();
+    // A row reached by keys starts at the default cell; a click keeps its cell.
+    if (current.row() != previous.row() && QApplication::mouseButtons() == Qt::NoButton)
+        column = m_defaultEditColumn;
+    // Cells that cannot be edited are passed over (the serial).
+    const ListRowSource* source = m_model->Source();
+    if (source && !source->SourceEditable(column)) {
+        const bool left = previous.isValid() && previous.row() == current.row() && column < previous.column();
+        column = left ? previous.column() : m_defaultEditColumn;
+    }
+    if (column != current.column())
+        m_view->selectionModel()->setCurrentIndex(m_model->index(current.row(), column),
+                                                  QItemSelectionModel::NoUpdate);
+}
+
+bool ctlListView::EditCell(int Item, int ColumnID) {
+    if (!HasList() || !m_model->Source() || Item < 0 || Item >= Count()) return false;
+    if (!m_model->Source()->SourceEditable(ColumnID)) return false;
+    const QModelIndex index = m_model->index(Item, ColumnID);
+    m_view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    m_view->scrollTo(index);
+    m_view->edit(index);
+    return IsEditing();
+}
+
+bool ctlListView::EditCurrent() {
+    if (!HasList()) return false;
+    const QModelIndex current = m_view->currentIndex();
+    if (!current.isValid()) return false;
+    const int column = current.column() > 0 ? current.column() : std::max(m_defaultEditColumn, 0);
+    return EditCell(current.row(), column);
+}
+
+int ctlListView::CurrentColumn() const {
+    return HasList() && m_view->currentIndex().isValid() ? m_view->currentIndex().column() : -1;
+}
+
+bool ctlListView::IsEditing() const { return m_cellDelegate != nullptr && m_cellDelegate->Editing(); }
+
+QString ctlListView::LastEditRefusal() const {
+    return m_cellDelegate != nullptr ? m_cellDelegate->LastRefusal() : QString();
+}
+
+int ctlListView::EditorCursor() const { return m_cellDelegate != nullptr ? m_cellDelegate->EditorCursor() : -1; }
 
 QString ctlListView::OnViewTip(QAbstractItemView* view, const QPoint& at) const {
     const QModelIndex index = view->indexAt(at);

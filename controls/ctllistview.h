@@ -43,6 +43,7 @@ class QMimeData;
 namespace lumeval {
 
 class ListViewModel;
+class ListRowSource;
 class ListSelectionBinder;
 class ListCellDelegate;
 class ThumbnailDelegate;
@@ -153,6 +154,27 @@ class ctlListView : public QWidget {
     QString Tag() const { return m_tag; }
     void SetTag(const QString& Tag) { m_tag = Tag; }
 
+    // ---- rows held elsewhere and edited in place ----------------------------
+    /// Shows the rows of a source (a document) from now on; its editable
+    /// cells are edited in place (F2, Enter, or EditCell).
+    void SetRowSource(ListRowSource* source);
+    /// The column a newly focused row's current cell goes to (the one F2
+    /// and Enter edit); -1 keeps the view's own choice.
+    void SetDefaultEditColumn(int column) { m_defaultEditColumn = column; }
+    /// Opens the editor on a cell: False when it cannot be edited.
+    bool EditCell(int Item, int ColumnID);
+    /// Edits the focused row's current cell.
+    bool EditCurrent();
+    /// The focused row's current column (-1 without one).
+    int CurrentColumn() const;
+    bool IsEditing() const;
+    /// Why the last in-place edit was refused; empty when it was taken.
+    QString LastEditRefusal() const;
+    /// The open text editor's cursor as a byte offset of the cell (-1: none).
+    int EditorCursor() const;
+    /// The column of the last double click.
+    int LastDblClickColumn() const { return m_dblClickColumn; }
+
     // ---- for the editor's tests and tools ----------------------------------
     ListViewModel* Model() const { return m_model; }
     /// The report view's column header (nullptr in the other views).
@@ -248,6 +270,9 @@ class ctlListView : public QWidget {
     QPoint m_headerRelease;  // where the last header click ended, header viewport pixels
     bool m_pressInViewport = false;
     bool m_releaseEndsDoubleClick = false;
+    int m_defaultEditColumn = -1;
+    int m_dblClickColumn = -1;
+    void OnCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
 };
 
 }  // namespace lumeval

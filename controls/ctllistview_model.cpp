@@ -196,7 +196,7 @@ bool ListViewModel::SetColumnImage(int column, int image) {
 
 int ListViewModel::InsertRow(int position, const std::vector<std::string_view>& cells, int image,
                              int userValue) {
-    if (position < 0) return -1;
+    if (position < 0 || m_source) return -1;
     const int n = RowCount();
     position = std::min(position, n);
     Row row;
@@ -222,6 +222,7 @@ int ListViewModel::InsertRow(int position, const std::vector<std::string_view>& 
     const bool precise = Precise();
     if (precise) beginInsertRows(QModelIndex(), position, position);
     m_rows.insert(m_rows.begin() + position, std::move(row));
+    m_states.insert(m_states.begin() + position, 0);
     if (m_focusedRow >= position) ++m_focusedRow;
     if (m_selectedHint >= position) ++m_selectedHint;
     if (precise) endInsertRows();
@@ -230,12 +231,13 @@ int ListViewModel::InsertRow(int position, const std::vector<std::string_view>& 
 }
 
 bool ListViewModel::RemoveRow(int row) {
-    if (!ValidRow(row)) return false;
+    if (!ValidRow(row) || m_source) return false;
     ++m_changing;
     const bool precise = Precise();
     if (precise) beginRemoveRows(QModelIndex(), row, row);
-    if (m_rows[static_cast<std::size_t>(row)].state & StateSelected) --m_selectedCount;
+    if (m_states[static_cast<std::size_t>(row)] & StateSelected) --m_selectedCount;
     m_rows.erase(m_rows.begin() + row);
+    m_states.erase(m_states.begin() + row);
     if (m_focusedRow == row) {
         m_focusedRow = -1;
     } else if (m_focusedRow > row) {
@@ -252,10 +254,12 @@ bool ListViewModel::RemoveRow(int row) {
 }
 
 void ListViewModel::RemoveAllRows() {
+    if (m_source) return;
     ++m_changing;
     const bool precise = Precise();
     if (precise) beginResetModel();
     std::vector<Row>().swap(m_rows);
+    std::vector<std::uint8_t>().swap(m_states);
     m_focusedRow = -1;
     m_selectedCount = 0;
     m_selectedHint = -1;
@@ -265,6 +269,7 @@ void ListViewModel::RemoveAllRows() {
 
 std::string_view ListViewModel::CellUtf8(int row, int column) const {
     if (!ValidRow(row)) return {};
+    if (m_source) return m_source->SourceCell(row, column, m_scratch);
     return RowCellAt(m_rows[static_cast<std::size_t>(row)].cells, column);
 }
 
@@ -273,7 +278,7 @@ QString ListViewModel::Cell(int row, int column) const {
 }
 
 bool ListViewModel::SetCell(int row, int column, std::string_view utf8) {
-    if (!ValidRow(row) || column < 0 || column >= std::max(1, HeaderCount())) return false;
+    if (!ValidRow(row) || m_source || column < 0 || column >= std::max(1, HeaderCount())) return false;
     const bool precise = Precise();
     RowSetCell(m_rows[static_cast<std::size_t>(row)].cells, column, utf8);
     if (precise) {
@@ -285,7 +290,7 @@ bool ListViewModel::SetCell(int row, int column, std::string_view utf8) {
 
 void ListViewModel::RewriteColumn(int column,
                                   const std::function<std::string(std::string_view)>& edit) {
-    if (column < 0 || column >= std::max(1, HeaderCount()) || m_rows.empty()) return;
+    if (column < 0 || column >= std::max(1, HeaderCount()) || m_rows.empty() || m_source) return;
     const bool precise = Precise();
     for (Row& row : m_rows) {
         const std::string replaced = edit(RowCellAt(row.cells, column));
@@ -297,11 +302,11 @@ void ListViewModel::RewriteColumn(int column,
 }
 
 int ListViewModel::ImageIndex(int row) const {
-    return ValidRow(row) ? m_rows[static_cast<std::size_t>(row)].image : 0;
+    return ValidRow(row) && !m_source ? m_rows[static_cast<std::size_t>(row)].image : 0;
 }
 
 int ListViewModel::UserValue(int row) const {
-    return ValidRow(row) ? m_rows[static_cast<std::size_t>(row)].userValue : 0;
+    return ValidRow(row) && !m_source ? m_rows[static_cast<std::size_t>(row)].userValue : 0;
 }
 
 void ListViewModel::SetSmallImages(std::vector<QIcon> images) {
@@ -313,14 +318,14 @@ void ListViewModel::SetSmallImages(std::vector<QIcon> images) {
 // ---- states ----------------------------------------------------------------
 
 int ListViewModel::RowState(int row) const {
-    return ValidRow(row) ? m_rows[static_cast<std::size_t>(row)].state : 0;
+    return ValidRow(row) ? m_states[static_cast<std::size_t>(row)] : 0;
 }
 
 void ListViewModel::ChangeState(int row, int newState) {
-    Row& r = m_rows[static_cast<std::size_t>(row)];
-    const int old = r.state;
+    std::uint8_t& state = m_states[static_cast<std::size_t>(row)];
+    const int old = state;
     if (old == newState) return;
-    r.state = static_cast<std::uint8_t>(newState);
+    state = static_cast<std::uint8_t>(newState);
     if ((old & StateSelected) != (newState & StateSelected)) {
         m_selectedCount += (newState & StateSelected) ? 1 : -1;
         if (newState & StateSelected) {
@@ -347,7 +352,7 @@ void ListViewModel::ChangeState(int row, int newState) {
 bool ListViewModel::SetRowState(int row, int mask, int value) {
     if (!ValidRow(row)) return false;
     mask &= StateFocused | StateSelected;
-    const int old = m_rows[static_cast<std::size_t>(row)].state;
+    const int old = m_states[static_cast<std::size_t>(row)];
     const int wanted = (old & ~mask) | (value & mask);
     if ((wanted & StateFocused) && !(old & StateFocused) && m_focusedRow >= 0 &&
         m_focusedRow != row) {
@@ -362,19 +367,26 @@ bool ListViewModel::SetRowState(int row, int mask, int value) {
             ChangeState(other, RowState(other) & ~StateSelected);
         }
         for (int i = 0; m_selectedCount > 0 && i < RowCount(); ++i) {
-            if (i != row && (m_rows[static_cast<std::size_t>(i)].state & StateSelected)) {
+            if (i != row && (m_states[static_cast<std::size_t>(i)] & StateSelected)) {
                 ChangeState(i, RowState(i) & ~StateSelected);
             }
         }
     }
     // Re-read: a handler may have changed this row meanwhile.
     if (!ValidRow(row)) return false;
-    const int now = m_rows[static_cast<std::size_t>(row)].state;
+    const int now = m_states[static_cast<std::size_t>(row)];
     ChangeState(row, (now & ~mask) | (value & mask));
     return true;
 }
 
 // ---- QAbstractItemModel ----------------------------------------------------
+
+// With a source, the count is the one announced so far: it changes only
+// between a before and an after, as views require, even while the source
+// itself is in the middle of a change (a document being loaded).
+int ListViewModel::RowCount() const {
+    return static_cast<int>(m_source ? m_states.size() : m_rows.size());
+}
 
 int ListViewModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : RowCount();
@@ -386,6 +398,7 @@ int ListViewModel::columnCount(const QModelIndex& parent) const {
 
 QVariant ListViewModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.model() != this || !ValidRow(index.row())) return {};
+    if (m_source) return SourceData(index, role);
     const Row& row = m_rows[static_cast<std::size_t>(index.row())];
     switch (role) {
         case Qt::DisplayRole:
@@ -407,7 +420,7 @@ QVariant ListViewModel::data(const QModelIndex& index, int role) const {
         case ImageIndexRole:
             return row.image;
         case StateRole:
-            return static_cast<int>(row.state);
+            return static_cast<int>(m_states[static_cast<std::size_t>(index.row())]);
         case UserValueRole:
             return row.userValue;
         default:
@@ -440,7 +453,118 @@ QVariant ListViewModel::headerData(int section, Qt::Orientation orientation, int
 
 Qt::ItemFlags ListViewModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (m_source && m_source->SourceEditable(index.column())) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool ListViewModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !index.isValid()) return false;
+    return TryEdit(index.row(), index.column(), value.toString()).isEmpty();
+}
+
+QString ListViewModel::TryEdit(int row, int column, const QString& text) {
+    if (!m_source || !ValidRow(row) || !m_source->SourceEditable(column))
+        return QStringLiteral("不能编辑");
+    return m_source->SourceEdit(row, column, text);
+}
+
+// ---- rows from a source ------------------------------------------------------
+
+void ListViewModel::AttachSource(ListRowSource* source) {
+    ++m_changing;
+    const bool precise = Precise();
+    if (precise) beginResetModel();
+    std::vector<Row>().swap(m_rows);
+    m_source = source;
+    m_states.assign(static_cast<std::size_t>(source ? std::max(0, source->SourceRows()) : 0), 0);
+    m_focusedRow = -1;
+    m_selectedCount = 0;
+    m_selectedHint = -1;
+    if (precise) endResetModel();
+    --m_changing;
+}
+
+QVariant ListViewModel::SourceData(const QModelIndex& index, int role) const {
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return FromUtf8(m_source->SourceCell(index.row(), index.column(), m_scratch));
+        case Qt::TextAlignmentRole: {
+            const int align = ColumnAlign(index.column());
+            const Qt::Alignment h = align == AlignRight    ? Qt::AlignRight
+                                    : align == AlignCenter ? Qt::AlignHCenter
+                                                           : Qt::AlignLeft;
+            return QVariant::fromValue(h | Qt::AlignVCenter);
+        }
+        case StateRole:
+            return static_cast<int>(m_states[static_cast<std::size_t>(index.row())]);
+        case ImageIndexRole:
+        case UserValueRole:
+            return 0;
+        default:
+            return m_source->SourceRole(index.row(), index.column(), role);
+    }
+}
+
+void ListViewModel::SourceAboutToInsert(int first, int last) {
+    ++m_changing;
+    m_pendingPrecise = Precise();
+    if (m_pendingPrecise) beginInsertRows(QModelIndex(), first, last);
+}
+
+void ListViewModel::SourceInserted(int first, int last) {
+    const int n = last - first + 1;
+    m_states.insert(m_states.begin() + first, static_cast<std::size_t>(n), 0);
+    if (m_focusedRow >= first) m_focusedRow += n;
+    if (m_selectedHint >= first) m_selectedHint += n;
+    if (m_pendingPrecise) endInsertRows();
+    --m_changing;
+}
+
+void ListViewModel::SourceAboutToRemove(int first, int last) {
+    ++m_changing;
+    m_pendingPrecise = Precise();
+    if (m_pendingPrecise) beginRemoveRows(QModelIndex(), first, last);
+}
+
+void ListViewModel::SourceRemoved(int first, int last) {
+    const int n = last - first + 1;
+    for (int i = first; i <= last; ++i)
+        if (m_states[static_cast<std::size_t>(i)] & StateSelected) --m_selectedCount;
+    m_states.erase(m_states.begin() + first, m_states.begin() + last + 1);
+    if (m_focusedRow > last) {
+        m_focusedRow -= n;
+    } else if (m_focusedRow >= first) {
+        m_focusedRow = -1;
+    }
+    if (m_selectedHint > last) {
+        m_selectedHint -= n;
+    } else if (m_selectedHint >= first) {
+        m_selectedHint = -1;
+    }
+    if (m_pendingPrecise) endRemoveRows();
+    --m_changing;
+}
+
+void ListViewModel::SourceCellsChanged(int first, int last, int firstColumn, int lastColumn) {
+    if (m_resetPending || first > last) return;
+    emit dataChanged(index(first, std::max(0, firstColumn)), index(last, std::min(columnCount() - 1, lastColumn)));
+}
+
+void ListViewModel::SourceAboutToReset() {
+    ++m_changing;
+    m_pendingPrecise = Precise();
+    if (m_pendingPrecise) beginResetModel();
+}
+
+void ListViewModel::SourceReset() {
+    m_states.assign(static_cast<std::size_t>(std::max(0, m_source->SourceRows())), 0);
+    m_focusedRow = -1;
+    m_selectedCount = 0;
+    m_selectedHint = -1;
+    if (m_pendingPrecise) endResetModel();
+    --m_changing;
 }
 
 }  // namespace lumeval

@@ -4,12 +4,15 @@
 // Storage is compact because documents reach a million rows: one UTF-8
 // string per row with its cells separated by NUL (a cell never holds a NUL,
 // the list keeps text only up to the first one, as the platform list did),
-// plus the image index, the user value and the state flags.
+// plus the image index, the user value and the state flags. A list that
+// shows a document holds no cells at all: it reads them from the document
+// (a ListRowSource) and keeps one state byte per row.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QString>
+#include <QVariant>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +20,35 @@
 #include <vector>
 
 namespace lumeval {
+
+/// Rows held elsewhere (a document): the model shows them and keeps only
+/// the rows' states. The source announces its changes through the model's
+/// Source* members, before and after, as Qt's models do.
+class ListRowSource {
+  public:
+    virtual ~ListRowSource() = default;
+    virtual int SourceRows() const = 0;
+    /// The cell's UTF-8 text: a view into the source, or into `scratch`.
+    virtual std::string_view SourceCell(int row, int column, std::string& scratch) const = 0;
+    /// Roles beyond the text and alignment (marks, tips); empty for none.
+    virtual QVariant SourceRole(int row, int column, int role) const {
+        (void)row, (void)column, (void)role;
+        return {};
+    }
+    virtual bool SourceEditable(int column) const {
+        (void)column;
+        return false;
+    }
+    /// Cells of this column are edited as several lines, shown with "\N"
+    /// as the line break.
+    virtual bool SourceMultiLine(int column) const {
+        (void)column;
+        return false;
+    }
+    /// Text the user typed into a cell: empty when taken, else the reason
+    /// it was refused (nothing changed then).
+    virtual QString SourceEdit(int row, int column, const QString& text) = 0;
+};
 
 class ListViewModel final : public QAbstractTableModel {
     Q_OBJECT
@@ -50,7 +82,7 @@ class ListViewModel final : public QAbstractTableModel {
     bool SetColumnImage(int column, int image);
 
     // Rows.
-    int RowCount() const { return static_cast<int>(m_rows.size()); }
+    int RowCount() const;
     /// Inserts a row at position (past the end appends; negative is refused)
     /// with cells[0] as its own text and cells[i] for the existing columns i;
     /// each cell is kept up to its first NUL. Returns the row or -1.
@@ -77,6 +109,20 @@ class ListViewModel final : public QAbstractTableModel {
     bool SetRowState(int row, int mask, int value);
     void SetSingleSelection(bool single) { m_singleSelection = single; }
 
+    /// Rows from a source from now on (nullptr: the model's own, empty).
+    /// While a source is attached the row and cell setters refuse.
+    void AttachSource(ListRowSource* source);
+    ListRowSource* Source() const { return m_source; }
+    void SourceAboutToInsert(int first, int last);
+    void SourceInserted(int first, int last);
+    void SourceAboutToRemove(int first, int last);
+    void SourceRemoved(int first, int last);
+    void SourceCellsChanged(int first, int last, int firstColumn, int lastColumn);
+    void SourceAboutToReset();
+    void SourceReset();
+    /// An edit of a cell: empty when the source took it, else why not.
+    QString TryEdit(int row, int column, const QString& text);
+
     /// Small images for the rows' own cells; empty means no decorations.
     void SetSmallImages(std::vector<QIcon> images);
 
@@ -96,6 +142,7 @@ class ListViewModel final : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
   signals:
     /// One row's flags changed; raised for every change, programmatic or not.
@@ -112,7 +159,6 @@ class ListViewModel final : public QAbstractTableModel {
         std::string cells;  // cell texts joined by NUL; missing trailing cells are empty
         std::int32_t image = 0;
         std::int32_t userValue = 0;
-        std::uint8_t state = 0;
     };
 
     // Returns true when the caller emits precise signals; false when frozen
@@ -120,9 +166,14 @@ class ListViewModel final : public QAbstractTableModel {
     bool Precise();
     void ChangeState(int row, int newState);
     bool ValidRow(int row) const { return row >= 0 && row < RowCount(); }
+    QVariant SourceData(const QModelIndex& index, int role) const;
 
     std::vector<Column> m_columns;
     std::vector<Row> m_rows;
+    std::vector<std::uint8_t> m_states;  // one per row, own rows or the source's
+    ListRowSource* m_source = nullptr;
+    mutable std::string m_scratch;
+    bool m_pendingPrecise = false;  // between a source's before and after
     std::vector<QIcon> m_smallImages;
     int m_focusedRow = -1;
     int m_selectedCount = 0;

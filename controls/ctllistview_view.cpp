@@ -3,7 +3,11 @@
 #include <qdrawutil.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <algorithm>
@@ -17,6 +21,152 @@ void ListCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     if (m_textBack.isValid() && !(option.state & QStyle::State_Selected))
         painter->fillRect(option.rect, m_textBack);
     QStyledItemDelegate::paint(painter, option, index);
+}
+
+// ---- in-place editing ------------------------------------------------------
+
+namespace {
+
+const ListViewModel* SourceModel(const QModelIndex& index) {
+    return qobject_cast<const ListViewModel*>(index.model());
+}
+
+bool MultiLine(const QModelIndex& index) {
+    const ListViewModel* model = SourceModel(index);
+    return model && model->Source() && model->Source()->SourceMultiLine(index.column());
+}
+
+}  // namespace
+
+QWidget* ListCellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                        const QModelIndex& index) const {
+    QWidget* editor = nullptr;
+    if (MultiLine(index)) {
+        auto* text = new QPlainTextEdit(parent);
+        text->setTabChangesFocus(true);
+        text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        editor = text;
+    } else {
+        editor = new QLineEdit(parent);
+    }
+    editor->setFont(option.font);
+    editor->setObjectName(QStringLiteral("cellEditor"));
+    m_editing = index;
+    m_editor = editor;
+    m_refusal.clear();
+    return editor;
+}
+
+void ListCellDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+    m_original = index.data(Qt::EditRole).toString();
+    if (auto* text = qobject_cast<QPlainTextEdit*>(editor)) {
+        QString shown = m_original;
+        shown.replace(QStringLiteral("\\N"), QStringLiteral("\n"));
+        text->setPlainText(shown);
+        text->moveCursor(QTextCursor::End);
+    } else if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+        line->setText(m_original);
+        line->selectAll();
+    }
+}
+
+QString ListCellDelegate::EditorText(const QWidget* editor) {
+    if (const auto* text = qobject_cast<const QPlainTextEdit*>(editor)) {
+        QString typed = text->toPlainText();
+        typed.remove(QLatin1Char('\r'));
+        typed.replace(QLatin1Char('\n'), QStringLiteral("\\N"));
+        return typed;
+    }
+    if (const auto* line = qobject_cast<const QLineEdit*>(editor)) return line->text();
+    return QString();
+}
+
+int ListCellDelegate::EditorCursor() const {
+    const auto* text = qobject_cast<const QPlainTextEdit*>(m_editor.data());
+    if (!text) return -1;
+    // Characters before the cursor, each break counted as the two of "\N".
+    QString before = text->toPlainText().left(text->textCursor().position());
+    before.remove(QLatin1Char('\r'));
+    before.replace(QLatin1Char('\n'), QStringLiteral("\\N"));
+    return static_cast<int>(before.toUtf8().size());
+}
+
+bool ListCellDelegate::Commit(QWidget* editor) const {
+    const QString typed = EditorText(editor);
+    if (typed == m_original || !m_editing.isValid()) return true;
+    auto* model = const_cast<ListViewModel*>(SourceModel(m_editing));
+    m_refusal = model ? model->TryEdit(m_editing.row(), m_editing.column(), typed)
+                      : QStringLiteral("不能编辑");
+    if (m_refusal.isEmpty()) m_original = typed;
+    return m_refusal.isEmpty();
+}
+
+void ListCellDelegate::ShowRefusal(QWidget* editor) const {
+    if (m_reason.isNull()) {
+        auto* label = new QLabel(editor->parentWidget());
+        label->setObjectName(QStringLiteral("editRefusal"));
+        label->setAutoFillBackground(true);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::Window, QColor(0xFF, 0xF2, 0xCC));
+        palette.setColor(QPalette::WindowText, QColor(0xA0, 0x00, 0x00));
+        label->setPalette(palette);
+        label->setMargin(3);
+        // Goes with the editor.
+        connect(editor, &QObject::destroyed, label, &QObject::deleteLater);
+        m_reason = label;
+    }
+    static_cast<QLabel*>(m_reason.data())->setText(m_refusal);
+    m_reason->adjustSize();
+    const QRect at = editor->geometry();
+    const QWidget* room = editor->parentWidget();
+    int y = at.bottom() + 1;
+    if (room && y + m_reason->height() > room->height()) y = std::max(0, at.top() - m_reason->height());
+    m_reason->move(at.left(), y);
+    m_reason->show();
+    m_reason->raise();
+}
+
+void ListCellDelegate::setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const {
+    // Reached when the editor loses the focus or Tab leaves it: a refused
+    // edit changes nothing then and the reason stays readable in
+    // LastRefusal.
+    Commit(editor);
+}
+
+void ListCellDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                                            const QModelIndex& index) const {
+    QRect r = option.rect;
+    if (MultiLine(index)) {
+        // Room for three lines, inside the view where it can.
+        r.setHeight(std::max(r.height(), option.fontMetrics.lineSpacing() * 3 + 10));
+        if (const QWidget* room = editor->parentWidget(); room && r.bottom() > room->height())
+            r.moveBottom(std::max(r.height() - 1, room->height() - 1));
+    }
+    editor->setGeometry(r);
+}
+
+bool ListCellDelegate::eventFilter(QObject* object, QEvent* event) {
+    auto* editor = qobject_cast<QWidget*>(object);
+    if (editor && editor == m_editor.data() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && (key->modifiers() & Qt::ShiftModifier) && qobject_cast<QPlainTextEdit*>(editor))
+            return false;  // a line break inside the text
+        if (enter) {
+            if (Commit(editor)) {
+                emit closeEditor(editor, QAbstractItemDelegate::NoHint);
+            } else {
+                ShowRefusal(editor);
+            }
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            m_refusal.clear();
+            emit closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
 }
 
 ThumbnailDelegate::ThumbnailDelegate(PictureSource pictures, std::function<void()> firstPaint,

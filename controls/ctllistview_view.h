@@ -73,7 +73,11 @@ using ListReportView = HookedListView<QTableView>;
 using ListIconsView = HookedListView<QListView>;
 
 /// Cells of the report and list views: the text background colour behind
-/// unselected cells, then the usual painting.
+/// unselected cells, then the usual painting. Cells a row source lets the
+/// user change are edited in place: one line, or several for a multi-line
+/// column ("\N" shown as a break; Enter commits, Shift+Enter breaks the
+/// line, Esc cancels). A refused edit keeps the editor open and shows why
+/// beside the cell.
 class ListCellDelegate final : public QStyledItemDelegate {
     Q_OBJECT
   public:
@@ -82,8 +86,36 @@ class ListCellDelegate final : public QStyledItemDelegate {
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override;
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override;
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const override;
+    /// Why the last edit was refused; empty after one that was taken.
+    QString LastRefusal() const { return m_refusal; }
+    /// The open editor's text cursor as a byte offset of the cell's UTF-8
+    /// text ("\N" for breaks); -1 when no editor is open.
+    int EditorCursor() const;
+    bool Editing() const { return !m_editor.isNull(); }
+
+  protected:
+    bool eventFilter(QObject* object, QEvent* event) override;
+
   private:
+    // The editor's text with line breaks as "\N".
+    static QString EditorText(const QWidget* editor);
+    // Tries the edit: true when taken (or nothing changed).
+    bool Commit(QWidget* editor) const;
+    void ShowRefusal(QWidget* editor) const;
+
     QColor m_textBack;
+    mutable QPersistentModelIndex m_editing;
+    mutable QString m_original;
+    mutable QString m_refusal;
+    mutable QPointer<QWidget> m_editor;
+    mutable QPointer<QWidget> m_reason;
 };
 
 /// One thumbnail per row: a raised frame with the row's picture (copied 1:1

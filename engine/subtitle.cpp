@@ -776,6 +776,8 @@ bool clsSubtitle::deliverEvents(ConvertRun& run) {
         const double start = TimeToMSecs(TrimSpaces(p.start), ",");
         const double end = p.hasArrow ? TimeToMSecs(TrimSpaces(p.end), ",") : 0;
         if (SubtitleLineLoaded) SubtitleLineLoaded(start, end, std::string(TrimSpaces(p.text)));
+        if (SubtitleCueLoaded)
+            SubtitleCueLoaded(start, p.hasArrow ? std::optional<double>(end) : std::nullopt, TrimSpaces(p.text));
         if (!IsEndMarker(p)) ++m_lastRun.cuesDelivered;
     }
     if (run.s.s_RaiseCompleteEvent) progress(run.ev, 0, 0, kStatusComplete, std::string());

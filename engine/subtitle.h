@@ -170,8 +170,13 @@ public:
     /// (TimeStartPoint, TimeEndPoint, SubtitleText), times in milliseconds.
     using SubtitleLineLoadedHandler = std::function<void(double, double, const std::string&)>;
 
+    /// As SubtitleLineLoaded, and says whether the line has an end at all
+    /// (start-only formats have none; SubtitleLineLoaded gives 0 then).
+    using SubtitleCueLoadedHandler = std::function<void(double start, std::optional<double> end, std::string_view text)>;
+
     ProgressChangeHandler ProgressChange;
     SubtitleLineLoadedHandler SubtitleLineLoaded;
+    SubtitleCueLoadedHandler SubtitleCueLoaded;
     /// Called every `s_RaiseEventInterval` lines so a user interface can
     /// process pending messages.
     std::function<void()> YieldCallback;
