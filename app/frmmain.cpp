@@ -9,9 +9,12 @@
 #include <QMenuBar>
 #include <QScreen>
 
+#include "app/documentrows.h"
 #include "app/modregistry.h"
 #include "controls/clscontrols.h"
 #include "controls/ctllistview.h"
+#include "controls/ctllistview_model.h"
+#include "document/document.h"
 #include "controls/ucstatusbar.h"
 #include "engine/subtitle.h"
 #include "media/clsdirectshow.h"
@@ -64,6 +67,8 @@ QFont windowFont() {
     return font;
 }
 
+constexpr int kLeastTextWidth = 200;
+
 double twipsPerPixel(const QWidget* w) {
     const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
     return editor::TwipsPerPixel(screen ? screen->logicalDotsPerInch() : 96.0);
@@ -79,7 +84,13 @@ frmMain::frmMain(frmMainOptions options) {
     Form_Load();
 }
 
-frmMain::~frmMain() { Form_Unload(); }
+frmMain::~frmMain() {
+    Form_Unload();
+    // The lists go with the window; their sources before the documents,
+    // which say nothing more to a window that is going.
+    for (ctlListView* l : m_lists) l->SetRowSource(nullptr);
+    for (auto& d : m_docs) d->disconnect(this);
+}
 
 QString frmMain::ProductName() { return QStringLiteral("Lumeval"); }
 
@@ -88,6 +99,11 @@ ctlListView* frmMain::List(int index) const {
 }
 
 int frmMain::HotKeyCount() const { return m_hotKeys; }
+
+doc::SubtitleDocument* frmMain::Document(int index) const {
+    return index >= 0 && index < static_cast<int>(m_docs.size()) ? m_docs[static_cast<std::size_t>(index)].get()
+                                                                  : nullptr;
+}
 
 void frmMain::Form_Load() {
     // 1. The objects the window owns.
@@ -164,9 +180,20 @@ void frmMain::Form_Load() {
     // 7. Document list 0.
     AddList();
 
-    // 8. Window colours and title: the visible title is the product name alone.
-    setWindowTitle(ProductName());
+    // 8. Window colours and title: the product name, and the active file.
+    UpdateTitle();
     qApp->installEventFilter(this);
+    // The list with the keyboard focus is the active one: commands, the
+    // status bar and the title always name the list the arrows move in.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        for (int i = 0; now && i < ListCount(); ++i) {
+            if (m_lists[static_cast<std::size_t>(i)]->isAncestorOf(now) && i != m_activeList) {
+                m_activeList = i;
+                UpdateListStatus(i);
+                break;
+            }
+        }
+    });
 
     // 9. The stored placement.
     RestorePlacement();
@@ -186,6 +213,7 @@ void frmMain::BuildMenus() {
     for (const Top& t : tops) {
         QMenu* menu = menuBar()->addMenu(QString::fromUtf16(t.caption));
         m_menus << menu;
+        const bool edit = t.items == kEditItems;
         for (std::size_t i = 0; i < t.count; ++i) {
             const QString caption = QString::fromUtf16(t.items[i].caption);
             const QString tag = QString::fromLatin1(t.items[i].tag);
@@ -197,6 +225,7 @@ void frmMain::BuildMenus() {
             action->setData(tag);
             connect(action, &QAction::triggered, this, [this, action] { RunCommand(action->data().toString()); });
         }
+        if (edit) BuildEditingMenu(menu);
     }
 }
 
@@ -226,8 +255,23 @@ ctlListView* frmMain::AddList() {
     const int index = ListCount();
     list->setObjectName(QStringLiteral("ctlListView1_%1").arg(index));
     m_lists.push_back(list);
-    m_changed.push_back(false);
     PrepareList(list);
+    // The list shows a document: its rows live there, edits are undoable steps.
+    auto document = std::make_unique<doc::SubtitleDocument>();
+    auto* rows = new DocumentRows(document.get(), list->Model(), list);
+    rows->SetGate([this] { return RunInProgress() ? QStringLiteral("正在处理，请稍候") : QString(); });
+    list->SetRowSource(rows);
+    list->SetDefaultEditColumn(doc::ColText);
+    connect(document.get(), &doc::SubtitleDocument::ChangedStateChanged, this, [this] { UpdateTitle(); });
+    // The status bar's row count follows every change of the active document.
+    auto recount = [this, index] {
+        if (index == m_activeList && !Document(index)->Loading()) UpdateListStatus(index);
+    };
+    connect(document.get(), &doc::SubtitleDocument::RowsInserted, this, recount);
+    connect(document.get(), &doc::SubtitleDocument::RowsRemoved, this, recount);
+    connect(document.get(), &doc::SubtitleDocument::ResetDone, this, recount);
+    m_docs.push_back(std::move(document));
+    m_sources.push_back(rows);
     // Drops on a list reach the window like drops on the window itself.
     list->setAcceptDrops(false);
     connect(list, &ctlListView::ListClick, this,
@@ -250,6 +294,7 @@ bool frmMain::ListOpen(int index) const {
 }
 
 void frmMain::UpdateListStatus(int index) {
+    if (index == m_activeList) UpdateTitle();
     const ctlListView* l = List(index);
     if (!l || l->Tag().isEmpty()) return;
     m_status->PanelText(1, QStringLiteral(" ") + l->Tag());
@@ -267,10 +312,12 @@ void frmMain::Form_Resize() {
         if (!l->isHidden()) visible.push_back(l);
     const bool media = PreviewOpen();
 
+    // Six-digit serials fit; the design's 40 pixels stay the least.
+    const int serialWidth = std::max(40, fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 8);
     int fixed = 240;
     if (!visible.empty()) {
         ctlListView* first = visible.front();
-        first->SetColumnWidth(0, 40);
+        first->SetColumnWidth(0, serialWidth);
         first->SetColumnWidth(1, 100);
         first->SetColumnWidth(2, 100);
         fixed = first->ColumnWidth(0) + first->ColumnWidth(1) + first->ColumnWidth(2);
@@ -279,10 +326,11 @@ void frmMain::Form_Resize() {
         clientWidth, clientHeight, m_status->height(), static_cast<int>(visible.size()), media, fixed);
     for (std::size_t i = 0; i < visible.size(); ++i) {
         ctlListView* l = visible[i];
-        l->SetColumnWidth(0, 40);
+        l->SetColumnWidth(0, serialWidth);
         l->SetColumnWidth(1, 100);
         l->SetColumnWidth(2, 100);
-        l->SetColumnWidth(3, layout.lists[i].textWidth);
+        // Text stays readable: a narrow list scrolls sideways instead.
+        l->SetColumnWidth(3, std::max(kLeastTextWidth, layout.lists[i].textWidth));
         l->setGeometry(layout.lists[i].rect);
     }
     if (media) {
@@ -303,9 +351,15 @@ void frmMain::RestorePlacement() {
     if (windowState() != Qt::WindowNoState) return;
     const double tpp = twipsPerPixel(this);
     const QRect screen = (this->screen() ? this->screen() : QGuiApplication::primaryScreen())->geometry();
-    const double width = editor::LeadingNumber(modRegistry::ReadSetting(QStringLiteral("WindowWidth"), QStringLiteral("12000")));
-    const double height = editor::LeadingNumber(modRegistry::ReadSetting(QStringLiteral("WindowHeight"), QStringLiteral("7500")));
     const double screenW = screen.width() * tpp, screenH = screen.height() * tpp;
+    // With no stored placement the window opens big enough for three
+    // documents side by side (1280 x 720 where the screen has room).
+    const double firstWidth = std::max(12000.0, std::min(1280.0 * tpp, screenW));
+    const double firstHeight = std::max(7500.0, std::min(720.0 * tpp, screenH));
+    const double width = editor::LeadingNumber(
+        modRegistry::ReadSetting(QStringLiteral("WindowWidth"), QString::number(firstWidth)));
+    const double height = editor::LeadingNumber(
+        modRegistry::ReadSetting(QStringLiteral("WindowHeight"), QString::number(firstHeight)));
     const double left = editor::LeadingNumber(modRegistry::ReadSetting(
         QStringLiteral("WindowPosX"), QString::number((screenW - width) / 2)));
     const double top = editor::LeadingNumber(modRegistry::ReadSetting(

@@ -20,6 +20,10 @@ class QMenu;
 
 namespace lumeval {
 
+namespace doc {
+class SubtitleDocument;
+}
+class DocumentRows;
 class clsControls;
 class clsDirectShow;
 class clsSubtitle;
@@ -77,6 +81,11 @@ class frmMain : public QMainWindow {
 
     /// True when the rows of list `index` changed since it was opened or saved.
     bool Changed(int index) const;
+    /// The document list `index` shows (nullptr for no such list).
+    doc::SubtitleDocument* Document(int index) const;
+    /// Edit menu items beyond the find group: undo, redo and the row commands.
+    QAction* UndoAction() const { return m_undoAction; }
+    QAction* RedoAction() const { return m_redoAction; }
     /// True while a load, a save or a timeline merge is running; commands
     /// that need the engine or change rows are refused meanwhile.
     bool RunInProgress() const;
@@ -136,7 +145,27 @@ class frmMain : public QMainWindow {
     /// False when the user cancelled (or the save did not happen).
     bool ConfirmDiscard(int index);
     bool ConfirmDiscardAll();
-    void SetChanged(int index, bool changed = true);
+    void UpdateTitle();
+    void UpdateUndoActions();
+    void BuildEditingMenu(QMenu* edit);
+    /// The focused row of the active list, -1 without one.
+    int FocusedRow() const;
+    /// Selects only `row` of the active list, focuses and shows it.
+    void FocusRow(int row);
+    /// Refuses a row command while a run goes or the active list shows no
+    /// document; true when refused.
+    bool RefuseRowCommand();
+    void CmdUndo();
+    void CmdRedo();
+    void CmdInsert(bool after);
+    void CmdDuplicate();
+    void CmdDeleteRows();
+    void CmdSplit();
+    void CmdJoin();
+    void CmdNudge(bool start, int amount);
+    void StatusNote(const QString& text);
+    /// A failed load or save: the file and the cause in the status bar.
+    void ShowFailure(const QString& path);
     void ConnectEngine();
     /// Closes the window when it was closed during the run that just ended.
     void AfterRun();
@@ -154,7 +183,7 @@ class frmMain : public QMainWindow {
     bool ListHasRows(int index) const;
     bool ListOpen(int index) const;  ///< visible and holding rows
     std::vector<std::string> EntriesFromList(int index) const;
-    void ActOnListMenu(const QString& item);
+    void ActOnListMenu(const QString& chosen);
     void CloseActiveList();
     void CloseAllLists();
     void Information(const QString& text);
@@ -182,7 +211,10 @@ class frmMain : public QMainWindow {
     bool m_unloaded = false;
     int m_hotKeys = 0;
 
-    std::vector<bool> m_changed;      ///< per list: rows changed since open or save
+    std::vector<std::unique_ptr<doc::SubtitleDocument>> m_docs;  ///< one per list
+    std::vector<DocumentRows*> m_sources;                        ///< one per list
+    QAction* m_undoAction = nullptr;
+    QAction* m_redoAction = nullptr;
     int m_runList = -1;               ///< the list a load fills; -1 when none
     int m_running = 0;                ///< loads, saves and merges in progress
     bool m_cancelRequested = false;

@@ -3,9 +3,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
+#include <cmath>
 
+#include "app/documentrows.h"
 #include "app/frmmain.h"
 #include "app/modregistry.h"
+#include "document/document.h"
 #include "controls/ctllistview.h"
 #include "controls/ctllistview_model.h"
 #include "controls/logsink.h"
@@ -41,8 +44,8 @@ std::string utf8(const QString& s) { return s.toStdString(); }
 // The text cell (trimmed of spaces, as the list reads it) holds `needle`:
 // a byte search of UTF-8 is a character search, case counting, and needs
 // no text made for rows that do not match.
-bool TextCellHolds(const ctlListView* list, int row, const std::string& needle) {
-    std::string_view cell = list->Model()->CellUtf8(row, 3);
+bool TextCellHolds(const doc::SubtitleDocument* d, int row, const std::string& needle) {
+    std::string_view cell = d->Text(row);
     while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
     while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
     return cell.find(needle) != std::string_view::npos;
@@ -95,11 +98,8 @@ bool frmMain::RefuseWhileRunning() {
 }
 
 bool frmMain::Changed(int index) const {
-    return index >= 0 && index < static_cast<int>(m_changed.size()) && m_changed[static_cast<std::size_t>(index)];
-}
-
-void frmMain::SetChanged(int index, bool changed) {
-    if (index >= 0 && index < static_cast<int>(m_changed.size())) m_changed[static_cast<std::size_t>(index)] = changed;
+    const doc::SubtitleDocument* d = Document(index);
+    return d && d->IsChanged();
 }
 
 QString frmMain::FileDialog(const QString& filter, bool bSaveFile, const QString& defaultName, const QString& defExt) {
@@ -137,12 +137,11 @@ void frmMain::ConnectEngine() {
         if (m_cancelRequested) Cancel = true;
         // Rows go to the list the load started on, whatever list is active by now.
         ctlListView* target = List(m_runList);
+        doc::SubtitleDocument* document = Document(m_runList);
         switch (Status) {
             case kStatusFileStart:
-                if (target) {
-                    target->SetRedraw(false);
-                    target->Clear();
-                }
+                if (target) target->SetRedraw(false);
+                if (document) document->BeginLoad();
                 break;
             case kStatusReading:
                 if (target && max > 0)
@@ -153,31 +152,33 @@ void frmMain::ConnectEngine() {
                 Information(QStringLiteral("字幕文件已经保存：\r\n") + QString::fromStdString(StatusText) + m_saveNote);
                 break;
             case kStatusComplete:
+                if (document && document->Loading()) document->EndLoad();
                 UpdateListStatus(m_runList);
                 if (target) target->SetRedraw(true);
                 break;
             case kStatusFailed:
             case kStatusCancelled:
-                if (Status == kStatusCancelled || !m_quietFailure)
-                    m_status->PanelText(1, Status == kStatusFailed ? QStringLiteral(" 发生错误") : QStringLiteral(" 已经取消"));
-                if (Status == kStatusCancelled && target) {
+                if (document && document->Loading()) {
                     // The rows read so far are not kept.
-                    target->Clear();
-                    m_status->PanelText(2, QStringLiteral(" "));
+                    document->BeginLoad();
+                    document->EndLoad();
                 }
+                if (Status == kStatusCancelled) {
+                    m_status->PanelText(1, QStringLiteral(" 已经取消"));
+                } else if (!m_quietFailure) {
+                    ShowFailure(QString::fromStdString(m_subtitle->LastFailure().path));
+                }
+                if (m_runList >= 0) m_status->PanelText(2, QStringLiteral(" "));
                 if (ctlListView* l = target ? target : List(m_activeList)) l->SetRedraw(true);
                 break;
             default: break;
         }
     };
-    m_subtitle->SubtitleLineLoaded = [this](double start, double end, const std::string& text) {
-        ctlListView* target = List(m_runList);
-        if (!target) return;
-        const QString row = QString::number(target->Count() + 1) + u'|' +
-                            QString::fromStdString(clsSubtitle::MSecsToTime(start, 0)) + u'|' +
-                            QString::fromStdString(clsSubtitle::MSecsToTime(end, 0)) + u'|' +
-                            QString::fromStdString(text);
-        target->AddItem(row);
+    m_subtitle->SubtitleCueLoaded = [this](double start, std::optional<double> end, std::string_view text) {
+        doc::SubtitleDocument* document = Document(m_runList);
+        if (!document || !document->Loading()) return;
+        auto ms = [](double v) { return static_cast<int64_t>(std::llround(v)); };
+        document->AppendLoaded(ms(start), end ? ms(*end) : doc::kNoEnd, text);
     };
     m_subtitle->YieldCallback = [] { QCoreApplication::processEvents(); };
 }
@@ -217,14 +218,23 @@ void frmMain::OpenSubtitle(const QString& path) {
     ctlListView* list = m_lists.back();
     list->SetTag(path);
     list->setVisible(true);
+    doc::SubtitleDocument* document = Document(m_activeList);
+    document->SetPath(path);
+    document->SetFormat(QFileInfo(path).suffix().toLower().toStdString());
 
     m_runList = m_activeList;
     m_cancelRequested = false;
     ++m_running;
     m_subtitle->ConvertSubtitle(utf8(path), loadSettings(conversion));
     --m_running;
-    SetChanged(m_runList, false);
+    // A run that ended without its closing event still leaves a document.
+    if (document->Loading()) document->EndLoad();
+    if (!m_subtitle->LastRun().sources.empty()) {
+        const SourceInfo& source = m_subtitle->LastRun().sources.front();
+        document->SetEncoding(source.encoding, source.codePage);
+    }
     m_runList = -1;
+    UpdateTitle();
     m_cancelRequested = false;
     Form_Resize();
     AfterRun();
@@ -239,11 +249,18 @@ void frmMain::AfterRun() {
 
 std::vector<std::string> frmMain::EntriesFromList(int index) const {
     std::vector<std::string> entries;
-    const ctlListView* l = List(index);
-    if (!l) return entries;
-    entries.reserve(static_cast<std::size_t>(l->Count()));
-    for (int i = 0; i < l->Count(); ++i)
-        entries.push_back(editor::EntryFromCells(l->ItemText(i, 1), l->ItemText(i, 2), l->ItemText(i, 3)));
+    const doc::SubtitleDocument* d = Document(index);
+    if (!d) return entries;
+    entries.reserve(static_cast<std::size_t>(d->Count()));
+    for (int i = 0; i < d->Count(); ++i) {
+        // A cue without an end is written as the converter writes it: it
+        // ends where the next begins.
+        std::string entry = TimeCell(d->Start(i));
+        if (d->HasEnd(i)) entry += "->" + TimeCell(d->End(i));
+        entry += '|';
+        entry += TrimCellSpaces(d->Text(i));
+        entries.push_back(std::move(entry));
+    }
     return entries;
 }
 
@@ -272,7 +289,7 @@ bool frmMain::SaveList(int index) {
     if (path.isEmpty()) return false;
     std::vector<std::string> entries = EntriesFromList(index);
     if (!SaveEntries(entries, path)) return false;
-    SetChanged(index, false);
+    Document(index)->MarkSaved();
     return true;
 }
 
@@ -300,7 +317,7 @@ bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path
         m_saveNote = utf8Note;
         ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
     } else if (!ok && fitsAnsi && m_subtitle->LastFailure().kind != RunFailure::Cancelled) {
-        m_status->PanelText(1, QStringLiteral(" 发生错误"));
+        ShowFailure(path);
     }
     --m_running;
     m_cancelRequested = false;
@@ -344,21 +361,13 @@ void frmMain::OLEDragDrop(bool bBefore, const QString& FileName) {
 void frmMain::CmdTimeOffset(editor::Command command, const QString& word) {
     const int32_t amount = editor::OffsetAmount(word, editor::OffsetPrefix(command));
     if (amount == 0) return;
-    ctlListView* list = List(m_activeList);
-    if (!list) return;
+    doc::SubtitleDocument* d = Document(m_activeList);
+    if (!d) return;
     const bool start = command != editor::Command::TimeOffsetEnd;
     const bool end = command != editor::Command::TimeOffsetStart;
-    list->SetRedraw(false);
-    auto shift = [&](int row, int column) {
-        const double ms = clsSubtitle::TimeToMSecs(utf8(list->ItemText(row, column)), ",");
-        list->SetItemText(row, column, QString::fromStdString(clsSubtitle::MSecsToTime(ms + amount, 0)));
-    };
-    for (int i = 0; i < list->Count(); ++i) {
-        if (start) shift(i, 1);
-        if (end) shift(i, 2);
-    }
-    list->SetRedraw(true);
-    if (list->Count() > 0) SetChanged(m_activeList);
+    const QString what = start && end ? QStringLiteral("时间") : start ? QStringLiteral("开始位置") : QStringLiteral("结束位置");
+    d->Shift(amount, start, end, what + (amount > 0 ? QStringLiteral("增加") : QStringLiteral("减少")) +
+                                     QString::number(std::abs(static_cast<int64_t>(amount))) + QStringLiteral("毫秒"));
 }
 
 // ---- find ------------------------------------------------------------------
@@ -376,11 +385,14 @@ void frmMain::CmdFindNext() {
         return;
     }
     ctlListView* list = List(m_activeList);
+    const doc::SubtitleDocument* d = Document(m_activeList);
     list->SetMultiSelect(false);
     const int last = list->Count() - 1;
     const std::string needle = utf8(m_lastFindText);
+    // From the last row there is nothing left to scan: say so all the same.
+    if (list->ItemIndex() + 1 > last) Information(kNotFound);
     for (int i = list->ItemIndex() + 1; i <= last; ++i) {
-        if (TextCellHolds(list, i, needle)) {
+        if (TextCellHolds(d, i, needle)) {
             list->SetItemSelected(i, true);
             list->ItemEnsureVisible(i);
             break;
@@ -396,12 +408,13 @@ void frmMain::CmdFindAll() {
         m_lastFindText = m_system->InputBox(QStringLiteral("查找内容："), QStringLiteral("查找"), m_lastFindText, nullptr, this);
     if (m_lastFindText.isEmpty()) return;
     ctlListView* list = List(m_activeList);
+    const doc::SubtitleDocument* d = Document(m_activeList);
     int found = 0;
     // Redraw off: the view takes all the selections at once at the end.
     list->SetRedraw(false);
     const std::string needle = utf8(m_lastFindText);
     for (int i = 0; i < list->Count(); ++i) {
-        if (TextCellHolds(list, i, needle)) {
+        if (TextCellHolds(d, i, needle)) {
             list->SetItemSelected(i, true);
             list->ItemEnsureVisible(i);
             ++found;
@@ -446,32 +459,36 @@ void frmMain::CmdCombineToFile() {
 }
 
 void frmMain::CmdCombineByFile() {
-    for (ctlListView* l : m_lists) l->SetRedraw(false);
     std::vector<std::string> entries{std::string()};
     for (int i = 0; i < ListCount(); ++i) {
-        if (ListOpen(i)) {
-            std::vector<std::string> rows = EntriesFromList(i);
-            entries.insert(entries.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
-            SetChanged(i);
-        }
-        m_lists[static_cast<std::size_t>(i)]->Clear();
+        if (!ListOpen(i)) continue;
+        std::vector<std::string> rows = EntriesFromList(i);
+        entries.insert(entries.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     }
-    auto redrawAll = [this] {
-        for (ctlListView* l : m_lists) l->SetRedraw(true);
-    };
     if (entries.size() == 1) {
-        redrawAll();
         Information(QStringLiteral("没有字幕"));
         return;
     }
     clsSubtitle::QuickSort(entries, 0, static_cast<int64_t>(entries.size()) - 1);
-    ctlListView* active = List(m_activeList);
-    SetChanged(m_activeList);
-    for (std::size_t e = 1; e < entries.size() && active; ++e) {
+    std::vector<doc::CueValue> merged;
+    merged.reserve(entries.size() - 1);
+    for (std::size_t e = 1; e < entries.size(); ++e) {
         const editor::EntryCells c = editor::CellsFromEntry(entries[e]);
-        active->AddItem(QString::number(active->Count() + 1) + u'|' + c.start + u'|' + c.end + u'|' + c.text);
+        auto ms = [](const QString& t) { return static_cast<int64_t>(std::llround(clsSubtitle::TimeToMSecs(utf8(t), ","))); };
+        merged.push_back({ms(c.start), c.end.isEmpty() ? doc::kNoEnd : ms(c.end), utf8(c.text)});
     }
-    redrawAll();
+    // Every document is emptied and the active one gets all the lines:
+    // one step, undone in all of them at once.
+    std::vector<doc::SubtitleDocument*> docs;
+    for (auto& d : m_docs) docs.push_back(d.get());
+    doc::SubtitleDocument* active = Document(m_activeList);
+    const QString step = QStringLiteral("基于文件合并字幕");
+    doc::SubtitleDocument::ChangeTogether(docs, step, [&] {
+        for (doc::SubtitleDocument* d : docs)
+            if (d != active) d->Clear(step);
+        if (active) active->ReplaceAll(std::move(merged), step);
+    });
+    UpdateListStatus(m_activeList);
     Information(QStringLiteral("已经完成"));
 }
 
@@ -487,21 +504,23 @@ void frmMain::CmdCombineByTimeline() {
     if (!active) return;
     for (ctlListView* l : m_lists) l->SetRedraw(false);
 
-    auto rowsOf = [](const ctlListView* l) {
+    auto rowsOf = [this](int index) {
+        const doc::SubtitleDocument* d = Document(index);
         std::vector<editor::TimelineRow> rows;
-        rows.reserve(static_cast<std::size_t>(l->Count()));
-        for (int k = 0; k < l->Count(); ++k) {
-            rows.push_back({clsSubtitle::TimeToMSecs(utf8(l->ItemText(k, 1)), ","),
-                            clsSubtitle::TimeToMSecs(utf8(l->ItemText(k, 2)), ","), l->ItemText(k, 3), k});
+        rows.reserve(static_cast<std::size_t>(d->Count()));
+        for (int k = 0; k < d->Count(); ++k) {
+            // A start-only line takes part as the lists showed it before: ending at 0.
+            rows.push_back({static_cast<double>(d->Start(k)), d->HasEnd(k) ? static_cast<double>(d->End(k)) : 0.0,
+                            QString::fromUtf8(TrimCellSpaces(d->Text(k))), k});
         }
         return rows;
     };
-    std::vector<editor::TimelineRow> activeRows = rowsOf(active);
+    std::vector<editor::TimelineRow> activeRows = rowsOf(activeIndex);
     std::vector<std::vector<editor::TimelineRow>> otherRows;
     std::vector<int> otherIndex;
     for (int i = 0; i < ListCount(); ++i) {
         if (i == activeIndex || !ListOpen(i)) continue;
-        otherRows.push_back(rowsOf(m_lists[static_cast<std::size_t>(i)]));
+        otherRows.push_back(rowsOf(i));
         otherIndex.push_back(i);
     }
     std::vector<std::vector<editor::TimelineRow>*> others;
@@ -517,23 +536,30 @@ void frmMain::CmdCombineByTimeline() {
 
     --m_running;
 
+    // The active document's new texts and the lines taken from the others:
+    // one step across all of them.
+    std::vector<std::pair<int, std::string>> texts;
+    doc::SubtitleDocument* activeDoc = Document(activeIndex);
     for (const editor::TimelineRow& r : activeRows) {
-        if (r.text != active->ItemText(r.row, 3)) {
-            active->SetItemText(r.row, 3, r.text);
-            SetChanged(activeIndex);
-        }
+        if (utf8(r.text) != TrimCellSpaces(activeDoc->Text(r.row))) texts.emplace_back(r.row, utf8(r.text));
     }
+    std::vector<doc::SubtitleDocument*> docs{activeDoc};
+    std::vector<std::vector<int>> removals;
     for (std::size_t o = 0; o < otherRows.size(); ++o) {
-        ctlListView* l = m_lists[static_cast<std::size_t>(otherIndex[o])];
-        std::vector<bool> keep(static_cast<std::size_t>(l->Count()), false);
+        doc::SubtitleDocument* d = Document(otherIndex[o]);
+        std::vector<bool> keep(static_cast<std::size_t>(d->Count()), false);
         for (const editor::TimelineRow& r : otherRows[o]) keep[static_cast<std::size_t>(r.row)] = true;
-        for (int k = l->Count() - 1; k >= 0; --k) {
-            if (!keep[static_cast<std::size_t>(k)]) {
-                l->ItemRemove(k);
-                SetChanged(otherIndex[o]);
-            }
-        }
+        std::vector<int> gone;
+        for (int k = 0; k < d->Count(); ++k)
+            if (!keep[static_cast<std::size_t>(k)]) gone.push_back(k);
+        docs.push_back(d);
+        removals.push_back(std::move(gone));
     }
+    const QString step = QStringLiteral("基于时间合并字幕");
+    doc::SubtitleDocument::ChangeTogether(docs, step, [&] {
+        activeDoc->SetTexts(std::move(texts), step);
+        for (std::size_t o = 0; o < removals.size(); ++o) docs[o + 1]->Remove(std::move(removals[o]), step);
+    });
     for (ctlListView* l : m_lists) l->SetRedraw(true);
     Information(QStringLiteral("已经完成"));
     if (!active->Tag().isEmpty())

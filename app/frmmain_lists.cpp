@@ -7,11 +7,14 @@
 #include "controls/clscontrols.h"
 #include "controls/ctllistview.h"
 #include "controls/ucstatusbar.h"
+#include "document/document.h"
 #include "engine/subtitle.h"
 #include "media/clsdirectshow.h"
 #include "system/clssystem.h"
 
 namespace lumeval {
+
+QString RowCommandsGroup();
 
 // ---- lists -----------------------------------------------------------------
 
@@ -23,14 +26,41 @@ void frmMain::ListClick(int Index, int Button) {
 
     int open = 0;
     for (int i = 0; i < ListCount(); ++i) open += ListOpen(i) ? 1 : 0;
-    const QString menu = editor::ListMenuText(ListHasRows(Index), open > 1);
+    QString menu = editor::ListMenuText(ListHasRows(Index), open > 1);
+    // The row commands follow the design's groups, for an open document.
+    if (!List(Index)->Tag().isEmpty()) menu += QStringLiteral("|-|") + RowCommandsGroup();
     const QString item = editor::MenuItemAt(menu, m_system->PopupMenu(menu, -1, -1, nullptr));
     if (!item.isEmpty()) ActOnListMenu(item);
 }
 
-void frmMain::ActOnListMenu(const QString& item) {
+void frmMain::ActOnListMenu(const QString& chosen) {
     ctlListView* list = List(m_activeList);
     if (!list) return;
+    // Items of the row commands carry their shortcut after a tab.
+    const QString item = chosen.section(u'\t', 0, 0);
+    struct RowAction {
+        const char16_t* item;
+        void (frmMain::*run)();
+    };
+    static const RowAction kRowActions[] = {
+        {u"撤销", &frmMain::CmdUndo},        {u"重做", &frmMain::CmdRedo},
+        {u"复制一行", &frmMain::CmdDuplicate}, {u"删除行", &frmMain::CmdDeleteRows},
+        {u"拆分", &frmMain::CmdSplit},       {u"合并", &frmMain::CmdJoin},
+    };
+    for (const RowAction& a : kRowActions) {
+        if (item == QString::fromUtf16(a.item)) {
+            (this->*a.run)();
+            return;
+        }
+    }
+    if (item == QStringLiteral("在后面插入") || item == QStringLiteral("在前面插入")) {
+        CmdInsert(item == QStringLiteral("在后面插入"));
+        return;
+    }
+    if (item.endsWith(QStringLiteral("100毫秒")) && (item.startsWith(QStringLiteral("开始位置")) || item.startsWith(QStringLiteral("结束位置")))) {
+        CmdNudge(item.startsWith(QStringLiteral("开始位置")), item.contains(QStringLiteral("提前")) ? -100 : 100);
+        return;
+    }
     if (const auto amount = editor::TimeShiftAmount(item)) {
         RunCommand(QStringLiteral("timeoffsetall") + QString::number(*amount));
         return;
@@ -50,28 +80,13 @@ void frmMain::ActOnListMenu(const QString& item) {
         m_system->ClipboardSetText(text);
         Information(QStringLiteral("已经复制：") + text);
     } else if (item == QStringLiteral("删除")) {
-        for (int i = list->Count() - 1; i >= 0; --i) {
-            if (list->ItemSelected(i)) {
-                list->ItemRemove(i);
-                SetChanged(m_activeList);
-            }
-        }
-        UpdateListStatus(m_activeList);
+        CmdDeleteRows();
     } else if (item == QStringLiteral("清除")) {
-        if (list->Count() > 0) SetChanged(m_activeList);
-        list->Clear();
+        Document(m_activeList)->Clear(item);
         UpdateListStatus(m_activeList);
     } else if (item == QStringLiteral("清除样式")) {
-        list->SetRedraw(false);
-        for (int i = 0; i < list->Count(); ++i) {
-            const QString before = list->ItemText(i, 3);
-            const QString after =
-                QString::fromStdString(clsSubtitle::KillTagFor(before.toStdString(), "{", "}"));
-            if (after == before) continue;
-            list->SetItemText(i, 3, after);
-            SetChanged(m_activeList);
-        }
-        list->SetRedraw(true);
+        Document(m_activeList)->RewriteTexts(
+            [](std::string_view text) { return clsSubtitle::KillTagFor(std::string(text), "{", "}"); }, item);
         Information(QStringLiteral("已经完成"));
     } else if (item == QStringLiteral("保存")) {
         RunCommand(QStringLiteral("save"));
@@ -86,36 +101,58 @@ void frmMain::ActOnListMenu(const QString& item) {
     }
 }
 
+namespace {
+
+// A closed document holds nothing, not even its history.
+void Empty(doc::SubtitleDocument* d) {
+    d->BeginLoad();
+    d->EndLoad();
+    d->SetPath(QString());
+    d->SetFormat({});
+}
+
+}  // namespace
+
 void frmMain::CloseActiveList() {
     ctlListView* list = List(m_activeList);
     if (!list || !ConfirmDiscard(m_activeList)) return;
-    SetChanged(m_activeList, false);
-    list->Clear();
+    Empty(Document(m_activeList));
     list->SetTag(QString());
     list->setVisible(false);
+    bool found = false;
     for (int i = ListCount() - 1; i >= 0; --i) {
-        const ctlListView* l = List(i);
+        ctlListView* l = List(i);
         if (!l->Tag().isEmpty() && !l->isHidden()) {
             m_activeList = i;
             UpdateListStatus(i);
+            // The keyboard goes where the commands now act.
+            l->setFocus();
+            found = true;
             break;
         }
     }
+    if (!found) {
+        // Nothing open is left: the status bar names nothing.
+        m_status->PanelText(1, QStringLiteral(" "));
+        m_status->PanelText(2, QStringLiteral(" "));
+    }
+    UpdateTitle();
     Form_Resize();
 }
 
 void frmMain::CloseAllLists() {
     if (!ConfirmDiscardAll()) return;
-    std::fill(m_changed.begin(), m_changed.end(), false);
-    for (ctlListView* l : m_lists) {
+    for (int i = 0; i < ListCount(); ++i) {
+        ctlListView* l = List(i);
         if (l->isHidden()) continue;
-        l->Clear();
+        Empty(Document(i));
         l->SetTag(QString());
         l->setVisible(false);
     }
     m_activeList = 0;
     m_status->PanelText(1, QStringLiteral(" "));
     m_status->PanelText(2, QStringLiteral(" "));
+    UpdateTitle();
     Form_Resize();
 }
 
@@ -133,9 +170,13 @@ void frmMain::ColumnClick(int Index, int Column) {
 }
 
 void frmMain::ItemDblClick(int Index, int Item) {
-    if (!PreviewOpen()) return;
-    const ctlListView* list = List(Index);
+    ctlListView* list = List(Index);
     if (!list || Item < 0 || Item >= list->Count()) return;
+    if (!PreviewOpen()) {
+        // No medium to seek: a double click edits the clicked cell.
+        if (!RunInProgress()) list->EditCell(Item, list->LastDblClickColumn());
+        return;
+    }
     const double ms = clsSubtitle::TimeToMSecs(list->ItemText(Item, 1).toStdString(), ",");
     m_directShow->Position(ms / 1000.0);
 }

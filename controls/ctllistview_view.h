@@ -98,7 +98,7 @@ class ListCellDelegate final : public QStyledItemDelegate {
     /// The open editor's text cursor as a byte offset of the cell's UTF-8
     /// text ("\N" for breaks); -1 when no editor is open.
     int EditorCursor() const;
-    bool Editing() const { return !m_editor.isNull(); }
+    bool Editing() const { return !m_editor.isNull() && m_editor->isVisible(); }
 
   protected:
     bool eventFilter(QObject* object, QEvent* event) override;

@@ -532,6 +532,25 @@ bool SubtitleDocument::RewriteTexts(const std::function<std::string(std::string_
     return true;
 }
 
+bool SubtitleDocument::SetTexts(std::vector<std::pair<int, std::string>> texts, const QString& step) {
+    std::sort(texts.begin(), texts.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::pair<int, Stored>> before;
+    std::vector<Stored> after;
+    for (const auto& [row, text] : texts) {
+        if (!ValidRow(row) || (!before.empty() && before.back().first == row)) continue;
+        const Stored& s = m_cues[Index(row)];
+        if (TextOf(s) == text) continue;
+        Stored changed = s;
+        changed.length = static_cast<uint32_t>(std::min<std::size_t>(text.size(), std::numeric_limits<uint32_t>::max()));
+        changed.offset = Keep(std::string_view(text).substr(0, changed.length));
+        before.emplace_back(row, s);
+        after.push_back(changed);
+    }
+    if (before.empty()) return false;
+    Push(new RewriteCommand(this, step, std::move(before), std::move(after)));
+    return true;
+}
+
 bool SubtitleDocument::Split(int row, std::size_t pos, const QString& step) {
     if (!ValidRow(row)) return false;
     const Stored before = m_cues[Index(row)];

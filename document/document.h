@@ -99,6 +99,7 @@ class SubtitleDocument : public QObject {
 
     // ---- loading (not undoable: a load starts a new history) ----------------
     void BeginLoad();
+    bool Loading() const { return m_loading; }
     void AppendLoaded(int64_t start, int64_t end, std::string_view text);
     /// Publishes the loaded rows and empties the history (clean).
     void EndLoad();
@@ -122,6 +123,9 @@ class SubtitleDocument : public QObject {
                const std::vector<int>* rows = nullptr);
     /// Replaces the text of every row for which `edit` gives a different one.
     bool RewriteTexts(const std::function<std::string(std::string_view)>& edit, const QString& step);
+    /// New texts for the given rows (row, text), one step; rows whose text
+    /// is already that are left out. False when nothing changes.
+    bool SetTexts(std::vector<std::pair<int, std::string>> texts, const QString& step);
     /// Replaces the whole content (the merges): one step.
     bool ReplaceAll(std::vector<CueValue> cues, const QString& step);
     /// Splits row at byte offset `pos` of its text (see SplitCue); the

@@ -44,7 +44,7 @@ wait_below() {  # PATTERN N: fewer than N such windows
 }
 focus_main() {
   local main
-  main=$(xdotool search --onlyvisible --name '^Lumeval$' | head -1)
+  main=$(xdotool search --onlyvisible --name ' - Lumeval$' | head -1)
   xdotool windowfocus --sync "$main" 2>/dev/null || true
 }
 "$lumeval" "$work/movie.srt" > "$work/stdout" 2> "$work/stderr" &
@@ -55,7 +55,8 @@ sleep 0.5
 import -window root "$out/1-question.png"
 # N answers No.
 xdotool key --clearmodifiers n
-wait_below '^Lumeval$' 2
+# Once read, the window is titled with the file's name.
+wait_count '^movie.srt - Lumeval$' 1
 sleep 0.5
 import -window root "$out/2-document.png"
 focus_main
@@ -82,10 +83,10 @@ xdotool type --delay 20 "$work/saved.ass"
 xdotool key --clearmodifiers Return
 wait_below 'Save' 1
 # The "saved" information box (titled with the program's name): Return closes it.
-wait_count '^Lumeval$' 2
+wait_count '^Lumeval$' 1
 import -window root "$out/5-saved.png"
 xdotool key --clearmodifiers Return
-wait_below '^Lumeval$' 2
+wait_below '^Lumeval$' 1
 # The other menus by their mnemonics; the keyboard closes what each opens.
 menu() {  # MENU-KEY ITEM-KEY WINDOW-NAME COUNT CLOSE-KEY SHOT
   focus_main
@@ -99,7 +100,7 @@ menu() {  # MENU-KEY ITEM-KEY WINDOW-NAME COUNT CLOSE-KEY SHOT
   wait_below "$3" "$4"
 }
 menu alt+h a '^关于$' 1 Escape 6-about               # Help > About; Escape is No
-menu alt+e s '^Lumeval$' 2 Return 7-find-all       # Edit > Find and Select: the count box
+menu alt+e s '^Lumeval$' 1 Return 7-find-all       # Edit > Find and Select: the count box
 menu alt+f o '^Open$' 1 Escape 8-open-dialog        # File > Open Subtitle
 menu alt+f v '^Open$' 1 Escape 9-open-video         # File > Open Video
 focus_main

@@ -146,8 +146,8 @@ TEST_F(Editor, FindNextFindAllAndACancelledFind) {
     window->RunCommand(QStringLiteral("findnext"));
     EXPECT_TRUE(list(0)->ItemSelected(2));  // case counts: "ABC" is skipped
     list(0)->SetItemIndex(2);
-    window->RunCommand(QStringLiteral("findnext"));  // on the last row: no scan, no message
-    EXPECT_TRUE(ui->messageBoxes().empty());
+    window->RunCommand(QStringLiteral("findnext"));  // on the last row: nothing to scan, and it says so
+    EXPECT_EQ(lastMessage(), QStringLiteral("未找到搜索文本"));
 
     window->RunCommand(QStringLiteral("findall"));
     EXPECT_EQ(lastMessage(), QStringLiteral("总计找到 2 项符合的文本"));

@@ -356,7 +356,7 @@ TEST_F(Documents, TheTitleIsTheProductNameAlone) {
 
 TEST_F(Documents, ThreeListsShareTheWidth) {
     for (const char* name : {"a.srt", "b.srt", "c.srt"}) open(srt(QString::fromLatin1(name), {kCue1}));
-    window->resize(917, 600);
+    window->resize(1400, 600);
     window->show();
     QCoreApplication::processEvents();
     const int width = window->Client()->width();
@@ -369,20 +369,29 @@ TEST_F(Documents, ThreeListsShareTheWidth) {
         EXPECT_EQ(list(i)->width(), editor::RoundHalfEven(third));
         EXPECT_EQ(list(i)->y(), 0);
         EXPECT_EQ(list(i)->height(), window->Client()->height() - window->StatusBar()->height());
-        EXPECT_EQ(list(i)->ColumnWidth(0), 40);
+        // The serial column fits six digits; the text takes the rest.
+        const int serial = list(i)->ColumnWidth(0);
+        EXPECT_GE(serial, 40);
+        EXPECT_GE(serial, window->fontMetrics().horizontalAdvance(QStringLiteral("000000")));
         EXPECT_EQ(list(i)->ColumnWidth(1), 100);
-        EXPECT_EQ(list(i)->ColumnWidth(3), editor::RoundHalfEven(third - 40 - 100 - 100 - 17));
+        EXPECT_EQ(list(i)->ColumnWidth(3), std::max(200, editor::RoundHalfEven(third - serial - 100 - 100 - 17)));
         x = editor::RoundHalfEven(x + third);
     }
     EXPECT_LT(list(0)->x(), list(1)->x());
     EXPECT_LT(list(1)->x(), list(2)->x());
+
+    // Too narrow for three: the text column keeps 200 pixels and scrolls.
+    window->resize(700, 600);
+    QCoreApplication::processEvents();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(list(i)->ColumnWidth(3), 200);
 }
 
 TEST_F(Documents, DefaultPlacementIsCentredAndAStoredWidthIsUsed) {
     const QRect screen = window->screen()->geometry();
     const double tpp = 1440.0 / window->screen()->logicalDotsPerInch();
-    EXPECT_EQ(window->width(), editor::RoundHalfEven(12000 / tpp));
-    EXPECT_EQ(window->height(), editor::RoundHalfEven(7500 / tpp));
+    // The first start fits three documents: 1280 x 720 where the screen allows.
+    EXPECT_EQ(window->width(), std::max(editor::RoundHalfEven(12000 / tpp), std::min(1280, screen.width())));
+    EXPECT_EQ(window->height(), std::max(editor::RoundHalfEven(7500 / tpp), std::min(720, screen.height())));
     EXPECT_NEAR(window->x(), (screen.width() - window->width()) / 2.0, 1.0);
     EXPECT_NEAR(window->y(), (screen.height() - window->height()) / 2.0, 1.0);
 
