@@ -12,6 +12,10 @@ namespace {
 
 // Texts go into blocks of this size; a longer text gets a block of its own.
 constexpr std::size_t kBlockSize = 1 << 20;
+// Room kept after a load or a rebuild: the first rows inserted then need
+// no new (and, in a large document, not yet touched) block of memory.
+std::size_t WithRoom(std::size_t n) { return n + n / 8 + 64; }
+
 // More separate ranges than this in one removal or reinsertion are shown
 // as one reset: per-range signals would cost a pass over the rows each.
 constexpr std::size_t kMostRanges = 32;
@@ -145,7 +149,7 @@ class ShiftCommand : public DocumentCommand {
                 c.end += m_amount;
                 if (c.end < 0) { c.end = 0; clamped = true; }
             }
-            if (clamped) m_clamped.emplace_back(row, before);
+            if (clamped) m_clamped.push_back({row, before.start, before.end});
         };
         Each(apply);
         Announce();
@@ -158,7 +162,11 @@ class ShiftCommand : public DocumentCommand {
             if (m_start) c.start -= m_amount;
             if (m_end && c.end != kNoEnd) c.end -= m_amount;
         });
-        for (const auto& [row, before] : m_clamped) cues[static_cast<std::size_t>(row)] = before;
+        for (const Clamped& c : m_clamped) {
+            S& cue = cues[static_cast<std::size_t>(c.row)];
+            cue.start = c.start;
+            cue.end = c.end;
+        }
         Announce();
     }
 
@@ -182,7 +190,12 @@ class ShiftCommand : public DocumentCommand {
     int64_t m_amount;
     bool m_start, m_end;
     std::vector<int> m_rows;  // sorted; empty: every row
-    std::vector<std::pair<int, S>> m_clamped;
+    // The rows held at 0, with their times before: only those are kept.
+    struct Clamped {
+        int row;
+        int64_t start, end;
+    };
+    std::vector<Clamped> m_clamped;
 };
 
 // Texts of many rows replaced: only the rows that changed are recorded.
@@ -378,7 +391,7 @@ void SubtitleDocument::RawInsertAt(const std::vector<int>& sorted, const std::ve
     }
     emit AboutToReset();
     std::vector<Stored> merged;
-    merged.reserve(m_cues.size() + cues.size());
+    merged.reserve(WithRoom(m_cues.size() + cues.size()));
     std::size_t kept = 0, back = 0;
     for (std::size_t i = 0; i < m_cues.size() + cues.size(); ++i) {
         if (back < sorted.size() && static_cast<std::size_t>(sorted[back]) == i) {
@@ -425,7 +438,14 @@ void SubtitleDocument::AppendLoaded(int64_t start, int64_t end, std::string_view
 
 void SubtitleDocument::EndLoad() {
     m_loading = false;
-    m_cues.shrink_to_fit();
+    if (m_cues.capacity() > WithRoom(m_cues.size())) {
+        std::vector<Stored> fitted;
+        fitted.reserve(WithRoom(m_cues.size()));
+        fitted.assign(m_cues.begin(), m_cues.end());
+        m_cues.swap(fitted);
+    } else {
+        m_cues.reserve(WithRoom(m_cues.size()));
+    }
     m_history.clear();
     emit ResetDone();
 }
@@ -491,7 +511,7 @@ bool SubtitleDocument::Clear(const QString& step) {
 bool SubtitleDocument::ReplaceAll(std::vector<CueValue> cues, const QString& step) {
     if (cues.empty() && m_cues.empty()) return false;
     std::vector<Stored> stored;
-    stored.reserve(cues.size());
+    stored.reserve(WithRoom(cues.size()));
     for (const CueValue& c : cues) stored.push_back(Store(c.start, c.end, c.text));
     Push(new SwapCommand(this, step, std::move(stored)));
     return true;
