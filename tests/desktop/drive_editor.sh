@@ -87,6 +87,40 @@ wait_count '^Lumeval$' 1
 import -window root "$out/5-saved.png"
 xdotool key --clearmodifiers Return
 wait_below '^Lumeval$' 1
+# Editing by keyboard: the focused row's text (F2, a new text, Enter), undo
+# and redo, then a cue inserted after it with its text typed at once.
+focus_main
+xdotool key --clearmodifiers F2
+sleep 0.5
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 20 "edited by keyboard"
+xdotool key --clearmodifiers Return
+sleep 0.3
+xdotool key --clearmodifiers ctrl+z
+sleep 0.3
+xdotool key --clearmodifiers ctrl+y
+sleep 0.3
+xdotool key --clearmodifiers Insert
+sleep 0.5
+xdotool type --delay 20 "inserted by keyboard"
+xdotool key --clearmodifiers Return
+sleep 0.3
+wait_count '^movie.srt\* - Lumeval$' 1
+import -window root "$out/5b-edited.png"
+xdotool key --clearmodifiers alt+f
+sleep 0.7
+xdotool key --clearmodifiers s
+wait_count 'Save' 1
+sleep 0.5
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 20 "$work/edited.srt"
+xdotool key --clearmodifiers Return
+wait_below 'Save' 1
+wait_count '^Lumeval$' 1
+xdotool key --clearmodifiers Return
+wait_below '^Lumeval$' 1
+# Saved: the title loses its mark.
+wait_count '^movie.srt - Lumeval$' 1
 # The other menus by their mnemonics; the keyboard closes what each opens.
 menu() {  # MENU-KEY ITEM-KEY WINDOW-NAME COUNT CLOSE-KEY SHOT
   focus_main
@@ -118,6 +152,12 @@ grep -q '^\[Events\]' "$work/saved.ass" || { echo "no saved file"; ls "$work"; e
 n=$(grep -c '^Dialogue:' "$work/saved.ass")
 [[ $n -gt 0 ]] || { echo "saved file holds no cue"; exit 1; }
 cp "$work/saved.ass" "$out/saved.ass"
+# What was typed is what was saved: the edited text once (undo then redo),
+# and the inserted cue.
+edited=$(iconv -f gbk -t utf-8 "$work/edited.srt" 2>/dev/null || cat "$work/edited.srt")
+grep -q 'edited by keyboard' <<<"$edited" || { echo "the edited text was not saved"; echo "$edited" | head -20; exit 1; }
+grep -q 'inserted by keyboard' <<<"$edited" || { echo "the inserted cue was not saved"; echo "$edited" | head -20; exit 1; }
+[[ $(grep -c 'by keyboard' <<<"$edited") -eq 2 ]] || { echo "the edits were saved more than once"; exit 1; }
 if [[ -n "$convert" ]]; then
   # The sample's rows fit GBK, so the editor saved in ANSI: the converter
   # writes the same file when asked for ANSI.
