@@ -64,6 +64,15 @@ QString FailureCause(const RunFailure& f) {
     }
 }
 
+// The selected rows of a list, in order.
+std::vector<int> SelectedRows(const ctlListView* l) {
+    std::vector<int> rows;
+    for (int i = l->ItemFindState(-1, ctlListView::StateSelected); i >= 0;
+         i = l->ItemFindState(i, ctlListView::StateSelected))
+        rows.push_back(i);
+    return rows;
+}
+
 }  // namespace
 
 QString RowCommandsGroup();
@@ -219,10 +228,7 @@ void frmMain::CmdDuplicate() {
 void frmMain::CmdDeleteRows() {
     if (RefuseRowCommand()) return;
     const ctlListView* l = List(m_activeList);
-    std::vector<int> rows;
-    for (int i = l->ItemFindState(-1, ctlListView::StateSelected); i >= 0;
-         i = l->ItemFindState(i, ctlListView::StateSelected))
-        rows.push_back(i);
+    std::vector<int> rows = SelectedRows(l);
     if (rows.empty()) return;
     const int next = rows.front();
     Document(m_activeList)->Remove(std::move(rows), QStringLiteral("删除"));
@@ -258,11 +264,7 @@ void frmMain::CmdSplit() {
 
 void frmMain::CmdJoin() {
     if (RefuseRowCommand()) return;
-    const ctlListView* l = List(m_activeList);
-    std::vector<int> rows;
-    for (int i = l->ItemFindState(-1, ctlListView::StateSelected); i >= 0;
-         i = l->ItemFindState(i, ctlListView::StateSelected))
-        rows.push_back(i);
+    const std::vector<int> rows = SelectedRows(List(m_activeList));
     if (rows.size() < 2 || rows.back() - rows.front() + 1 != static_cast<int>(rows.size())) {
         StatusNote(QStringLiteral("请选择相邻的两行或多行"));
         return;

@@ -49,6 +49,14 @@ void RemoveCell(std::string& cells, int column) {
     }
 }
 
+// A column's alignment as views want it.
+QVariant Alignment(int align) {
+    const Qt::Alignment h = align == ListViewModel::AlignRight    ? Qt::AlignRight
+                            : align == ListViewModel::AlignCenter ? Qt::AlignHCenter
+                                                                  : Qt::AlignLeft;
+    return QVariant::fromValue(h | Qt::AlignVCenter);
+}
+
 }  // namespace
 
 std::string_view RowCellAt(std::string_view cells, int column) {
@@ -410,13 +418,8 @@ QVariant ListViewModel::data(const QModelIndex& index, int role) const {
                 return m_smallImages[static_cast<std::size_t>(row.image)];
             }
             return {};
-        case Qt::TextAlignmentRole: {
-            const int align = ColumnAlign(index.column());
-            const Qt::Alignment h = align == AlignRight    ? Qt::AlignRight
-                                    : align == AlignCenter ? Qt::AlignHCenter
-                                                           : Qt::AlignLeft;
-            return QVariant::fromValue(h | Qt::AlignVCenter);
-        }
+        case Qt::TextAlignmentRole:
+            return Alignment(ColumnAlign(index.column()));
         case ImageIndexRole:
             return row.image;
         case StateRole:
@@ -437,13 +440,8 @@ QVariant ListViewModel::headerData(int section, Qt::Orientation orientation, int
     switch (role) {
         case Qt::DisplayRole:
             return ColumnCaption(section);
-        case Qt::TextAlignmentRole: {
-            const int align = ColumnAlign(section);
-            const Qt::Alignment h = align == AlignRight    ? Qt::AlignRight
-                                    : align == AlignCenter ? Qt::AlignHCenter
-                                                           : Qt::AlignLeft;
-            return QVariant::fromValue(h | Qt::AlignVCenter);
-        }
+        case Qt::TextAlignmentRole:
+            return Alignment(ColumnAlign(section));
         case HeaderImageRole:
             return ColumnImage(section);
         default:
@@ -490,13 +488,8 @@ QVariant ListViewModel::SourceData(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
         case Qt::EditRole:
             return FromUtf8(m_source->SourceCell(index.row(), index.column(), m_scratch));
-        case Qt::TextAlignmentRole: {
-            const int align = ColumnAlign(index.column());
-            const Qt::Alignment h = align == AlignRight    ? Qt::AlignRight
-                                    : align == AlignCenter ? Qt::AlignHCenter
-                                                           : Qt::AlignLeft;
-            return QVariant::fromValue(h | Qt::AlignVCenter);
-        }
+        case Qt::TextAlignmentRole:
+            return Alignment(ColumnAlign(index.column()));
         case StateRole:
             return static_cast<int>(m_states[static_cast<std::size_t>(index.row())]);
         case ImageIndexRole:

@@ -70,23 +70,27 @@ wait_below '^查找$' 1
 sleep 0.3
 import -window root "$out/2c-found.png"
 focus_main
-# File menu by its mnemonic, then Save (S) into the dialog: type a path, Enter.
-xdotool key --clearmodifiers alt+f
-sleep 0.7
-import -window root "$out/3-file-menu.png"
-xdotool key --clearmodifiers s
-wait_count 'Save' 1
-sleep 0.5
-import -window root "$out/4-save-dialog.png"
-xdotool key --clearmodifiers ctrl+a
-xdotool type --delay 20 "$work/saved.ass"
-xdotool key --clearmodifiers Return
-wait_below 'Save' 1
-# The "saved" information box (titled with the program's name): Return closes it.
-wait_count '^Lumeval$' 1
-import -window root "$out/5-saved.png"
-xdotool key --clearmodifiers Return
-wait_below '^Lumeval$' 1
+# File menu by its mnemonic, then Save (S) into the dialog: type a path,
+# Enter; the "saved" information box (titled with the program's name) is
+# closed by Return. SAVE PATH SHOT-PREFIX
+save_as() {
+  xdotool key --clearmodifiers alt+f
+  sleep 0.7
+  [[ -n "$2" ]] && import -window root "$out/$2-file-menu.png"
+  xdotool key --clearmodifiers s
+  wait_count 'Save' 1
+  sleep 0.5
+  [[ -n "$2" ]] && import -window root "$out/$2-save-dialog.png"
+  xdotool key --clearmodifiers ctrl+a
+  xdotool type --delay 20 "$1"
+  xdotool key --clearmodifiers Return
+  wait_below 'Save' 1
+  wait_count '^Lumeval$' 1
+  [[ -n "$2" ]] && import -window root "$out/$2-saved.png"
+  xdotool key --clearmodifiers Return
+  wait_below '^Lumeval$' 1
+}
+save_as "$work/saved.ass" 3
 # Editing by keyboard: the focused row's text (F2, a new text, Enter), undo
 # and redo, then a cue inserted after it with its text typed at once.
 focus_main
@@ -107,18 +111,7 @@ xdotool key --clearmodifiers Return
 sleep 0.3
 wait_count '^movie.srt\* - Lumeval$' 1
 import -window root "$out/5b-edited.png"
-xdotool key --clearmodifiers alt+f
-sleep 0.7
-xdotool key --clearmodifiers s
-wait_count 'Save' 1
-sleep 0.5
-xdotool key --clearmodifiers ctrl+a
-xdotool type --delay 20 "$work/edited.srt"
-xdotool key --clearmodifiers Return
-wait_below 'Save' 1
-wait_count '^Lumeval$' 1
-xdotool key --clearmodifiers Return
-wait_below '^Lumeval$' 1
+save_as "$work/edited.srt" ""
 # Saved: the title loses its mark.
 wait_count '^movie.srt - Lumeval$' 1
 # The other menus by their mnemonics; the keyboard closes what each opens.
