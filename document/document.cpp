@@ -278,7 +278,10 @@ SubtitleDocument::SubtitleDocument(QObject* parent) : QObject(parent) {
 }
 
 SubtitleDocument::~SubtitleDocument() {
-    // Linked steps point at their documents: they go before the members do.
+    // Linked steps point at their documents: they go before the members do,
+    // and a document that is going tells no one that its state changed.
+    blockSignals(true);
+    m_history.blockSignals(true);
     m_history.clear();
 }
 
