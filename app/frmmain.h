@@ -216,6 +216,7 @@ class frmMain : public QMainWindow {
     QAction* m_undoAction = nullptr;
     QAction* m_redoAction = nullptr;
     int m_runList = -1;               ///< the list a load fills; -1 when none
+    std::size_t m_loadRows = 0;       ///< rows the load is expected to bring (0: unknown)
     int m_running = 0;                ///< loads, saves and merges in progress
     bool m_cancelRequested = false;
     bool m_closeAfterRun = false;     ///< the window was closed during a run

@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <cmath>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "app/documentrows.h"
 #include "app/frmmain.h"
@@ -49,6 +52,17 @@ bool TextCellHolds(const doc::SubtitleDocument* d, int row, const std::string& n
     while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
     while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
     return cell.find(needle) != std::string_view::npos;
+}
+
+// About how many cues a text holds, so a large load makes room once: the
+// time arrows of SubRip and WebVTT, else the lines (one cue a line at most
+// in the other formats, which leaves some room spare).
+std::size_t ExpectedRows(std::string_view text) {
+    std::size_t arrows = 0, lines = 0;
+    for (std::size_t at = text.find("-->"); at != std::string_view::npos; at = text.find("-->", at + 3)) ++arrows;
+    if (arrows > 0) return std::min(arrows, text.size() / 16 + 1);
+    for (const char c : text) lines += c == '\n';
+    return lines + 1;
 }
 
 }  // namespace
@@ -141,7 +155,7 @@ void frmMain::ConnectEngine() {
         switch (Status) {
             case kStatusFileStart:
                 if (target) target->SetRedraw(false);
-                if (document) document->BeginLoad();
+                if (document) document->BeginLoad(m_loadRows);
                 break;
             case kStatusReading:
                 if (target && max > 0)
@@ -223,6 +237,7 @@ void frmMain::OpenSubtitle(const QString& path) {
     document->SetFormat(QFileInfo(path).suffix().toLower().toStdString());
 
     m_runList = m_activeList;
+    m_loadRows = ExpectedRows(text);
     m_cancelRequested = false;
     ++m_running;
     m_subtitle->ConvertSubtitle(utf8(path), loadSettings(conversion));
@@ -234,6 +249,12 @@ void frmMain::OpenSubtitle(const QString& path) {
         document->SetEncoding(source.encoding, source.codePage);
     }
     m_runList = -1;
+    m_loadRows = 0;
+#if defined(__GLIBC__)
+    // The run's transient line table was many small blocks; give their
+    // pages back so a large document does not keep twice its size.
+    malloc_trim(0);
+#endif
     UpdateTitle();
     m_cancelRequested = false;
     Form_Resize();

@@ -107,8 +107,14 @@ void frmMain::BuildEditingMenu(QMenu* edit) {
         if (plain == QStringLiteral("撤销")) m_undoAction = action;
         if (plain == QStringLiteral("重做")) m_redoAction = action;
     }
-    // The two history items name the step they take back or do again.
+    // The two history items name the step they take back or do again, and
+    // are greyed while there is none; their keys stay live when the menu is
+    // closed (the command itself does nothing then).
     connect(edit, &QMenu::aboutToShow, this, [this] { UpdateUndoActions(); });
+    connect(edit, &QMenu::aboutToHide, this, [this] {
+        if (m_undoAction) m_undoAction->setEnabled(true);
+        if (m_redoAction) m_redoAction->setEnabled(true);
+    });
 }
 
 void frmMain::UpdateUndoActions() {
@@ -116,13 +122,17 @@ void frmMain::UpdateUndoActions() {
     auto name = [](const QString& word, const QString& mnemonic, const QString& step) {
         return step.isEmpty() ? word + mnemonic : word + u' ' + step + mnemonic;
     };
+    const bool canUndo = d && d->CanUndo();
+    const bool canRedo = d && d->CanRedo();
     if (m_undoAction) {
         m_undoAction->setText(name(QStringLiteral("撤销"), QStringLiteral("(&U)"),
-                                   d && d->CanUndo() ? d->History()->undoText() : QString()));
+                                   canUndo ? d->History()->undoText() : QString()));
+        m_undoAction->setEnabled(canUndo);
     }
     if (m_redoAction) {
         m_redoAction->setText(name(QStringLiteral("重做"), QStringLiteral("(&R)"),
-                                   d && d->CanRedo() ? d->History()->redoText() : QString()));
+                                   canRedo ? d->History()->redoText() : QString()));
+        m_redoAction->setEnabled(canRedo);
     }
 }
 

@@ -110,10 +110,15 @@ void BenchOpen(const std::string& folder, long cues) {
     const long rssAfter = StatusKb("VmRSS");
     const double mib = (rssAfter - rssBefore) / 1024.0;
     const double fileMib = bytes / 1048576.0;
-    std::printf("| open %ld cues (%.1f MiB file) | %.0f ms | %d rows | RSS growth %.1f MiB |\n", cues, fileMib, ms,
-                list->Count(), mib);
-    Report("open " + std::to_string(cues) + " cues", ms, cues <= 200000 ? 1000.0 : 5000.0, "ms");
-    if (cues >= 1000000) Report("memory of " + std::to_string(cues) + " rows", mib, 3 * fileMib + 100, "MiB");
+    // The whole process: libraries, window and document together.
+    const double wholeMib = rssAfter / 1024.0;
+    std::printf("| open %ld cues (%.1f MiB file) | %.0f ms | %d rows | RSS growth %.1f MiB, whole process %.1f MiB |\n",
+                cues, fileMib, ms, list->Count(), mib, wholeMib);
+    Report("open " + std::to_string(cues) + " cues", ms, cues <= 200000 ? 1000.0 : 2000.0, "ms");
+    if (cues >= 1000000) {
+        Report("memory of " + std::to_string(cues) + " rows", mib, 3 * fileMib + 100, "MiB");
+        Report("whole process with " + std::to_string(cues) + " rows", wholeMib, 200, "MiB");
+    }
 }
 
 void BenchRows(const std::string& folder, long cues) {

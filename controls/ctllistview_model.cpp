@@ -18,6 +18,17 @@ QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// What a cell shows: a row is one line on the screen, so a text of
+// megabytes (a paste, a broken file) is cut long before that; laying all of
+// it out on every paint would stall the window for seconds.
+constexpr std::size_t kShownBytes = 4096;
+QString Shown(std::string_view text) {
+    if (text.size() <= kShownBytes) return FromUtf8(text);
+    std::size_t cut = kShownBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return FromUtf8(text.substr(0, cut)) + QChar(0x2026);
+}
+
 // Start offset of cell `column`, or npos when the row has fewer cells.
 std::size_t CellStart(std::string_view cells, int column) {
     std::size_t pos = 0;
@@ -410,6 +421,7 @@ QVariant ListViewModel::data(const QModelIndex& index, int role) const {
     const Row& row = m_rows[static_cast<std::size_t>(index.row())];
     switch (role) {
         case Qt::DisplayRole:
+            return Shown(RowCellAt(row.cells, index.column()));
         case Qt::EditRole:
             return FromUtf8(RowCellAt(row.cells, index.column()));
         case Qt::DecorationRole:
@@ -486,6 +498,7 @@ void ListViewModel::AttachSource(ListRowSource* source) {
 QVariant ListViewModel::SourceData(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
+            return Shown(m_source->SourceCell(index.row(), index.column(), m_scratch));
         case Qt::EditRole:
             return FromUtf8(m_source->SourceCell(index.row(), index.column(), m_scratch));
         case Qt::TextAlignmentRole:

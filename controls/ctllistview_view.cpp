@@ -5,12 +5,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <algorithm>
+#include <functional>
 
 namespace lumeval {
 
@@ -36,13 +38,38 @@ bool MultiLine(const QModelIndex& index) {
     return model && model->Source() && model->Source()->SourceMultiLine(index.column());
 }
 
+// A cue's text never needs a megabyte; laying out a paste of that size
+// would freeze the window for seconds, so it is refused with its reason.
+constexpr qsizetype kLongestPaste = 50000;
+
+class CellTextEdit : public QPlainTextEdit {
+  public:
+    CellTextEdit(QWidget* parent, std::function<void(const QString&)> refuse)
+        : QPlainTextEdit(parent), m_refuse(std::move(refuse)) {}
+
+  protected:
+    void insertFromMimeData(const QMimeData* source) override {
+        if (source && source->hasText() && source->text().size() > kLongestPaste) {
+            m_refuse(QStringLiteral("粘贴的文字太长（超过 %1 个字符），没有粘贴").arg(kLongestPaste));
+            return;
+        }
+        QPlainTextEdit::insertFromMimeData(source);
+    }
+
+  private:
+    std::function<void(const QString&)> m_refuse;
+};
+
 }  // namespace
 
 QWidget* ListCellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                                         const QModelIndex& index) const {
     QWidget* editor = nullptr;
     if (MultiLine(index)) {
-        auto* text = new QPlainTextEdit(parent);
+        auto* text = new CellTextEdit(parent, [this](const QString& reason) {
+            m_refusal = reason;
+            if (m_editor) ShowRefusal(m_editor);
+        });
         text->setTabChangesFocus(true);
         text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         editor = text;

@@ -424,11 +424,12 @@ void SubtitleDocument::Push(QUndoCommand* command) {
 
 // ---- loading ---------------------------------------------------------------------
 
-void SubtitleDocument::BeginLoad() {
+void SubtitleDocument::BeginLoad(std::size_t expectedRows) {
     emit AboutToReset();
     m_loading = true;
     m_history.clear();
     std::vector<Stored>().swap(m_cues);
+    if (expectedRows > 0) m_cues.reserve(WithRoom(expectedRows));
     m_blocks.clear();
     m_blockSizes.clear();
     m_blockUsed = 0;
@@ -441,7 +442,9 @@ void SubtitleDocument::AppendLoaded(int64_t start, int64_t end, std::string_view
 
 void SubtitleDocument::EndLoad() {
     m_loading = false;
-    if (m_cues.capacity() > WithRoom(m_cues.size())) {
+    // Far more room than kept after edits (a guess that was too high): give
+    // it back; a little more is not worth a copy of every row.
+    if (m_cues.capacity() > WithRoom(m_cues.size()) + m_cues.size() / 4) {
         std::vector<Stored> fitted;
         fitted.reserve(WithRoom(m_cues.size()));
         fitted.assign(m_cues.begin(), m_cues.end());

@@ -98,7 +98,9 @@ class SubtitleDocument : public QObject {
     bool Redo();
 
     // ---- loading (not undoable: a load starts a new history) ----------------
-    void BeginLoad();
+    /// `expectedRows`, when known, makes room up front, so a large load
+    /// does not copy its rows each time the table grows.
+    void BeginLoad(std::size_t expectedRows = 0);
     bool Loading() const { return m_loading; }
     void AppendLoaded(int64_t start, int64_t end, std::string_view text);
     /// Publishes the loaded rows and empties the history (clean).

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -13,6 +14,7 @@
 
 #include "app/frmmain.h"
 #include "controls/ctllistview.h"
+#include "controls/ctllistview_model.h"
 #include "document/document.h"
 #include "editor_test_util.h"
 #include "system/scriptedsystemui.h"
@@ -207,6 +209,55 @@ TEST_F(Editing, MergeByFileIsOneStepAcrossDocuments) {
     EXPECT_EQ(1, d(1)->Count());
     EXPECT_FALSE(window->Changed(0));
     EXPECT_FALSE(window->Changed(1));
+}
+
+
+// Bad input in the window: a 10 MB paste into a text cell is refused with
+// its reason, a long one that fits is one step that undo takes back whole,
+// and undo past the oldest step does nothing.
+TEST_F(Editing, HugePasteIsRefusedLongTextIsOneStepUndoStopsAtTheOldest) {
+    openThree();
+    std::string huge;
+    huge.reserve(10u << 20);
+    for (int i = 0; huge.size() < (10u << 20); ++i) huge += "line of pasted text " + std::to_string(i) + '\n';
+    QApplication::clipboard()->setText(QString::fromStdString(huge));
+    ASSERT_TRUE(list()->EditCell(1, 3));
+    QWidget* e = editor();
+    ASSERT_NE(e, nullptr);
+    QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+    // Refused with its reason beside the cell; the cell keeps what it had.
+    EXPECT_TRUE(list()->LastEditRefusal().contains(QStringLiteral("太长")));
+    EXPECT_NE(list()->findChild<QWidget*>(QStringLiteral("editRefusal")), nullptr);
+    QTest::keyClick(e, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(list()->IsEditing());
+    ASSERT_EQ(3, d()->Count());
+    EXPECT_EQ("three", d()->Text(1));
+    EXPECT_EQ(0, d()->History()->count());
+
+    // A long text that fits is kept whole in one step; the list shows its
+    // start without laying all of it out.
+    const std::string longText(40000, 'x');
+    QApplication::clipboard()->setText(QString::fromStdString(longText));
+    ASSERT_TRUE(list()->EditCell(1, 3));
+    QTest::keyClick(editor(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(editor(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(editor(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(longText, d()->Text(1));
+    EXPECT_EQ(1, d()->History()->count());
+    EXPECT_LT(list()->Model()->data(list()->Model()->index(1, 3), Qt::DisplayRole).toString().size(), 5000);
+
+    // One undo gives the row back; more undos change nothing and lose nothing.
+    for (int i = 0; i < 5; ++i) window->UndoAction()->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ("three", d()->Text(1));
+    EXPECT_EQ(3, d()->Count());
+    EXPECT_FALSE(window->Changed(0));
+    EXPECT_FALSE(d()->CanUndo());
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(3, d()->Count());
 }
 
 }  // namespace
