@@ -54,6 +54,13 @@ class HookedListView : public Base {
         Around(e, [&] { Base::keyPressEvent(e); });
     }
     bool viewportEvent(QEvent* e) override;
+    // The rows are a list: Home and End go to its first and last row (and
+    // select it), as a list view does, not to the ends of the row.
+    QModelIndex moveCursor(QAbstractItemView::CursorAction action, Qt::KeyboardModifiers modifiers) override {
+        if (action == QAbstractItemView::MoveHome || action == QAbstractItemView::MoveEnd)
+            modifiers |= Qt::ControlModifier;
+        return Base::moveCursor(action, modifiers);
+    }
 
   private:
     template <class F>

@@ -109,6 +109,27 @@ sleep 0.5
 xdotool type --delay 20 "inserted by keyboard"
 xdotool key --clearmodifiers Return
 sleep 0.3
+# A time by keyboard: Left moves from the text to the end cell.
+xdotool key --clearmodifiers Left
+xdotool key --clearmodifiers F2
+sleep 0.3
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 20 "00:00:15,400"
+xdotool key --clearmodifiers Return
+sleep 0.3
+# The last cue deleted, the fourth split at its line break, the first two joined.
+xdotool key --clearmodifiers End
+sleep 0.2
+xdotool key --clearmodifiers Delete
+sleep 0.3
+xdotool key --clearmodifiers Home Down Down Down
+sleep 0.2
+xdotool key --clearmodifiers ctrl+k
+sleep 0.3
+xdotool key --clearmodifiers Home shift+Down
+sleep 0.2
+xdotool key --clearmodifiers ctrl+j
+sleep 0.3
 wait_count '^movie.srt\* - Lumeval$' 1
 import -window root "$out/5b-edited.png"
 save_as "$work/edited.srt" ""
@@ -151,6 +172,19 @@ edited=$(iconv -f gbk -t utf-8 "$work/edited.srt" 2>/dev/null || cat "$work/edit
 grep -q 'edited by keyboard' <<<"$edited" || { echo "the edited text was not saved"; echo "$edited" | head -20; exit 1; }
 grep -q 'inserted by keyboard' <<<"$edited" || { echo "the inserted cue was not saved"; echo "$edited" | head -20; exit 1; }
 [[ $(grep -c 'by keyboard' <<<"$edited") -eq 2 ]] || { echo "the edits were saved more than once"; exit 1; }
+# Each keyboard edit is in the file as it was made.
+expect_block() {  # TIME-LINE TEXT...: a cue with this time line and these text lines
+  local block
+  block=$(printf '%s\n' "$@")
+  grep -qF -- "$block" <<<"$(tr -d '\r' <<<"$edited")" || {
+    echo "expected this cue in the saved file:"; echo "$block"; echo "saved:"; echo "$edited"; exit 1; }
+}
+expect_block "00:00:01,000 --> 00:00:05,000" "你好，世界！" "Hello, world!" "<i>这是一个演示字幕。</i>"
+expect_block "00:00:08,000 --> 00:00:09,250" "第一行"
+expect_block "00:00:09,250 --> 00:00:10,500" "第二行"
+expect_block "00:00:15,000 --> 00:00:15,400" "inserted by keyboard"
+! grep -q '再见' <<<"$edited" || { echo "the deleted cue was saved"; exit 1; }
+[[ $(grep -c -- '-->' <<<"$edited") -eq 7 ]] || { echo "expected 7 cues after the edits"; echo "$edited"; exit 1; }
 if [[ -n "$convert" ]]; then
   # The sample's rows fit GBK, so the editor saved in ANSI: the converter
   # writes the same file when asked for ANSI.

@@ -260,4 +260,22 @@ TEST_F(Editing, HugePasteIsRefusedLongTextIsOneStepUndoStopsAtTheOldest) {
     EXPECT_EQ(3, d()->Count());
 }
 
+TEST_F(Editing, KeysReachTheEndsAfterATimeEdit) {
+    openThree();
+    focus(1);
+    key(Qt::Key_Left);  // from the text to the end cell
+    key(Qt::Key_F2);
+    type(QStringLiteral("00:00:04,500"));
+    EXPECT_EQ(4500, d()->End(1));
+    // Home and End go to the first and last rows and select them.
+    key(Qt::Key_End);
+    EXPECT_EQ(2, list()->Model()->FocusedRow());
+    EXPECT_TRUE(list()->ItemSelected(2));
+    EXPECT_FALSE(list()->ItemSelected(1));
+    key(Qt::Key_Home);
+    EXPECT_EQ(0, list()->Model()->FocusedRow());
+    EXPECT_TRUE(list()->ItemSelected(0));
+    EXPECT_FALSE(list()->ItemSelected(2));
+}
+
 }  // namespace
