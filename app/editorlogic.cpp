@@ -1,5 +1,8 @@
 #include "app/editorlogic.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "engine/encoding/codepage.h"
 #include "engine/linetable.h"
 
@@ -327,6 +330,44 @@ QString CodePageName(int32_t codePage) {
         case 950: return QStringLiteral("BIG5");
         default: return QStringLiteral("代码页 ") + QString::number(codePage);
     }
+}
+
+QString EncodingName(int32_t encoding, int32_t codePage, bool byteOrderMark) {
+    const QString mark = byteOrderMark ? QStringLiteral("（带 BOM）") : QString();
+    switch (encoding) {
+        case 0: return codePage > 0 ? CodePageName(codePage) : QStringLiteral("ANSI");
+        case 1: return QStringLiteral("UTF-8") + mark;
+        case 2: return QStringLiteral("UTF-16 LE") + mark;
+        case 3: return QStringLiteral("UTF-16 BE") + mark;
+        case 4: return QStringLiteral("UTF-32 LE") + mark;
+        case 5: return QStringLiteral("UTF-32 BE") + mark;
+        default: return QStringLiteral("未知编码");
+    }
+}
+
+QString SaveFailureCause(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM: return QStringLiteral("没有写入权限（文件或文件夹是只读的）");
+        case EROFS: return QStringLiteral("文件所在的磁盘是只读的");
+        case ENOSPC:
+        case EDQUOT: return QStringLiteral("磁盘空间不足");
+        case EISDIR: return QStringLiteral("目标是一个文件夹");
+        case ENOENT:
+        case ENOTDIR: return QStringLiteral("文件所在的文件夹已不存在");
+        case ENAMETOOLONG: return QStringLiteral("文件名太长");
+        case EIO: return QStringLiteral("磁盘读写错误");
+        case 0: return QStringLiteral("无法写入文件");
+        default: return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+QStringList WithRecent(QStringList list, const QString& path, int limit) {
+    if (path.isEmpty()) return list;
+    list.removeAll(path);
+    list.prepend(path);
+    while (list.size() > std::max(limit, 0)) list.removeLast();
+    return list;
 }
 
 }  // namespace lumeval::editor

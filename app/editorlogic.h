@@ -156,6 +156,18 @@ int Percent(double value, double max);
 bool FitsCodePage(const std::vector<std::string>& entries, int32_t codePage);
 /// "GBK", "BIG5", or "代码页 N".
 QString CodePageName(int32_t codePage);
+/// The encoding a document was read with, as the user knows it: "UTF-8",
+/// "UTF-8（带 BOM）", "UTF-16 LE", ..., or the code page's name for ANSI.
+QString EncodingName(int32_t encoding, int32_t codePage, bool byteOrderMark);
+/// Why a save could not be made, from the system's error number: a folder
+/// that cannot be written, a full disk, a target that is a folder, ...
+QString SaveFailureCause(int error);
+
+// ---- recent files -------------------------------------------------------------
+
+/// The recent files after `path` was opened: it goes first, once (paths
+/// compared as the system compares them), and at most `limit` are kept.
+QStringList WithRecent(QStringList list, const QString& path, int limit = 10);
 
 // ---- window placement -------------------------------------------------------
 

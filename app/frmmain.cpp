@@ -226,6 +226,7 @@ void frmMain::BuildMenus() {
             connect(action, &QAction::triggered, this, [this, action] { RunCommand(action->data().toString()); });
         }
         if (edit) BuildEditingMenu(menu);
+        if (t.items == kFileItems) BuildSavingMenu(menu);
     }
 }
 

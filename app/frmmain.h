@@ -56,6 +56,10 @@ class frmMain : public QMainWindow {
     void OpenVideo(const QString& path);
     /// Lays out the lists, the picture and the seek bar.
     void Form_Resize();
+    /// Ctrl+S: writes document `index` to its own file in its own format
+    /// and encoding; without a file of its own, or in a format whose file
+    /// cannot be kept, it goes to the dialog. True when a file was written.
+    bool SaveInPlace(int index);
 
     // ---- state, for the program's start and for tests -------------------
     int ActiveList() const { return m_activeList; }
@@ -86,6 +90,9 @@ class frmMain : public QMainWindow {
     /// Edit menu items beyond the find group: undo, redo and the row commands.
     QAction* UndoAction() const { return m_undoAction; }
     QAction* RedoAction() const { return m_redoAction; }
+    /// File menu: "保存" (Ctrl+S) and the recent files' submenu.
+    QAction* SaveInPlaceAction() const { return m_saveInPlaceAction; }
+    QMenu* RecentMenu() const { return m_recentMenu; }
     /// True while a load, a save or a timeline merge is running; commands
     /// that need the engine or change rows are refused meanwhile.
     bool RunInProgress() const;
@@ -128,6 +135,25 @@ class frmMain : public QMainWindow {
     void StorePlacement();
 
     // commands
+    // saving in place and the recent files (frmmain_saving.cpp)
+    void BuildSavingMenu(QMenu* file);
+    QStringList RecentFiles() const;
+    void StoreRecentFiles(const QStringList& list);
+    void NoteRecentFile(const QString& path);
+    void FillRecentMenu();
+    /// Writes document `index` whole to its own file with our writer, in
+    /// its encoding (asking before UTF-8 when a text does not fit). True
+    /// when written.
+    bool SaveWhole(int index);
+    /// After a save in place: the document is saved, the status bar says so.
+    void SavedInPlace(int index);
+    /// A text the file's encoding cannot hold: save as UTF-8 instead? No
+    /// leaves everything as it was.
+    bool AskUtf8Instead(const doc::SubtitleDocument* d);
+    /// A failed save: the file and the cause, in a box and the status bar.
+    void SaveFailed(const QString& path, const QString& cause);
+    void OpenRecentFile(const QString& path);
+
     void CmdOpenSubtitle();
     void CmdOpenVideo();
     void CmdSave();
@@ -215,6 +241,8 @@ class frmMain : public QMainWindow {
     std::vector<DocumentRows*> m_sources;                        ///< one per list
     QAction* m_undoAction = nullptr;
     QAction* m_redoAction = nullptr;
+    QAction* m_saveInPlaceAction = nullptr;
+    QMenu* m_recentMenu = nullptr;
     int m_runList = -1;               ///< the list a load fills; -1 when none
     std::size_t m_loadRows = 0;       ///< rows the load is expected to bring (0: unknown)
     int m_running = 0;                ///< loads, saves and merges in progress
@@ -223,6 +251,8 @@ class frmMain : public QMainWindow {
     bool m_discardConfirmed = false;  ///< the changed documents were already asked about
     bool m_quietFailure = false;      ///< a failed save is retried: no error text yet
     QString m_saveNote;               ///< the encoding line of the saved message
+    int32_t m_savedEncoding = 0;      ///< the encoding the last SaveEntries wrote
+    bool m_quietSaved = false;        ///< a save in place: no "saved" box
     QString m_lastDialogFolder;
 };
 

@@ -131,7 +131,7 @@ bool frmMain::ConfirmDiscard(int index) {
     const QString title = l->Tag().isEmpty() ? ProductName() : QFileInfo(l->Tag()).fileName();
     switch (m_system->MsgBox(QStringLiteral("是否保存对文件的修改？"), MsgButtons::YesNoCancel, MsgIcon::Exclamation,
                              title, 1, this)) {
-        case MsgResult::Yes: return SaveList(index);
+        case MsgResult::Yes: return SaveInPlace(index);
         case MsgResult::No: return true;
         default: return false;
     }
@@ -163,7 +163,9 @@ void frmMain::ConnectEngine() {
                                                QString::number(editor::Percent(value, max)) + u'%');
                 break;
             case kStatusSaved:
-                Information(QStringLiteral("字幕文件已经保存：\r\n") + QString::fromStdString(StatusText) + m_saveNote);
+                // A save in place is told in the status bar, not in a box.
+                if (!m_quietSaved)
+                    Information(QStringLiteral("字幕文件已经保存：\r\n") + QString::fromStdString(StatusText) + m_saveNote);
                 break;
             case kStatusComplete:
                 if (document && document->Loading()) document->EndLoad();
@@ -226,8 +228,9 @@ void frmMain::OpenSubtitle(const QString& path) {
     if (cls >= 0 && cls <= 2)
         conversion = m_system->AskYesNo(QString::fromUtf16(kQuestions[cls]), MsgIcon::Question, {}, false, this) ? 1 : 0;
 
-    // The last list is reused when it is empty, else a new one follows it.
-    if (m_lists.back()->Count() > 0) AddList();
+    // The last list is reused when it is empty and unchanged (a document
+    // whose rows were all deleted still holds work), else a new one follows.
+    if (m_lists.back()->Count() > 0 || Changed(ListCount() - 1)) AddList();
     m_activeList = ListCount() - 1;
     ctlListView* list = m_lists.back();
     list->SetTag(path);
@@ -247,6 +250,8 @@ void frmMain::OpenSubtitle(const QString& path) {
     if (!m_subtitle->LastRun().sources.empty()) {
         const SourceInfo& source = m_subtitle->LastRun().sources.front();
         document->SetEncoding(source.encoding, source.codePage);
+        document->SetByteOrderMark(m_subtitle->UEFCheckTextFileFormat(utf8(path)) > 0);
+        if (m_subtitle->LastFailure().kind == RunFailure::None) NoteRecentFile(path);
     }
     m_runList = -1;
     m_loadRows = 0;
@@ -310,7 +315,19 @@ bool frmMain::SaveList(int index) {
     if (path.isEmpty()) return false;
     std::vector<std::string> entries = EntriesFromList(index);
     if (!SaveEntries(entries, path)) return false;
-    Document(index)->MarkSaved();
+    // Saved as another file: Ctrl+S writes there from now on, in the format
+    // and encoding just written (the list keeps its name for the proposals).
+    doc::SubtitleDocument* d = Document(index);
+    d->SetPath(path);
+    d->SetFormat(QFileInfo(path).suffix().toLower().toStdString());
+    d->SetEncoding(m_savedEncoding, m_savedEncoding == kEncodingAnsi ? ResolveCodePage(m_subtitle->AnsiCodePage) : 0);
+    d->SetByteOrderMark(m_savedEncoding != kEncodingAnsi);
+    d->SetKept(nullptr);
+    d->SetOwnWriting(true);
+    d->MarkSaved();
+    NoteRecentFile(path);
+    UpdateTitle();
+    UpdateListStatus(index);
     return true;
 }
 
@@ -331,12 +348,14 @@ bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path
     ++m_running;
     m_quietFailure = fitsAnsi;
     bool ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
+    m_savedEncoding = s.s_SubtitleEncodeFormat;
     m_quietFailure = false;
     if (!ok && fitsAnsi && m_subtitle->LastFailure().kind == RunFailure::Unmappable) {
         // Something the writer added itself did not fit: UTF-8 after all.
         s.s_SubtitleEncodeFormat = kEncodingUtf8;
         m_saveNote = utf8Note;
         ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
+        m_savedEncoding = s.s_SubtitleEncodeFormat;
     } else if (!ok && fitsAnsi && m_subtitle->LastFailure().kind != RunFailure::Cancelled) {
         ShowFailure(path);
     }

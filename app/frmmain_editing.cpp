@@ -48,21 +48,6 @@ QString Plain(const QString& caption) {
     return paren < 0 ? caption : caption.left(paren);
 }
 
-QString FailureCause(const RunFailure& f) {
-    switch (f.kind) {
-        case RunFailure::NoSource: return QStringLiteral("无法读取文件");
-        case RunFailure::NoLines: return QStringLiteral("文件中没有可以识别的字幕");
-        case RunFailure::AllFiltered: return QStringLiteral("所有字幕都被过滤掉了");
-        case RunFailure::NothingToWrite: return QStringLiteral("没有可以保存的字幕");
-        case RunFailure::SaveFailed:
-            return f.error != 0 ? QStringLiteral("无法写入文件（") + QString::fromLocal8Bit(std::strerror(f.error)) + u'）'
-                                : QStringLiteral("无法写入文件");
-        case RunFailure::Unmappable: return QStringLiteral("有些文字无法用文件的编码保存");
-        case RunFailure::ChineseUnavailable: return QStringLiteral("繁简转换词典无法载入");
-        case RunFailure::Internal: return QString::fromStdString(f.message);
-        default: return QString();
-    }
-}
 
 // The selected rows of a list, in order.
 std::vector<int> SelectedRows(const ctlListView* l) {
@@ -74,6 +59,21 @@ std::vector<int> SelectedRows(const ctlListView* l) {
 }
 
 }  // namespace
+
+/// Why the engine's last run or save failed, in the user's words.
+QString FailureCause(const RunFailure& f) {
+    switch (f.kind) {
+        case RunFailure::NoSource: return QStringLiteral("无法读取文件");
+        case RunFailure::NoLines: return QStringLiteral("文件中没有可以识别的字幕");
+        case RunFailure::AllFiltered: return QStringLiteral("所有字幕都被过滤掉了");
+        case RunFailure::NothingToWrite: return QStringLiteral("没有可以保存的字幕");
+        case RunFailure::SaveFailed: return editor::SaveFailureCause(f.error);
+        case RunFailure::Unmappable: return QStringLiteral("有些文字无法用文件的编码保存");
+        case RunFailure::ChineseUnavailable: return QStringLiteral("繁简转换词典无法载入");
+        case RunFailure::Internal: return QString::fromStdString(f.message);
+        default: return QString();
+    }
+}
 
 QString RowCommandsGroup();
 
@@ -143,7 +143,9 @@ void frmMain::UpdateTitle() {
         setWindowTitle(ProductName());
         return;
     }
-    setWindowTitle(QFileInfo(l->Tag()).fileName() + (d->IsChanged() ? QStringLiteral("*") : QString()) +
+    // The file Ctrl+S writes: the one opened, or the one last saved as.
+    const QString file = d->Path().isEmpty() ? l->Tag() : d->Path();
+    setWindowTitle(QFileInfo(file).fileName() + (d->IsChanged() ? QStringLiteral("*") : QString()) +
                    QStringLiteral(" - ") + ProductName());
 }
 

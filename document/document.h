@@ -22,6 +22,10 @@
 #include <string_view>
 #include <vector>
 
+namespace lumeval {
+class KeptFile;
+}
+
 namespace lumeval::doc {
 
 /// An end that is absent (start-only formats: LRC, SAMI, XML lyrics).
@@ -80,6 +84,19 @@ class SubtitleDocument : public QObject {
         m_encoding = encoding;
         m_codePage = codePage;
     }
+    /// The file began with a byte-order mark (a save in place keeps it so).
+    bool ByteOrderMark() const { return m_byteOrderMark; }
+    void SetByteOrderMark(bool mark) { m_byteOrderMark = mark; }
+    /// The file as it was read, for a save in place that keeps everything
+    /// outside the edited cues (null: the format or the reading does not
+    /// allow it). A row's origin in it is its serial - 1 while the serial is
+    /// not past Count() of the kept file: rows added later have later serials.
+    const std::shared_ptr<KeptFile>& Kept() const { return m_kept; }
+    void SetKept(std::shared_ptr<KeptFile> kept) { m_kept = std::move(kept); }
+    /// Its file was written whole by this program (saved as): writing it
+    /// whole again loses nothing.
+    bool OwnWriting() const { return m_ownWriting; }
+    void SetOwnWriting(bool own) { m_ownWriting = own; }
 
     // ---- history ------------------------------------------------------------
     QUndoStack* History() { return &m_history; }
@@ -195,6 +212,9 @@ class SubtitleDocument : public QObject {
     std::string m_format;
     int32_t m_encoding = 0;
     int32_t m_codePage = 0;
+    bool m_byteOrderMark = false;
+    std::shared_ptr<KeptFile> m_kept;
+    bool m_ownWriting = false;
     QUndoStack m_history;
     bool m_loading = false;
     // While ChangeTogether runs: what this document pushed goes here.

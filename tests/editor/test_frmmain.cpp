@@ -71,7 +71,13 @@ TEST_F(Editor, StartUpBuildsMenusStatusBarAndTheFirstList) {
     EXPECT_EQ(menus[2]->title(), QStringLiteral("帮助(&Help)"));
     QStringList tags;
     for (QAction* a : menus[0]->actions()) tags << a->data().toString();
-    EXPECT_EQ(tags, (QStringList{"opensubtitle", "save", "", "openvideo", "", "exit"}));
+    // The design's items first; saving in place and the recent files follow.
+    EXPECT_EQ(tags.mid(0, 6), (QStringList{"opensubtitle", "save", "", "openvideo", "", "exit"}));
+    ASSERT_NE(window->SaveInPlaceAction(), nullptr);
+    EXPECT_EQ(menus[0]->actions().indexOf(window->SaveInPlaceAction()), 7);
+    EXPECT_EQ(window->SaveInPlaceAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+    EXPECT_EQ(menus[0]->actions()[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+S")));
+    EXPECT_EQ(menus[0]->actions().back()->menu(), window->RecentMenu());
     EXPECT_EQ(menus[1]->actions()[0]->text(), QStringLiteral("查找\tCtrl-F"));
     EXPECT_EQ(menus[2]->actions()[1]->data().toString(), QStringLiteral("-"));
 

@@ -1,0 +1,198 @@
+// Saving a document in place (its own file, format and encoding), the
+// recent files of the File menu, and what a failed save says.
+#include <QAction>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QMenu>
+
+#include "app/editorlogic.h"
+#include "app/frmmain.h"
+#include "app/modregistry.h"
+#include "controls/ctllistview.h"
+#include "controls/ucstatusbar.h"
+#include "document/document.h"
+#include "engine/encoding/textfile.h"
+#include "engine/formats.h"
+#include "engine/subtitle.h"
+#include "system/clssystem.h"
+
+namespace lumeval {
+
+QString FailureCause(const RunFailure& f);
+
+namespace {
+
+constexpr int kRecentLimit = 10;
+
+QString RecentValueName(int i) { return QStringLiteral("RecentFile%1").arg(i + 1); }
+
+// "SubRip", "SSA/ASS", ...: the format's own name where the table has one.
+QString FormatName(const std::string& key) {
+    return key.empty() ? QStringLiteral("未知") : QString::fromStdString(key).toUpper();
+}
+
+}  // namespace
+
+// ---- recent files ----------------------------------------------------------------
+
+QStringList frmMain::RecentFiles() const {
+    QStringList list;
+    for (int i = 0; i < kRecentLimit; ++i) {
+        const QString value = modRegistry::ReadSetting(RecentValueName(i), QString());
+        if (!value.isEmpty() && !list.contains(value)) list << value;
+    }
+    return list;
+}
+
+void frmMain::StoreRecentFiles(const QStringList& list) {
+    for (int i = 0; i < kRecentLimit; ++i)
+        modRegistry::WriteSetting(RecentValueName(i), i < list.size() ? list[i] : QString());
+}
+
+void frmMain::NoteRecentFile(const QString& path) {
+    StoreRecentFiles(editor::WithRecent(RecentFiles(), QFileInfo(path).absoluteFilePath(), kRecentLimit));
+}
+
+void frmMain::FillRecentMenu() {
+    m_recentMenu->clear();
+    const QStringList list = RecentFiles();
+    if (list.isEmpty()) {
+        m_recentMenu->addAction(QStringLiteral("（无）"))->setEnabled(false);
+        return;
+    }
+    for (int i = 0; i < list.size(); ++i) {
+        // &1 to &9, then 1&0, as file menus number them.
+        const QString number = i < 9 ? QStringLiteral("&%1").arg(i + 1) : QStringLiteral("1&0");
+        QString shown = list[i];
+        shown.replace(u'&', QStringLiteral("&&"));
+        QAction* action = m_recentMenu->addAction(number + u' ' + shown);
+        const QString path = list[i];
+        connect(action, &QAction::triggered, this, [this, path] { OpenRecentFile(path); });
+    }
+}
+
+void frmMain::OpenRecentFile(const QString& path) {
+    if (!clsSystem::FileExists(path) || clsSystem::isFolder(path)) {
+        QStringList list = RecentFiles();
+        list.removeAll(path);
+        StoreRecentFiles(list);
+        Information(QStringLiteral("文件已不存在，已从最近打开的文件中移除：\r\n") + path);
+        return;
+    }
+    OpenSubtitle(path);
+}
+
+// ---- the File menu's additions -----------------------------------------------------
+
+void frmMain::BuildSavingMenu(QMenu* file) {
+    // The design's save keeps its dialog and becomes the save-as key.
+    for (QAction* action : file->actions()) {
+        if (action->data().toString() == QStringLiteral("save")) {
+            action->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+            action->setShortcutContext(Qt::WindowShortcut);
+        }
+    }
+    file->addSeparator();
+    m_saveInPlaceAction = file->addAction(QStringLiteral("保存(&W)"));
+    m_saveInPlaceAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    m_saveInPlaceAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_saveInPlaceAction, &QAction::triggered, this, [this] { SaveInPlace(m_activeList); });
+    m_recentMenu = file->addMenu(QStringLiteral("最近打开的文件(&R)"));
+    connect(m_recentMenu, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+}
+
+// ---- saving in place -----------------------------------------------------------------
+
+bool frmMain::SaveInPlace(int index) {
+    ctlListView* list = List(index);
+    doc::SubtitleDocument* d = Document(index);
+    if (!list || !d || list->isHidden()) return false;
+    if (RunInProgress()) return !RefuseWhileRunning();
+    const QString path = d->Path();
+    // No file of its own, or one we cannot write: the dialog.
+    const FormatKey* row = RowOfKey(d->Format());
+    if (path.isEmpty() || list->Tag().isEmpty() || !row || !row->writer) return SaveList(index);
+
+    // A file we wrote ourselves loses nothing by being written again.
+    if (d->OwnWriting()) return SaveWhole(index);
+    // Our writer would rewrite the whole file: say so and offer the dialog.
+    const QString name = QFileInfo(path).fileName();
+    QString what = QStringLiteral("Lumeval 不能原样保存“") + name + QStringLiteral("”（") + FormatName(d->Format()) +
+                   QStringLiteral(" 格式）：保存会按 Lumeval 的写法重写整个文件，原文件中时间和文字以外的内容"
+                                  "（样式、注释、其他标记）将会丢失。");
+    what += QStringLiteral("\r\n\r\n是否另存为其他文件？");
+    if (!m_system->AskYesNo(what, MsgIcon::Exclamation, {}, false, this)) return false;
+    return SaveList(index);
+}
+
+void frmMain::SavedInPlace(int index) {
+    doc::SubtitleDocument* d = Document(index);
+    d->MarkSaved();
+    NoteRecentFile(d->Path());
+    UpdateTitle();
+    if (index == m_activeList)
+        StatusNote(QStringLiteral("已保存：") + QFileInfo(d->Path()).fileName() + QStringLiteral("（") +
+                   editor::EncodingName(d->Encoding(), d->CodePage(), d->ByteOrderMark()) + QStringLiteral("）"));
+}
+
+bool frmMain::AskUtf8Instead(const doc::SubtitleDocument* d) {
+    return m_system->AskYesNo(
+        QStringLiteral("有些文字无法用文件的编码（") +
+            editor::EncodingName(d->Encoding(), d->CodePage(), d->ByteOrderMark()) +
+            QStringLiteral("）保存。\r\n\r\n是否改用 UTF-8 编码保存？按否不保存，文件保持原样。"),
+        MsgIcon::Exclamation, {}, false, this);
+}
+
+void frmMain::SaveFailed(const QString& path, const QString& cause) {
+    const QString text = QStringLiteral("无法保存“") + path + QStringLiteral("”：") + cause +
+                         QStringLiteral("。\r\n\r\n文件保持原样，修改仍在编辑器中。");
+    m_status->PanelText(1, QStringLiteral(" 发生错误：") + QFileInfo(path).fileName() + QStringLiteral("：") + cause);
+    m_system->MsgBox(text, MsgButtons::OkOnly, MsgIcon::Critical, {}, 0, this);
+}
+
+bool frmMain::SaveWhole(int index) {
+    doc::SubtitleDocument* d = Document(index);
+    const QString path = d->Path();
+    std::vector<std::string> entries = EntriesFromList(index);
+    SaveSettings s;
+    s.src_Format = 2;
+    s.s_SubtitleEncodeFormat = d->Encoding();
+    const int32_t savedPage = m_subtitle->AnsiCodePage;
+    if (d->Encoding() == kEncodingAnsi && d->CodePage() > 0) m_subtitle->AnsiCodePage = d->CodePage();
+    auto run = [&] {
+        ++m_running;
+        m_quietSaved = true;
+        m_quietFailure = true;
+        m_cancelRequested = false;
+        const bool ok = m_subtitle->SaveArrayToSubtitle(entries, path.toStdString(), s);
+        m_quietFailure = false;
+        m_quietSaved = false;
+        --m_running;
+        return ok;
+    };
+    bool ok = run();
+    if (!ok && m_subtitle->LastFailure().kind == RunFailure::Unmappable) {
+        if (AskUtf8Instead(d)) {
+            s.s_SubtitleEncodeFormat = kEncodingUtf8;
+            ok = run();
+            if (ok) {
+                d->SetEncoding(kEncodingUtf8, 0);
+                d->SetByteOrderMark(true);
+            }
+        } else {
+            m_subtitle->AnsiCodePage = savedPage;
+            AfterRun();
+            return false;
+        }
+    }
+    m_subtitle->AnsiCodePage = savedPage;
+    if (ok) {
+        SavedInPlace(index);
+    } else if (m_subtitle->LastFailure().kind != RunFailure::Cancelled) {
+        SaveFailed(path, FailureCause(m_subtitle->LastFailure()));
+    }
+    AfterRun();
+    return ok;
+}
+
+}  // namespace lumeval
