@@ -90,7 +90,7 @@ save_as() {
   xdotool key --clearmodifiers Return
   wait_below '^Lumeval$' 1
 }
-save_as "$work/saved.ass" 3
+save_as "$work/editor.ass" 3
 # Editing by keyboard: the focused row's text (F2, a new text, Enter), undo
 # and redo, then a cue inserted after it with its text typed at once.
 focus_main
@@ -130,11 +130,12 @@ xdotool key --clearmodifiers Home shift+Down
 sleep 0.2
 xdotool key --clearmodifiers ctrl+j
 sleep 0.3
-wait_count '^movie.srt\* - Lumeval$' 1
+# Saved as editor.ass, the document is that file now: its name, changed.
+wait_count '^editor.ass\* - Lumeval$' 1
 import -window root "$out/5b-edited.png"
 save_as "$work/edited.srt" ""
-# Saved: the title loses its mark.
-wait_count '^movie.srt - Lumeval$' 1
+# Saved as edited.srt: the title names it, without the mark.
+wait_count '^edited.srt - Lumeval$' 1
 # The other menus by their mnemonics; the keyboard closes what each opens.
 menu() {  # MENU-KEY ITEM-KEY WINDOW-NAME COUNT CLOSE-KEY SHOT
   focus_main
@@ -162,10 +163,10 @@ INNER
 # A random first display number: -a alone races with other xvfb-run users.
 xvfb-run -a -n "$((200 + RANDOM % 700))" -s "-screen 0 1024x768x24" bash "$work/run.sh" "$lumeval" "$work" "$out"
 # The saved file is real SSA that libass-based players read.
-grep -q '^\[Events\]' "$work/saved.ass" || { echo "no saved file"; ls "$work"; exit 1; }
-n=$(grep -c '^Dialogue:' "$work/saved.ass")
+grep -q '^\[Events\]' "$work/editor.ass" || { echo "no saved file"; ls "$work"; exit 1; }
+n=$(grep -c '^Dialogue:' "$work/editor.ass")
 [[ $n -gt 0 ]] || { echo "saved file holds no cue"; exit 1; }
-cp "$work/saved.ass" "$out/saved.ass"
+cp "$work/editor.ass" "$out/editor.ass"
 # What was typed is what was saved: the edited text once (undo then redo),
 # and the inserted cue.
 edited=$(iconv -f gbk -t utf-8 "$work/edited.srt" 2>/dev/null || cat "$work/edited.srt")
@@ -189,9 +190,9 @@ if [[ -n "$convert" ]]; then
   # The sample's rows fit GBK, so the editor saved in ANSI: the converter
   # writes the same file when asked for ANSI.
   "$convert" "$work/movie.srt" -o "$work/converted.ass" --encoding ansi --overwrite --quiet --no-progress
-  if ! cmp "$work/converted.ass" "$work/saved.ass"; then
+  if ! cmp "$work/converted.ass" "$work/editor.ass"; then
     echo "the editor's file differs from lumeval-convert's:"
-    diff <(iconv -f gbk -t utf-8 "$work/converted.ass") <(iconv -f gbk -t utf-8 "$work/saved.ass") || true
+    diff <(iconv -f gbk -t utf-8 "$work/converted.ass") <(iconv -f gbk -t utf-8 "$work/editor.ass") || true
     exit 1
   fi
   echo "drive_editor.sh: the saved file equals lumeval-convert's output"
