@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,49 +40,54 @@ const char* const kSuffix = ".backup";
 
 QString ErrnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-// 64-bit words each mixed in by steps that are one-to-one in both the state
-// and the word, so two inputs of one length that differ anywhere give
-// different states from that word on. A few GB/s.
+// 64-bit words mixed into four lanes in turn (four lanes keep the
+// multiplier busy: several GB/s), by steps that are one-to-one in both the
+// lane and the word, so two inputs of one length that differ in one word
+// always give different digests.
 class Hasher {
   public:
     void Update(const char* p, std::size_t n) {
         m_total += n;
         if (m_tailLength) {
-            const std::size_t take = std::min(n, 8 - m_tailLength);
+            const std::size_t take = std::min(n, kBlock - m_tailLength);
             std::memcpy(m_tail + m_tailLength, p, take);
             m_tailLength += take;
             p += take;
             n -= take;
-            if (m_tailLength < 8) return;
-            Word(qFromLittleEndian<quint64>(m_tail));
+            if (m_tailLength < kBlock) return;
+            Block(m_tail);
             m_tailLength = 0;
         }
-        for (; n >= 8; p += 8, n -= 8) Word(qFromLittleEndian<quint64>(p));
+        for (; n >= kBlock; p += kBlock, n -= kBlock) Block(p);
         std::memcpy(m_tail, p, n);
         m_tailLength = n;
     }
     uint64_t Digest() const {
-        uint64_t h = m_h;
-        if (m_tailLength) {
-            char last[8] = {};
-            std::memcpy(last, m_tail, m_tailLength);
-            h = Mix(h, qFromLittleEndian<quint64>(last));
+        uint64_t lanes[4] = {m_lanes[0], m_lanes[1], m_lanes[2], m_lanes[3]};
+        for (std::size_t at = 0; at < m_tailLength; at += 8) {
+            char word[8] = {};
+            std::memcpy(word, m_tail + at, std::min<std::size_t>(8, m_tailLength - at));
+            lanes[at / 8] = Mix(lanes[at / 8], qFromLittleEndian<quint64>(word));
         }
-        h = Mix(h, m_total);
+        uint64_t h = Mix(lanes[0], m_total);
+        for (int i = 1; i < 4; ++i) h = Mix(h, lanes[i]);
         return h ^ (h >> 29);
     }
 
   private:
+    static constexpr std::size_t kBlock = 32;
     static uint64_t Mix(uint64_t h, uint64_t w) {
         h ^= w * 0xff51afd7ed558ccdULL;
         h = (h << 29) | (h >> 35);
         return h * 0x9e3779b97f4a7c15ULL;
     }
-    void Word(uint64_t w) { m_h = Mix(m_h, w); }
+    void Block(const char* p) {
+        for (int i = 0; i < 4; ++i) m_lanes[i] = Mix(m_lanes[i], qFromLittleEndian<quint64>(p + 8 * i));
+    }
 
-    uint64_t m_h = 0x243f6a8885a308d3ULL;
+    uint64_t m_lanes[4] = {0x243f6a8885a308d3ULL, 0x13198a2e03707344ULL, 0xa4093822299f31d0ULL, 0x082efa98ec4e6c89ULL};
     uint64_t m_total = 0;
-    char m_tail[8] = {};
+    char m_tail[kBlock] = {};
     std::size_t m_tailLength = 0;
 };
 
@@ -349,14 +356,17 @@ bool RecoveryStore::Discard(const QString& file) {
 }
 
 QString RecoveryStore::FileFor(quint64 id) const {
+    if (!IsOpen()) return {};
     return QStringLiteral("%1/%2%3").arg(m_folder).arg(id).arg(QLatin1String(kSuffix));
 }
 
 void RecoveryStore::Save(quint64 id, BackupInfo info, std::shared_ptr<const BackupSource> cues) {
+    Job replaced;  // its snapshot may be the last reference: freed outside the lock
     {
         std::lock_guard lock(m_mutex);
         auto [it, added] = m_pending.try_emplace(id);
         if (added) m_order.push_back(id);
+        std::swap(it->second, replaced);
         it->second = Job{false, std::move(info), std::move(cues)};
     }
     m_wake.notify_one();
@@ -381,6 +391,10 @@ void RecoveryStore::Flush() {
 }
 
 void RecoveryStore::Run() {
+    // A batch thread: waking it must not take the processor from the thread
+    // that queued the work (the window's), which it would on a busy machine.
+    const sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_stop || !m_order.empty(); });
@@ -474,6 +488,14 @@ bool RecoveryStore::Write(const std::string& folder, quint64 id, const Job& job,
     return true;
 }
 
+int64_t Backup::Start(std::size_t i) const { return qFromLittleEndian<qint64>(m_bytes.get() + m_cues[i]); }
+int64_t Backup::End(std::size_t i) const { return qFromLittleEndian<qint64>(m_bytes.get() + m_cues[i] + 8); }
+uint32_t Backup::Serial(std::size_t i) const { return qFromLittleEndian<quint32>(m_bytes.get() + m_cues[i] + 16); }
+std::string_view Backup::Text(std::size_t i) const {
+    const char* head = m_bytes.get() + m_cues[i];
+    return {head + kCueHead, qFromLittleEndian<quint32>(head + 20)};
+}
+
 std::optional<Backup> RecoveryStore::Read(const QString& file, QString* error) {
     auto fail = [error](const QString& why) -> std::optional<Backup> {
         if (error) *error = why;
@@ -482,40 +504,43 @@ std::optional<Backup> RecoveryStore::Read(const QString& file, QString* error) {
     // Non-blocking: a FIFO put in place of a backup must not hang the start.
     const int fd = ::open(Native(file).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return fail(QStringLiteral("cannot open %1: %2").arg(file, ErrnoText(errno)));
-    std::string data;
+    Backup backup;
+    std::size_t size = 0;
     {
         struct stat st {};
         const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-        const uint64_t size = regular ? static_cast<uint64_t>(st.st_size) : 0;
-        if (!regular || size > kLargestFile) {
+        if (!regular || static_cast<uint64_t>(st.st_size) > kLargestFile) {
             ::close(fd);
             return fail(regular ? QStringLiteral("too large for a backup") : QStringLiteral("not a regular file"));
         }
-        data.resize(size);
+        // Read, not mapped: a mapping of a file that someone cuts meanwhile
+        // would crash the reader.
+        size = static_cast<std::size_t>(st.st_size);
+        backup.m_bytes.reset(new char[std::max<std::size_t>(size, 1)]);
         std::size_t got = 0;
-        while (got < data.size()) {
-            const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+        while (got < size) {
+            const ssize_t n = ::read(fd, backup.m_bytes.get() + got, size - got);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             got += static_cast<std::size_t>(n);
         }
         ::close(fd);
-        if (got != data.size()) return fail(QStringLiteral("cannot read %1 whole").arg(file));
+        if (got != size) return fail(QStringLiteral("cannot read %1 whole").arg(file));
     }
 
-    if (data.size() < kSmallest) return fail(QStringLiteral("too short for a backup"));
-    if (std::memcmp(data.data(), kMagic, sizeof kMagic) != 0) return fail(QStringLiteral("not a backup"));
-    const uint32_t version = qFromLittleEndian<quint32>(data.data() + 8);
+    const char* data = backup.m_bytes.get();
+    if (size < kSmallest) return fail(QStringLiteral("too short for a backup"));
+    if (std::memcmp(data, kMagic, sizeof kMagic) != 0) return fail(QStringLiteral("not a backup"));
+    const uint32_t version = qFromLittleEndian<quint32>(data + 8);
     if (version != kVersion) return fail(QStringLiteral("backup version %1 is not known").arg(version));
-    const std::size_t body = data.size() - kTrailer;
-    if (std::memcmp(data.data() + body + 8, kEndMagic, 8) != 0) return fail(QStringLiteral("cut short"));
-    if (BackupChecksum(std::string_view(data.data(), body)) != qFromLittleEndian<quint64>(data.data() + body))
+    const std::size_t body = size - kTrailer;
+    if (std::memcmp(data + body + 8, kEndMagic, 8) != 0) return fail(QStringLiteral("cut short"));
+    if (BackupChecksum(std::string_view(data, body)) != qFromLittleEndian<quint64>(data + body))
         return fail(QStringLiteral("damaged"));
 
-    // The hash matched, but the bytes are still checked as if it had not:
-    // a file made to match must not get past a length.
-    Input in(data.data() + 12, body - 12);
-    Backup backup;
+    // The checksum matched, but the bytes are still checked as if it had
+    // not: a file made to match must not get past a length.
+    Input in(data + 12, body - 12);
     std::string_view path, format, extra;
     uint8_t changed = 0;
     uint64_t count = 0;
@@ -528,12 +553,11 @@ std::optional<Backup> RecoveryStore::Read(const QString& file, QString* error) {
     backup.info.format = std::string(format);
     backup.info.extra = QByteArray(extra.data(), static_cast<qsizetype>(extra.size()));
     backup.info.changed = changed != 0;
-    backup.cues.resize(count);
-    for (BackupCue& cue : backup.cues) {
-        std::string_view text;
-        if (!in.Number(&cue.start) || !in.Number(&cue.end) || !in.Number(&cue.serial) || !in.Field(&text))
-            return fail(QStringLiteral("a cue is damaged"));
-        cue.text.assign(text);
+    backup.m_cues.resize(count);
+    for (uint64_t& at : backup.m_cues) {
+        at = static_cast<uint64_t>(body - in.Left());
+        std::string_view head, text;
+        if (!in.Bytes(kCueHead - 4, &head) || !in.Field(&text)) return fail(QStringLiteral("a cue is damaged"));
     }
     if (in.Left() != 0) return fail(QStringLiteral("bytes past the last cue"));
     return backup;

@@ -80,6 +80,7 @@ class BackupSource {
     virtual uint32_t Serial(std::size_t i) const = 0;
 };
 
+/// A cue as plain values.
 struct BackupCue {
     int64_t start = 0;
     int64_t end = 0;
@@ -88,12 +89,27 @@ struct BackupCue {
     friend bool operator==(const BackupCue&, const BackupCue&) = default;
 };
 
-struct Backup {
+/// A backup read back. It keeps the file's bytes as one block and reads
+/// its cues in place, so reading a million cues allocates twice, not a
+/// million times. A BackupSource, so it can be saved again as it is.
+class Backup final : public BackupSource {
+  public:
     BackupInfo info;
-    std::vector<BackupCue> cues;
+
+    std::size_t Count() const override { return m_cues.size(); }
+    int64_t Start(std::size_t i) const override;
+    int64_t End(std::size_t i) const override;
+    std::string_view Text(std::size_t i) const override;
+    uint32_t Serial(std::size_t i) const override;
+    BackupCue Cue(std::size_t i) const { return {Start(i), End(i), std::string(Text(i)), Serial(i)}; }
+
+  private:
+    friend class RecoveryStore;
+    std::unique_ptr<char[]> m_bytes;
+    std::vector<uint64_t> m_cues;  // where each cue starts in m_bytes
 };
 
-/// A snapshot held as plain cues (a restored backup, tests).
+/// A snapshot held as plain cues.
 class CueVectorSource final : public BackupSource {
   public:
     explicit CueVectorSource(std::vector<BackupCue> cues) : m_cues(std::move(cues)) {}
@@ -131,7 +147,7 @@ class RecoveryStore : public QObject {
     const QString& Root() const { return m_root; }
 
     /// Backups left by instances that are not running, moved into this
-    /// instance's folder (see the top of this file); sorted by name.
+    /// instance's folder (see the top of this file), in the order claimed.
     std::vector<QString> ClaimOrphans();
 
     /// Reads a backup; nullopt with a reason for anything that is not a
@@ -152,7 +168,7 @@ class RecoveryStore : public QObject {
     /// Waits until everything queued is written or removed.
     void Flush();
 
-    /// The file that holds (or will hold) the backup of `id`.
+    /// The file that holds (or will hold) the backup of `id`; empty before Open.
     QString FileFor(quint64 id) const;
 
   signals:
