@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -488,11 +489,39 @@ bool RecoveryStore::Write(const std::string& folder, quint64 id, const Job& job,
     return true;
 }
 
-int64_t Backup::Start(std::size_t i) const { return qFromLittleEndian<qint64>(m_bytes.get() + m_cues[i]); }
-int64_t Backup::End(std::size_t i) const { return qFromLittleEndian<qint64>(m_bytes.get() + m_cues[i] + 8); }
-uint32_t Backup::Serial(std::size_t i) const { return qFromLittleEndian<quint32>(m_bytes.get() + m_cues[i] + 16); }
+Backup::Block& Backup::Block::operator=(Block&& other) noexcept {
+    if (this != &other) {
+        this->~Block();
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+    }
+    return *this;
+}
+
+Backup::Block::~Block() {
+    if (m_data) ::munmap(m_data, m_size);
+}
+
+bool Backup::Block::Allocate(std::size_t size) {
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    const std::size_t rounded = (std::max<std::size_t>(size, 1) + kHuge - 1) & ~(kHuge - 1);
+    void* data = ::mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data == MAP_FAILED) return false;
+    ::madvise(data, rounded, MADV_HUGEPAGE);  // a hint: fine if refused
+    *this = Block();
+    m_data = data;
+    m_size = rounded;
+    return true;
+}
+
+const char* Backup::Head(std::size_t i) const {
+    return m_bytes.Data() + qFromLittleEndian<quint64>(m_index.Data() + 8 * i);
+}
+int64_t Backup::Start(std::size_t i) const { return qFromLittleEndian<qint64>(Head(i)); }
+int64_t Backup::End(std::size_t i) const { return qFromLittleEndian<qint64>(Head(i) + 8); }
+uint32_t Backup::Serial(std::size_t i) const { return qFromLittleEndian<quint32>(Head(i) + 16); }
 std::string_view Backup::Text(std::size_t i) const {
-    const char* head = m_bytes.get() + m_cues[i];
+    const char* head = Head(i);
     return {head + kCueHead, qFromLittleEndian<quint32>(head + 20)};
 }
 
@@ -516,10 +545,13 @@ std::optional<Backup> RecoveryStore::Read(const QString& file, QString* error) {
         // Read, not mapped: a mapping of a file that someone cuts meanwhile
         // would crash the reader.
         size = static_cast<std::size_t>(st.st_size);
-        backup.m_bytes.reset(new char[std::max<std::size_t>(size, 1)]);
+        if (!backup.m_bytes.Allocate(size)) {
+            ::close(fd);
+            return fail(QStringLiteral("not enough memory to read %1").arg(file));
+        }
         std::size_t got = 0;
         while (got < size) {
-            const ssize_t n = ::read(fd, backup.m_bytes.get() + got, size - got);
+            const ssize_t n = ::read(fd, backup.m_bytes.Data() + got, size - got);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             got += static_cast<std::size_t>(n);
@@ -528,7 +560,7 @@ std::optional<Backup> RecoveryStore::Read(const QString& file, QString* error) {
         if (got != size) return fail(QStringLiteral("cannot read %1 whole").arg(file));
     }
 
-    const char* data = backup.m_bytes.get();
+    const char* data = backup.m_bytes.Data();
     if (size < kSmallest) return fail(QStringLiteral("too short for a backup"));
     if (std::memcmp(data, kMagic, sizeof kMagic) != 0) return fail(QStringLiteral("not a backup"));
     const uint32_t version = qFromLittleEndian<quint32>(data + 8);
@@ -553,12 +585,13 @@ std::optional<Backup> RecoveryStore::Read(const QString& file, QString* error) {
     backup.info.format = std::string(format);
     backup.info.extra = QByteArray(extra.data(), static_cast<qsizetype>(extra.size()));
     backup.info.changed = changed != 0;
-    backup.m_cues.resize(count);
-    for (uint64_t& at : backup.m_cues) {
-        at = static_cast<uint64_t>(body - in.Left());
+    if (!backup.m_index.Allocate(count * 8)) return fail(QStringLiteral("not enough memory to read %1").arg(file));
+    for (std::size_t i = 0; i < count; ++i) {
+        qToLittleEndian<quint64>(body - in.Left(), backup.m_index.Data() + 8 * i);
         std::string_view head, text;
         if (!in.Bytes(kCueHead - 4, &head) || !in.Field(&text)) return fail(QStringLiteral("a cue is damaged"));
     }
+    backup.m_count = count;
     if (in.Left() != 0) return fail(QStringLiteral("bytes past the last cue"));
     return backup;
 }

@@ -50,6 +50,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class QLockFile;
@@ -96,7 +97,7 @@ class Backup final : public BackupSource {
   public:
     BackupInfo info;
 
-    std::size_t Count() const override { return m_cues.size(); }
+    std::size_t Count() const override { return m_count; }
     int64_t Start(std::size_t i) const override;
     int64_t End(std::size_t i) const override;
     std::string_view Text(std::size_t i) const override;
@@ -105,8 +106,27 @@ class Backup final : public BackupSource {
 
   private:
     friend class RecoveryStore;
-    std::unique_ptr<char[]> m_bytes;
-    std::vector<uint64_t> m_cues;  // where each cue starts in m_bytes
+    // Memory straight from the system, in huge pages where it can: first
+    // touches of tens of thousands of small pages cost more than reading
+    // the file.
+    class Block {
+      public:
+        Block() = default;
+        Block(Block&& other) noexcept : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
+        Block& operator=(Block&& other) noexcept;
+        ~Block();
+        bool Allocate(std::size_t size);
+        char* Data() const { return static_cast<char*>(m_data); }
+
+      private:
+        void* m_data = nullptr;
+        std::size_t m_size = 0;
+    };
+    const char* Head(std::size_t i) const;
+
+    Block m_bytes;  // the file
+    Block m_index;  // where each cue starts in it, 8 bytes a cue
+    std::size_t m_count = 0;
 };
 
 /// A snapshot held as plain cues.
