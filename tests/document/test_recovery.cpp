@@ -18,6 +18,7 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -240,6 +241,9 @@ TEST(Recovery, RunningInstancesNeverTakeEachOthersBackups) {
     ASSERT_TRUE(first->Open());
     first->Save(1, SomeInfo(), Source(SomeCues(3)));
     first->Flush();
+    // However long it has been running: its lock, an hour old, still holds.
+    const timeval hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(0, ::utimes(QFile::encodeName(first->Folder() + ".lock").constData(), hourAgo));
     RecoveryStore second(dir.path());
     ASSERT_TRUE(second.Open());
     EXPECT_NE(first->Folder(), second.Folder());
