@@ -21,6 +21,7 @@
 #include <sys/time.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 #include <vector>
 
@@ -333,6 +334,73 @@ TEST(Recovery, ACrashedInstancesBackupsAreClaimedOnce) {
     ASSERT_EQ(1u, again.size());
     EXPECT_EQ(SomeCues(8), Cues(RecoveryStore::Read(again[0])));
     EXPECT_TRUE(later.ClaimOrphans().empty());
+}
+
+// Tells a pipe when the worker reaches cue `at`, then holds it there for good.
+class StallingSource final : public BackupSource {
+  public:
+    StallingSource(std::vector<BackupCue> cues, std::size_t at, int fd) : m_cues(std::move(cues)), m_at(at), m_fd(fd) {}
+    std::size_t Count() const override { return m_cues.size(); }
+    int64_t Start(std::size_t i) const override { return m_cues[i].start; }
+    int64_t End(std::size_t i) const override { return m_cues[i].end; }
+    std::string_view Text(std::size_t i) const override {
+        if (i == m_at) {
+            if (::write(m_fd, "x", 1) != 1) ::_exit(3);
+            for (;;) ::pause();
+        }
+        return m_cues[i].text;
+    }
+    uint32_t Serial(std::size_t i) const override { return m_cues[i].serial; }
+
+  private:
+    std::vector<BackupCue> m_cues;
+    std::size_t m_at;
+    int m_fd;
+};
+
+// Another process, alive and then killed in the middle of writing: while it
+// runs its backups are not taken; after the kill the backup it had before is
+// whole, and its torn write is gone.
+TEST(Recovery, KilledMidWriteLeavesTheBackupBefore) {
+    QTemporaryDir dir;
+    int ready[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    const pid_t child = ::fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        ::close(ready[0]);
+        auto* store = new RecoveryStore(dir.path());
+        if (!store->Open()) ::_exit(1);
+        store->Save(1, SomeInfo(), Source(SomeCues(3, "before")));
+        store->Flush();
+        // Stops past its first megabyte, so part of it is on disk.
+        store->Save(1, SomeInfo(), std::make_shared<StallingSource>(SomeCues(100000, "after"), 60000, ready[1]));
+        for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool stalled = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    if (stalled) {
+        RecoveryStore other(dir.path());
+        ASSERT_TRUE(other.Open());
+        EXPECT_TRUE(other.ClaimOrphans().empty());
+    }
+    ::kill(child, SIGKILL);
+    ASSERT_EQ(child, ::waitpid(child, nullptr, 0));
+    ASSERT_TRUE(stalled);
+    QStringList torn;
+    for (const QString& folder : QDir(dir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        torn += QDir(dir.path() + "/" + folder).entryList({"*.tmp"}, QDir::Files);
+    ASSERT_EQ(QStringList{"1.backup.tmp"}, torn);
+
+    RecoveryStore next(dir.path());
+    ASSERT_TRUE(next.Open());
+    const auto claimed = next.ClaimOrphans();
+    ASSERT_EQ(1u, claimed.size());
+    EXPECT_EQ(SomeCues(3, "before"), Cues(RecoveryStore::Read(claimed[0])));
+    EXPECT_EQ(1, Entries(next.Folder()).size());
+    EXPECT_EQ(2, Entries(dir.path()).size());  // next's folder and lock, nothing else
 }
 
 TEST(Recovery, OnlyTheUserCanReadBackups) {
