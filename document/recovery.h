@@ -28,6 +28,11 @@
 // keeps its backups and drops its lock, so they are orphans for the next
 // start; an empty folder is removed.
 //
+// Use at start: Open; ClaimOrphans; Read each (one that reads as nullopt
+// is damaged: Discard it); if there are any, ask. Yes: load each into a
+// document (path, format, encoding from its info) and Discard it once that
+// document is saved or its own backup is written. No: Discard them all.
+//
 // Threads: every method is for the thread that owns the store (the window
 // thread). Save and Remove only queue; one worker thread writes, so the
 // caller never waits on the disk. Open, ClaimOrphans and Discard touch the
@@ -92,7 +97,8 @@ struct BackupCue {
 
 /// A backup read back. It keeps the file's bytes as one block and reads
 /// its cues in place, so reading a million cues allocates twice, not a
-/// million times. A BackupSource, so it can be saved again as it is.
+/// million times; its texts are views valid while it lives. A
+/// BackupSource, so it can be saved again as it is. Move-only.
 class Backup final : public BackupSource {
   public:
     BackupInfo info;
