@@ -290,7 +290,7 @@ uint64_t SubtitleDocument::Keep(std::string_view text) {
     const bool own = text.size() > kBlockSize / 4;
     if (own || m_blocks.empty() || m_blockUsed + text.size() > m_blockSizes.back()) {
         const std::size_t size = own ? text.size() : kBlockSize;
-        m_blocks.push_back(std::make_unique<char[]>(size));
+        m_blocks.push_back(std::shared_ptr<char[]>(new char[size]));
         m_blockSizes.push_back(size);
         m_blockUsed = 0;
         if (own) {
@@ -323,6 +323,33 @@ std::string_view SubtitleDocument::TextOf(const Stored& s) const {
 }
 
 std::string_view SubtitleDocument::Text(int row) const { return TextOf(m_cues[Index(row)]); }
+
+std::shared_ptr<const DocumentSnapshot> SubtitleDocument::Snapshot(std::shared_ptr<DocumentSnapshot> room) const {
+    std::shared_ptr<DocumentSnapshot> snapshot =
+        room && room.use_count() == 1 && room->Fits(m_cues.size()) ? std::move(room)
+                                                                   : std::shared_ptr<DocumentSnapshot>(new DocumentSnapshot());
+    snapshot->m_cues.assign(m_cues.begin(), m_cues.end());
+    snapshot->m_blocks.assign(m_blocks.begin(), m_blocks.end());
+    return snapshot;
+}
+
+std::shared_ptr<DocumentSnapshot> DocumentSnapshot::WithRoom(std::size_t rows) {
+    auto snapshot = std::shared_ptr<DocumentSnapshot>(new DocumentSnapshot());
+    // resize writes every row, so the pages are the process's before the
+    // window thread copies into them; clear keeps them.
+    snapshot->m_cues.resize(rows);
+    snapshot->m_cues.clear();
+    return snapshot;
+}
+
+int64_t DocumentSnapshot::Start(std::size_t i) const { return m_cues[i].start; }
+int64_t DocumentSnapshot::End(std::size_t i) const { return m_cues[i].end; }
+uint32_t DocumentSnapshot::Serial(std::size_t i) const { return m_cues[i].serial; }
+std::string_view DocumentSnapshot::Text(std::size_t i) const {
+    const SubtitleDocument::Stored& c = m_cues[i];
+    if (c.length == 0) return {};
+    return {m_blocks[static_cast<std::size_t>(c.offset >> 32)].get() + (c.offset & 0xFFFFFFFFu), c.length};
+}
 
 CueValue SubtitleDocument::Cue(int row) const {
     const Stored& s = m_cues[Index(row)];

@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "document/recovery.h"
+
 namespace lumeval {
 class KeptFile;
 }
@@ -50,6 +52,10 @@ class SubtitleDocument;
 /// is the newest step of every one of them.
 class LinkedChange;
 
+class SubtitleDocument;
+
+class DocumentSnapshot;
+
 class SubtitleDocument : public QObject {
     Q_OBJECT
 
@@ -69,6 +75,12 @@ class SubtitleDocument : public QObject {
     CueValue Cue(int row) const;
     /// The row's end before its start: marked in the lists.
     bool EndsBeforeStart(int row) const;
+
+    /// The rows now, for a backup written on another thread. `room`, when
+    /// it fits (DocumentSnapshot::WithRoom, made off the window thread), is
+    /// filled instead of new memory: first touches of tens of megabytes
+    /// cost more than the copy itself.
+    std::shared_ptr<const DocumentSnapshot> Snapshot(std::shared_ptr<DocumentSnapshot> room = nullptr) const;
 
     // ---- the file behind it -------------------------------------------------
     const QString& Path() const { return m_path; }
@@ -175,6 +187,7 @@ class SubtitleDocument : public QObject {
 
   private:
     friend class DocumentCommand;
+    friend class DocumentSnapshot;
     friend class LinkedChange;
     friend struct DocumentAccess;
 
@@ -203,7 +216,7 @@ class SubtitleDocument : public QObject {
     std::vector<Stored> m_cues;
     // The text pool: blocks that never move once written, so a view of a
     // text stays valid as the pool grows.
-    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::vector<std::shared_ptr<char[]>> m_blocks;
     std::vector<std::size_t> m_blockSizes;
     std::size_t m_blockUsed = 0;
     uint32_t m_nextSerial = 1;
@@ -219,6 +232,29 @@ class SubtitleDocument : public QObject {
     bool m_loading = false;
     // While ChangeTogether runs: what this document pushed goes here.
     std::vector<class QUndoCommand*>* m_collect = nullptr;
+};
+
+/// The rows as they were at one moment, for another thread (the backups):
+/// made in a few milliseconds for a million rows, the texts shared with the
+/// document (its text blocks never change once written), never changed.
+class DocumentSnapshot final : public BackupSource {
+  public:
+    std::size_t Count() const override { return m_cues.size(); }
+    int64_t Start(std::size_t i) const override;
+    int64_t End(std::size_t i) const override;
+    std::string_view Text(std::size_t i) const override;
+    uint32_t Serial(std::size_t i) const override;
+
+    /// An empty snapshot with its memory made and touched for `rows` rows:
+    /// for any thread, as it reads no document.
+    static std::shared_ptr<DocumentSnapshot> WithRoom(std::size_t rows);
+    /// Room for `rows` rows without new memory.
+    bool Fits(std::size_t rows) const { return m_cues.capacity() >= rows; }
+
+  private:
+    friend class SubtitleDocument;
+    std::vector<SubtitleDocument::Stored> m_cues;
+    std::vector<std::shared_ptr<const char[]>> m_blocks;
 };
 
 }  // namespace lumeval::doc

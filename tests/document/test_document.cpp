@@ -238,5 +238,38 @@ TEST(Document, HugeTextAndBadRowsAreHandled) {
     EXPECT_EQ(1, d.History()->count());
 }
 
+// A backup reads a snapshot on another thread while the window edits on:
+// what it reads is the rows at the moment it was made, whatever follows
+// (edits, undo, a new load that drops the document's text blocks).
+TEST(Document, ASnapshotKeepsTheRowsOfItsMoment) {
+    SubtitleDocument d;
+    Load(d, 5);
+    const std::vector<Row> before = Rows(d);
+    const std::shared_ptr<const DocumentSnapshot> snapshot = d.Snapshot();
+    // Room made elsewhere is used when it fits and nobody else holds it.
+    std::shared_ptr<DocumentSnapshot> room = DocumentSnapshot::WithRoom(8);
+    const DocumentSnapshot* roomAt = room.get();
+    const std::shared_ptr<const DocumentSnapshot> intoRoom = d.Snapshot(std::move(room));
+    EXPECT_EQ(roomAt, intoRoom.get());
+    std::shared_ptr<DocumentSnapshot> small = DocumentSnapshot::WithRoom(2);
+    const std::shared_ptr<DocumentSnapshot> heldElsewhere = small;  // in use: not filled
+    EXPECT_NE(small.get(), d.Snapshot(std::move(small)).get());
+    d.SetText(1, "changed");
+    d.Shift(500, true, true, QStringLiteral("平移"));
+    d.Remove({0}, QStringLiteral("删除"));
+    d.BeginLoad();
+    d.AppendLoaded(0, kNoEnd, "new");
+    d.EndLoad();
+    ASSERT_EQ(before.size(), snapshot->Count());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(before[i].start, snapshot->Start(i));
+        EXPECT_EQ(before[i].end, snapshot->End(i));
+        EXPECT_EQ(before[i].text, snapshot->Text(i));
+        EXPECT_EQ(i + 1, snapshot->Serial(i));
+        EXPECT_EQ(before[i].text, intoRoom->Text(i));
+    }
+}
+
+
 }  // namespace
 }  // namespace lumeval::doc
