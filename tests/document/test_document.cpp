@@ -253,7 +253,7 @@ TEST(Document, ASnapshotKeepsTheRowsOfItsMoment) {
     EXPECT_EQ(roomAt, intoRoom.get());
     std::shared_ptr<DocumentSnapshot> small = DocumentSnapshot::WithRoom(2);
     const std::shared_ptr<DocumentSnapshot> heldElsewhere = small;  // in use: not filled
-    EXPECT_NE(small.get(), d.Snapshot(std::move(small)).get());
+    EXPECT_NE(heldElsewhere.get(), d.Snapshot(std::move(small)).get());
     d.SetText(1, "changed");
     d.Shift(500, true, true, QStringLiteral("平移"));
     d.Remove({0}, QStringLiteral("删除"));
