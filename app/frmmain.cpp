@@ -1,5 +1,6 @@
 // frmMain: start-up, layout, menus, status bar and shut-down.
 #include "app/frmmain.h"
+#include "document/recovery.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -107,6 +108,7 @@ doc::SubtitleDocument* frmMain::Document(int index) const {
 
 void frmMain::Form_Load() {
     // 1. The objects the window owns.
+    StartBackups();
     m_subtitle = std::make_unique<clsSubtitle>();
     ConnectEngine();
     m_taskBar = std::make_unique<clsTaskBar>();
@@ -273,6 +275,7 @@ ctlListView* frmMain::AddList() {
     connect(document.get(), &doc::SubtitleDocument::ResetDone, this, recount);
     m_docs.push_back(std::move(document));
     m_sources.push_back(rows);
+    WatchForBackups(index);
     // Drops on a list reach the window like drops on the window itself.
     list->setAcceptDrops(false);
     connect(list, &ctlListView::ListClick, this,
@@ -393,6 +396,8 @@ void frmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     m_discardConfirmed = true;
+    // Every changed document was saved or given up by the user's answers.
+    DropAllBackups();
     Form_Unload();
     event->accept();
 }

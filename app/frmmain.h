@@ -17,11 +17,15 @@
 
 class QAction;
 class QMenu;
+class QTimer;
 
 namespace lumeval {
 
 namespace doc {
 class SubtitleDocument;
+class DocumentSnapshot;
+class RecoveryStore;
+class Backup;
 }
 class DocumentRows;
 class clsControls;
@@ -56,6 +60,14 @@ class frmMain : public QMainWindow {
     void OpenVideo(const QString& path);
     /// Lays out the lists, the picture and the seek bar.
     void Form_Resize();
+    /// At start, before anything else: the work of a session that ended
+    /// without saving (a crash, a kill) is offered back.
+    void OfferRecovery();
+    /// Writes the changed documents' backups now (a timer does it a moment
+    /// after each change).
+    void WriteBackups();
+    /// The crash backups of this window's documents.
+    doc::RecoveryStore* Recovery() const { return m_recovery.get(); }
     /// Ctrl+S: writes document `index` to its own file in its own format
     /// and encoding; without a file of its own, or in a format whose file
     /// cannot be kept, it goes to the dialog. True when a file was written.
@@ -153,6 +165,19 @@ class frmMain : public QMainWindow {
     /// A failed save: the file and the cause, in a box and the status bar.
     void SaveFailed(const QString& path, const QString& cause);
     void OpenRecentFile(const QString& path);
+
+    // crash backups (frmmain_recovery.cpp)
+    void StartBackups();
+    void WatchForBackups(int index);
+    void BackupChanged(int index);
+    /// Document `index` now holds other work (loaded, closed, saved as):
+    /// its backup goes and the next one has a new name.
+    void ForgetBackup(int index);
+    void WriteBackup(int index);
+    void BackupWritten(quint64 id, bool ok, const QString& error);
+    /// The window closes with the user's answers given: no backup stays.
+    void DropAllBackups();
+    void RestoreBackup(const QString& file, const doc::Backup& backup);
 
     void CmdOpenSubtitle();
     void CmdOpenVideo();
@@ -254,6 +279,21 @@ class frmMain : public QMainWindow {
     int32_t m_savedEncoding = 0;      ///< the encoding the last SaveEntries wrote
     bool m_quietSaved = false;        ///< a save in place: no "saved" box
     QString m_lastDialogFolder;
+
+    // One per list: the name of its document's backup and what it was made of.
+    struct BackupState {
+        quint64 id = 0;
+        quint64 changes = 0;   ///< changes seen
+        quint64 backedUp = 0;  ///< changes the last backup holds
+        bool written = false;  ///< a backup of this id was queued
+        bool preparing = false;
+        std::shared_ptr<doc::DocumentSnapshot> room;  ///< the last snapshot, filled again when free
+        QString orphan;        ///< the claimed backup it was restored from, until its own is written
+    };
+    std::vector<BackupState> m_backups;
+    std::unique_ptr<doc::RecoveryStore> m_recovery;
+    QTimer* m_backupTimer = nullptr;
+    quint64 m_nextBackupId = 0;
 };
 
 }  // namespace lumeval

@@ -240,6 +240,7 @@ void frmMain::OpenSubtitle(const QString& path) {
     document->SetFormat(QFileInfo(path).suffix().toLower().toStdString());
 
     m_runList = m_activeList;
+    ForgetBackup(m_activeList);
     m_loadRows = ExpectedRows(text);
     m_cancelRequested = false;
     ++m_running;
@@ -325,6 +326,7 @@ bool frmMain::SaveList(int index) {
     d->SetKept(nullptr);
     d->SetOwnWriting(true);
     d->MarkSaved();
+    ForgetBackup(index);
     NoteRecentFile(path);
     UpdateTitle();
     UpdateListStatus(index);

@@ -117,6 +117,7 @@ void frmMain::CloseActiveList() {
     ctlListView* list = List(m_activeList);
     if (!list || !ConfirmDiscard(m_activeList)) return;
     Empty(Document(m_activeList));
+    ForgetBackup(m_activeList);
     list->SetTag(QString());
     list->setVisible(false);
     bool found = false;
@@ -146,6 +147,7 @@ void frmMain::CloseAllLists() {
         ctlListView* l = List(i);
         if (l->isHidden()) continue;
         Empty(Document(i));
+        ForgetBackup(i);
         l->SetTag(QString());
         l->setVisible(false);
     }

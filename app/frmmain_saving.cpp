@@ -128,6 +128,7 @@ bool frmMain::SaveInPlace(int index) {
 void frmMain::SavedInPlace(int index) {
     doc::SubtitleDocument* d = Document(index);
     d->MarkSaved();
+    ForgetBackup(index);
     NoteRecentFile(d->Path());
     UpdateTitle();
     if (index == m_activeList)

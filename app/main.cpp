@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
     window.show();
     const QStringList files = parser.positionalArguments();
     QTimer::singleShot(0, &window, [&window, files] {
+        // Work a crash left behind comes before anything else.
+        window.OfferRecovery();
         for (const QString& file : files) {
             if (!lumeval::clsSystem::FileExists(file)) {
                 std::fprintf(stderr, "lumeval: %s: no such file\n", file.toLocal8Bit().constData());

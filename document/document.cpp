@@ -324,7 +324,7 @@ std::string_view SubtitleDocument::TextOf(const Stored& s) const {
 
 std::string_view SubtitleDocument::Text(int row) const { return TextOf(m_cues[Index(row)]); }
 
-std::shared_ptr<const DocumentSnapshot> SubtitleDocument::Snapshot(std::shared_ptr<DocumentSnapshot> room) const {
+std::shared_ptr<DocumentSnapshot> SubtitleDocument::Snapshot(std::shared_ptr<DocumentSnapshot> room) const {
     std::shared_ptr<DocumentSnapshot> snapshot =
         room && room.use_count() == 1 && room->Fits(m_cues.size()) ? std::move(room)
                                                                    : std::shared_ptr<DocumentSnapshot>(new DocumentSnapshot());
@@ -465,6 +465,13 @@ void SubtitleDocument::BeginLoad(std::size_t expectedRows) {
 
 void SubtitleDocument::AppendLoaded(int64_t start, int64_t end, std::string_view text) {
     m_cues.push_back(Store(start, end, text));
+}
+
+void SubtitleDocument::AppendRestored(int64_t start, int64_t end, std::string_view text, uint32_t serial) {
+    Stored s = Store(start, end, text);
+    s.serial = serial;
+    m_nextSerial = std::max(m_nextSerial, serial + 1);
+    m_cues.push_back(s);
 }
 
 void SubtitleDocument::EndLoad() {

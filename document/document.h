@@ -80,7 +80,7 @@ class SubtitleDocument : public QObject {
     /// it fits (DocumentSnapshot::WithRoom, made off the window thread), is
     /// filled instead of new memory: first touches of tens of megabytes
     /// cost more than the copy itself.
-    std::shared_ptr<const DocumentSnapshot> Snapshot(std::shared_ptr<DocumentSnapshot> room = nullptr) const;
+    std::shared_ptr<DocumentSnapshot> Snapshot(std::shared_ptr<DocumentSnapshot> room = nullptr) const;
 
     // ---- the file behind it -------------------------------------------------
     const QString& Path() const { return m_path; }
@@ -132,8 +132,14 @@ class SubtitleDocument : public QObject {
     void BeginLoad(std::size_t expectedRows = 0);
     bool Loading() const { return m_loading; }
     void AppendLoaded(int64_t start, int64_t end, std::string_view text);
+    /// A row of a backup being restored: its serial is kept (it says where
+    /// the row stood in the file), later rows get serials after it.
+    void AppendRestored(int64_t start, int64_t end, std::string_view text, uint32_t serial);
     /// Publishes the loaded rows and empties the history (clean).
     void EndLoad();
+    /// Restored work is a change to the file, with no step to undo back to
+    /// the file's state.
+    void MarkChanged() { m_history.resetClean(); }
 
     // ---- changes, each one step ---------------------------------------------
     /// Cell edits. False (nothing changes) for a bad row or the serial.

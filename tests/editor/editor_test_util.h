@@ -15,6 +15,8 @@ namespace lumeval::testing {
 inline void IsolateSettings(const QTemporaryDir& dir) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path() + "/settings");
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path() + "/settings");
+    // The crash backups too.
+    qputenv("XDG_STATE_HOME", (dir.path() + "/state").toLocal8Bit());
 }
 
 inline QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {

@@ -1,0 +1,140 @@
+// Crash backups in the main window: written a moment after a change, gone
+// once the document is saved or back at its saved state, and offered back
+// by the next window when the last one went without its user's answers.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/frmmain.h"
+#include "controls/ctllistview.h"
+#include "document/document.h"
+#include "document/recovery.h"
+#include "editor_test_util.h"
+#include "system/scriptedsystemui.h"
+
+using namespace lumeval;
+
+namespace {
+
+class Recovery : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        lumeval::testing::IsolateSettings(dir);
+        ui = std::make_shared<ScriptedSystemUi>();
+        start();
+    }
+    void start() {
+        frmMainOptions options;
+        options.systemUi = ui;
+        window = std::make_unique<frmMain>(std::move(options));
+        window->resize(1000, 600);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void open(const QString& path) {
+        ui->queueMessageBox(MsgResult::No);
+        window->OpenSubtitle(path);
+        QCoreApplication::processEvents();
+    }
+    QString srt(const QString& name) {
+        return lumeval::testing::WriteSrt(dir, name,
+                                          {"00:00:01,000 --> 00:00:02,000\n一", "00:00:03,000 --> 00:00:04,000\n二"});
+    }
+    // Backups on disk under the isolated state folder, of any instance.
+    int backupsOnDisk() {
+        window->Recovery()->Flush();
+        QCoreApplication::processEvents();
+        int n = 0;
+        QDir root(window->Recovery()->Root());
+        for (const QString& sub : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            n += QDir(root.filePath(sub)).entryList({QStringLiteral("*.backup")}, QDir::Files).size();
+        return n;
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<ScriptedSystemUi> ui;
+    std::unique_ptr<frmMain> window;
+};
+
+TEST_F(Recovery, ABackupFollowsAChangeAndGoesWhenTheChangeIsUndoneOrSaved) {
+    open(srt(QStringLiteral("a.srt")));
+    ASSERT_TRUE(window->Recovery()->IsOpen());
+    window->WriteBackups();
+    EXPECT_EQ(0, backupsOnDisk());  // nothing changed yet
+
+    doc::SubtitleDocument* d = window->Document(0);
+    d->SetText(0, "改");
+    // Within seconds of the change, without being asked.
+    QTRY_COMPARE_WITH_TIMEOUT(backupsOnDisk(), 1, 5000);
+    ASSERT_TRUE(d->Undo());
+    window->WriteBackups();
+    EXPECT_EQ(0, backupsOnDisk());
+
+    d->SetText(1, "又改");
+    window->WriteBackups();
+    EXPECT_EQ(1, backupsOnDisk());
+    ui->queueFileDialog(dir.filePath(QStringLiteral("b.srt")));
+    ui->queueMessageBox(MsgResult::Ok);
+    window->RunCommand(QStringLiteral("save"));
+    ASSERT_FALSE(window->Changed(0));
+    EXPECT_EQ(0, backupsOnDisk());
+}
+
+TEST_F(Recovery, TheNextStartOffersTheWorkBackWithItsFile) {
+    open(srt(QStringLiteral("a.srt")));
+    doc::SubtitleDocument* d = window->Document(0);
+    d->SetText(1, "崩溃前的修改");
+    d->Insert(2, {doc::CueValue{5000, 6000, "新的一行"}}, QStringLiteral("插入"));
+    window->WriteBackups();
+    ASSERT_EQ(1, backupsOnDisk());
+    // The window goes without a close (as in a crash): its backups stay.
+    window.reset();
+
+    start();
+    ui->clearRecords();
+    ui->queueMessageBox(MsgResult::Yes);
+    window->OfferRecovery();
+    ASSERT_EQ(1u, ui->messageBoxes().size());
+    EXPECT_EQ(QStringLiteral("发现上次未保存的修改，是否恢复？"), ui->messageBoxes()[0].request.Prompt);
+    doc::SubtitleDocument* back = window->Document(window->ActiveList());
+    ASSERT_EQ(3, back->Count());
+    EXPECT_EQ("崩溃前的修改", back->Text(1));
+    EXPECT_EQ("新的一行", back->Text(2));
+    EXPECT_EQ(dir.filePath(QStringLiteral("a.srt")), back->Path());
+    EXPECT_EQ("srt", back->Format());
+    EXPECT_TRUE(back->IsChanged());
+    EXPECT_EQ(QStringLiteral("a.srt* - Lumeval"), window->windowTitle());
+    // Its own backup replaces the one it came from.
+    EXPECT_EQ(1, backupsOnDisk());
+
+    // Another start finds it again (this window went without a close too),
+    // and No lets it go for good.
+    window.reset();
+    start();
+    ui->clearRecords();
+    ui->queueMessageBox(MsgResult::No);
+    window->OfferRecovery();
+    EXPECT_EQ(1u, ui->messageBoxes().size());
+    EXPECT_EQ(0, backupsOnDisk());
+    window.reset();
+    start();
+    ui->clearRecords();
+    window->OfferRecovery();
+    EXPECT_TRUE(ui->messageBoxes().empty());
+}
+
+TEST_F(Recovery, AClosedWindowLeavesNoBackup) {
+    open(srt(QStringLiteral("a.srt")));
+    window->Document(0)->SetText(0, "改");
+    window->WriteBackups();
+    ASSERT_EQ(1, backupsOnDisk());
+    ui->queueMessageBox(MsgResult::No);  // do not save
+    window->close();
+    EXPECT_EQ(0, backupsOnDisk());
+}
+
+}  // namespace
