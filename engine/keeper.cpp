@@ -797,6 +797,16 @@ struct WriteJob {
         separate(b, false, s);
         out.put(s);
         prevEnd = e;
+        if (m.kind == Kind::Srt && s.find("-->") != npos) {
+            // Blocks that give no cue (no length, a repeat) keep their
+            // counters, and the counting goes on past them.
+            LineCursor cur(m.text, m.lf, b);
+            Line ln;
+            std::string buf;
+            while (cur.Next(ln) && ln.begin < e) {
+                if (hasArrow(prepare(m.view(ln.begin, ln.cend), buf))) ++number;
+            }
+        }
     }
     void gapsThrough(std::size_t k) {
         k = std::min(k, m.units.size());
