@@ -378,7 +378,15 @@ struct KeptFile::Impl {
     std::vector<Snap> snaps;
     std::size_t count = 0;
 
+    // No line needs preparing (no control character, no "<BR>"): lines are
+    // read as they stand.
+    bool clean = false;
+
     bool late() const { return kind == Kind::Srt || kind == Kind::Vtt; }
+    std::string_view prep(const Line& ln, std::string& buf) const {
+        const std::string_view raw = view(ln.begin, ln.cend);
+        return clean ? raw : prepare(raw, buf);
+    }
     Ref refOf(std::size_t f) const { return refs.empty() ? Ref{static_cast<uint32_t>(f), 0} : refs[f]; }
     std::size_t fileCue(std::size_t i) const { return order.empty() ? i : order[i]; }
     std::size_t fileCues() const { return refs.empty() ? units.size() : refs.size(); }
@@ -404,7 +412,12 @@ struct KeptFile::Impl {
     }
 
     // The line-table entries unit u gives, read again from its lines.
-    LineTable entriesOf(std::size_t u) const;
+    LineTable entriesOf(std::size_t u) const { return entriesFrom(u, units[u].begin); }
+    LineTable entriesFrom(std::size_t u, std::size_t from) const;
+    // The cue of file cue f; the usual SubRip block without the reader.
+    KeptCue cueOf(std::size_t f) const;
+    bool quickSrtCue(std::size_t u, KeptCue& c) const;
+    void parseSrt(std::vector<TimeKey>& keys);
     std::string entryOf(std::size_t f) const {
         const Ref r = refOf(f);
         LineTable t = entriesOf(r.unit);
@@ -415,16 +428,16 @@ struct KeptFile::Impl {
     void orderCues(std::vector<TimeKey>& keys);
 };
 
-LineTable KeptFile::Impl::entriesOf(std::size_t u) const {
+LineTable KeptFile::Impl::entriesFrom(std::size_t u, std::size_t from) const {
     LineTable table(1);
     const TimingRules rules{};
     ReaderState state = late() ? ReaderState{} : stateFor(u);
     ReaderContext ctx{table, rules, state};
-    LineCursor cur(text, lf, units[u].begin);
+    LineCursor cur(text, lf, from);
     Line ln;
     std::string buf;
     if (kind == Kind::Ssa || kind == Kind::Lrc) {
-        if (cur.Next(ln)) reader(prepare(view(ln.begin, ln.cend), buf), ln.last, ctx);
+        if (cur.Next(ln)) reader(prep(ln, buf), ln.last, ctx);
         return table;
     }
     if (kind == Kind::Vtt) {
@@ -435,7 +448,7 @@ LineTable KeptFile::Impl::entriesOf(std::size_t u) const {
     bool timed = false;
     bool stopped = false;  // at the line that ends the cue (not fed)
     while (cur.Next(ln)) {
-        const std::string_view p = prepare(view(ln.begin, ln.cend), buf);
+        const std::string_view p = prep(ln, buf);
         if (timed && (hasArrow(p) || (kind == Kind::Vtt && isVttBlank(p)))) {
             stopped = true;
             break;
@@ -461,8 +474,212 @@ LineTable KeptFile::Impl::entriesOf(std::size_t u) const {
     return table;
 }
 
+namespace {
+
+// "HH:MM:SS,mmm --> HH:MM:SS,mmm" exactly (hours of any width): both times
+// go into the line table as they stand, and read back as they are written.
+int64_t tableTime(std::string_view t) {
+    if (IsCanonicalTime(t)) return CanonicalTimeMs(t);
+    return TableTimeMs(t);
+}
+bool plainTimingLine(std::string_view t, int64_t& start, int64_t& end) {
+    const auto arrow = t.find(" --> ");
+    if (arrow == npos || arrow < 12 || t.size() < arrow + 17) return false;
+    start = tableTime(t.substr(0, arrow));
+    end = tableTime(t.substr(arrow + 5));
+    return start >= 0 && end >= 0;
+}
+
+// Whether a text holds anything the line preparation changes: a control
+// character (C0 but tab and line ends, DEL, C1) or "<BR>"/"<br>".
+bool needsPreparing(std::string_view t) {
+    const auto* p = reinterpret_cast<const unsigned char*>(t.data());
+    const std::size_t n = t.size();
+    constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+    const auto zeroIn = [](uint64_t w) { return (w - kOnes) & ~w & kHighs; };
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        const uint64_t low = (w - kOnes * 0x20) & ~w & kHighs;
+        if ((low | zeroIn(w ^ (kOnes * 0x7F)) | zeroIn(w ^ (kOnes * 0xC2))) != 0) {
+            for (std::size_t k = i; k < i + 8; ++k) {
+                if (isControlByte(p[k]) || (p[k] == 0xC2 && k + 1 < n && p[k + 1] >= 0x80 && p[k + 1] < 0xA0)) {
+                    return true;
+                }
+            }
+        }
+    }
+    for (; i < n; ++i) {
+        if (isControlByte(p[i]) || (p[i] == 0xC2 && i + 1 < n && p[i + 1] >= 0x80 && p[i + 1] < 0xA0)) return true;
+    }
+    return t.find("<BR>") != npos || t.find("<br>") != npos;
+}
+
+}  // namespace
+
+KeptCue KeptFile::Impl::cueOf(std::size_t f) const {
+    KeptCue c;
+    if (kind == Kind::Srt && clean && quickSrtCue(refOf(f).unit, c)) return c;
+    return cueOfEntry(entryOf(f));
+}
+
+// A block of the usual shape: counter, plain timing line, text lines, blank
+// lines and the next counter before the next timing line. Its cue is what
+// the reader makes of it; any other shape (and the file's last block) is
+// left to the reader.
+bool KeptFile::Impl::quickSrtCue(std::size_t u, KeptCue& c) const {
+    LineCursor cur(text, lf, units[u].begin);
+    Line ln;
+    if (!cur.Next(ln) || ln.last) return false;
+    std::string_view line = view(ln.begin, ln.cend);
+    if (!hasArrow(line)) {
+        if (!cur.Next(ln) || ln.last) return false;
+        line = view(ln.begin, ln.cend);
+    }
+    if (!plainTimingLine(line, c.start, c.end)) return false;
+    std::string_view lines[8];
+    std::size_t count = 0;
+    int phase = 0;  // 0 text, 1 blank lines, 2 a number after them
+    for (;;) {
+        if (!cur.Next(ln) || ln.last) return false;
+        line = view(ln.begin, ln.cend);
+        if (hasArrow(line)) break;
+        const std::string_view trimmed = TrimSpaces(line);
+        if (trimmed.empty()) {
+            if (phase == 0) phase = 1;
+            continue;
+        }
+        if (phase == 0) {
+            if (count == 8) return false;
+            lines[count++] = line;
+        } else if (phase == 1 && onlyDigits(trimmed) && trimmed.size() <= 23) {
+            phase = 2;
+        } else {
+            return false;
+        }
+    }
+    // Without a blank line, a last line of digits is the next counter.
+    if (phase == 0 && count > 0 && onlyDigits(TrimSpaces(lines[count - 1]))) --count;
+    // The lines joined and trimmed as a whole; each holds more than spaces.
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < count; ++i) size += lines[i].size() + 2;
+    c.text.clear();
+    c.text.reserve(size);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string_view l = lines[i];
+        if (i == 0) l.remove_prefix(l.find_first_not_of(' '));
+        if (i + 1 == count) l.remove_suffix(l.size() - 1 - l.find_last_not_of(' '));
+        if (i > 0) c.text += "\\N";
+        c.text.append(l);
+    }
+    return true;
+}
+
+// SubRip, block by block: whatever came before, the reader starts each
+// timing line afresh, so a block is read alone, and the usual block not at
+// all (its times are all the order needs).
+void KeptFile::Impl::parseSrt(std::vector<TimeKey>& keys) {
+    std::size_t crlf = 0, lfs = 0, crs = 0;
+    struct Pending {
+        bool open = false;
+        std::size_t begin = 0, timing = 0;
+        bool plain = false;
+        int64_t start = 0, end = 0;
+        std::size_t lines = 0;
+        std::size_t contentEnd = 0, blankAfter = npos, prevContentEnd = 0, prevBlankAfter = npos;
+    } pending;
+    bool prevDigits = false;
+    std::size_t prevBegin = 0;
+    const auto close = [&](std::size_t limit, bool last) {
+        if (!pending.open) return;
+        pending.open = false;
+        std::size_t n = 0;
+        if (!last && pending.plain && pending.lines > 0) {
+            if (pending.start != pending.end) {
+                keys.push_back({pending.start, pending.end});
+                n = 1;
+            }
+        } else {
+            const LineTable t = entriesFrom(0, pending.timing);
+            for (std::size_t k = 1; k < t.size(); ++k) keys.push_back(timeKeyOf(t[k]));
+            n = t.size() - 1;
+        }
+        if (n == 0) return;
+        if (n > 1) {
+            if (refs.empty()) {
+                for (std::size_t f = 0; f < units.size(); ++f) refs.push_back({static_cast<uint32_t>(f), 0});
+            }
+        }
+        if (!refs.empty()) {
+            for (std::size_t k = 0; k < n; ++k) {
+                refs.push_back({static_cast<uint32_t>(units.size()), static_cast<uint32_t>(k)});
+            }
+        }
+        std::size_t end = pending.blankAfter != npos ? pending.blankAfter : pending.contentEnd;
+        if (end > limit) end = pending.prevBlankAfter != npos ? pending.prevBlankAfter : pending.prevContentEnd;
+        end = std::min(end, limit);
+        units.push_back({pending.begin, std::max(end, pending.begin)});
+    };
+    // A block takes some 90 bytes; growing past the reservation would move
+    // the whole index.
+    units.reserve(text.size() / 64 + 16);
+    keys.reserve(text.size() / 64 + 16);
+    LineCursor cur(text, lf, 0);
+    Line ln;
+    std::string buf;
+    while (cur.Next(ln)) {
+        if (ln.end - ln.cend == 2) {
+            ++crlf;
+        } else if (ln.end - ln.cend == 1) {
+            (text[ln.cend] == '\n' ? lfs : crs) += 1;
+        }
+        const std::string_view p = prep(ln, buf);
+        if (hasArrow(p)) {
+            const std::size_t begin = prevDigits ? prevBegin : ln.begin;
+            close(begin, false);
+            pending = Pending{};
+            pending.open = true;
+            pending.begin = begin;
+            pending.timing = ln.begin;
+            pending.plain = plainTimingLine(p, pending.start, pending.end);
+            pending.contentEnd = pending.prevContentEnd = ln.end;
+            prevDigits = false;
+            continue;
+        }
+        const std::string_view trimmed = TrimSpaces(p);
+        if (pending.open) {
+            ++pending.lines;
+            if (trimmed.empty()) {
+                if (pending.blankAfter == npos) pending.blankAfter = ln.end;
+            } else {
+                pending.prevContentEnd = pending.contentEnd;
+                pending.prevBlankAfter = pending.blankAfter;
+                pending.contentEnd = ln.end;
+                pending.blankAfter = npos;
+            }
+        }
+        prevDigits = onlyDigits(trimmed);
+        prevBegin = ln.begin;
+    }
+    close(text.size(), true);
+    if (crlf >= lfs && crlf >= crs && crlf > 0) {
+        eol = "\r\n";
+    } else if (crs > lfs) {
+        eol = "\r";
+    }
+}
+
 void KeptFile::Impl::parse() {
     lf = std::memchr(text.data(), '\n', text.size()) != nullptr;
+    clean = !needsPreparing(text);
+    if (kind == Kind::Srt) {
+        std::vector<TimeKey> keys;
+        snaps.push_back({0, ReaderState{}});
+        parseSrt(keys);
+        orderCues(keys);
+        return;
+    }
     LineTable table(1);
     const TimingRules rules{};
     ReaderState state;
@@ -526,7 +743,7 @@ void KeptFile::Impl::parse() {
         } else if (ln.end - ln.cend == 1) {
             (text[ln.cend] == '\n' ? lfs : crs) += 1;
         }
-        const std::string_view p = prepare(view(ln.begin, ln.cend), buf);
+        const std::string_view p = prep(ln, buf);
         if (!late()) {
             reader(p, ln.last, ctx);
             if (table.size() > 1) {
@@ -768,7 +985,6 @@ struct WriteJob {
     std::vector<int64_t> fileOf;   // output cue -> file cue, -1: new
     std::vector<int64_t> outOf;    // file cue -> output cue, -1: gone
     std::vector<char> same;        // output cue equals its original
-    std::vector<int64_t> template_;  // output cue -> a file cue to copy the style of, -1: none
     std::vector<char> metaDone;      // LRC units whose metadata tags were written
 
     WriteJob(const KeptFile::Impl& impl, const std::vector<KeptFile::Out>& c,
@@ -804,7 +1020,7 @@ struct WriteJob {
             Line ln;
             std::string buf;
             while (cur.Next(ln) && ln.begin < e) {
-                if (hasArrow(prepare(m.view(ln.begin, ln.cend), buf))) ++number;
+                if (hasArrow(m.prep(ln, buf))) ++number;
             }
         }
     }
@@ -835,7 +1051,7 @@ struct WriteJob {
         std::string buf;
         bool timed = false;
         while (cur.Next(ln) && ln.begin < unit.end) {
-            const std::string_view p = prepare(m.view(ln.begin, ln.cend), buf);
+            const std::string_view p = m.prep(ln, buf);
             if (!timed) {
                 if (hasArrow(p)) {
                     timed = true;
@@ -907,7 +1123,41 @@ struct WriteJob {
         }
     }
 
+    // An unchanged block: its bytes, but for a SubRip counter that changed.
+    void keptBlock(std::size_t u) {
+        const auto& unit = m.units[u];
+        const std::string_view region = m.view(unit.begin, unit.end);
+        separate(unit.begin, true, region);
+        prevEnd = unit.end;
+        ++number;
+        if (m.kind != Kind::Srt) {
+            out.put(region);
+            return;
+        }
+        LineCursor cur(m.text, m.lf, unit.begin);
+        Line ln;
+        std::string buf;
+        if (!cur.Next(ln) || hasArrow(m.prep(ln, buf))) {
+            out.put(region);
+            return;
+        }
+        char digits[24];
+        const int n = std::snprintf(digits, sizeof digits, "%zu", number);
+        const std::string_view want(digits, static_cast<std::size_t>(std::max(n, 0)));
+        if (TrimSpaces(m.view(ln.begin, ln.cend)) == want) {
+            out.put(region);
+            return;
+        }
+        out.put(want);
+        out.put(ln.end > ln.cend ? m.view(ln.cend, unit.end) : std::string_view(m.eol));
+        if (ln.end == ln.cend) out.put(m.view(ln.end, unit.end));
+    }
+
     void block(std::size_t u, std::size_t k, std::size_t f) {
+        if (k == npos) {
+            keptBlock(u);
+            return;
+        }
         const Block b = blockOf(u);
         const std::string_view region = m.view(b.begin, b.end);
         separate(b.begin, true, region);
@@ -917,7 +1167,7 @@ struct WriteJob {
         if (k == npos) {
             s.append(m.view(b.timing, b.end));
         } else {
-            const KeptCue old = cueOfEntry(m.entryOf(f));
+            const KeptCue old = m.cueOf(f);
             const KeptFile::Out& c = cues[k];
             const std::string_view timing = m.view(b.timing, b.timingCend);
             if (c.start == old.start && c.end == old.end) {
@@ -1034,7 +1284,7 @@ struct WriteJob {
             prevEnd = unit.end;
             return;
         }
-        const KeptCue old = cueOfEntry(m.entryOf(f));
+        const KeptCue old = m.cueOf(f);
         const KeptFile::Out& c = cues[k];
         const std::string_view line = m.view(ln.begin, ln.cend);
         std::string s = dialogue(line, m.stateFor(u), c.start, endFor(k), c.start == old.start,
@@ -1045,9 +1295,8 @@ struct WriteJob {
     }
 
     // A file cue to take a new event's fields from.
-    std::string newDialogue(std::size_t k) const {
+    std::string newDialogue(std::size_t k, int64_t from) const {
         const KeptFile::Out& c = cues[k];
-        int64_t from = template_[k];
         if (from < 0 && m.fileCues() > 0) from = 0;
         if (from >= 0) {
             const std::size_t u = unitOfFile(static_cast<std::size_t>(from));
@@ -1079,7 +1328,7 @@ struct WriteJob {
         Line ln;
         cur.Next(ln);
         std::string buf;
-        const LrcTags tags = lrcTagsOf(prepare(m.view(ln.begin, ln.cend), buf));
+        const LrcTags tags = lrcTagsOf(m.prep(ln, buf));
         if (tags.times.empty()) return LrcTagStyle{};
         return lrcStyleOf(tags.times[std::min(sub, tags.times.size() - 1)]);
     }
@@ -1103,7 +1352,7 @@ struct WriteJob {
         Line ln;
         cur.Next(ln);
         std::string buf;
-        const LrcTags tags = lrcTagsOf(prepare(m.view(ln.begin, ln.cend), buf));
+        const LrcTags tags = lrcTagsOf(m.prep(ln, buf));
         if (tags.meta.empty()) return;
         std::string s = tags.meta + m.eol;
         separate(npos - 1, false, s);
@@ -1113,7 +1362,9 @@ struct WriteJob {
 
     // ---- any format ----
 
-    void newCue(std::size_t k) {
+    // `like`: the kept cue before it in the output, whose style it takes
+    // (-1: none).
+    void newCue(std::size_t k, int64_t like) {
         if (nextGap == 0 && !m.units.empty()) {
             // Nothing of the file written yet: the new cue goes where the next
             // kept cue goes, after what comes before it (headers).
@@ -1133,7 +1384,7 @@ struct WriteJob {
                 newBlock(k);
                 break;
             case Kind::Ssa: {
-                std::string s = newDialogue(k) + m.eol;
+                std::string s = newDialogue(k, like) + m.eol;
                 separate(npos - 1, true, s);
                 out.put(s);
                 prevEnd = npos;
@@ -1141,7 +1392,7 @@ struct WriteJob {
             }
             case Kind::Lrc: {
                 // The offset in force after the line it follows.
-                const int64_t t = template_[k];
+                const int64_t t = like;
                 const std::size_t sub = t >= 0 ? m.refOf(static_cast<std::size_t>(t)).sub : 0;
                 const double offset =
                     t >= 0 ? m.stateFor(unitOfFile(static_cast<std::size_t>(t)) + 1).lrcOffsetMs
@@ -1162,7 +1413,7 @@ struct WriteJob {
         for (std::size_t k : present) whole = whole && same[k];
         const auto follow = [&](std::size_t k) {
             if (!followers) return;
-            for (std::size_t j = k + 1; j < cues.size() && fileOf[j] < 0; ++j) newCue(j);
+            for (std::size_t j = k + 1; j < cues.size() && fileOf[j] < 0; ++j) newCue(j, fileOf[k]);
         };
         if (whole) {
             if (m.late()) {
@@ -1203,7 +1454,6 @@ void WriteJob::run() {
     fileOf.assign(cues.size(), -1);
     outOf.assign(nf, -1);
     same.assign(cues.size(), 0);
-    template_.assign(cues.size(), -1);
     bool ascending = true;
     int64_t lastOrigin = -1;
     int64_t lastFile = -1;
@@ -1214,14 +1464,13 @@ void WriteJob::run() {
             if (outOf[f] < 0) {
                 outOf[f] = static_cast<int64_t>(k);
                 fileOf[k] = static_cast<int64_t>(f);
-                const KeptCue c = cueOfEntry(m.entryOf(f));
+                const KeptCue c = m.cueOf(f);
                 same[k] = c.start == cues[k].start && c.end == cues[k].end && c.text == cues[k].text;
                 if (o <= lastOrigin) ascending = false;
                 lastOrigin = o;
                 lastFile = static_cast<int64_t>(f);
             }
         }
-        template_[k] = fileOf[k] >= 0 ? fileOf[k] : lastFile;
     }
     // Leading new cues (before any kept one) go before the first kept cue.
     std::size_t firstKept = cues.size();
@@ -1232,7 +1481,7 @@ void WriteJob::run() {
         }
     }
     const auto leading = [&] {
-        for (std::size_t k = 0; k < firstKept; ++k) newCue(k);
+        for (std::size_t k = 0; k < firstKept; ++k) newCue(k, -1);
     };
     if (firstKept == cues.size()) {
         leading();
@@ -1259,12 +1508,14 @@ void WriteJob::run() {
         }
     } else {
         leading();
+        lastFile = -1;
         std::vector<char> done(m.units.size(), 0);
         for (std::size_t k = firstKept; k < cues.size(); ++k) {
             if (fileOf[k] < 0) {
-                newCue(k);
+                newCue(k, lastFile);
                 continue;
             }
+            lastFile = fileOf[k];
             const std::size_t u = unitOfFile(static_cast<std::size_t>(fileOf[k]));
             const auto [fb, fe] = m.cuesOfUnit(u);
             if (fe - fb > 1) {
@@ -1324,7 +1575,7 @@ std::size_t KeptFile::Count() const { return m_impl->count; }
 
 KeptCue KeptFile::Cue(std::size_t i) const {
     if (i >= m_impl->count) return KeptCue{};
-    return cueOfEntry(m_impl->entryOf(m_impl->fileCue(i)));
+    return m_impl->cueOf(m_impl->fileCue(i));
 }
 
 void KeptFile::Write(const std::vector<Out>& cues, const std::function<void(std::string_view)>& sink) const {
