@@ -377,6 +377,13 @@ struct KeptFile::Impl {
     };
     std::vector<Snap> snaps;
     std::size_t count = 0;
+    // SubRip blocks that give no cue (no length, a repeat), by the index of
+    // the unit they stand before: they count among the file's blocks.
+    std::vector<uint32_t> passive;
+    // The place of unit u among the file's SubRip blocks, from 1.
+    std::size_t blockNumber(std::size_t u) const {
+        return u + 1 + static_cast<std::size_t>(std::upper_bound(passive.begin(), passive.end(), u) - passive.begin());
+    }
 
     // No line needs preparing (no control character, no "<BR>"): lines are
     // read as they stand.
@@ -605,7 +612,10 @@ void KeptFile::Impl::parseSrt(std::vector<TimeKey>& keys) {
             for (std::size_t k = 1; k < t.size(); ++k) keys.push_back(timeKeyOf(t[k]));
             n = t.size() - 1;
         }
-        if (n == 0) return;
+        if (n == 0) {
+            passive.push_back(static_cast<uint32_t>(units.size()));
+            return;
+        }
         if (n > 1) {
             if (refs.empty()) {
                 for (std::size_t f = 0; f < units.size(); ++f) refs.push_back({static_cast<uint32_t>(f), 0});
@@ -901,6 +911,11 @@ void KeptFile::Impl::orderCues(std::vector<TimeKey>& keys) {
             keptRefs.push_back({newUnit[r.unit], r.sub});
         }
         for (Snap& s : snaps) s.unit = newUnit[std::min<std::size_t>(s.unit, units.size())];
+        for (uint32_t& p : passive) p = newUnit[std::min<std::size_t>(p, units.size())];
+        for (std::size_t u = 0; u < units.size(); ++u) {
+            if (!unitKept[u]) passive.push_back(newUnit[u]);
+        }
+        std::sort(passive.begin(), passive.end());
         units = std::move(keptUnits);
         refs = std::move(keptRefs);
         std::vector<uint32_t> kept;
@@ -1069,13 +1084,24 @@ struct WriteJob {
         return b;
     }
 
-    void counterLine(const Block& b, std::string& s) {
+    // A counter is rewritten when it was the block's place in the file and
+    // no longer is; one that never was (a file numbered its own way) stays.
+    bool renumber(std::string_view was, std::string_view want, std::size_t u) const {
+        if (was == want) return false;
+        char digits[24];
+        const int n = std::snprintf(digits, sizeof digits, "%zu", m.blockNumber(u));
+        return was == std::string_view(digits, static_cast<std::size_t>(std::max(n, 0)));
+    }
+
+    void counterLine(std::size_t u, const Block& b, std::string& s) {
         ++number;
         if (m.kind != Kind::Srt || b.timing == b.begin) return;
         const std::string_view counter = m.view(b.begin, b.timing);
         std::size_t cend = counter.size();
         while (cend > 0 && (counter[cend - 1] == '\n' || counter[cend - 1] == '\r')) --cend;
-        if (TrimSpaces(counter.substr(0, cend)) == std::to_string(number)) {
+        std::string buf;
+        if (!renumber(TrimSpaces(m.clean ? counter.substr(0, cend) : prepare(counter.substr(0, cend), buf)),
+                      std::to_string(number), u)) {
             s.append(counter);
         } else {
             s.append(std::to_string(number));
@@ -1144,7 +1170,8 @@ struct WriteJob {
         char digits[24];
         const int n = std::snprintf(digits, sizeof digits, "%zu", number);
         const std::string_view want(digits, static_cast<std::size_t>(std::max(n, 0)));
-        if (TrimSpaces(m.view(ln.begin, ln.cend)) == want) {
+        std::string prepared;
+        if (!renumber(TrimSpaces(m.prep(ln, prepared)), want, u)) {
             out.put(region);
             return;
         }
@@ -1162,7 +1189,7 @@ struct WriteJob {
         const std::string_view region = m.view(b.begin, b.end);
         separate(b.begin, true, region);
         std::string s;
-        counterLine(b, s);
+        counterLine(u, b, s);
         if (m.kind == Kind::Vtt) s.append(m.view(b.begin, b.timing));
         if (k == npos) {
             s.append(m.view(b.timing, b.end));

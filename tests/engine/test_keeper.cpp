@@ -481,6 +481,41 @@ TEST(Keeper, AnEditedLastLineKeepsItsMissingLineEnd) {
     }
 }
 
+TEST(Keeper, CountersRenumberedOnlyWhereTheyWereInSequence) {
+    // A file numbered its own way keeps its numbers; a deletion renumbers
+    // the blocks after it only where the number was the block's place.
+    const std::string own = "7\n00:00:01,000 --> 00:00:02,000\nA\n\n8\n00:00:03,000 --> 00:00:04,000\nB\n";
+    const auto kept = KeptFile::Parse("srt", own);
+    const auto cues = keptCues(*kept);
+    EXPECT_EQ(written(*kept, outsOf(cues)), own);
+    auto outs = outsOf(cues);
+    outs.erase(outs.begin());
+    EXPECT_EQ(written(*kept, outs), "8\n00:00:03,000 --> 00:00:04,000\nB\n");
+
+    const auto seq = KeptFile::Parse("srt", kSrt);
+    const auto seqCues = keptCues(*seq);
+    auto seqOuts = outsOf(seqCues);
+    seqOuts.erase(seqOuts.begin() + 1);
+    // The blank line that stood apart between the two blocks stays.
+    EXPECT_EQ(written(*seq, seqOuts),
+              "1\n00:00:01,000 --> 00:00:02,500\nHello\nWorld\n\n\n2\n00:00:05,000 --> 00:00:06,000\nThird\n");
+}
+
+TEST(Keeper, LrcOffsetStaysWithTheTimes) {
+    // A cue moved under an [offset:] tag is written with the offset added
+    // back, so it reads as typed.
+    const std::string text = "[offset:500]\n[00:02.00]A\n[00:04.00]B\n";
+    const auto kept = KeptFile::Parse("lrc", text);
+    auto cues = keptCues(*kept);
+    ASSERT_EQ(cues.size(), 2u);
+    EXPECT_EQ(cues[0].start, 1500);
+    EXPECT_EQ(cues, engineCues(text, "lrc"));
+    cues[1].start = 3000;
+    const std::string out = written(*kept, outsOf(cues));
+    EXPECT_EQ(out, "[offset:500]\n[00:02.00]A\n[00:03.50]B\n");
+    EXPECT_EQ(engineCues(out, "lrc")[1].start, 3000);
+}
+
 TEST(Keeper, ReorderedCuesFollowTheGivenOrder) {
     const auto kept = KeptFile::Parse("srt", kSrt);
     const auto cues = keptCues(*kept);
