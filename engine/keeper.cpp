@@ -5,6 +5,10 @@
 #include <cstring>
 #include <numeric>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/formats.h"
 #include "engine/linetable.h"
 #include "engine/postprocess.h"
@@ -33,7 +37,10 @@ struct Line {
 
 class LineCursor {
 public:
-    LineCursor(std::string_view text, bool lf, std::size_t from) : m_t(text), m_lf(lf), m_pos(from) {}
+    /// `loneCr`: the text may hold a CR that is not part of a CRLF (else
+    /// only the LFs need finding).
+    LineCursor(std::string_view text, bool lf, std::size_t from, bool loneCr = true)
+        : m_t(text), m_lf(lf), m_loneCr(loneCr), m_pos(from) {}
 
     bool Next(Line& l) {
         if (m_done) return false;
@@ -57,6 +64,12 @@ public:
         }
         const void* lfp = std::memchr(base + m_pos, '\n', n - m_pos);
         const std::size_t lfAt = lfp == nullptr ? n : static_cast<std::size_t>(static_cast<const char*>(lfp) - base);
+        if (!m_loneCr && lfp != nullptr) {
+            const std::size_t cend = lfAt > m_pos && base[lfAt - 1] == '\r' ? lfAt - 1 : lfAt;
+            l = {m_pos, cend, lfAt + 1, false};
+            m_pos = lfAt + 1;
+            return true;
+        }
         const void* crp = std::memchr(base + m_pos, '\r', lfAt - m_pos);
         if (crp != nullptr) {
             const auto at = static_cast<std::size_t>(static_cast<const char*>(crp) - base);
@@ -86,9 +99,34 @@ private:
 
     std::string_view m_t;
     bool m_lf;
+    bool m_loneCr;
     std::size_t m_pos;
     bool m_done = false;
 };
+
+// Whether a text holds a CR that does not end a line together with an LF.
+// Sixteen bytes at a time: a CRLF file has a CR on every line.
+bool hasLoneCr(std::string_view t) {
+    const char* p = t.data();
+    const std::size_t n = t.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; i + 17 <= n; i += 16) {
+        const auto crs = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), cr)));
+        if (crs == 0) continue;
+        const auto lfs = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1)), lf)));
+        if ((crs & ~lfs) != 0) return true;
+    }
+#endif
+    for (; i < n; ++i) {
+        if (p[i] == '\r' && (i + 1 == n || p[i + 1] != '\n')) return true;
+    }
+    return false;
+}
 
 constexpr bool isControlByte(unsigned char c) {
     return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F;
@@ -388,6 +426,8 @@ struct KeptFile::Impl {
     // No line needs preparing (no control character, no "<BR>"): lines are
     // read as they stand.
     bool clean = false;
+    bool loneCr = true;
+    LineCursor cursor(std::size_t from) const { return LineCursor(text, lf, from, loneCr); }
 
     bool late() const { return kind == Kind::Srt || kind == Kind::Vtt; }
     std::string_view prep(const Line& ln, std::string& buf) const {
@@ -440,7 +480,7 @@ LineTable KeptFile::Impl::entriesFrom(std::size_t u, std::size_t from) const {
     const TimingRules rules{};
     ReaderState state = late() ? ReaderState{} : stateFor(u);
     ReaderContext ctx{table, rules, state};
-    LineCursor cur(text, lf, from);
+    LineCursor cur = cursor(from);
     Line ln;
     std::string buf;
     if (kind == Kind::Ssa || kind == Kind::Lrc) {
@@ -536,7 +576,7 @@ KeptCue KeptFile::Impl::cueOf(std::size_t f) const {
 // the reader makes of it; any other shape (and the file's last block) is
 // left to the reader.
 bool KeptFile::Impl::quickSrtCue(std::size_t u, KeptCue& c) const {
-    LineCursor cur(text, lf, units[u].begin);
+    LineCursor cur = cursor(units[u].begin);
     Line ln;
     if (!cur.Next(ln) || ln.last) return false;
     std::string_view line = view(ln.begin, ln.cend);
@@ -635,7 +675,7 @@ void KeptFile::Impl::parseSrt(std::vector<TimeKey>& keys) {
     // the whole index.
     units.reserve(text.size() / 64 + 16);
     keys.reserve(text.size() / 64 + 16);
-    LineCursor cur(text, lf, 0);
+    LineCursor cur = cursor(0);
     Line ln;
     std::string buf;
     while (cur.Next(ln)) {
@@ -683,6 +723,7 @@ void KeptFile::Impl::parseSrt(std::vector<TimeKey>& keys) {
 void KeptFile::Impl::parse() {
     lf = std::memchr(text.data(), '\n', text.size()) != nullptr;
     clean = !needsPreparing(text);
+    loneCr = !lf || hasLoneCr(text);
     if (kind == Kind::Srt) {
         std::vector<TimeKey> keys;
         snaps.push_back({0, ReaderState{}});
@@ -743,7 +784,7 @@ void KeptFile::Impl::parse() {
         units.push_back({pending.begin, std::max<std::size_t>(end, pending.begin)});
     };
 
-    LineCursor cur(text, lf, 0);
+    LineCursor cur = cursor(0);
     Line ln;
     std::string buf;
     bool vttFileStart = true;
@@ -1031,7 +1072,7 @@ struct WriteJob {
         if (m.kind == Kind::Srt && s.find("-->") != npos) {
             // Blocks that give no cue (no length, a repeat) keep their
             // counters, and the counting goes on past them.
-            LineCursor cur(m.text, m.lf, b);
+            LineCursor cur = m.cursor(b);
             Line ln;
             std::string buf;
             while (cur.Next(ln) && ln.begin < e) {
@@ -1061,7 +1102,7 @@ struct WriteJob {
     Block blockOf(std::size_t u) const {
         const auto& unit = m.units[u];
         Block b{unit.begin, unit.begin, unit.begin, unit.begin, unit.begin, unit.end};
-        LineCursor cur(m.text, m.lf, unit.begin);
+        LineCursor cur = m.cursor(unit.begin);
         Line ln;
         std::string buf;
         bool timed = false;
@@ -1160,7 +1201,7 @@ struct WriteJob {
             out.put(region);
             return;
         }
-        LineCursor cur(m.text, m.lf, unit.begin);
+        LineCursor cur = m.cursor(unit.begin);
         Line ln;
         std::string buf;
         if (!cur.Next(ln) || hasArrow(m.prep(ln, buf))) {
@@ -1302,7 +1343,7 @@ struct WriteJob {
 
     void lineUnit(std::size_t u, std::size_t k, std::size_t f) {
         const auto& unit = m.units[u];
-        LineCursor cur(m.text, m.lf, unit.begin);
+        LineCursor cur = m.cursor(unit.begin);
         Line ln;
         cur.Next(ln);
         separate(unit.begin, true, m.view(unit.begin, unit.end));
@@ -1327,7 +1368,7 @@ struct WriteJob {
         if (from < 0 && m.fileCues() > 0) from = 0;
         if (from >= 0) {
             const std::size_t u = unitOfFile(static_cast<std::size_t>(from));
-            LineCursor cur(m.text, m.lf, m.units[u].begin);
+            LineCursor cur = m.cursor(m.units[u].begin);
             Line ln;
             cur.Next(ln);
             return dialogue(m.view(ln.begin, ln.cend), m.stateFor(u), c.start, endFor(k), false, false, c.text,
@@ -1351,7 +1392,7 @@ struct WriteJob {
             sub = 0;
         }
         const std::size_t u = unitOfFile(static_cast<std::size_t>(f));
-        LineCursor cur(m.text, m.lf, m.units[u].begin);
+        LineCursor cur = m.cursor(m.units[u].begin);
         Line ln;
         cur.Next(ln);
         std::string buf;
@@ -1375,7 +1416,7 @@ struct WriteJob {
         if (metaDone.empty()) metaDone.assign(m.units.size(), 0);
         if (metaDone[u]) return;
         metaDone[u] = 1;
-        LineCursor cur(m.text, m.lf, m.units[u].begin);
+        LineCursor cur = m.cursor(m.units[u].begin);
         Line ln;
         cur.Next(ln);
         std::string buf;

@@ -147,10 +147,14 @@ const Sample kSamples[] = {
 };
 
 std::string withEnds(std::string_view text, int style) {
-    // 0: LF, 1: CRLF, 2: mixed (every other line CRLF).
+    // 0: LF, 1: CRLF, 2: mixed (every other line CRLF), 3: CR alone (old Mac files).
     std::string out;
     int line = 0;
     for (char c : text) {
+        if (c == '\n' && style == 3) {
+            out += '\r';
+            continue;
+        }
         if (c == '\n' && (style == 1 || (style == 2 && line++ % 2 == 0))) out += '\r';
         out += c;
     }
@@ -165,7 +169,7 @@ std::string withoutFinalEnd(std::string s) {
 // Every variant of a sample: line ends and final line end.
 std::vector<std::string> variants(std::string_view text) {
     std::vector<std::string> out;
-    for (int style = 0; style < 3; ++style) {
+    for (int style = 0; style < 4; ++style) {
         out.push_back(withEnds(text, style));
         out.push_back(withoutFinalEnd(withEnds(text, style)));
     }
