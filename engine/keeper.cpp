@@ -1,8 +1,10 @@
 #include "engine/keeper.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <numeric>
 
 #if defined(__SSE2__)
@@ -464,6 +466,14 @@ struct KeptFile::Impl {
     // The cue of file cue f; the usual SubRip block without the reader.
     KeptCue cueOf(std::size_t f) const;
     bool quickSrtCue(std::size_t u, KeptCue& c) const;
+    struct QuickSrt {
+        int64_t start = 0, end = 0;
+        std::string_view lines[8];
+        std::size_t count = 0;
+    };
+    bool quickSrt(std::size_t u, QuickSrt& q) const;
+    // Whether file cue f holds these values (without building its text when it can).
+    bool sameCue(std::size_t f, int64_t start, int64_t end, std::string_view text) const;
     void parseSrt(std::vector<TimeKey>& keys);
     std::string entryOf(std::size_t f) const {
         const Ref r = refOf(f);
@@ -538,29 +548,48 @@ bool plainTimingLine(std::string_view t, int64_t& start, int64_t& end) {
 }
 
 // Whether a text holds anything the line preparation changes: a control
-// character (C0 but tab and line ends, DEL, C1) or "<BR>"/"<br>".
+// character (C0 but tab and line ends, DEL, C1) or "<BR>"/"<br>". Sixteen
+// bytes at a time, looking closer only at a "<" or a C1 lead byte.
+bool needsPreparingAt(std::string_view t, std::size_t i) {
+    const auto c = static_cast<unsigned char>(t[i]);
+    if (isControlByte(c)) return true;
+    if (c == 0xC2) {
+        return i + 1 < t.size() && static_cast<unsigned char>(t[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(t[i + 1]) < 0xA0;
+    }
+    if (c == '<') {
+        const std::string_view four = t.substr(i, 4);
+        return four == "<BR>" || four == "<br>";
+    }
+    return false;
+}
+
 bool needsPreparing(std::string_view t) {
-    const auto* p = reinterpret_cast<const unsigned char*>(t.data());
     const std::size_t n = t.size();
-    constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
-    const auto zeroIn = [](uint64_t w) { return (w - kOnes) & ~w & kHighs; };
     std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        const uint64_t low = (w - kOnes * 0x20) & ~w & kHighs;
-        if ((low | zeroIn(w ^ (kOnes * 0x7F)) | zeroIn(w ^ (kOnes * 0xC2))) != 0) {
-            for (std::size_t k = i; k < i + 8; ++k) {
-                if (isControlByte(p[k]) || (p[k] == 0xC2 && k + 1 < n && p[k + 1] >= 0x80 && p[k + 1] < 0xA0)) {
-                    return true;
-                }
-            }
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(0x20), zero = _mm_setzero_si128();
+    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    const __m128i del = _mm_set1_epi8(0x7F), lead = _mm_set1_epi8(static_cast<char>(0xC2));
+    const __m128i lt = _mm_set1_epi8('<');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data() + i));
+        const __m128i low = _mm_andnot_si128(_mm_cmplt_epi8(v, zero), _mm_cmplt_epi8(v, space));
+        const __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+        const __m128i ctl = _mm_or_si128(_mm_andnot_si128(ends, low), _mm_cmpeq_epi8(v, del));
+        if (_mm_movemask_epi8(ctl) != 0) return true;
+        auto look = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lead), _mm_cmpeq_epi8(v, lt))));
+        while (look != 0) {
+            if (needsPreparingAt(t, i + static_cast<std::size_t>(__builtin_ctz(look)))) return true;
+            look &= look - 1;
         }
     }
+#endif
     for (; i < n; ++i) {
-        if (isControlByte(p[i]) || (p[i] == 0xC2 && i + 1 < n && p[i + 1] >= 0x80 && p[i + 1] < 0xA0)) return true;
+        if (needsPreparingAt(t, i)) return true;
     }
-    return t.find("<BR>") != npos || t.find("<br>") != npos;
+    return false;
 }
 
 }  // namespace
@@ -575,7 +604,7 @@ KeptCue KeptFile::Impl::cueOf(std::size_t f) const {
 // lines and the next counter before the next timing line. Its cue is what
 // the reader makes of it; any other shape (and the file's last block) is
 // left to the reader.
-bool KeptFile::Impl::quickSrtCue(std::size_t u, KeptCue& c) const {
+bool KeptFile::Impl::quickSrt(std::size_t u, QuickSrt& q) const {
     LineCursor cur = cursor(units[u].begin);
     Line ln;
     if (!cur.Next(ln) || ln.last) return false;
@@ -584,9 +613,8 @@ bool KeptFile::Impl::quickSrtCue(std::size_t u, KeptCue& c) const {
         if (!cur.Next(ln) || ln.last) return false;
         line = view(ln.begin, ln.cend);
     }
-    if (!plainTimingLine(line, c.start, c.end)) return false;
-    std::string_view lines[8];
-    std::size_t count = 0;
+    if (!plainTimingLine(line, q.start, q.end)) return false;
+    q.count = 0;
     int phase = 0;  // 0 text, 1 blank lines, 2 a number after them
     for (;;) {
         if (!cur.Next(ln) || ln.last) return false;
@@ -598,8 +626,8 @@ bool KeptFile::Impl::quickSrtCue(std::size_t u, KeptCue& c) const {
             continue;
         }
         if (phase == 0) {
-            if (count == 8) return false;
-            lines[count++] = line;
+            if (q.count == std::size(q.lines)) return false;
+            q.lines[q.count++] = line;
         } else if (phase == 1 && onlyDigits(trimmed) && trimmed.size() <= 23) {
             phase = 2;
         } else {
@@ -607,20 +635,49 @@ bool KeptFile::Impl::quickSrtCue(std::size_t u, KeptCue& c) const {
         }
     }
     // Without a blank line, a last line of digits is the next counter.
-    if (phase == 0 && count > 0 && onlyDigits(TrimSpaces(lines[count - 1]))) --count;
-    // The lines joined and trimmed as a whole; each holds more than spaces.
-    std::size_t size = 0;
-    for (std::size_t i = 0; i < count; ++i) size += lines[i].size() + 2;
-    c.text.clear();
-    c.text.reserve(size);
-    for (std::size_t i = 0; i < count; ++i) {
-        std::string_view l = lines[i];
-        if (i == 0) l.remove_prefix(l.find_first_not_of(' '));
-        if (i + 1 == count) l.remove_suffix(l.size() - 1 - l.find_last_not_of(' '));
-        if (i > 0) c.text += "\\N";
-        c.text.append(l);
+    if (phase == 0 && q.count > 0 && onlyDigits(TrimSpaces(q.lines[q.count - 1]))) --q.count;
+    // The lines are joined and trimmed as a whole; each holds more than spaces.
+    if (q.count > 0) {
+        std::string_view& first = q.lines[0];
+        first.remove_prefix(first.find_first_not_of(' '));
+        std::string_view& last = q.lines[q.count - 1];
+        last.remove_suffix(last.size() - 1 - last.find_last_not_of(' '));
     }
     return true;
+}
+
+bool KeptFile::Impl::quickSrtCue(std::size_t u, KeptCue& c) const {
+    QuickSrt q;
+    if (!quickSrt(u, q)) return false;
+    c.start = q.start;
+    c.end = q.end;
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < q.count; ++i) size += q.lines[i].size() + 2;
+    c.text.clear();
+    c.text.reserve(size);
+    for (std::size_t i = 0; i < q.count; ++i) {
+        if (i > 0) c.text += "\\N";
+        c.text.append(q.lines[i]);
+    }
+    return true;
+}
+
+bool KeptFile::Impl::sameCue(std::size_t f, int64_t start, int64_t end, std::string_view text) const {
+    QuickSrt q;
+    if (kind == Kind::Srt && clean && quickSrt(refOf(f).unit, q)) {
+        if (q.start != start || q.end != end) return false;
+        for (std::size_t i = 0; i < q.count; ++i) {
+            if (i > 0) {
+                if (text.substr(0, 2) != "\\N") return false;
+                text.remove_prefix(2);
+            }
+            if (text.substr(0, q.lines[i].size()) != q.lines[i]) return false;
+            text.remove_prefix(q.lines[i].size());
+        }
+        return text.empty();
+    }
+    const KeptCue c = cueOf(f);
+    return c.start == start && c.end == end && c.text == text;
 }
 
 // SubRip, block by block: whatever came before, the reader starts each
@@ -994,18 +1051,19 @@ public:
         if (s.empty()) return;
         m_buf.append(s);
         m_total += s.size();
-        m_tail.append(s.substr(s.size() > 4 ? s.size() - 4 : 0));
-        if (m_tail.size() > 4) m_tail.erase(0, m_tail.size() - 4);
+        // The last four bytes, oldest first.
+        for (const char c : s.substr(s.size() > 4 ? s.size() - 4 : 0)) {
+            std::memmove(m_tail, m_tail + 1, 3);
+            m_tail[3] = c;
+        }
         if (m_buf.size() >= (std::size_t{1} << 16)) flush();
     }
     bool empty() const { return m_total == 0; }
-    bool endsWithLineEnd() const {
-        return !m_tail.empty() && (m_tail.back() == '\n' || m_tail.back() == '\r');
-    }
+    bool endsWithLineEnd() const { return m_total > 0 && (m_tail[3] == '\n' || m_tail[3] == '\r'); }
     // The output ends with an empty line (or is one line end alone).
     bool endsWithBlank() const {
         if (!endsWithLineEnd()) return false;
-        std::string_view t = m_tail;
+        std::string_view t(m_tail + 4 - std::min<std::size_t>(4, m_total), std::min<std::size_t>(4, m_total));
         t.remove_suffix(t.ends_with("\r\n") ? 2 : 1);
         return t.empty() || t.back() == '\n' || t.back() == '\r';
     }
@@ -1017,7 +1075,7 @@ public:
 private:
     const std::function<void(std::string_view)>& m_sink;
     std::string m_buf;
-    std::string m_tail;
+    char m_tail[4] = {0, 0, 0, 0};
     std::size_t m_total = 0;
 };
 
@@ -1130,8 +1188,8 @@ struct WriteJob {
     bool renumber(std::string_view was, std::string_view want, std::size_t u) const {
         if (was == want) return false;
         char digits[24];
-        const int n = std::snprintf(digits, sizeof digits, "%zu", m.blockNumber(u));
-        return was == std::string_view(digits, static_cast<std::size_t>(std::max(n, 0)));
+        const auto r = std::to_chars(digits, digits + sizeof digits, m.blockNumber(u));
+        return was == std::string_view(digits, static_cast<std::size_t>(r.ptr - digits));
     }
 
     void counterLine(std::size_t u, const Block& b, std::string& s) {
@@ -1209,8 +1267,8 @@ struct WriteJob {
             return;
         }
         char digits[24];
-        const int n = std::snprintf(digits, sizeof digits, "%zu", number);
-        const std::string_view want(digits, static_cast<std::size_t>(std::max(n, 0)));
+        const std::string_view want(digits, static_cast<std::size_t>(
+                                                std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
         std::string prepared;
         if (!renumber(TrimSpaces(m.prep(ln, prepared)), want, u)) {
             out.put(region);
@@ -1532,8 +1590,7 @@ void WriteJob::run() {
             if (outOf[f] < 0) {
                 outOf[f] = static_cast<int64_t>(k);
                 fileOf[k] = static_cast<int64_t>(f);
-                const KeptCue c = m.cueOf(f);
-                same[k] = c.start == cues[k].start && c.end == cues[k].end && c.text == cues[k].text;
+                same[k] = m.sameCue(f, cues[k].start, cues[k].end, cues[k].text);
                 if (o <= lastOrigin) ascending = false;
                 lastOrigin = o;
                 lastFile = static_cast<int64_t>(f);

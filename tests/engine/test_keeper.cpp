@@ -65,6 +65,21 @@ const char* const kSloppySrt =
     "00:00:10,000 --> 00:00:11,000\n"
     "Ten\n";
 
+// Lines the reading prepares: "<br>" is a line break, control characters
+// are no text (a line of them alone is blank).
+const char* const kPreparedSrt =
+    "1\n"
+    "00:00:01,000 --> 00:00:02,000\n"
+    "A<br>B\n"
+    "\n"
+    "2\n"
+    "00:00:03,000 --> 00:00:04,000\n"
+    "C\x01" "D\n"
+    "\x01\n"
+    "3\n"
+    "00:00:05,000 --> 00:00:06,000\n"
+    "E\n";
+
 const char* const kAss =
     "[Script Info]\n"
     "; made by hand\n"
@@ -142,7 +157,7 @@ struct Sample {
 };
 
 const Sample kSamples[] = {
-    {"srt", "srt", kSrt}, {"sloppy", "srt", kSloppySrt}, {"ass", "ass", kAss},
+    {"srt", "srt", kSrt}, {"sloppy", "srt", kSloppySrt}, {"prepared", "srt", kPreparedSrt}, {"ass", "ass", kAss},
     {"vtt", "vtt", kVtt}, {"lrc", "lrc", kLrc},
 };
 
@@ -472,7 +487,7 @@ TEST(Keeper, CommentBeforeADeletedDialogueStaysInPlace) {
 }
 
 TEST(Keeper, AnEditedLastLineKeepsItsMissingLineEnd) {
-    for (const Sample& s : {kSamples[0], kSamples[2], kSamples[4]}) {
+    for (const Sample& s : {kSamples[0], kSamples[3], kSamples[5]}) {
         const std::string text = withoutFinalEnd(withEnds(s.text, 1));
         const auto kept = KeptFile::Parse(s.key, text);
         auto cues = keptCues(*kept);
