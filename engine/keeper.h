@@ -50,11 +50,15 @@ public:
     };
     /// Writes the file again with these cues, in pieces of whole lines, to
     /// `sink`. Unchanged cues are their original bytes; changed ones are
-    /// rewritten from their originals; new ones are written in the file's
-    /// style. Everything that is no cue is written once, in its place. When
-    /// the kept cues come in the order they were read (the usual case after
-    /// edits, inserts and deletes), they keep the file's own order even where
-    /// that is not time order; otherwise they follow the order given.
+    /// rewritten from their originals (only the times and text that
+    /// changed); new ones are written in the file's style. Everything that is
+    /// no cue is written once, in its place. When the kept cues come in the
+    /// order they were read (the usual case after edits, inserts and
+    /// deletes), they keep the file's own order even where that is not time
+    /// order; otherwise they follow the order given. SubRip counters follow
+    /// the blocks' new places where they followed their old ones; a file that
+    /// numbers its blocks its own way keeps its numbers. Blocks the reading
+    /// leaves out (no length, a repeat of an earlier cue) stay as written.
     void Write(const std::vector<Out>& cues, const std::function<void(std::string_view)>& sink) const;
 
     ~KeptFile();
