@@ -150,6 +150,46 @@ const char* const kLrc =
     "\n"
     "[by:someone]\n";
 
+// Sloppy scripts, cue files and lyrics as they come: SSA v4 with "Marked=",
+// no events format line before the first dialogue, spaces around fields; a
+// WebVTT without blank lines between cues, an empty cue and an unreadable
+// timing line; lyrics with an offset, blanks between tags, a singer tag and
+// times out of order.
+const char* const kSloppySsa =
+    "[Script Info]\n"
+    "ScriptType: v4.00\n"
+    "\n"
+    "[Events]\n"
+    "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0000,0000,0000,,Before the format line\n"
+    "Format: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+    "Dialogue: Marked=0, 0:00:03.5 ,0:00:04.25,Default,,0000,0000,0000,,  Spaced , text\n"
+    "Dialogue: Marked=0,0:00:05.00,0:00:05.00,Default,,0000,0000,0000,,No length\n"
+    "Dialogue: Marked=0,0:00:00.50,0:00:01.00,Default,,0000,0000,0000,,Early<br>line\n";
+
+const char* const kSloppyVtt =
+    "WEBVTT\n"
+    "00:00:01.000 --> 00:00:02.000\n"
+    "Right after the header\n"
+    "00:00:02.000 --> 00:00:03.000\n"
+    "No blank line before\n"
+    "\n"
+    "00:00:04.000 --> 00:00:05.000\n"
+    "\n"
+    "00:00:06.000 -> 00:00:07.000\n"
+    "not a cue\n"
+    "\n"
+    "00:00:08.000 --> 00:00:09.000 line:10%\n"
+    "Last &lt;one&gt;\n";
+
+const char* const kSloppyLrc =
+    "[ar: Someone ]\n"
+    "[offset:+250]\n"
+    " [00:03.00] [00:01.00]Two tags\n"
+    "[00:02.5]Short fraction\n"
+    "[Alba][00:09.00]not a tag first\n"
+    "[00:04.00]Line[00:05.00]\n"
+    "plain text line\n";
+
 struct Sample {
     const char* name;
     const char* key;
@@ -158,7 +198,8 @@ struct Sample {
 
 const Sample kSamples[] = {
     {"srt", "srt", kSrt}, {"sloppy", "srt", kSloppySrt}, {"prepared", "srt", kPreparedSrt}, {"ass", "ass", kAss},
-    {"vtt", "vtt", kVtt}, {"lrc", "lrc", kLrc},
+    {"vtt", "vtt", kVtt}, {"lrc", "lrc", kLrc}, {"sloppy ssa", "ssa", kSloppySsa},
+    {"sloppy vtt", "vtt", kSloppyVtt}, {"sloppy lrc", "lrc", kSloppyLrc},
 };
 
 std::string withEnds(std::string_view text, int style) {
@@ -598,6 +639,44 @@ TEST(Keeper, RandomSubRipAgreesWithTheEngine) {
         EXPECT_EQ(keptCues(*kept), engineCues(text, "srt")) << text;
         const auto cues = keptCues(*kept);
         EXPECT_EQ(written(*kept, outsOf(cues)), text);
+    }
+}
+
+TEST(Keeper, RandomLyricsAndScriptsAgreeWithTheEngine) {
+    // Lines of several tags, shared times, texts equal but for letter case:
+    // the engine's order and its removal of repeats.
+    std::mt19937 rng(5);
+    const char* const words[] = {"la", "LA", "La la", "b", "\u00c9t\u00e9", "\u00e9T\u00c9"};
+    for (int round = 0; round < 40; ++round) {
+        std::string lrc, ass = "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
+        const int n = 1 + static_cast<int>(rng() % 10);
+        for (int i = 0; i < n; ++i) {
+            const int tags = 1 + static_cast<int>(rng() % 3);
+            for (int t = 0; t < tags; ++t) lrc += "[00:0" + std::to_string(rng() % 4) + ".00]";
+            const std::string word = words[rng() % std::size(words)];
+            lrc += word + "\n";
+            const int start = static_cast<int>(rng() % 3);
+            ass += "Dialogue: 0,0:00:0" + std::to_string(start) + ".00,0:00:0" + std::to_string(start + 1 + rng() % 2) +
+                   ".00,Default,,0,0,0,," + word + "\n";
+        }
+        for (const auto& [key, text] : {std::pair<std::string, std::string>{"lrc", lrc}, {"ass", ass}}) {
+            const auto kept = KeptFile::Parse(key, text);
+            const auto cues = keptCues(*kept);
+            EXPECT_EQ(cues, engineCues(text, key)) << text;
+            EXPECT_EQ(written(*kept, outsOf(cues)), text);
+            // Every other cue deleted: what is left reads back as it was.
+            std::vector<KeptFile::Out> half;
+            for (std::size_t i = 0; i < cues.size(); i += 2) {
+                half.push_back({static_cast<int64_t>(i), cues[i].start, cues[i].end, cues[i].text});
+            }
+            const auto back = engineCues(written(*kept, half), key);
+            std::vector<KeptCue> expected;
+            for (const auto& o : half) expected.push_back({o.start, o.end, std::string(o.text)});
+            // Lines the reading left out as repeats stay, so they may come back.
+            for (const KeptCue& c : expected) {
+                EXPECT_NE(std::find(back.begin(), back.end(), c), back.end()) << key << " " << c.text << "\n" << text;
+            }
+        }
     }
 }
 
