@@ -1044,7 +1044,8 @@ namespace {
 // that parts that did not follow each other in the file are kept apart.
 class Emitter {
 public:
-    explicit Emitter(const std::function<void(std::string_view)>& sink) : m_sink(sink) {}
+    /// `crLines`: lines end at CR alone (a text without LF).
+    Emitter(const std::function<void(std::string_view)>& sink, bool crLines) : m_sink(sink), m_crLines(crLines) {}
     ~Emitter() { flush(); }
 
     void put(std::string_view s) {
@@ -1056,7 +1057,8 @@ public:
             std::memmove(m_tail, m_tail + 1, 3);
             m_tail[3] = c;
         }
-        if (m_buf.size() >= (std::size_t{1} << 16)) flush();
+        // Pieces end with whole lines.
+        if (m_buf.size() >= (std::size_t{1} << 16) && m_tail[3] == (m_crLines ? '\r' : '\n')) flush();
     }
     bool empty() const { return m_total == 0; }
     bool endsWithLineEnd() const { return m_total > 0 && (m_tail[3] == '\n' || m_tail[3] == '\r'); }
@@ -1074,6 +1076,7 @@ public:
 
 private:
     const std::function<void(std::string_view)>& m_sink;
+    bool m_crLines;
     std::string m_buf;
     char m_tail[4] = {0, 0, 0, 0};
     std::size_t m_total = 0;
@@ -1103,7 +1106,7 @@ struct WriteJob {
 
     WriteJob(const KeptFile::Impl& impl, const std::vector<KeptFile::Out>& c,
              const std::function<void(std::string_view)>& sink)
-        : m(impl), cues(c), out(sink) {}
+        : m(impl), cues(c), out(sink, !impl.lf) {}
 
     std::size_t unitOfFile(std::size_t f) const { return m.refOf(f).unit; }
 

@@ -286,8 +286,17 @@ struct Change {
     std::vector<std::string> added;
 };
 Change changeOf(std::string_view before, std::string_view after) {
-    const auto a = linesOf(before);
-    const auto b = linesOf(after);
+    auto a = linesOf(before);
+    auto b = linesOf(after);
+    // The common first and last lines first, so the table covers only the middle.
+    std::size_t head = 0;
+    while (head < a.size() && head < b.size() && a[head] == b[head]) ++head;
+    std::size_t tail = 0;
+    while (tail < a.size() - head && tail < b.size() - head && a[a.size() - 1 - tail] == b[b.size() - 1 - tail]) {
+        ++tail;
+    }
+    a = {a.begin() + static_cast<std::ptrdiff_t>(head), a.end() - static_cast<std::ptrdiff_t>(tail)};
+    b = {b.begin() + static_cast<std::ptrdiff_t>(head), b.end() - static_cast<std::ptrdiff_t>(tail)};
     std::vector<std::vector<int>> lcs(a.size() + 1, std::vector<int>(b.size() + 1, 0));
     for (std::size_t i = a.size(); i-- > 0;) {
         for (std::size_t j = b.size(); j-- > 0;) {
@@ -574,6 +583,30 @@ TEST(Keeper, LrcOffsetStaysWithTheTimes) {
     const std::string out = written(*kept, outsOf(cues));
     EXPECT_EQ(out, "[offset:500]\n[00:02.00]A\n[00:03.50]B\n");
     EXPECT_EQ(engineCues(out, "lrc")[1].start, 3000);
+}
+
+TEST(Keeper, ALargeFileIsWrittenInPiecesOfWholeLines) {
+    std::string text;
+    for (int i = 0; i < 6000; ++i) {
+        text += std::to_string(i + 1) + "\r\n" + MSecsToTime(i * 1000) + " --> " + MSecsToTime(i * 1000 + 500) +
+                "\r\nLine " + std::to_string(i) + "\r\n\r\n";
+    }
+    const auto kept = KeptFile::Parse("srt", text);
+    const auto cues = keptCues(*kept);
+    ASSERT_EQ(cues.size(), 6000u);
+    auto outs = outsOf(cues);
+    outs[3000].text = "edited";
+    std::vector<std::string> pieces;
+    kept->Write(outs, [&](std::string_view p) { pieces.emplace_back(p); });
+    EXPECT_GT(pieces.size(), 1u);
+    std::string joined;
+    for (const std::string& p : pieces) {
+        EXPECT_TRUE(p.ends_with("\r\n"));
+        joined += p;
+    }
+    const Change change = changeOf(text, joined);
+    EXPECT_EQ(change.removed, (Lines{"Line 3000\r\n"}));
+    EXPECT_EQ(change.added, (Lines{"edited\r\n"}));
 }
 
 TEST(Keeper, ReorderedCuesFollowTheGivenOrder) {
