@@ -157,6 +157,15 @@ class frmMain : public QMainWindow {
     /// its encoding (asking before UTF-8 when a text does not fit). True
     /// when written.
     bool SaveWhole(int index);
+    /// After a load: the file as read is kept with the document when its
+    /// cues are the rows one for one (`text` is its decoded text).
+    void KeepLoadedFile(int index, std::string text);
+    enum class KeptSave { Saved, Failed, NotKept };
+    /// Ctrl+S of a document with a kept file: only its changed cues are
+    /// written anew.
+    KeptSave SaveKept(int index);
+    /// The file just written becomes the kept one.
+    void RekeepAfterSave(int index, std::string written);
     /// After a save in place: the document is saved, the status bar says so.
     void SavedInPlace(int index);
     /// A text the file's encoding cannot hold: save as UTF-8 instead? No

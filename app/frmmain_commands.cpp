@@ -217,7 +217,7 @@ void frmMain::OpenSubtitle(const QString& path) {
 
     // The character-set question, by the text's class.
     int32_t fmt = -1;
-    const std::string text = m_subtitle->UEFLoadTextFile(utf8(path), fmt);
+    std::string text = m_subtitle->UEFLoadTextFile(utf8(path), fmt);
     const int32_t cls = m_subtitle->CheckChineseInternalCodeSpecification(text);
     static const char16_t* const kQuestions[] = {
         u"这应该是一个简体字符集字幕，是否在打开文件时进行繁简转换？按是强制繁简转换，按否直接打开。",
@@ -252,7 +252,10 @@ void frmMain::OpenSubtitle(const QString& path) {
         const SourceInfo& source = m_subtitle->LastRun().sources.front();
         document->SetEncoding(source.encoding, source.codePage);
         document->SetByteOrderMark(m_subtitle->UEFCheckTextFileFormat(utf8(path)) > 0);
-        if (m_subtitle->LastFailure().kind == RunFailure::None) NoteRecentFile(path);
+        if (m_subtitle->LastFailure().kind == RunFailure::None) {
+            KeepLoadedFile(m_runList, std::move(text));
+            NoteRecentFile(path);
+        }
     }
     m_runList = -1;
     m_loadRows = 0;

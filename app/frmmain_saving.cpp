@@ -11,8 +11,10 @@
 #include "controls/ctllistview.h"
 #include "controls/ucstatusbar.h"
 #include "document/document.h"
+#include "engine/encoding/codepage.h"
 #include "engine/encoding/textfile.h"
 #include "engine/formats.h"
+#include "engine/keeper.h"
 #include "engine/subtitle.h"
 #include "system/clssystem.h"
 
@@ -113,6 +115,10 @@ bool frmMain::SaveInPlace(int index) {
     const FormatKey* row = RowOfKey(d->Format());
     if (path.isEmpty() || list->Tag().isEmpty() || !row || !row->writer) return SaveList(index);
 
+    if (d->Kept()) {
+        const KeptSave result = SaveKept(index);
+        if (result != KeptSave::NotKept) return result == KeptSave::Saved;
+    }
     // A file we wrote ourselves loses nothing by being written again.
     if (d->OwnWriting()) return SaveWhole(index);
     // Our writer would rewrite the whole file: say so and offer the dialog.
@@ -123,6 +129,87 @@ bool frmMain::SaveInPlace(int index) {
     what += QStringLiteral("\r\n\r\n是否另存为其他文件？");
     if (!m_system->AskYesNo(what, MsgIcon::Exclamation, {}, false, this)) return false;
     return SaveList(index);
+}
+
+void frmMain::KeepLoadedFile(int index, std::string text) {
+    doc::SubtitleDocument* d = Document(index);
+    // A file read by its content as another format is not the format its
+    // name says: writing it back in place is our writer's job.
+    const RunInfo& run = m_subtitle->LastRun();
+    if (run.sources.empty() || !run.sources.front().readByContent.empty()) return;
+    std::shared_ptr<KeptFile> kept = KeptFile::Parse(d->Format(), std::move(text));
+    // Kept only while the file's cues are the rows, one for one.
+    if (!kept || kept->Count() != static_cast<std::size_t>(d->Count())) return;
+    d->SetKept(std::move(kept), static_cast<std::size_t>(d->Count()));
+}
+
+frmMain::KeptSave frmMain::SaveKept(int index) {
+    doc::SubtitleDocument* d = Document(index);
+    const std::shared_ptr<KeptFile> kept = d->Kept();
+    const QString path = d->Path();
+    std::vector<KeptFile::Out> outs;
+    outs.reserve(static_cast<std::size_t>(d->Count()));
+    for (int r = 0; r < d->Count(); ++r)
+        outs.push_back({d->KeptOrigin(d->Serial(r)), d->Start(r), d->End(r), d->Text(r)});
+
+    int32_t fmt = d->Encoding();
+    int32_t page = fmt == kEncodingAnsi ? ResolveCodePage(d->CodePage()) : 0;
+    bool mark = d->ByteOrderMark();
+    // What is written becomes the kept file of the next save.
+    std::string written;
+    auto attempt = [&](SaveFailure& failure) {
+        TextFileWriter writer;
+        written.clear();
+        if (!writer.Open(path.toStdString(), fmt, page, failure, mark)) return false;
+        bool ok = true;
+        kept->Write(outs, [&](std::string_view piece) {
+            if (!ok) return;
+            ok = writer.Write(piece, true, failure);
+            if (ok) written.append(piece);
+        });
+        return ok && writer.Commit(failure);
+    };
+    SaveFailure failure;
+    bool ok = attempt(failure);
+    if (!ok && failure.kind == SaveFailure::Unmappable) {
+        // Nothing reached the file: the temporary one goes with the writer.
+        if (!AskUtf8Instead(d)) return KeptSave::Failed;
+        fmt = kEncodingUtf8;
+        page = 0;
+        mark = true;
+        failure = SaveFailure{};
+        ok = attempt(failure);
+        if (ok) {
+            d->SetEncoding(kEncodingUtf8, 0);
+            d->SetByteOrderMark(true);
+        }
+    }
+    if (!ok) {
+        SaveFailed(path, failure.kind == SaveFailure::InvalidEncoding ? QStringLiteral("文件的编码无法写入")
+                                                                      : editor::SaveFailureCause(failure.error));
+        return KeptSave::Failed;
+    }
+    RekeepAfterSave(index, std::move(written));
+    SavedInPlace(index);
+    return KeptSave::Saved;
+}
+
+void frmMain::RekeepAfterSave(int index, std::string written) {
+    doc::SubtitleDocument* d = Document(index);
+    std::shared_ptr<KeptFile> next = KeptFile::Parse(d->Format(), std::move(written));
+    if (!next || next->Count() != static_cast<std::size_t>(d->Count())) {
+        // The saved file reads as other rows (two rows alike, one dropped
+        // on reading): the next save cannot tell which is which.
+        d->SetKept(nullptr);
+        return;
+    }
+    // Row r is the saved file's cue r; a row that comes back by undo keeps
+    // its serial and so finds its cue, or none.
+    uint32_t top = 0;
+    for (int r = 0; r < d->Count(); ++r) top = std::max(top, d->Serial(r));
+    std::vector<int32_t> origins(static_cast<std::size_t>(top) + 1, -1);
+    for (int r = 0; r < d->Count(); ++r) origins[d->Serial(r)] = r;
+    d->SetKept(std::move(next), static_cast<std::size_t>(d->Count()), std::move(origins));
 }
 
 void frmMain::SavedInPlace(int index) {

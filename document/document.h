@@ -99,12 +99,24 @@ class SubtitleDocument : public QObject {
     /// The file began with a byte-order mark (a save in place keeps it so).
     bool ByteOrderMark() const { return m_byteOrderMark; }
     void SetByteOrderMark(bool mark) { m_byteOrderMark = mark; }
-    /// The file as it was read, for a save in place that keeps everything
-    /// outside the edited cues (null: the format or the reading does not
-    /// allow it). A row's origin in it is its serial - 1 while the serial is
-    /// not past Count() of the kept file: rows added later have later serials.
+    /// The file as it was read or last saved, for a save in place that
+    /// keeps everything outside the edited cues (null: the format or the
+    /// reading does not allow it).
     const std::shared_ptr<KeptFile>& Kept() const { return m_kept; }
-    void SetKept(std::shared_ptr<KeptFile> kept) { m_kept = std::move(kept); }
+    /// `keptCues` cues in it. After a load, the row of serial s stems from
+    /// its cue s - 1 (rows added later have later serials); after a save in
+    /// place, `origins[s]` names the cue of serial s (-1: none).
+    void SetKept(std::shared_ptr<KeptFile> kept, std::size_t keptCues = 0, std::vector<int32_t> origins = {}) {
+        m_kept = std::move(kept);
+        m_keptCues = m_kept ? keptCues : 0;
+        m_keptOrigins = std::move(origins);
+    }
+    /// The kept file's cue a row of this serial stems from, or -1.
+    int64_t KeptOrigin(uint32_t serial) const {
+        if (!m_kept) return -1;
+        if (m_keptOrigins.empty()) return serial >= 1 && serial <= m_keptCues ? int64_t{serial} - 1 : -1;
+        return serial < m_keptOrigins.size() ? m_keptOrigins[serial] : -1;
+    }
     /// Its file was written whole by this program (saved as): writing it
     /// whole again loses nothing.
     bool OwnWriting() const { return m_ownWriting; }
@@ -233,6 +245,8 @@ class SubtitleDocument : public QObject {
     int32_t m_codePage = 0;
     bool m_byteOrderMark = false;
     std::shared_ptr<KeptFile> m_kept;
+    std::size_t m_keptCues = 0;
+    std::vector<int32_t> m_keptOrigins;
     bool m_ownWriting = false;
     QUndoStack m_history;
     bool m_loading = false;

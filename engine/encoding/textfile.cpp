@@ -774,7 +774,7 @@ TextFileWriter::~TextFileWriter() {
 }
 
 bool TextFileWriter::Open(const std::string& FileName, int32_t fmt, int32_t AnsiCodePage,
-                          SaveFailure& failure) {
+                          SaveFailure& failure, bool withMark) {
     failure = SaveFailure{};
     if (m_state || !IsValidCode(fmt)) {
         failure.kind = SaveFailure::InvalidEncoding;
@@ -795,7 +795,7 @@ bool TextFileWriter::Open(const std::string& FileName, int32_t fmt, int32_t Ansi
         if (!PrepareTarget(fs::path(FileName), state->target, failure)) return false;
         if (!CreateTemp(state->target, state->temp, failure)) return false;
         m_state = std::move(state);
-        const std::string mark = ByteOrderMarkFor(fmt);
+        const std::string mark = withMark ? ByteOrderMarkFor(fmt) : std::string();
         errno = 0;
         if (!mark.empty() && std::fwrite(mark.data(), 1, mark.size(), m_state->temp.file.get()) != mark.size()) {
             Fail(failure, SaveFailure::WriteFailed, errno);

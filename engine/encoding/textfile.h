@@ -106,8 +106,11 @@ public:
     TextFileWriter(const TextFileWriter&) = delete;
     TextFileWriter& operator=(const TextFileWriter&) = delete;
 
-    /// Creates the temporary file and writes the mark of `fmt` (0 to 5).
-    bool Open(const std::string& FileName, int32_t fmt, int32_t AnsiCodePage, SaveFailure& failure);
+    /// Creates the temporary file and writes the mark of `fmt` (0 to 5);
+    /// `withMark` false leaves the mark out (a file saved as it was read,
+    /// UTF-8 without one).
+    bool Open(const std::string& FileName, int32_t fmt, int32_t AnsiCodePage, SaveFailure& failure,
+              bool withMark = true);
     /// Encodes and writes one piece; an unmappable character fails with its
     /// line and offset counted over all pieces.
     bool Write(std::string_view text, bool textIsValidUtf8, SaveFailure& failure);
