@@ -131,7 +131,7 @@ bool frmMain::ConfirmDiscard(int index) {
     const QString title = l->Tag().isEmpty() ? ProductName() : QFileInfo(l->Tag()).fileName();
     switch (m_system->MsgBox(QStringLiteral("是否保存对文件的修改？"), MsgButtons::YesNoCancel, MsgIcon::Exclamation,
                              title, 1, this)) {
-        case MsgResult::Yes: return SaveInPlace(index);
+        case MsgResult::Yes: return SaveList(index);
         case MsgResult::No: return true;
         default: return false;
     }
