@@ -609,6 +609,31 @@ TEST(Keeper, ALargeFileIsWrittenInPiecesOfWholeLines) {
     EXPECT_EQ(change.added, (Lines{"edited\r\n"}));
 }
 
+TEST(Keeper, LinesOfManyTimeTagsStayLinear) {
+    // Two lines of 20,000 tags each, their times interleaved: each cue is
+    // read without reading its whole line again (which would take the
+    // square of the line's length over all cues).
+    std::string text;
+    for (int line = 0; line < 2; ++line) {
+        for (int i = 0; i < 20000; ++i) text += "[" + MSecsToTime((2 * i + line) * 10, 3).substr(0, 9) + "]";
+        text += line == 0 ? "even\n" : "odd\n";
+    }
+    const auto kept = KeptFile::Parse("lrc", text);
+    const auto cues = keptCues(*kept);
+    ASSERT_EQ(cues.size(), 40000u);
+    EXPECT_EQ(cues[0].text, "even");
+    EXPECT_EQ(cues[1].text, "odd");
+    EXPECT_EQ(cues[39999].start, 399990);
+    auto outs = outsOf(cues);
+    EXPECT_EQ(written(*kept, outs), text);
+    outs[1].text = "changed";
+    outs[2].start += 1;  // both lines are written cue by cue now
+    std::reverse(outs.begin(), outs.end());
+    const std::string out = written(*kept, outs);
+    EXPECT_NE(out.find("changed"), std::string::npos);
+    EXPECT_EQ(engineCues(out, "lrc").size(), 40000u);
+}
+
 TEST(Keeper, ReorderedCuesFollowTheGivenOrder) {
     const auto kept = KeptFile::Parse("srt", kSrt);
     const auto cues = keptCues(*kept);
