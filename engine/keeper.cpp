@@ -1357,7 +1357,22 @@ struct WriteJob {
         prevEnd = b.end;
     }
 
-    void newBlock(std::size_t k) {
+    // Whether the file writes WebVTT hours where they are 0: as the cue
+    // `like` (or the file's first) does; yes when there is none.
+    bool vttHours(int64_t like) const {
+        if (like < 0) like = m.fileCues() > 0 ? 0 : -1;
+        if (like < 0) return true;
+        const Block b = blockOf(unitOfFile(static_cast<std::size_t>(like)));
+        const std::string_view timing = m.view(b.timing, b.timingCend);
+        std::size_t a = 0;
+        while (a < timing.size() && (timing[a] == ' ' || timing[a] == '\t')) ++a;
+        std::size_t e = a;
+        while (e < timing.size() && timing[e] != ' ' && timing[e] != '\t' && timing[e] != '-') ++e;
+        const std::string_view start = timing.substr(a, e - a);
+        return std::count(start.begin(), start.end(), ':') >= 2;
+    }
+
+    void newBlock(std::size_t k, int64_t like) {
         const KeptFile::Out& c = cues[k];
         std::string s;
         if (m.kind == Kind::Srt) {
@@ -1368,9 +1383,10 @@ struct WriteJob {
             AppendTimeStyle0(s, static_cast<double>(endFor(k)));
         } else {
             ++number;
-            appendVttTime(s, c.start, true);
+            const bool hours = vttHours(like);
+            appendVttTime(s, c.start, hours);
             s += " --> ";
-            appendVttTime(s, endFor(k), true);
+            appendVttTime(s, endFor(k), hours);
         }
         textLinesTo(s, c.text, m.eol);
         s += m.eol;
@@ -1475,12 +1491,25 @@ struct WriteJob {
             return dialogue(m.view(ln.begin, ln.cend), m.stateFor(u), c.start, endFor(k), false, false, c.text,
                             false);
         }
-        std::string s = "Dialogue: 0,";
-        AppendTimeStyle1(s, static_cast<double>(c.start));
-        s += ',';
-        AppendTimeStyle1(s, KeepVisible(static_cast<double>(c.start), static_cast<double>(endFor(k)), 10));
-        s += ",Default,,0,0,0,,";
-        s += oneLine(c.text, "\\N", false);
+        // No event to copy: the fields the events format line names, with
+        // what our writer puts in them (layer 0, style Default, no margins).
+        const ReaderState& st = m.stateFor(m.units.size());
+        const int32_t columns = std::max({st.ssaStartColumn, st.ssaEndColumn, st.ssaTextColumn}) + 1;
+        std::string s = "Dialogue: ";
+        for (int32_t j = 0; j < columns; ++j) {
+            if (j > 0) s += ',';
+            if (j == st.ssaStartColumn) {
+                AppendTimeStyle1(s, static_cast<double>(c.start));
+            } else if (j == st.ssaEndColumn) {
+                AppendTimeStyle1(s, KeepVisible(static_cast<double>(c.start), static_cast<double>(endFor(k)), 10));
+            } else if (j == st.ssaTextColumn) {
+                s += oneLine(c.text, "\\N", false);
+            } else if (j == st.ssaEndColumn + 1) {
+                s += "Default";
+            } else if (j == 0 || (j > st.ssaEndColumn + 2 && j < st.ssaTextColumn - 1)) {
+                s += '0';
+            }
+        }
         return s;
     }
 
@@ -1567,7 +1596,7 @@ struct WriteJob {
         switch (m.kind) {
             case Kind::Srt:
             case Kind::Vtt:
-                newBlock(k);
+                newBlock(k, like);
                 break;
             case Kind::Ssa: {
                 std::string s = newDialogue(k, like) + m.eol;

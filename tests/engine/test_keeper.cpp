@@ -657,6 +657,31 @@ TEST(Keeper, AllCuesReplaced) {
     }
 }
 
+TEST(Keeper, NewCuesInFilesWithoutAnyToCopy) {
+    // A script without events gets them after its events format line (its
+    // columns), a WebVTT file of short times gets short times.
+    const std::string script =
+        "[Script Info]\nScriptType: v4.00\n\n[Events]\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, "
+        "MarginV, Effect, Text\n";
+    const auto kept = KeptFile::Parse("ssa", script);
+    EXPECT_EQ(kept->Count(), 0u);
+    const std::vector<KeptFile::Out> outs{{-1, 1000, 2000, "one, with a comma"}, {-1, 3000, kKeptNoEnd, "two"}};
+    const std::string out = written(*kept, outs);
+    EXPECT_EQ(out, script +
+                       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,one, with a comma\n"
+                       "Dialogue: 0,0:00:03.00,0:00:08.00,Default,,0,0,0,,two\n");
+    const auto back = engineCues(out, "ssa");
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].text, "one, with a comma");
+
+    const std::string vtt = "WEBVTT\n\n00:01.000 --> 00:02.000\nA\n";
+    const auto shortVtt = KeptFile::Parse("vtt", vtt);
+    const auto cues = keptCues(*shortVtt);
+    auto vttOuts = outsOf(cues);
+    vttOuts.push_back({-1, 5000, 6000, "B"});
+    EXPECT_EQ(written(*shortVtt, vttOuts), vtt + "\n00:05.000 --> 00:06.000\nB\n");
+}
+
 TEST(Keeper, ArbitraryBytesNeitherCrashNorLoseTheText) {
     std::mt19937 rng(7);
     const std::vector<std::string> pieces{
