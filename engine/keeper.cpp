@@ -410,11 +410,28 @@ struct KeptFile::Impl {
     std::vector<Ref> refs;
     // Engine order -> file cue; empty when both orders agree.
     std::vector<uint32_t> order;
-    // The reader's carried state (SSA columns, LRC offset) before the first
-    // unit it holds for; only where it changed.
+    // What the reader carries from line to line that changes a cue (SSA
+    // columns, the LRC offset), as it stands before the first unit it holds
+    // for; one entry for each change.
     struct Snap {
         uint32_t unit;
-        ReaderState state;
+        int32_t start, end, text;  // SSA columns
+        double offsetMs;           // LRC [offset:]
+        static Snap Of(uint32_t unit, const ReaderState& st) {
+            return {unit, st.ssaStartColumn, st.ssaEndColumn, st.ssaTextColumn, st.lrcOffsetMs};
+        }
+        bool Same(const ReaderState& st) const {
+            return start == st.ssaStartColumn && end == st.ssaEndColumn && text == st.ssaTextColumn &&
+                   offsetMs == st.lrcOffsetMs;
+        }
+        ReaderState State() const {
+            ReaderState st;
+            st.ssaStartColumn = start;
+            st.ssaEndColumn = end;
+            st.ssaTextColumn = text;
+            st.lrcOffsetMs = offsetMs;
+            return st;
+        }
     };
     std::vector<Snap> snaps;
     std::size_t count = 0;
@@ -449,10 +466,10 @@ struct KeptFile::Impl {
                                          [](std::size_t v, const Ref& r) { return v < r.unit; });
         return {static_cast<std::size_t>(lo - refs.begin()), static_cast<std::size_t>(hi - refs.begin())};
     }
-    const ReaderState& stateFor(std::size_t u) const {
+    ReaderState stateFor(std::size_t u) const {
         const auto it = std::upper_bound(snaps.begin(), snaps.end(), u,
                                          [](std::size_t v, const Snap& s) { return v < s.unit; });
-        return std::prev(it)->state;
+        return std::prev(it)->State();
     }
     std::string_view view(std::size_t b, std::size_t e) const { return std::string_view(text).substr(b, e - b); }
 
@@ -802,7 +819,7 @@ void KeptFile::Impl::parse() {
     loneCr = !lf || hasLoneCr(text);
     if (kind == Kind::Srt) {
         std::vector<TimeKey> keys;
-        snaps.push_back({0, ReaderState{}});
+        snaps.push_back(Snap::Of(0, ReaderState{}));
         parseSrt(keys);
         orderCues(keys);
         return;
@@ -811,7 +828,7 @@ void KeptFile::Impl::parse() {
     const TimingRules rules{};
     ReaderState state;
     ReaderContext ctx{table, rules, state};
-    snaps.push_back({0, state});
+    snaps.push_back(Snap::Of(0, state));
     std::vector<TimeKey> keys;
     std::vector<Ref> allRefs;
     bool multi = false;
@@ -882,11 +899,7 @@ void KeptFile::Impl::parse() {
                 takeEntries(units.size());
                 units.push_back({ln.begin, ln.end});
             }
-            const ReaderState& was = snaps.back().state;
-            if (state.ssaStartColumn != was.ssaStartColumn || state.ssaEndColumn != was.ssaEndColumn ||
-                state.ssaTextColumn != was.ssaTextColumn || state.lrcOffsetMs != was.lrcOffsetMs) {
-                snaps.push_back({static_cast<uint32_t>(units.size()), state});
-            }
+            if (!snaps.back().Same(state)) snaps.push_back(Snap::Of(static_cast<uint32_t>(units.size()), state));
             continue;
         }
         const bool blank = kind == Kind::Vtt ? isVttBlank(p) : isSpaceBlank(p);
@@ -1493,7 +1506,7 @@ struct WriteJob {
         }
         // No event to copy: the fields the events format line names, with
         // what our writer puts in them (layer 0, style Default, no margins).
-        const ReaderState& st = m.stateFor(m.units.size());
+        const ReaderState st = m.stateFor(m.units.size());
         const int32_t columns = std::max({st.ssaStartColumn, st.ssaEndColumn, st.ssaTextColumn}) + 1;
         std::string s = "Dialogue: ";
         for (int32_t j = 0; j < columns; ++j) {
