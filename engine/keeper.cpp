@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <numeric>
+#include <unordered_map>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -409,11 +410,28 @@ struct KeptFile::Impl {
     std::vector<Ref> refs;
     // Engine order -> file cue; empty when both orders agree.
     std::vector<uint32_t> order;
-    // The reader's carried state (SSA columns, LRC offset) before the first
-    // unit it holds for; only where it changed.
+    // What the reader carries from line to line that changes a cue (SSA
+    // columns, the LRC offset), as it stands before the first unit it holds
+    // for; one entry for each change.
     struct Snap {
         uint32_t unit;
-        ReaderState state;
+        int32_t start, end, text;  // SSA columns
+        double offsetMs;           // LRC [offset:]
+        static Snap Of(uint32_t unit, const ReaderState& st) {
+            return {unit, st.ssaStartColumn, st.ssaEndColumn, st.ssaTextColumn, st.lrcOffsetMs};
+        }
+        bool Same(const ReaderState& st) const {
+            return start == st.ssaStartColumn && end == st.ssaEndColumn && text == st.ssaTextColumn &&
+                   offsetMs == st.lrcOffsetMs;
+        }
+        ReaderState State() const {
+            ReaderState st;
+            st.ssaStartColumn = start;
+            st.ssaEndColumn = end;
+            st.ssaTextColumn = text;
+            st.lrcOffsetMs = offsetMs;
+            return st;
+        }
     };
     std::vector<Snap> snaps;
     std::size_t count = 0;
@@ -444,14 +462,14 @@ struct KeptFile::Impl {
         if (refs.empty()) return {u, u + 1};
         const auto lo = std::lower_bound(refs.begin(), refs.end(), u,
                                          [](const Ref& r, std::size_t v) { return r.unit < v; });
-        auto hi = lo;
-        while (hi != refs.end() && hi->unit == u) ++hi;
+        const auto hi = std::upper_bound(lo, refs.end(), u,
+                                         [](std::size_t v, const Ref& r) { return v < r.unit; });
         return {static_cast<std::size_t>(lo - refs.begin()), static_cast<std::size_t>(hi - refs.begin())};
     }
-    const ReaderState& stateFor(std::size_t u) const {
+    ReaderState stateFor(std::size_t u) const {
         const auto it = std::upper_bound(snaps.begin(), snaps.end(), u,
                                          [](std::size_t v, const Snap& s) { return v < s.unit; });
-        return std::prev(it)->state;
+        return std::prev(it)->State();
     }
     std::string_view view(std::size_t b, std::size_t e) const { return std::string_view(text).substr(b, e - b); }
 
@@ -477,9 +495,27 @@ struct KeptFile::Impl {
     void parseSrt(std::vector<TimeKey>& keys);
     std::string entryOf(std::size_t f) const {
         const Ref r = refOf(f);
+        if (!refs.empty()) {
+            // A line of many time tags is not read again for each of them:
+            // its entries differ only in their starts.
+            const auto it = std::lower_bound(multiText.begin(), multiText.end(), r.unit,
+                                             [](const auto& e, uint32_t u) { return e.first < u; });
+            if (it != multiText.end() && it->first == r.unit) {
+                std::string entry;
+                AppendTimeStyle0(entry, static_cast<double>(multiStart[f]));
+                entry += '|';
+                entry += it->second;
+                return entry;
+            }
+        }
         LineTable t = entriesOf(r.unit);
         return r.sub + 1 < t.size() ? t[r.sub + 1] : std::string();
     }
+    // Units of several cues (LRC lines of several time tags): the text their
+    // entries share, by unit; and the start of every file cue (kept only
+    // when such units exist).
+    std::vector<std::pair<uint32_t, std::string>> multiText;
+    std::vector<int64_t> multiStart;
 
     void parse();
     void orderCues(std::vector<TimeKey>& keys);
@@ -783,7 +819,7 @@ void KeptFile::Impl::parse() {
     loneCr = !lf || hasLoneCr(text);
     if (kind == Kind::Srt) {
         std::vector<TimeKey> keys;
-        snaps.push_back({0, ReaderState{}});
+        snaps.push_back(Snap::Of(0, ReaderState{}));
         parseSrt(keys);
         orderCues(keys);
         return;
@@ -792,7 +828,7 @@ void KeptFile::Impl::parse() {
     const TimingRules rules{};
     ReaderState state;
     ReaderContext ctx{table, rules, state};
-    snaps.push_back({0, state});
+    snaps.push_back(Snap::Of(0, state));
     std::vector<TimeKey> keys;
     std::vector<Ref> allRefs;
     bool multi = false;
@@ -823,6 +859,11 @@ void KeptFile::Impl::parse() {
             keys.push_back(timeKeyOf(table[k]));
             allRefs.push_back({static_cast<uint32_t>(unit), static_cast<uint32_t>(k - 1)});
             if (k > 1) multi = true;
+        }
+        if (table.size() > 2) {
+            // The reader gives every tag of a line the same text.
+            const EntryParts p = SplitEntry(table[1]);
+            multiText.emplace_back(static_cast<uint32_t>(unit), std::string(p.text));
         }
         const std::size_t n = table.size() - 1;
         table.resize(1);
@@ -858,11 +899,7 @@ void KeptFile::Impl::parse() {
                 takeEntries(units.size());
                 units.push_back({ln.begin, ln.end});
             }
-            const ReaderState& was = snaps.back().state;
-            if (state.ssaStartColumn != was.ssaStartColumn || state.ssaEndColumn != was.ssaEndColumn ||
-                state.ssaTextColumn != was.ssaTextColumn || state.lrcOffsetMs != was.lrcOffsetMs) {
-                snaps.push_back({static_cast<uint32_t>(units.size()), state});
-            }
+            if (!snaps.back().Same(state)) snaps.push_back(Snap::Of(static_cast<uint32_t>(units.size()), state));
             continue;
         }
         const bool blank = kind == Kind::Vtt ? isVttBlank(p) : isSpaceBlank(p);
@@ -927,7 +964,11 @@ void KeptFile::Impl::parse() {
     } else if (crs > lfs) {
         eol = "\r";
     }
-    if (multi) refs = std::move(allRefs);
+    if (multi) {
+        refs = std::move(allRefs);
+        multiStart.reserve(keys.size());
+        for (const TimeKey& k : keys) multiStart.push_back(k.start);
+    }
     orderCues(keys);
 }
 
@@ -1002,12 +1043,20 @@ void KeptFile::Impl::orderCues(std::vector<TimeKey>& keys) {
         }
         newUnit[units.size()] = static_cast<uint32_t>(keptUnits.size());
         std::vector<Ref> keptRefs;
+        std::vector<int64_t> keptStarts;
         for (std::size_t f = 0; f < n; ++f) {
             if (removed[f]) continue;
             const Ref r = refOf(f);
             newCue[f] = static_cast<uint32_t>(keptRefs.size());
             keptRefs.push_back({newUnit[r.unit], r.sub});
+            if (!multiStart.empty()) keptStarts.push_back(multiStart[f]);
         }
+        multiStart = std::move(keptStarts);
+        std::vector<std::pair<uint32_t, std::string>> keptTexts;
+        for (auto& [u, t] : multiText) {
+            if (unitKept[u]) keptTexts.emplace_back(newUnit[u], std::move(t));
+        }
+        multiText = std::move(keptTexts);
         for (Snap& s : snaps) s.unit = newUnit[std::min<std::size_t>(s.unit, units.size())];
         for (uint32_t& p : passive) p = newUnit[std::min<std::size_t>(p, units.size())];
         for (std::size_t u = 0; u < units.size(); ++u) {
@@ -1024,7 +1073,11 @@ void KeptFile::Impl::orderCues(std::vector<TimeKey>& keys) {
         idx = std::move(kept);
         bool plain = refs.size() == units.size();
         for (std::size_t f = 0; f < refs.size() && plain; ++f) plain = refs[f].unit == f && refs[f].sub == 0;
-        if (plain) refs.clear();
+        if (plain) {
+            refs.clear();
+            multiStart.clear();
+            multiText.clear();
+        }
     }
     count = idx.size();
     bool identity = true;
@@ -1317,7 +1370,22 @@ struct WriteJob {
         prevEnd = b.end;
     }
 
-    void newBlock(std::size_t k) {
+    // Whether the file writes WebVTT hours where they are 0: as the cue
+    // `like` (or the file's first) does; yes when there is none.
+    bool vttHours(int64_t like) const {
+        if (like < 0) like = m.fileCues() > 0 ? 0 : -1;
+        if (like < 0) return true;
+        const Block b = blockOf(unitOfFile(static_cast<std::size_t>(like)));
+        const std::string_view timing = m.view(b.timing, b.timingCend);
+        std::size_t a = 0;
+        while (a < timing.size() && (timing[a] == ' ' || timing[a] == '\t')) ++a;
+        std::size_t e = a;
+        while (e < timing.size() && timing[e] != ' ' && timing[e] != '\t' && timing[e] != '-') ++e;
+        const std::string_view start = timing.substr(a, e - a);
+        return std::count(start.begin(), start.end(), ':') >= 2;
+    }
+
+    void newBlock(std::size_t k, int64_t like) {
         const KeptFile::Out& c = cues[k];
         std::string s;
         if (m.kind == Kind::Srt) {
@@ -1328,9 +1396,10 @@ struct WriteJob {
             AppendTimeStyle0(s, static_cast<double>(endFor(k)));
         } else {
             ++number;
-            appendVttTime(s, c.start, true);
+            const bool hours = vttHours(like);
+            appendVttTime(s, c.start, hours);
             s += " --> ";
-            appendVttTime(s, endFor(k), true);
+            appendVttTime(s, endFor(k), hours);
         }
         textLinesTo(s, c.text, m.eol);
         s += m.eol;
@@ -1435,31 +1504,65 @@ struct WriteJob {
             return dialogue(m.view(ln.begin, ln.cend), m.stateFor(u), c.start, endFor(k), false, false, c.text,
                             false);
         }
-        std::string s = "Dialogue: 0,";
-        AppendTimeStyle1(s, static_cast<double>(c.start));
-        s += ',';
-        AppendTimeStyle1(s, KeepVisible(static_cast<double>(c.start), static_cast<double>(endFor(k)), 10));
-        s += ",Default,,0,0,0,,";
-        s += oneLine(c.text, "\\N", false);
+        // No event to copy: the fields the events format line names, with
+        // what our writer puts in them (layer 0, style Default, no margins).
+        const ReaderState st = m.stateFor(m.units.size());
+        const int32_t columns = std::max({st.ssaStartColumn, st.ssaEndColumn, st.ssaTextColumn}) + 1;
+        std::string s = "Dialogue: ";
+        for (int32_t j = 0; j < columns; ++j) {
+            if (j > 0) s += ',';
+            if (j == st.ssaStartColumn) {
+                AppendTimeStyle1(s, static_cast<double>(c.start));
+            } else if (j == st.ssaEndColumn) {
+                AppendTimeStyle1(s, KeepVisible(static_cast<double>(c.start), static_cast<double>(endFor(k)), 10));
+            } else if (j == st.ssaTextColumn) {
+                s += oneLine(c.text, "\\N", false);
+            } else if (j == st.ssaEndColumn + 1) {
+                s += "Default";
+            } else if (j == 0 || (j > st.ssaEndColumn + 2 && j < st.ssaTextColumn - 1)) {
+                s += '0';
+            }
+        }
         return s;
     }
 
     // ---- LRC lines ----
 
-    LrcTagStyle lrcStyleFor(int64_t f, std::size_t sub) const {
+    // The tags of unit u's line, read once for all of its cues.
+    std::size_t tagsUnit = npos;
+    std::string tagsLine;
+    LrcTags tags;
+    const LrcTags& tagsOf(std::size_t u) {
+        if (tagsUnit != u) {
+            LineCursor cur = m.cursor(m.units[u].begin);
+            Line ln;
+            cur.Next(ln);
+            std::string buf;
+            tagsLine.assign(m.prep(ln, buf));
+            tags = lrcTagsOf(tagsLine);
+            tagsUnit = u;
+        }
+        return tags;
+    }
+
+    // The style of every time tag of a line, once per line (lines of
+    // several tags may be written cue by cue in any order).
+    std::unordered_map<std::size_t, std::vector<LrcTagStyle>> styles;
+    LrcTagStyle lrcStyleFor(int64_t f, std::size_t sub) {
         if (f < 0) {
             if (m.fileCues() == 0) return LrcTagStyle{};
             f = 0;
             sub = 0;
         }
         const std::size_t u = unitOfFile(static_cast<std::size_t>(f));
-        LineCursor cur = m.cursor(m.units[u].begin);
-        Line ln;
-        cur.Next(ln);
-        std::string buf;
-        const LrcTags tags = lrcTagsOf(m.prep(ln, buf));
-        if (tags.times.empty()) return LrcTagStyle{};
-        return lrcStyleOf(tags.times[std::min(sub, tags.times.size() - 1)]);
+        auto it = styles.find(u);
+        if (it == styles.end()) {
+            std::vector<LrcTagStyle> all;
+            for (std::string_view t : tagsOf(u).times) all.push_back(lrcStyleOf(t));
+            it = styles.emplace(u, std::move(all)).first;
+        }
+        if (it->second.empty()) return LrcTagStyle{};
+        return it->second[std::min(sub, it->second.size() - 1)];
     }
 
     void lrcLine(const KeptFile::Out& c, const LrcTagStyle& style, double offsetMs) {
@@ -1477,13 +1580,9 @@ struct WriteJob {
         if (metaDone.empty()) metaDone.assign(m.units.size(), 0);
         if (metaDone[u]) return;
         metaDone[u] = 1;
-        LineCursor cur = m.cursor(m.units[u].begin);
-        Line ln;
-        cur.Next(ln);
-        std::string buf;
-        const LrcTags tags = lrcTagsOf(m.prep(ln, buf));
-        if (tags.meta.empty()) return;
-        std::string s = tags.meta + m.eol;
+        const LrcTags& t = tagsOf(u);
+        if (t.meta.empty()) return;
+        std::string s = t.meta + m.eol;
         separate(npos - 1, false, s);
         out.put(s);
         prevEnd = npos;
@@ -1510,7 +1609,7 @@ struct WriteJob {
         switch (m.kind) {
             case Kind::Srt:
             case Kind::Vtt:
-                newBlock(k);
+                newBlock(k, like);
                 break;
             case Kind::Ssa: {
                 std::string s = newDialogue(k, like) + m.eol;
@@ -1648,15 +1747,19 @@ void WriteJob::run() {
             const auto [fb, fe] = m.cuesOfUnit(u);
             if (fe - fb > 1) {
                 // A line of several cues is written once, whole, when all its
-                // cues are there unchanged.
-                bool whole = true;
-                std::vector<std::size_t> present;
-                for (std::size_t f = fb; f < fe; ++f) {
-                    whole = whole && outOf[f] >= 0 && same[static_cast<std::size_t>(outOf[f])];
+                // cues are there unchanged (asked once per line).
+                if (done[u] == 0) {
+                    bool all = true;
+                    for (std::size_t f = fb; f < fe && all; ++f) {
+                        all = outOf[f] >= 0 && same[static_cast<std::size_t>(outOf[f])];
+                    }
+                    done[u] = all ? 1 : 3;
                 }
+                const bool whole = done[u] != 3;
+                std::vector<std::size_t> present;
                 if (whole) {
-                    if (done[u]) continue;
-                    done[u] = 1;
+                    if (done[u] == 2) continue;
+                    done[u] = 2;
                     for (std::size_t f = fb; f < fe; ++f) present.push_back(static_cast<std::size_t>(outOf[f]));
                     std::sort(present.begin(), present.end());
                     unit(u, present, false);

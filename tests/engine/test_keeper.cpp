@@ -609,6 +609,31 @@ TEST(Keeper, ALargeFileIsWrittenInPiecesOfWholeLines) {
     EXPECT_EQ(change.added, (Lines{"edited\r\n"}));
 }
 
+TEST(Keeper, LinesOfManyTimeTagsStayLinear) {
+    // Two lines of 20,000 tags each, their times interleaved: each cue is
+    // read without reading its whole line again (which would take the
+    // square of the line's length over all cues).
+    std::string text;
+    for (int line = 0; line < 2; ++line) {
+        for (int i = 0; i < 20000; ++i) text += "[" + MSecsToTime((2 * i + line) * 10, 3).substr(0, 9) + "]";
+        text += line == 0 ? "even\n" : "odd\n";
+    }
+    const auto kept = KeptFile::Parse("lrc", text);
+    const auto cues = keptCues(*kept);
+    ASSERT_EQ(cues.size(), 40000u);
+    EXPECT_EQ(cues[0].text, "even");
+    EXPECT_EQ(cues[1].text, "odd");
+    EXPECT_EQ(cues[39999].start, 399990);
+    auto outs = outsOf(cues);
+    EXPECT_EQ(written(*kept, outs), text);
+    outs[1].text = "changed";
+    outs[2].start += 1;  // both lines are written cue by cue now
+    std::reverse(outs.begin(), outs.end());
+    const std::string out = written(*kept, outs);
+    EXPECT_NE(out.find("changed"), std::string::npos);
+    EXPECT_EQ(engineCues(out, "lrc").size(), 40000u);
+}
+
 TEST(Keeper, ReorderedCuesFollowTheGivenOrder) {
     const auto kept = KeptFile::Parse("srt", kSrt);
     const auto cues = keptCues(*kept);
@@ -630,6 +655,31 @@ TEST(Keeper, AllCuesReplaced) {
         ASSERT_EQ(back.size(), 2u) << s.name << "\n" << out;
         EXPECT_EQ(back[0].text, "only") << s.name;
     }
+}
+
+TEST(Keeper, NewCuesInFilesWithoutAnyToCopy) {
+    // A script without events gets them after its events format line (its
+    // columns), a WebVTT file of short times gets short times.
+    const std::string script =
+        "[Script Info]\nScriptType: v4.00\n\n[Events]\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, "
+        "MarginV, Effect, Text\n";
+    const auto kept = KeptFile::Parse("ssa", script);
+    EXPECT_EQ(kept->Count(), 0u);
+    const std::vector<KeptFile::Out> outs{{-1, 1000, 2000, "one, with a comma"}, {-1, 3000, kKeptNoEnd, "two"}};
+    const std::string out = written(*kept, outs);
+    EXPECT_EQ(out, script +
+                       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,one, with a comma\n"
+                       "Dialogue: 0,0:00:03.00,0:00:08.00,Default,,0,0,0,,two\n");
+    const auto back = engineCues(out, "ssa");
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].text, "one, with a comma");
+
+    const std::string vtt = "WEBVTT\n\n00:01.000 --> 00:02.000\nA\n";
+    const auto shortVtt = KeptFile::Parse("vtt", vtt);
+    const auto cues = keptCues(*shortVtt);
+    auto vttOuts = outsOf(cues);
+    vttOuts.push_back({-1, 5000, 6000, "B"});
+    EXPECT_EQ(written(*shortVtt, vttOuts), vtt + "\n00:05.000 --> 00:06.000\nB\n");
 }
 
 TEST(Keeper, ArbitraryBytesNeitherCrashNorLoseTheText) {
