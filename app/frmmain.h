@@ -9,7 +9,9 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <future>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/editorlogic.h"
@@ -20,6 +22,8 @@ class QMenu;
 class QTimer;
 
 namespace lumeval {
+
+class KeptFile;
 
 namespace doc {
 class SubtitleDocument;
@@ -166,6 +170,14 @@ class frmMain : public QMainWindow {
     KeptSave SaveKept(int index);
     /// The file just written becomes the kept one.
     void RekeepAfterSave(int index, std::string written);
+    /// Indexes a file's text on a pool thread (a million cues take a
+    /// quarter of a second) and lets the text go; the document gets it when
+    /// it is ready, if its rows were `expected` in number when it was read.
+    void KeepInBackground(int index, std::string text, std::size_t expected, std::vector<int32_t> origins);
+    /// Waits for list `index`'s indexing, if one runs, and applies it.
+    void FinishKeep(int index);
+    /// The document holds other work now: a running indexing is not its.
+    void DropKeep(int index);
     /// After a save in place: the document is saved, the status bar says so.
     void SavedInPlace(int index);
     /// A text the file's encoding cannot hold: save as UTF-8 instead? No
@@ -300,6 +312,17 @@ class frmMain : public QMainWindow {
         QString orphan;        ///< the claimed backup it was restored from, until its own is written
     };
     std::vector<BackupState> m_backups;
+
+    // One per list: a kept file being indexed off the window thread.
+    struct KeepJob {
+        quint64 serial = 0;
+        std::size_t expected = 0;
+        std::vector<int32_t> origins;
+        std::shared_future<std::shared_ptr<KeptFile>> result;
+    };
+    std::vector<std::optional<KeepJob>> m_keepJobs;
+    quint64 m_nextKeepJob = 0;
+    QString m_keptNote;  ///< why the last SaveKept could not keep the file
     std::unique_ptr<doc::RecoveryStore> m_recovery;
     QTimer* m_backupTimer = nullptr;
     quint64 m_nextBackupId = 0;

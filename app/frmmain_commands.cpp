@@ -238,9 +238,11 @@ void frmMain::OpenSubtitle(const QString& path) {
     doc::SubtitleDocument* document = Document(m_activeList);
     document->SetPath(path);
     document->SetFormat(QFileInfo(path).suffix().toLower().toStdString());
+    document->SetOwnWriting(false);
 
     m_runList = m_activeList;
     ForgetBackup(m_activeList);
+    DropKeep(m_activeList);
     m_loadRows = ExpectedRows(text);
     m_cancelRequested = false;
     ++m_running;
@@ -326,7 +328,7 @@ bool frmMain::SaveList(int index) {
     d->SetFormat(QFileInfo(path).suffix().toLower().toStdString());
     d->SetEncoding(m_savedEncoding, m_savedEncoding == kEncodingAnsi ? ResolveCodePage(m_subtitle->AnsiCodePage) : 0);
     d->SetByteOrderMark(m_savedEncoding != kEncodingAnsi);
-    d->SetKept(nullptr);
+    DropKeep(index);
     d->SetOwnWriting(true);
     d->MarkSaved();
     ForgetBackup(index);

@@ -109,6 +109,7 @@ void Empty(doc::SubtitleDocument* d) {
     d->EndLoad();
     d->SetPath(QString());
     d->SetFormat({});
+    d->SetOwnWriting(false);
 }
 
 }  // namespace
@@ -118,6 +119,7 @@ void frmMain::CloseActiveList() {
     if (!list || !ConfirmDiscard(m_activeList)) return;
     Empty(Document(m_activeList));
     ForgetBackup(m_activeList);
+    DropKeep(m_activeList);
     list->SetTag(QString());
     list->setVisible(false);
     bool found = false;
@@ -148,6 +150,7 @@ void frmMain::CloseAllLists() {
         if (l->isHidden()) continue;
         Empty(Document(i));
         ForgetBackup(i);
+        DropKeep(i);
         l->SetTag(QString());
         l->setVisible(false);
     }

@@ -4,6 +4,14 @@
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QMenu>
+#include <QMetaObject>
+#include <QPointer>
+#include <QThreadPool>
+#include <future>
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include "app/editorlogic.h"
 #include "app/frmmain.h"
@@ -115,6 +123,8 @@ bool frmMain::SaveInPlace(int index) {
     const FormatKey* row = RowOfKey(d->Format());
     if (path.isEmpty() || list->Tag().isEmpty() || !row || !row->writer) return SaveList(index);
 
+    FinishKeep(index);
+    m_keptNote.clear();
     if (d->Kept()) {
         const KeptSave result = SaveKept(index);
         if (result != KeptSave::NotKept) return result == KeptSave::Saved;
@@ -126,27 +136,95 @@ bool frmMain::SaveInPlace(int index) {
     QString what = QStringLiteral("Lumeval 不能原样保存“") + name + QStringLiteral("”（") + FormatName(d->Format()) +
                    QStringLiteral(" 格式）：保存会按 Lumeval 的写法重写整个文件，原文件中时间和文字以外的内容"
                                   "（样式、注释、其他标记）将会丢失。");
+    if (!m_keptNote.isEmpty()) what = m_keptNote + QStringLiteral("\r\n\r\n") + what;
     what += QStringLiteral("\r\n\r\n是否另存为其他文件？");
     if (!m_system->AskYesNo(what, MsgIcon::Exclamation, {}, false, this)) return false;
     return SaveList(index);
 }
 
 void frmMain::KeepLoadedFile(int index, std::string text) {
-    doc::SubtitleDocument* d = Document(index);
     // A file read by its content as another format is not the format its
     // name says: writing it back in place is our writer's job.
     const RunInfo& run = m_subtitle->LastRun();
     if (run.sources.empty() || !run.sources.front().readByContent.empty()) return;
-    std::shared_ptr<KeptFile> kept = KeptFile::Parse(d->Format(), std::move(text));
+    const doc::SubtitleDocument* d = Document(index);
+    KeepInBackground(index, std::move(text), static_cast<std::size_t>(d->Count()), {});
+}
+
+void frmMain::KeepInBackground(int index, std::string text, std::size_t expected, std::vector<int32_t> origins) {
+    if (index < 0 || index >= ListCount()) return;
+    if (static_cast<int>(m_keepJobs.size()) < ListCount()) m_keepJobs.resize(static_cast<std::size_t>(ListCount()));
+    const std::string key = Document(index)->Format();
+    auto task = std::make_shared<std::packaged_task<std::shared_ptr<KeptFile>()>>(
+        [key, text = std::move(text)]() mutable -> std::shared_ptr<KeptFile> {
+#if defined(__linux__)
+            // Behind the window thread when the processors are busy: the
+            // document is on the screen already, this only serves a save.
+            setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+#endif
+            std::shared_ptr<KeptFile> kept = KeptFile::Parse(key, std::move(text));
+            // Held again only for a save: the document is the text now.
+            if (kept) kept->ReleaseText();
+            return kept;
+        });
+    KeepJob job;
+    job.serial = ++m_nextKeepJob;
+    job.expected = expected;
+    job.origins = std::move(origins);
+    job.result = task->get_future().share();
+    const quint64 serial = job.serial;
+    m_keepJobs[static_cast<std::size_t>(index)] = std::move(job);
+    QPointer<frmMain> self(this);
+    QThreadPool::globalInstance()->start([task, self, index, serial] {
+        (*task)();
+        if (!self) return;
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, index, serial] {
+                if (!self || index >= static_cast<int>(self->m_keepJobs.size())) return;
+                const std::optional<KeepJob>& pending = self->m_keepJobs[static_cast<std::size_t>(index)];
+                if (pending && pending->serial == serial) self->FinishKeep(index);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void frmMain::FinishKeep(int index) {
+    if (index < 0 || index >= static_cast<int>(m_keepJobs.size()) || !m_keepJobs[static_cast<std::size_t>(index)])
+        return;
+    KeepJob job = std::move(*m_keepJobs[static_cast<std::size_t>(index)]);
+    m_keepJobs[static_cast<std::size_t>(index)].reset();
+    std::shared_ptr<KeptFile> kept = job.result.get();
+    doc::SubtitleDocument* d = Document(index);
     // Kept only while the file's cues are the rows, one for one.
-    if (!kept || kept->Count() != static_cast<std::size_t>(d->Count())) return;
-    d->SetKept(std::move(kept), static_cast<std::size_t>(d->Count()));
+    if (!kept || kept->Count() != job.expected) {
+        d->SetKept(nullptr);
+        return;
+    }
+    d->SetKept(std::move(kept), job.expected, std::move(job.origins));
+}
+
+void frmMain::DropKeep(int index) {
+    if (index >= 0 && index < static_cast<int>(m_keepJobs.size())) m_keepJobs[static_cast<std::size_t>(index)].reset();
+    if (doc::SubtitleDocument* d = Document(index)) d->SetKept(nullptr);
 }
 
 frmMain::KeptSave frmMain::SaveKept(int index) {
     doc::SubtitleDocument* d = Document(index);
     const std::shared_ptr<KeptFile> kept = d->Kept();
     const QString path = d->Path();
+    m_keptNote.clear();
+    if (!kept->HasText()) {
+        // The text was let go after reading: the file is read again, and
+        // must be the file that was read.
+        int32_t fmt = d->Encoding() >= 0 ? d->Encoding() : kEncodingDetect;
+        std::string text = lumeval::UEFLoadTextFile(path.toStdString(), fmt, fmt == kEncodingAnsi ? d->CodePage() : 0);
+        if (!kept->RestoreText(std::move(text))) {
+            m_keptNote = QStringLiteral("“") + QFileInfo(path).fileName() +
+                         QStringLiteral("”在打开之后已被其他程序修改或删除，无法只改写修改过的字幕。");
+            return KeptSave::NotKept;
+        }
+    }
     std::vector<KeptFile::Out> outs;
     outs.reserve(static_cast<std::size_t>(d->Count()));
     for (int r = 0; r < d->Count(); ++r)
@@ -173,7 +251,10 @@ frmMain::KeptSave frmMain::SaveKept(int index) {
     bool ok = attempt(failure);
     if (!ok && failure.kind == SaveFailure::Unmappable) {
         // Nothing reached the file: the temporary one goes with the writer.
-        if (!AskUtf8Instead(d)) return KeptSave::Failed;
+        if (!AskUtf8Instead(d)) {
+            kept->ReleaseText();
+            return KeptSave::Failed;
+        }
         fmt = kEncodingUtf8;
         page = 0;
         mark = true;
@@ -184,6 +265,7 @@ frmMain::KeptSave frmMain::SaveKept(int index) {
             d->SetByteOrderMark(true);
         }
     }
+    kept->ReleaseText();
     if (!ok) {
         SaveFailed(path, failure.kind == SaveFailure::InvalidEncoding ? QStringLiteral("文件的编码无法写入")
                                                                       : editor::SaveFailureCause(failure.error));
@@ -196,20 +278,13 @@ frmMain::KeptSave frmMain::SaveKept(int index) {
 
 void frmMain::RekeepAfterSave(int index, std::string written) {
     doc::SubtitleDocument* d = Document(index);
-    std::shared_ptr<KeptFile> next = KeptFile::Parse(d->Format(), std::move(written));
-    if (!next || next->Count() != static_cast<std::size_t>(d->Count())) {
-        // The saved file reads as other rows (two rows alike, one dropped
-        // on reading): the next save cannot tell which is which.
-        d->SetKept(nullptr);
-        return;
-    }
     // Row r is the saved file's cue r; a row that comes back by undo keeps
     // its serial and so finds its cue, or none.
     uint32_t top = 0;
     for (int r = 0; r < d->Count(); ++r) top = std::max(top, d->Serial(r));
     std::vector<int32_t> origins(static_cast<std::size_t>(top) + 1, -1);
     for (int r = 0; r < d->Count(); ++r) origins[d->Serial(r)] = r;
-    d->SetKept(std::move(next), static_cast<std::size_t>(d->Count()), std::move(origins));
+    KeepInBackground(index, std::move(written), static_cast<std::size_t>(d->Count()), std::move(origins));
 }
 
 void frmMain::SavedInPlace(int index) {

@@ -389,6 +389,10 @@ LrcTags lrcTagsOf(std::string_view line) {
 struct KeptFile::Impl {
     Kind kind = Kind::Srt;
     std::string text;
+    // Set while the text is let go: what it was, to know it again.
+    bool released = false;
+    std::size_t releasedSize = 0;
+    uint64_t releasedPrint = 0;
     bool lf = true;
     std::string eol = "\n";
     LineReader reader = nullptr;
@@ -1805,13 +1809,51 @@ std::unique_ptr<KeptFile> KeptFile::Parse(std::string_view formatKey, std::strin
 std::size_t KeptFile::Count() const { return m_impl->count; }
 
 KeptCue KeptFile::Cue(std::size_t i) const {
-    if (i >= m_impl->count) return KeptCue{};
+    if (i >= m_impl->count || m_impl->released) return KeptCue{};
     return m_impl->cueOf(m_impl->fileCue(i));
 }
 
 void KeptFile::Write(const std::vector<Out>& cues, const std::function<void(std::string_view)>& sink) const {
+    if (m_impl->released) return;
     WriteJob job(*m_impl, cues, sink);
     job.run();
+}
+
+namespace {
+
+// A fingerprint of a text, eight bytes a step: enough to tell the file we
+// indexed from one changed since (not meant against deliberate collisions).
+uint64_t Fingerprint(std::string_view text) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 29;
+    }
+    for (; i < text.size(); ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 0x100000001B3ull;
+    return h ^ (h >> 32);
+}
+
+}  // namespace
+
+void KeptFile::ReleaseText() {
+    if (m_impl->released) return;
+    m_impl->releasedSize = m_impl->text.size();
+    m_impl->releasedPrint = Fingerprint(m_impl->text);
+    std::string().swap(m_impl->text);
+    m_impl->released = true;
+}
+
+bool KeptFile::HasText() const { return !m_impl->released; }
+
+bool KeptFile::RestoreText(std::string text) {
+    if (!m_impl->released) return true;
+    if (text.size() != m_impl->releasedSize || Fingerprint(text) != m_impl->releasedPrint) return false;
+    m_impl->text = std::move(text);
+    m_impl->released = false;
+    return true;
 }
 
 }  // namespace lumeval

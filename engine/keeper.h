@@ -61,6 +61,16 @@ public:
     /// leaves out (no length, a repeat of an earlier cue) stay as written.
     void Write(const std::vector<Out>& cues, const std::function<void(std::string_view)>& sink) const;
 
+    /// Lets the kept text go and keeps only the index and a fingerprint of
+    /// the text, so a large file is not held twice while it is edited.
+    /// Count() still answers; Cue() and Write() need the text back.
+    void ReleaseText();
+    bool HasText() const;
+    /// Gives the text back (read again from the file). False, and nothing
+    /// changes, when it is not the text that was indexed: the file was
+    /// changed by something else since.
+    bool RestoreText(std::string text);
+
     ~KeptFile();
     KeptFile(const KeptFile&) = delete;
     KeptFile& operator=(const KeptFile&) = delete;

@@ -155,7 +155,13 @@ class Keeping : public ::testing::Test {
         window->OpenSubtitle(path);
         QCoreApplication::processEvents();
         EXPECT_EQ(0u, ui->pendingAnswers());
-        return window->Document(window->ActiveList());
+        doc::SubtitleDocument* d = window->Document(window->ActiveList());
+        // The file is indexed on a pool thread; the document gets it soon.
+        for (int i = 0; i < 500 && !d->Kept(); ++i) {
+            QCoreApplication::processEvents();
+            QTest::qWait(10);
+        }
+        return d;
     }
     QByteArray read(const QString& path) {
         QFile f(path);

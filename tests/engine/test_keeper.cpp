@@ -339,6 +339,27 @@ TEST(Keeper, UnchangedDocumentWritesTheFileByteForByte) {
     }
 }
 
+// The editor lets the text go while it edits and reads the file again to
+// save: the same text is taken back, a changed one is refused.
+TEST(Keeper, TextLetGoComesBackOnlyUnchanged) {
+    for (const Sample& s : kSamples) {
+        const auto kept = KeptFile::Parse(s.key, s.text);
+        ASSERT_NE(kept, nullptr);
+        const auto cues = keptCues(*kept);
+        const std::size_t count = kept->Count();
+        kept->ReleaseText();
+        EXPECT_FALSE(kept->HasText());
+        EXPECT_EQ(count, kept->Count()) << s.name;
+        EXPECT_EQ(written(*kept, outsOf(cues)), "") << s.name;  // nothing without its text
+        std::string changed = s.text;
+        changed[changed.size() / 2] ^= 0x01;
+        EXPECT_FALSE(kept->RestoreText(changed)) << s.name;
+        EXPECT_FALSE(kept->RestoreText(std::string(s.text) + "\n")) << s.name;
+        EXPECT_TRUE(kept->RestoreText(s.text)) << s.name;
+        EXPECT_EQ(written(*kept, outsOf(cues)), s.text) << s.name;
+    }
+}
+
 TEST(Keeper, CuesAgreeWithTheEngine) {
     for (const Sample& s : kSamples) {
         for (const std::string& text : variants(s.text)) {
