@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -168,12 +169,14 @@ class frmMain : public QMainWindow {
     /// Ctrl+S of a document with a kept file: only its changed cues are
     /// written anew.
     KeptSave SaveKept(int index);
-    /// The file just written becomes the kept one.
-    void RekeepAfterSave(int index, std::string written);
+    /// The file just written (in this encoding) becomes the kept one.
+    void RekeepAfterSave(int index, int32_t encoding, int32_t codePage);
     /// Indexes a file's text on a pool thread (a million cues take a
     /// quarter of a second) and lets the text go; the document gets it when
     /// it is ready, if its rows were `expected` in number when it was read.
-    void KeepInBackground(int index, std::string text, std::size_t expected, std::vector<int32_t> origins);
+    /// `text` gives the text on the pool thread (a load's, or the saved file read back).
+    void KeepInBackground(int index, std::function<std::string()> text, std::size_t expected,
+                          std::vector<int32_t> origins);
     /// Waits for list `index`'s indexing, if one runs, and applies it.
     void FinishKeep(int index);
     /// The document holds other work now: a running indexing is not its.

@@ -148,21 +148,23 @@ void frmMain::KeepLoadedFile(int index, std::string text) {
     const RunInfo& run = m_subtitle->LastRun();
     if (run.sources.empty() || !run.sources.front().readByContent.empty()) return;
     const doc::SubtitleDocument* d = Document(index);
-    KeepInBackground(index, std::move(text), static_cast<std::size_t>(d->Count()), {});
+    auto held = std::make_shared<std::string>(std::move(text));
+    KeepInBackground(index, [held] { return std::move(*held); }, static_cast<std::size_t>(d->Count()), {});
 }
 
-void frmMain::KeepInBackground(int index, std::string text, std::size_t expected, std::vector<int32_t> origins) {
+void frmMain::KeepInBackground(int index, std::function<std::string()> text, std::size_t expected,
+                               std::vector<int32_t> origins) {
     if (index < 0 || index >= ListCount()) return;
     if (static_cast<int>(m_keepJobs.size()) < ListCount()) m_keepJobs.resize(static_cast<std::size_t>(ListCount()));
     const std::string key = Document(index)->Format();
     auto task = std::make_shared<std::packaged_task<std::shared_ptr<KeptFile>()>>(
-        [key, text = std::move(text)]() mutable -> std::shared_ptr<KeptFile> {
+        [key, text = std::move(text)]() -> std::shared_ptr<KeptFile> {
 #if defined(__linux__)
             // Behind the window thread when the processors are busy: the
             // document is on the screen already, this only serves a save.
             setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
 #endif
-            std::shared_ptr<KeptFile> kept = KeptFile::Parse(key, std::move(text));
+            std::shared_ptr<KeptFile> kept = KeptFile::Parse(key, text());
             // Held again only for a save: the document is the text now.
             if (kept) kept->ReleaseText();
             return kept;
@@ -233,17 +235,13 @@ frmMain::KeptSave frmMain::SaveKept(int index) {
     int32_t fmt = d->Encoding();
     int32_t page = fmt == kEncodingAnsi ? ResolveCodePage(d->CodePage()) : 0;
     bool mark = d->ByteOrderMark();
-    // What is written becomes the kept file of the next save.
-    std::string written;
     auto attempt = [&](SaveFailure& failure) {
         TextFileWriter writer;
-        written.clear();
         if (!writer.Open(path.toStdString(), fmt, page, failure, mark)) return false;
         bool ok = true;
         kept->Write(outs, [&](std::string_view piece) {
             if (!ok) return;
             ok = writer.Write(piece, true, failure);
-            if (ok) written.append(piece);
         });
         return ok && writer.Commit(failure);
     };
@@ -271,12 +269,12 @@ frmMain::KeptSave frmMain::SaveKept(int index) {
                                                                       : editor::SaveFailureCause(failure.error));
         return KeptSave::Failed;
     }
-    RekeepAfterSave(index, std::move(written));
+    RekeepAfterSave(index, fmt, page);
     SavedInPlace(index);
     return KeptSave::Saved;
 }
 
-void frmMain::RekeepAfterSave(int index, std::string written) {
+void frmMain::RekeepAfterSave(int index, int32_t encoding, int32_t codePage) {
     doc::SubtitleDocument* d = Document(index);
     // Row r is the saved file's cue r; a row that comes back by undo keeps
     // its serial and so finds its cue, or none.
@@ -284,7 +282,16 @@ void frmMain::RekeepAfterSave(int index, std::string written) {
     for (int r = 0; r < d->Count(); ++r) top = std::max(top, d->Serial(r));
     std::vector<int32_t> origins(static_cast<std::size_t>(top) + 1, -1);
     for (int r = 0; r < d->Count(); ++r) origins[d->Serial(r)] = r;
-    KeepInBackground(index, std::move(written), static_cast<std::size_t>(d->Count()), std::move(origins));
+    // The file just written is read back on the pool thread (from the
+    // system's cache): the window thread neither holds nor copies it.
+    const std::string path = d->Path().toStdString();
+    KeepInBackground(
+        index,
+        [path, encoding, codePage] {
+            int32_t fmt = encoding;
+            return lumeval::UEFLoadTextFile(path, fmt, codePage);
+        },
+        static_cast<std::size_t>(d->Count()), std::move(origins));
 }
 
 void frmMain::SavedInPlace(int index) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/frmmain.h"
+#include "app/hugepages.h"
 #include "controls/logsink.h"
 #include "system/clssystem.h"
 
@@ -27,6 +28,7 @@ bool asksOnlyForText(int argc, char** argv) {
 void describe(QCoreApplication& app, QCommandLineParser& parser);
 
 int main(int argc, char** argv) {
+    lumeval::StartWithHugePages(argv);
     QCoreApplication::setApplicationName(QStringLiteral("Lumeval"));
     QCoreApplication::setOrganizationName(QStringLiteral("Varnel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMEVAL_VERSION));
