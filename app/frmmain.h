@@ -176,9 +176,11 @@ class frmMain : public QMainWindow {
     /// it is ready, if its rows were `expected` in number when it was read.
     /// `text` gives the text on the pool thread (a load's, or the saved file read back).
     void KeepInBackground(int index, std::function<std::string()> text, std::size_t expected,
-                          std::vector<int32_t> origins);
+                          std::vector<int32_t> origins, bool match = false);
     /// Waits for list `index`'s indexing, if one runs, and applies it.
     void FinishKeep(int index);
+    struct KeepJob;
+    void MatchKeptRows(const doc::SubtitleDocument* d, const KeptFile& kept, KeepJob& job);
     /// The document holds other work now: a running indexing is not its.
     void DropKeep(int index);
     /// After a save in place: the document is saved, the status bar says so.
@@ -319,6 +321,7 @@ class frmMain : public QMainWindow {
     // One per list: a kept file being indexed off the window thread.
     struct KeepJob {
         quint64 serial = 0;
+        bool match = false;  ///< rows found in the file by their values (a restored document)
         std::size_t expected = 0;
         std::vector<int32_t> origins;
         std::shared_future<std::shared_ptr<KeptFile>> result;

@@ -13,6 +13,7 @@
 #include "controls/ucstatusbar.h"
 #include "document/document.h"
 #include "document/recovery.h"
+#include "engine/encoding/textfile.h"
 #include "system/clssystem.h"
 
 namespace lumeval {
@@ -65,6 +66,9 @@ void frmMain::ForgetBackup(int index) {
     if (!m_recovery || index < 0 || index >= static_cast<int>(m_backups.size())) return;
     BackupState& b = m_backups[static_cast<std::size_t>(index)];
     m_recovery->Remove(b.id);
+    // Restored work saved or given up: the backup it came from goes too.
+    if (!b.orphan.isEmpty()) m_recovery->Discard(b.orphan);
+    b.orphan.clear();
     // What follows is another document's work: a new name for its backup.
     b.id = ++m_nextBackupId;
     b.backedUp = b.changes;
@@ -164,7 +168,7 @@ void frmMain::OfferRecovery() {
         found.emplace_back(file, std::move(*backup));
     }
     if (found.empty()) return;
-    if (!m_system->AskYesNo(QStringLiteral("发现上次未保存的修改，是否恢复？"), MsgIcon::Question, {}, true, this)) {
+    if (!m_system->AskYesNo(QStringLiteral("发现上次未保存的修改，是否恢复？"), MsgIcon::Question, {}, false, this)) {
         for (const auto& f : found) m_recovery->Discard(f.first);
         return;
     }
@@ -190,6 +194,21 @@ void frmMain::RestoreBackup(const QString& file, const doc::Backup& backup) {
     d->SetEncoding(backup.info.encoding, backup.info.codePage);
     d->SetByteOrderMark(MarkIn(backup.info.extra));
     d->MarkChanged();
+    DropKeep(index);
+    // Its file, if it is still there, is kept for Ctrl+S: the rows that
+    // were not changed are found in it by their values.
+    if (!path.isEmpty() && clsSystem::FileExists(path)) {
+        const std::string file8 = path.toStdString();
+        const int32_t encoding = backup.info.encoding;
+        const int32_t page = backup.info.encoding == 0 ? backup.info.codePage : 0;
+        KeepInBackground(
+            index,
+            [file8, encoding, page] {
+                int32_t fmt = encoding;
+                return UEFLoadTextFile(file8, fmt, page);
+            },
+            0, {}, true);
+    }
     m_backups[static_cast<std::size_t>(index)].orphan = file;
     // Its own backup at once, so the claimed one can go.
     WriteBackup(index);

@@ -153,12 +153,12 @@ void frmMain::KeepLoadedFile(int index, std::string text) {
 }
 
 void frmMain::KeepInBackground(int index, std::function<std::string()> text, std::size_t expected,
-                               std::vector<int32_t> origins) {
+                               std::vector<int32_t> origins, bool match) {
     if (index < 0 || index >= ListCount()) return;
     if (static_cast<int>(m_keepJobs.size()) < ListCount()) m_keepJobs.resize(static_cast<std::size_t>(ListCount()));
     const std::string key = Document(index)->Format();
     auto task = std::make_shared<std::packaged_task<std::shared_ptr<KeptFile>()>>(
-        [key, text = std::move(text)]() -> std::shared_ptr<KeptFile> {
+        [key, text = std::move(text), match]() -> std::shared_ptr<KeptFile> {
 #if defined(__linux__)
             // Behind the window thread when the processors are busy: the
             // document is on the screen already, this only serves a save.
@@ -166,13 +166,15 @@ void frmMain::KeepInBackground(int index, std::function<std::string()> text, std
 #endif
             std::shared_ptr<KeptFile> kept = KeptFile::Parse(key, text());
             // Held again only for a save: the document is the text now.
-            if (kept) kept->ReleaseText();
+            // Rows matched by their values need it once more.
+            if (kept && !match) kept->ReleaseText();
             return kept;
         });
     KeepJob job;
     job.serial = ++m_nextKeepJob;
     job.expected = expected;
     job.origins = std::move(origins);
+    job.match = match;
     job.result = task->get_future().share();
     const quint64 serial = job.serial;
     m_keepJobs[static_cast<std::size_t>(index)] = std::move(job);
@@ -198,12 +200,49 @@ void frmMain::FinishKeep(int index) {
     m_keepJobs[static_cast<std::size_t>(index)].reset();
     std::shared_ptr<KeptFile> kept = job.result.get();
     doc::SubtitleDocument* d = Document(index);
+    if (job.match) {
+        if (kept) MatchKeptRows(d, *kept, job);
+        if (kept) kept->ReleaseText();
+    }
     // Kept only while the file's cues are the rows, one for one.
     if (!kept || kept->Count() != job.expected) {
         d->SetKept(nullptr);
         return;
     }
     d->SetKept(std::move(kept), job.expected, std::move(job.origins));
+}
+
+void frmMain::MatchKeptRows(const doc::SubtitleDocument* d, const KeptFile& kept, KeepJob& job) {
+    // Restored work does not say where its rows stood in the file: a row
+    // unchanged since is found by its values, in order, and an edited one
+    // by its times or its text; any other is written anew, in the style of
+    // the row before it.
+    uint32_t top = 0;
+    for (int r = 0; r < d->Count(); ++r) top = std::max(top, d->Serial(r));
+    job.origins.assign(static_cast<std::size_t>(top) + 1, -1);
+    const std::size_t n = kept.Count();
+    std::size_t next = 0;
+    for (int r = 0; r < d->Count() && next < n; ++r) {
+        const doc::CueValue row = d->Cue(r);
+        bool found = false;
+        for (std::size_t look = next; look < std::min(n, next + 16) && !found; ++look) {
+            const KeptCue cue = kept.Cue(look);
+            if (cue.start == row.start && cue.end == row.end && cue.text == row.text) {
+                job.origins[d->Serial(r)] = static_cast<int32_t>(look);
+                next = look + 1;
+                found = true;
+            }
+        }
+        if (found) continue;
+        // Not there as it is: the next cue of the file with the same times
+        // or the same text is this row, edited (it keeps that cue's style).
+        const KeptCue cue = kept.Cue(next);
+        if ((cue.start == row.start && cue.end == row.end) || cue.text == row.text) {
+            job.origins[d->Serial(r)] = static_cast<int32_t>(next);
+            ++next;
+        }
+    }
+    job.expected = n;
 }
 
 void frmMain::DropKeep(int index) {

@@ -137,4 +137,34 @@ TEST_F(Recovery, AClosedWindowLeavesNoBackup) {
     EXPECT_EQ(0, backupsOnDisk());
 }
 
+// Restored work saves in place like the document it was: the rows that
+// were not changed are found in the file, so only the edited lines differ.
+TEST_F(Recovery, RestoredWorkSavesInPlaceChangingOnlyItsEdits) {
+    const QByteArray original =
+        "[Script Info]\nScriptType: v4.00+\n\n[Events]\n"
+        "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+        "Dialogue: 0,0:00:01.00,0:00:02.00,Default,甲,1,2,3,,第一句\n"
+        "Comment: 0,0:00:02.00,0:00:03.00,Default,,0,0,0,,注释\n"
+        "Dialogue: 2,0:00:03.00,0:00:04.00,Sign,乙,4,5,6,Banner;5,第二句\n";
+    const QString path = lumeval::testing::WriteFile(dir, QStringLiteral("a.ass"), original);
+    open(path);
+    window->Document(0)->SetText(1, "改过");
+    window->WriteBackups();
+    ASSERT_EQ(1, backupsOnDisk());
+    window.reset();
+
+    start();
+    ui->queueMessageBox(MsgResult::Yes);
+    window->OfferRecovery();
+    const int index = window->ActiveList();
+    ASSERT_TRUE(window->Document(index)->IsChanged());
+    ASSERT_TRUE(window->SaveInPlace(index));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray expected = original;
+    expected.replace("Banner;5,第二句", "Banner;5,改过");
+    EXPECT_EQ(expected.toStdString(), f.readAll().toStdString());
+    EXPECT_EQ(0, backupsOnDisk());
+}
+
 }  // namespace
