@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
 
 #include "app/frmmain.h"
 #include "app/modregistry.h"
@@ -195,6 +198,49 @@ TEST_F(Saving, AFailedSaveNamesTheFileAndTheCauseAndKeepsTheChanges) {
         EXPECT_EQ(QStringLiteral("b.srt* - Lumeval"), window->windowTitle());
     }
     EXPECT_FALSE(QFile::exists(b));
+}
+
+// A full disk and a read-only one, for real: a small tmpfs (mounting needs
+// privileges; without them the case says so and is skipped).
+TEST_F(Saving, AFullDiskAndAReadOnlyDiskAreNamedAndChangeNothing) {
+    const QString mountPoint = dir.filePath(QStringLiteral("disk"));
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    if (::mount("tmpfs", mountPoint.toLocal8Bit().constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        QByteArray at;
+        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+    } unmount{mountPoint.toLocal8Bit()};
+
+    const QString path = lumeval::testing::WriteSrt(
+        dir, QStringLiteral("disk/a.srt"), {"00:00:01,000 --> 00:00:02,000\n一", "00:00:03,000 --> 00:00:04,000\n二"});
+    const QByteArray before = read(path);
+    open(path);
+    doc::SubtitleDocument* d = window->Document(0);
+    for (int i = 0; i < 20 && !d->Kept(); ++i) QTest::qWait(50);
+    // More than the disk holds.
+    d->SetText(0, std::string(100 * 1024, 'x'));
+    ui->clearRecords();
+    ui->queueMessageBox(MsgResult::Ok);
+    EXPECT_FALSE(window->SaveInPlace(0));
+    ASSERT_EQ(1u, ui->messageBoxes().size());
+    EXPECT_TRUE(ui->messageBoxes()[0].request.Prompt.contains(QStringLiteral("磁盘空间不足")))
+        << ui->messageBoxes()[0].request.Prompt.toStdString();
+    EXPECT_EQ(before, read(path));
+    EXPECT_EQ(QStringList{QStringLiteral("a.srt")}, QDir(mountPoint).entryList(QDir::Files | QDir::Hidden));
+    EXPECT_TRUE(d->IsChanged());
+
+    // The same disk read-only: a small edit fails too, and says why.
+    ASSERT_EQ(0, ::mount("tmpfs", mountPoint.toLocal8Bit().constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"));
+    d->SetText(0, "小");
+    ui->clearRecords();
+    ui->queueMessageBox(MsgResult::Ok);
+    EXPECT_FALSE(window->SaveInPlace(0));
+    ASSERT_EQ(1u, ui->messageBoxes().size());
+    EXPECT_TRUE(ui->messageBoxes()[0].request.Prompt.contains(QStringLiteral("只读")))
+        << ui->messageBoxes()[0].request.Prompt.toStdString();
+    EXPECT_EQ(before, read(path));
+    EXPECT_TRUE(d->IsChanged());
 }
 
 }  // namespace
