@@ -102,24 +102,27 @@ void frmMain::WriteBackup(int index) {
         QPointer<frmMain> self(this);
         const quint64 id = b.id;
         QThreadPool::globalInstance()->start([self, index, id, want] {
-            std::shared_ptr<doc::DocumentSnapshot> room = doc::DocumentSnapshot::WithRoom(want);
+            std::shared_ptr<doc::DocumentSnapshot> made = doc::DocumentSnapshot::WithRoom(want);
             if (!self) return;
+            // The room travels alone: the window thread holds its only
+            // reference, so the snapshot may fill it.
             QMetaObject::invokeMethod(
                 self.data(),
-                [self, index, id, room] {
+                [self, index, id, room = std::move(made)]() mutable {
                     if (!self || index >= static_cast<int>(self->m_backups.size())) return;
                     BackupState& state = self->m_backups[static_cast<std::size_t>(index)];
                     state.preparing = false;
                     if (state.id != id) return;
-                    state.room = room;
+                    state.room = std::move(room);
                     self->WriteBackup(index);
                 },
                 Qt::QueuedConnection);
         });
         return;
     }
-    std::shared_ptr<doc::DocumentSnapshot> snapshot = d->Snapshot(roomFits ? b.room : nullptr);
-    b.room = snapshot;  // made again next time, once the worker lets it go
+    // The last snapshot is filled again once the worker has let it go.
+    std::shared_ptr<doc::DocumentSnapshot> snapshot = d->Snapshot(roomFits ? std::move(b.room) : nullptr);
+    b.room = snapshot;
     doc::BackupInfo info;
     info.path = d->Path();
     info.format = d->Format();

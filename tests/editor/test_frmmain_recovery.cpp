@@ -167,4 +167,31 @@ TEST_F(Recovery, RestoredWorkSavesInPlaceChangingOnlyItsEdits) {
     EXPECT_EQ(0, backupsOnDisk());
 }
 
+// A large document's snapshot goes into memory made on a pool thread; the
+// backup follows when it is ready, and the next one fills the same memory.
+TEST_F(Recovery, ALargeDocumentsBackupIsWrittenThroughRoomMadeElsewhere) {
+    QByteArray text;
+    for (int i = 0; i < 30000; ++i)
+        text += QByteArray::number(i + 1) + "\n00:00:" + QByteArray::number(10 + i % 40) + ",000 --> 00:00:" +
+                QByteArray::number(10 + i % 40) + ",500\n第" + QByteArray::number(i) + "句\n\n";
+    open(lumeval::testing::WriteFile(dir, QStringLiteral("big.srt"), text));
+    doc::SubtitleDocument* d = window->Document(0);
+    ASSERT_GE(d->Count(), 20000);
+    for (int round = 0; round < 2; ++round) {
+        d->SetText(5, round == 0 ? "一" : "二");
+        window->WriteBackups();
+        for (int i = 0; i < 200 && backupsOnDisk() == 0; ++i) QTest::qWait(20);
+        ASSERT_EQ(1, backupsOnDisk());
+        QDir root(window->Recovery()->Root());
+        std::optional<doc::Backup> backup;
+        for (const QString& sub : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            for (const QString& f : QDir(root.filePath(sub)).entryList({QStringLiteral("*.backup")}, QDir::Files))
+                backup = doc::RecoveryStore::Read(root.filePath(sub + u'/' + f));
+        ASSERT_TRUE(backup.has_value());
+        ASSERT_EQ(static_cast<std::size_t>(d->Count()), backup->Count());
+        EXPECT_EQ(d->Text(5), backup->Text(5));
+        EXPECT_EQ(d->Text(29999), backup->Text(29999));
+    }
+}
+
 }  // namespace
