@@ -1,6 +1,5 @@
 // frmMain: start-up, layout, menus, status bar and shut-down.
 #include "app/frmmain.h"
-#include "document/recovery.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QThreadPool>
 
 #include "app/documentrows.h"
 #include "app/modregistry.h"
@@ -16,6 +16,7 @@
 #include "controls/ctllistview.h"
 #include "controls/ctllistview_model.h"
 #include "document/document.h"
+#include "document/recovery.h"
 #include "controls/ucstatusbar.h"
 #include "engine/subtitle.h"
 #include "media/clsdirectshow.h"
@@ -86,6 +87,9 @@ frmMain::frmMain(frmMainOptions options) {
 }
 
 frmMain::~frmMain() {
+    // Indexing and backup memory made on pool threads report back to this
+    // window: none may still be on its way while it goes.
+    QThreadPool::globalInstance()->waitForDone();
     Form_Unload();
     // The lists go with the window; their sources before the documents,
     // which say nothing more to a window that is going.

@@ -39,7 +39,7 @@ set -euo pipefail
 lumeval=$1 work=$2 out=$3
 shift 3
 cd "$work"
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work"
+export XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work"
 export QT_QPA_PLATFORM=xcb  # the real display, whatever the caller set
 # A wider window than the first-start default (12000 x 7500 twips), so
 # three documents side by side still show their text.

@@ -25,7 +25,7 @@ cat > "$work/run.sh" <<'INNER'
 set -euo pipefail
 lumeval=$1 work=$2 out=$3
 cd "$work"
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work"
+export XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work"
 # The real display, whatever the caller's environment says (a test run that
 # sets the offscreen platform for the widget tests would hide every window).
 export QT_QPA_PLATFORM=xcb
