@@ -201,9 +201,12 @@ private:
                                  _mm_cmplt_epi8(v, vSpace)),
                 _mm_cmpeq_epi8(v, vDel));
             ctl |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(ctlVec))) << (16 * c);
-            if (const auto lead = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vC2)));
-                lead != 0) {
-                c2 |= static_cast<uint64_t>(lead) << (16 * c);
+            const auto lead = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vC2)));
+            c2 |= static_cast<uint64_t>(lead) << (16 * c);
+            // The second bytes are needed where this chunk has a lead byte,
+            // and at its first byte when the chunk before ended with one.
+            const bool leadBefore = c > 0 && ((c2 >> (16 * c - 1)) & 1) != 0;
+            if (lead != 0 || leadBefore) {
                 // Signed: only 0x80..0x9F lie below 0xA0.
                 c1Second |= static_cast<uint64_t>(static_cast<uint32_t>(
                                 _mm_movemask_epi8(_mm_cmplt_epi8(v, vC1End))))

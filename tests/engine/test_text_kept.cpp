@@ -71,6 +71,10 @@ TEST(ControlCharacters, AreRemovedFromCueText) {
         // the boundary (byte 63 and 64 of the file) is a control or not.
         {"C1 control across a block boundary", "k.lrc", "[00:01.00]" + repeat('a', 53) + "\xC2\x85" "b\n",
          {{1000, 0, repeat('a', 53) + "b"}}},
+        // ... and across the 16-byte steps inside a block, where the next
+        // step holds no lead byte of its own (bytes 15 and 16 of the line).
+        {"C1 control across a step inside a block", "m.lrc", "[00:01.00]" + repeat('a', 5) + "\xC2\x85" "b\n",
+         {{1000, 0, repeat('a', 5) + "b"}}},
         {"no-break space across a block boundary", "l.lrc", "[00:01.00]" + repeat('a', 53) + "\xC2\xA0" "b\n",
          {{1000, 0, repeat('a', 53) + "\xC2\xA0" "b"}}},
         // The unit separator that ends an entry's text must not cut it short.
