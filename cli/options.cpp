@@ -54,15 +54,14 @@ CLI::Validator PositiveDecimal() {
         "", "POSITIVE");
 }
 
-// One frame rate. "FROM:TO" is refused by name rather than misread, so a
-// script written for retiming fails loudly instead of converting wrongly.
+// One frame rate (MicroDVD), or FROM:TO, a retiming from one rate to another.
 CLI::Validator FrameRate() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
             if (value.find(':') != std::string::npos) {
-                return "Value " + value +
-                       ": retiming from one frame rate to another (FROM:TO) is not supported; "
-                       "give one rate, such as 25";
+                if (!ParseRateChange(value))
+                    return "Value " + value + " is not FROM:TO, two frame rates above 0 and at most 1000";
+                return {};
             }
             const auto number = ParseSeconds(value);
             if (!number || *number <= 0 || *number > 1000) {
@@ -71,6 +70,16 @@ CLI::Validator FrameRate() {
             return {};
         },
         "", "FPS");
+}
+
+CLI::Validator SyncPoint() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            if (!ParseSyncPoint(value))
+                return "Value " + value + " is not OLD=NEW (each a time such as 00:01:02,500 or seconds)";
+            return {};
+        },
+        "", "SYNC");
 }
 
 CLI::Validator Colour() {
@@ -321,11 +330,20 @@ ParseResult ParseCommandLine(int argc, char** argv) {
         ->check(NonEmptyWord())
         ->check(Utf8Text())
         ->type_name("WORD");
-    app.add_option("--fps", s.s_FrameRate,
-                   "Frames a second of MicroDVD (.sub) sources and output; wins over a "
-                   "source's own rate line (default: that line, else 23.976)")
+    std::string fps;
+    app.add_option("--fps", fps,
+                   "N: frames a second of MicroDVD (.sub) sources and output; wins over a "
+                   "source's own rate line (default: that line, else 23.976). FROM:TO: a "
+                   "subtitle timed for FROM frames a second, shown with a TO video: every time "
+                   "is multiplied by FROM/TO")
         ->check(FrameRate())
-        ->type_name("N");
+        ->type_name("N|FROM:TO");
+    std::vector<std::string> syncs;
+    app.add_option("--sync", syncs,
+                   "OLD=NEW, given exactly twice (times as 00:01:02,500 or seconds): the cues "
+                   "at the two OLD times get the NEW times, every other time moves linearly")
+        ->check(SyncPoint())
+        ->type_name("OLD=NEW");
     AddWhole(app, "--interval", s.s_RaiseEventInterval, "Lines between progress updates", 1,
              kIntMax);
 
@@ -370,6 +388,24 @@ ParseResult ParseCommandLine(int argc, char** argv) {
         }
         if (o.mode != Mode::ListFormats && o.sources.empty()) {
             throw CLI::RequiredError("SOURCE");
+        }
+        if (!syncs.empty() && syncs.size() != 2)
+            throw CLI::ValidationError("--sync", "give it exactly twice (two OLD=NEW points), not " +
+                                                     std::to_string(syncs.size()) + " times");
+        const bool rateChange = fps.find(':') != std::string::npos;
+        if (rateChange && !syncs.empty())
+            throw CLI::ValidationError("--fps", "FROM:TO and --sync both retime every line: give one of them");
+        if (rateChange) {
+            const Retime r = *ParseRateChange(fps);
+            s.s_RetimeFactor = r.factor;
+        } else if (!fps.empty()) {
+            s.s_FrameRate = *ParseSeconds(fps);
+        }
+        if (syncs.size() == 2) {
+            const auto [retime, why] = SyncRetime(*ParseSyncPoint(syncs[0]), *ParseSyncPoint(syncs[1]));
+            if (!retime) throw CLI::ValidationError("--sync", why);
+            s.s_RetimeFactor = retime->factor;
+            s.s_RetimeShift = retime->shift;
         }
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);

@@ -78,6 +78,77 @@ inline std::optional<std::pair<double, double>> ParseSpan(std::string_view text)
     return std::pair{*start, *end};
 }
 
+/// A time as a person types it: seconds ("62.5") or a time text
+/// ("00:01:02,500", "1:02.5", "01:02:03.25"), at most kMaxTimeSeconds.
+inline std::optional<double> ParseTimeText(std::string_view text) {
+    if (auto seconds = ParseTimeSeconds(text)) return seconds;
+    std::vector<std::string_view> parts;
+    std::size_t from = 0;
+    for (std::size_t colon = text.find(':'); colon != std::string_view::npos; colon = text.find(':', from)) {
+        parts.push_back(text.substr(from, colon - from));
+        from = colon + 1;
+    }
+    parts.push_back(text.substr(from));
+    if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
+    std::string last(parts.back());
+    for (char& c : last)
+        if (c == ',') c = '.';
+    const auto sec = ParseSeconds(last);
+    if (!sec || *sec < 0 || *sec >= 60 || last.front() == '-' || last.front() == '+') return std::nullopt;
+    double total = *sec;
+    double unit = 60;
+    for (std::size_t i = parts.size() - 1; i-- > 0;) {
+        const std::string_view p = parts[i];
+        if (p.empty() || p.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+        const auto whole = ParseSeconds(p);
+        if (!whole || (i + 1 == parts.size() - 1 && parts.size() == 3 && *whole >= 60)) return std::nullopt;
+        total += *whole * unit;
+        unit *= 60;
+    }
+    if (total > kMaxTimeSeconds) return std::nullopt;
+    return total;
+}
+
+/// A retiming t * factor + shift (seconds), as --fps FROM:TO and --sync make.
+struct Retime {
+    double factor = 1;
+    double shift = 0;
+};
+
+/// "FROM:TO", two frame rates above 0 and at most 1000: every time is
+/// multiplied by FROM / TO. nullopt for anything else.
+inline std::optional<Retime> ParseRateChange(std::string_view text) {
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto from = ParseSeconds(text.substr(0, colon));
+    const auto to = ParseSeconds(text.substr(colon + 1));
+    if (!from || !to || *from <= 0 || *to <= 0 || *from > 1000 || *to > 1000) return std::nullopt;
+    return Retime{*from / *to, 0};
+}
+
+/// "OLD=NEW", each a time text or seconds.
+inline std::optional<std::pair<double, double>> ParseSyncPoint(std::string_view text) {
+    const auto eq = text.find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    const auto old = ParseTimeText(text.substr(0, eq));
+    const auto now = ParseTimeText(text.substr(eq + 1));
+    if (!old || !now) return std::nullopt;
+    return std::pair{*old, *now};
+}
+
+/// The retiming that takes the two OLD times to their NEW ones, every other
+/// time moving linearly; or why there is none (the two points at one time,
+/// or reversed, which would run the subtitle backwards).
+inline std::pair<std::optional<Retime>, std::string> SyncRetime(std::pair<double, double> a,
+                                                                std::pair<double, double> b) {
+    if (a.first == b.first) return {std::nullopt, "the two --sync points have the same OLD time"};
+    if (b.first < a.first) std::swap(a, b);
+    if (b.second <= a.second)
+        return {std::nullopt, "the two --sync points are reversed or at one NEW time: the later OLD time must get the later NEW time"};
+    const double factor = (b.second - a.second) / (b.first - a.first);
+    return {Retime{factor, a.second - factor * a.first}, {}};
+}
+
 /// Largest colour the subtitle writers take: 0x00BBGGRR, nothing in the top byte.
 inline constexpr uint32_t kMaxColour = 0xFFFFFF;
 

@@ -37,7 +37,8 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
 
     // Nothing to shift or cut, and both times already in the table's form:
     // reading and writing them back gives the same text, so copy it.
-    const bool identity = rules.offset == 0 && !(rules.windowEnd - rules.windowStart > 0) &&
+    const bool retimed = rules.factor != 1 || rules.shift != 0;
+    const bool identity = !retimed && rules.offset == 0 && !(rules.windowEnd - rules.windowStart > 0) &&
                           (rules.windowStart == 0 || rules.splitMode != 0);
     if (identity && hasArrow) {
         const std::string_view a = span.substr(0, arrow);
@@ -65,9 +66,11 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     const auto startSec = TimeToSecChecked(hasArrow ? span.substr(0, arrow) : span, true, ",");
     const auto endSec = hasArrow ? TimeToSecChecked(span.substr(arrow + 2), true, ",") : startSec;
     if (!startSec || !endSec) return refuse();
-    const double start = *startSec;
-    // A lone start gets five seconds for the window tests only; the entry keeps no end.
-    const double end = hasArrow ? *endSec : start + kDefaultDurationMs / 1000;
+    const auto retime = [&rules](double t) { return t * rules.factor + rules.shift; };
+    const double start = retime(*startSec);
+    // A lone start gets five seconds for the window tests only; the entry keeps
+    // no end. An end of 0 keeps meaning "no end" whatever the retiming.
+    const double end = hasArrow ? (*endSec == 0 ? 0 : retime(*endSec)) : start + kDefaultDurationMs / 1000;
     if (start == end) return;
 
     const double S = rules.windowStart;

@@ -26,6 +26,11 @@ struct TimingRules {
     /// Counts the lines left out because they lie wholly outside the window;
     /// may be null.
     std::size_t* outsideWindow = nullptr;
+    /// A linear retiming of the source's own times, before the window and
+    /// the offset: t * factor + shift (seconds). A subtitle timed for another
+    /// frame rate or another cut.
+    double factor = 1;
+    double shift = 0;
 };
 
 /// Adds one entry for `span` ("start->end" or a lone start, any readable time

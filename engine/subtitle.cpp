@@ -497,7 +497,8 @@ struct clsSubtitle::ConvertRun {
           interval(std::max<int32_t>(1, settings.s_RaiseEventInterval)),
           dest(DestinationOf(settings.dst_SubFile)),
           rules{settings.s_TimeStartPoint, settings.s_TimeEndPoint, settings.s_TimeOffset,
-                settings.s_SplitMode,      &refused,                 &outside} {}
+                settings.s_SplitMode,      &refused,                 &outside,
+                settings.s_RetimeFactor,   settings.s_RetimeShift} {}
     ConvertRun(const ConvertRun&) = delete;
     ConvertRun& operator=(const ConvertRun&) = delete;
 

@@ -76,6 +76,11 @@ struct ConvertSettings : StyleSettings {
     /// Frames a second of frame-counted sources and outputs (MicroDVD); 0:
     /// a source's own rate line, else 23.976. Wins over a source's rate line.
     double s_FrameRate = 0;
+    /// Retiming of every source time before the window and the offset:
+    /// t * s_RetimeFactor + s_RetimeShift (seconds). A frame-rate change
+    /// (FROM/TO) or a two-point synchronisation sets them.
+    double s_RetimeFactor = 1;
+    double s_RetimeShift = 0;
 };
 
 /// The parameters of `SaveArrayToSubtitle` after the entries and the file

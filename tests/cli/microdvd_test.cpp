@@ -60,11 +60,7 @@ TEST(MicroDvd, FpsSetsTheRateOfSourcesAndOutput) {
 TEST(MicroDvd, FpsValuesThatAreNoRateAreUsageErrors) {
     ScratchDir dir;
     WriteFile(dir / "m.sub", kMicroDvd);
-    const RunResult retime = dir.Run({"m.sub", "-o", "srt", "--fps", "25:23.976"});
-    EXPECT_EQ(2, retime.exitCode);
-    EXPECT_TRUE(Contains(retime.err, "FROM:TO")) << retime.err;
-    EXPECT_EQ("", retime.out);
-    for (const char* bad : {"0", "-25", "abc", "1e2", "1001", "nan", ""}) {
+    for (const char* bad : {"0", "-25", "abc", "1e2", "1001", "nan", "", "25:", ":25", "0:25", "25:0", "25:1001"}) {
         const RunResult r = dir.Run({"m.sub", "-o", "srt", "--fps", bad});
         EXPECT_EQ(2, r.exitCode) << bad;
         EXPECT_EQ("", r.out) << bad;
