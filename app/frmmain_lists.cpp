@@ -205,6 +205,8 @@ void frmMain::PlayStatus(double, double, int Status) {
     switch (Status) {
         case 0:
             m_controls->ClearHdc(m_client);
+            // Ended or closed: the lists take the whole height again at once.
+            Form_Resize();
             break;
         case 1:
         case 2:

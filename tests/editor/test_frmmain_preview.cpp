@@ -91,9 +91,20 @@ TEST_F(Preview, ClicksPauseDragSeeksAndTheMenuCloses) {
     ui->queueMenuItem(QStringLiteral("关闭"));
     window->ClientMessage(WM_RBUTTONUP, 0, point(v.Left + 5, v.Top + 5));
     EXPECT_EQ(window->DirectShow()->Status(), 0);
+    // Closed: the lists take the window's height again at once.
+    EXPECT_EQ(0, window->List(0)->y());
     // With no medium, messages over the old places do nothing.
     window->ClientMessage(WM_LBUTTONDOWN, 0, point(bar.Left + 1, bar.Top + 5));
     EXPECT_FALSE(window->SeekDragging());
+}
+
+TEST_F(Preview, AMediumThatEndsGivesTheListsTheirHeightBack) {
+    window->OpenVideo(write(QStringLiteral("clip.mp4"), "x"));
+    ASSERT_GT(window->List(0)->y(), 0);
+    const int tall = window->List(0)->height();
+    window->DirectShow()->DS_Remove(true);  // what the end of the medium does
+    EXPECT_EQ(0, window->List(0)->y());
+    EXPECT_GT(window->List(0)->height(), tall);
 }
 
 TEST_F(Preview, DoubleClickOnARowSeeks) {
