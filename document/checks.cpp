@@ -189,6 +189,13 @@ void DocumentChecks::CheckAll() {
         return;
     }
     const int n = m_doc->Count();
+    // Room to grow, as the document keeps: the first insert then moves the
+    // marks instead of copying them to new, untouched memory.
+    const std::size_t room = static_cast<std::size_t>(n) + static_cast<std::size_t>(n) / 8 + 64;
+    if (m_masks.capacity() < room) {
+        std::vector<ProblemMask>().swap(m_masks);
+        m_masks.reserve(room);
+    }
     m_masks.assign(static_cast<std::size_t>(n), 0);
     for (int row = 0; row < n; ++row) {
         const ProblemMask mask = Compute(row);
