@@ -198,12 +198,13 @@ class ShiftCommand : public DocumentCommand {
     std::vector<Clamped> m_clamped;
 };
 
-// Texts of many rows replaced: only the rows that changed are recorded.
+// Texts (or times) of many rows replaced: only the rows that changed are
+// recorded.
 class RewriteCommand : public DocumentCommand {
   public:
     RewriteCommand(SubtitleDocument* doc, const QString& text, std::vector<std::pair<int, S>> before,
-                   std::vector<S> after)
-        : DocumentCommand(doc, text), m_before(std::move(before)), m_after(std::move(after)) {}
+                   std::vector<S> after, int c0 = ColText, int c1 = ColText)
+        : DocumentCommand(doc, text), m_before(std::move(before)), m_after(std::move(after)), m_c0(c0), m_c1(c1) {}
     void redo() override { Apply(false); }
     void undo() override { Apply(true); }
 
@@ -213,10 +214,11 @@ class RewriteCommand : public DocumentCommand {
         for (std::size_t i = 0; i < m_before.size(); ++i)
             cues[static_cast<std::size_t>(m_before[i].first)] = back ? m_before[i].second : m_after[i];
         if (!m_before.empty())
-            DocumentAccess::Changed(m_doc, m_before.front().first, m_before.back().first, ColText, ColText);
+            DocumentAccess::Changed(m_doc, m_before.front().first, m_before.back().first, m_c0, m_c1);
     }
     std::vector<std::pair<int, S>> m_before;
     std::vector<S> m_after;
+    int m_c0, m_c1;
 };
 
 // Several steps as one (split, join): done in order, undone in reverse.
@@ -608,6 +610,27 @@ bool SubtitleDocument::SetTexts(std::vector<std::pair<int, std::string>> texts, 
     }
     if (before.empty()) return false;
     Push(new RewriteCommand(this, step, std::move(before), std::move(after)));
+    return true;
+}
+
+bool SubtitleDocument::SetTimes(std::vector<TimeChange> times, const QString& step) {
+    std::stable_sort(times.begin(), times.end(), [](const auto& a, const auto& b) { return a.row < b.row; });
+    std::vector<std::pair<int, Stored>> before;
+    std::vector<Stored> after;
+    int last = -1;
+    for (const TimeChange& t : times) {
+        if (!ValidRow(t.row) || t.row == last) continue;
+        last = t.row;
+        const Stored& s = m_cues[Index(t.row)];
+        if (s.start == t.start && s.end == t.end) continue;
+        Stored changed = s;
+        changed.start = t.start;
+        changed.end = t.end;
+        before.emplace_back(t.row, s);
+        after.push_back(changed);
+    }
+    if (before.empty()) return false;
+    Push(new RewriteCommand(this, step, std::move(before), std::move(after), ColStart, ColEnd));
     return true;
 }
 

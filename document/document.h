@@ -175,6 +175,15 @@ class SubtitleDocument : public QObject {
     /// New texts for the given rows (row, text), one step; rows whose text
     /// is already that are left out. False when nothing changes.
     bool SetTexts(std::vector<std::pair<int, std::string>> texts, const QString& step);
+    /// New times for several rows, one step (the checks' fixes). Rows whose
+    /// times are already those, bad rows and repeats of a row are left out.
+    /// False when nothing changes.
+    struct TimeChange {
+        int row = 0;
+        int64_t start = 0;
+        int64_t end = kNoEnd;
+    };
+    bool SetTimes(std::vector<TimeChange> times, const QString& step);
     /// Replaces the whole content (the merges): one step.
     bool ReplaceAll(std::vector<CueValue> cues, const QString& step);
     /// Splits row at byte offset `pos` of its text (see SplitCue); the
