@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QColor>
 
+#include "document/checks.h"
 #include "document/editops.h"
 #include "engine/subtitle.h"
 
@@ -69,10 +70,36 @@ std::string_view DocumentRows::SourceCell(int row, int column, std::string& scra
     }
 }
 
+void DocumentRows::SetChecks(const doc::DocumentChecks* checks) {
+    if (m_checks) disconnect(m_checks, nullptr, this, nullptr);
+    m_checks = checks;
+    if (m_checks) {
+        connect(m_checks, &doc::DocumentChecks::ProblemsChanged, this, [this](int first, int last) {
+            if (first <= last) m_model->SourceCellsChanged(first, last, doc::ColSerial, doc::ColText);
+        });
+        connect(m_checks, &QObject::destroyed, this, [this] { m_checks = nullptr; });
+    }
+    if (m_doc->Count() > 0) m_model->SourceCellsChanged(0, m_doc->Count() - 1, doc::ColSerial, doc::ColText);
+}
+
 QVariant DocumentRows::SourceRole(int row, int column, int role) const {
-    if (!m_doc->ValidRow(row) || !m_doc->EndsBeforeStart(row)) return {};
-    if (role == Qt::BackgroundRole) return QBrush(QColor(0xFF, 0xD6, 0xD6));
-    if (role == Qt::ToolTipRole && (column == doc::ColStart || column == doc::ColEnd)) return kEndBeforeStart;
+    if (!m_doc->ValidRow(row)) return {};
+    if (m_doc->EndsBeforeStart(row)) {
+        if (role == Qt::BackgroundRole) return QBrush(QColor(0xFF, 0xD6, 0xD6));
+        if (role == Qt::ToolTipRole && (column == doc::ColStart || column == doc::ColEnd)) return kEndBeforeStart;
+        return {};
+    }
+    // The other findings of the checks: a pale mark, and what they are.
+    const doc::ProblemMask marks = m_checks ? m_checks->ProblemsOf(row) : 0;
+    if (marks == 0) return {};
+    if (role == Qt::BackgroundRole) return QBrush(QColor(0xFF, 0xF3, 0xC4));
+    if (role == Qt::ToolTipRole) {
+        QStringList said;
+        for (int k = 0; k < doc::kCheckKinds; ++k)
+            if (marks & doc::MaskOf(static_cast<doc::CheckKind>(k)))
+                said << doc::DocumentChecks::Message(static_cast<doc::CheckKind>(k));
+        return said.join(QStringLiteral("；"));
+    }
     return {};
 }
 

@@ -11,6 +11,10 @@
 #include "controls/ctllistview_model.h"
 #include "document/document.h"
 
+namespace lumeval::doc {
+class DocumentChecks;
+}
+
 namespace lumeval {
 
 class DocumentRows final : public QObject, public ListRowSource {
@@ -22,6 +26,8 @@ class DocumentRows final : public QObject, public ListRowSource {
     /// Asked before every edit: a reason to refuse it now (a load is
     /// running), or empty.
     void SetGate(std::function<QString()> gate) { m_gate = std::move(gate); }
+    /// The quality checks whose findings mark the rows (null: none shown).
+    void SetChecks(const doc::DocumentChecks* checks);
 
     int SourceRows() const override { return m_doc->Count(); }
     std::string_view SourceCell(int row, int column, std::string& scratch) const override;
@@ -34,6 +40,7 @@ class DocumentRows final : public QObject, public ListRowSource {
     doc::SubtitleDocument* m_doc;
     ListViewModel* m_model;
     std::function<QString()> m_gate;
+    const doc::DocumentChecks* m_checks = nullptr;
 };
 
 /// A time as the lists show it: "HH:MM:SS,mmm".

@@ -15,6 +15,7 @@
 #include "controls/clscontrols.h"
 #include "controls/ctllistview.h"
 #include "controls/ctllistview_model.h"
+#include "document/checks.h"
 #include "document/document.h"
 #include "document/recovery.h"
 #include "controls/ucstatusbar.h"
@@ -231,7 +232,10 @@ void frmMain::BuildMenus() {
             action->setData(tag);
             connect(action, &QAction::triggered, this, [this, action] { RunCommand(action->data().toString()); });
         }
-        if (edit) BuildEditingMenu(menu);
+        if (edit) {
+            BuildEditingMenu(menu);
+            BuildChecksMenu(menu);
+        }
         if (t.items == kFileItems) BuildSavingMenu(menu);
     }
 }
@@ -280,6 +284,7 @@ ctlListView* frmMain::AddList() {
     m_docs.push_back(std::move(document));
     m_sources.push_back(rows);
     WatchForBackups(index);
+    CheckDocument(index);
     // Drops on a list reach the window like drops on the window itself.
     list->setAcceptDrops(false);
     connect(list, &ctlListView::ListClick, this,

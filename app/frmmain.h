@@ -19,14 +19,19 @@
 #include "media/playbackservice.h"
 
 class QAction;
+class QDialog;
+class QLabel;
 class QMenu;
 class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace lumeval {
 
 class KeptFile;
 
 namespace doc {
+class DocumentChecks;
 class SubtitleDocument;
 class DocumentSnapshot;
 class RecoveryStore;
@@ -107,6 +112,15 @@ class frmMain : public QMainWindow {
     /// Edit menu items beyond the find group: undo, redo and the row commands.
     QAction* UndoAction() const { return m_undoAction; }
     QAction* RedoAction() const { return m_redoAction; }
+    /// 检查 (F7): checks every document, marks the rows and lists the findings.
+    void CmdChecks();
+    QAction* ChecksAction() const { return m_checksAction; }
+    QDialog* ChecksDialog() const { return m_checksDialog; }
+    /// The checks of list `index`'s document, once checking is on.
+    doc::DocumentChecks* Checks(int index) const {
+        return index >= 0 && index < static_cast<int>(m_checks.size()) ? m_checks[static_cast<std::size_t>(index)].get()
+                                                                      : nullptr;
+    }
     /// File menu: "保存" (Ctrl+S) and the recent files' submenu.
     QAction* SaveInPlaceAction() const { return m_saveInPlaceAction; }
     QMenu* RecentMenu() const { return m_recentMenu; }
@@ -191,6 +205,16 @@ class frmMain : public QMainWindow {
     /// A failed save: the file and the cause, in a box and the status bar.
     void SaveFailed(const QString& path, const QString& cause);
     void OpenRecentFile(const QString& path);
+
+    // quality checks (frmmain_checks.cpp)
+    void BuildChecksMenu(QMenu* edit);
+    /// Checks list `index`'s document from now on (once checking is on).
+    void CheckDocument(int index);
+    void ChecksChanged();
+    void FillChecks();
+    void GoToFinding(QTreeWidgetItem* item);
+    void FixFinding(QTreeWidgetItem* item);
+    void FixAllFindings();
 
     // crash backups (frmmain_recovery.cpp)
     void StartBackups();
@@ -317,6 +341,14 @@ class frmMain : public QMainWindow {
         QString orphan;        ///< the claimed backup it was restored from, until its own is written
     };
     std::vector<BackupState> m_backups;
+
+    bool m_checking = false;  ///< 检查 was asked for: every document is checked
+    std::vector<std::unique_ptr<doc::DocumentChecks>> m_checks;  ///< one per list, once checking
+    QAction* m_checksAction = nullptr;
+    QDialog* m_checksDialog = nullptr;
+    QLabel* m_checksSummary = nullptr;
+    QTreeWidget* m_checksTree = nullptr;
+    QTimer* m_checksRefresh = nullptr;
 
     // One per list: a kept file being indexed off the window thread.
     struct KeepJob {
