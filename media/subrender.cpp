@@ -394,7 +394,10 @@ struct SubtitleRenderer::Impl {
         rowStart.clear();
         if (doc) {
             const int n = doc->Count();
-            byStart.reserve(static_cast<std::size_t>(n));
+            // Room to grow, so inserting rows later does not move it all.
+            const std::size_t room = static_cast<std::size_t>(n) + static_cast<std::size_t>(n) / 8 + 1024;
+            byStart.reserve(room);
+            rowStart.reserve(room);
             rowStart.resize(static_cast<std::size_t>(n));
             for (int r = 0; r < n; ++r) {
                 byStart.push_back(EntryOf(r));
@@ -540,14 +543,22 @@ void SubtitleRenderer::CuesChanged(int first, int last, bool times) {
         }
         const Impl::Entry e = m->EntryOf(row);
         m->rowStart[static_cast<std::size_t>(row)] = e.start;
-        // The old place: the run before it may have ended at this start.
-        v.erase(v.begin() + static_cast<std::ptrdiff_t>(from));
-        const std::size_t to =
-            static_cast<std::size_t>(std::lower_bound(v.begin(), v.end(), e, Impl::Before) - v.begin());
-        v.insert(v.begin() + static_cast<std::ptrdiff_t>(to), e);
+        // Rotated into its new place: only the entries in between move.
+        const auto at = v.begin() + static_cast<std::ptrdiff_t>(from);
+        std::size_t to;
+        if (Impl::Before(e, *at)) {
+            const auto it = std::lower_bound(v.begin(), at, e, Impl::Before);
+            std::rotate(it, at, at + 1);
+            to = static_cast<std::size_t>(it - v.begin());
+        } else {
+            const auto it = std::lower_bound(at + 1, v.end(), e, Impl::Before);
+            std::rotate(at, at + 1, it);
+            to = static_cast<std::size_t>(it - v.begin()) - 1;
+        }
+        v[to] = e;
         const std::size_t lo = std::min(from, to), hi = std::max(from, to) + 1;
+        // The runs before the old and the new place may have ended there.
         m->ResolveAround(lo, hi - 1);
-        m->RefreshTree(lo, hi);
     }
 }
 
@@ -574,12 +585,13 @@ void SubtitleRenderer::CuesInserted(int first, int last) {
         const std::size_t at =
             static_cast<std::size_t>(std::lower_bound(v.begin(), v.end(), e, Impl::Before) - v.begin());
         v.insert(v.begin() + static_cast<std::ptrdiff_t>(at), e);
+        if (lo <= hi && at <= hi) ++hi;
         lo = std::min(lo, at);
         hi = std::max(hi, at);
     }
+    m->ResolveAround(lo, hi);
     // Every entry after the first insertion moved one place or more.
-    (void)hi;
-    m->ResolveAround(lo, v.size() - 1);
+    m->RefreshTree(lo, v.size());
 }
 
 void SubtitleRenderer::CuesRemoved(int first, int last) {
@@ -593,10 +605,12 @@ void SubtitleRenderer::CuesRemoved(int first, int last) {
     auto& v = m->byStart;
     std::size_t lo = v.size();
     std::size_t out = 0;
+    std::vector<std::size_t> places;  // where removed entries were, in the new numbering
     for (std::size_t i = 0; i < v.size(); ++i) {
         Impl::Entry e = v[i];
         if (e.row >= first && e.row <= last) {
             lo = std::min(lo, out);
+            if (places.empty() || places.back() != out) places.push_back(out);
             continue;
         }
         if (e.row > last) e.row -= count;
@@ -605,8 +619,9 @@ void SubtitleRenderer::CuesRemoved(int first, int last) {
     const std::size_t oldSize = v.size();
     v.resize(out);
     m->rowStart.erase(m->rowStart.begin() + first, m->rowStart.begin() + last + 1);
-    // The removed rows may have been anywhere after lo in time order.
-    if (!v.empty()) m->ResolveAround(std::min(lo, v.size() - 1), v.size() - 1);
+    // The runs just before each removed entry may have ended at its start.
+    if (!v.empty())
+        for (std::size_t p : places) m->ResolveAround(std::min(p, v.size() - 1), std::min(p, v.size() - 1));
     m->RefreshTree(std::min(lo, v.size()), oldSize);
 }
 

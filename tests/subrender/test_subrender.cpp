@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <random>
 #include <string>
@@ -257,8 +258,10 @@ TEST(SubtitleRenderer, EditsChangeTheNextRender) {
 
 // The index against a brute-force search while a followed document is edited
 // at random: times moved, rows inserted and removed, shifts, undo.
-TEST(SubtitleRenderer, IndexAgreesWithASearchOfEveryCueThroughEdits) {
-    std::mt19937 rng(7);
+class SubtitleIndex : public testing::TestWithParam<unsigned> {};
+
+TEST_P(SubtitleIndex, AgreesWithASearchOfEveryCueThroughEdits) {
+    std::mt19937 rng(GetParam());
     auto rand = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     auto randomCue = [&] {
         const int64_t start = rand(20000) - 1000;
@@ -314,6 +317,8 @@ TEST(SubtitleRenderer, IndexAgreesWithASearchOfEveryCueThroughEdits) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, SubtitleIndex, testing::Values(7u, 11u, 1234u, 99u));
 
 TEST(SubtitleRenderer, HeaderOfAFileAndItsEncodings) {
     EXPECT_EQ(SubtitleRenderer::HeaderOf("[Script Info]\nA: b\n[Events]\nFormat: x\n"), "[Script Info]\nA: b\n");
@@ -393,6 +398,39 @@ TEST(SubtitleRenderer, HostileInputDoesNotCrash) {
         }
     }
     SUCCEED();
+}
+
+}  // namespace
+
+namespace {
+
+// With LUMEVAL_SUBRENDER_SHOTS set to a folder, frames over a grey picture
+// are saved there for a person to look at.
+TEST(SubtitleRenderer, PicturesForAPerson) {
+    const char* folder = std::getenv("LUMEVAL_SUBRENDER_SHOTS");
+    if (!folder) GTEST_SKIP() << "LUMEVAL_SUBRENDER_SHOTS not set";
+    const struct {
+        const char* name;
+        const char* format;
+        const char* text;
+    } shots[] = {
+        {"plain", "srt", "<i>Italic</i> and <font color=\"#ffff00\">yellow</font>\\N我们今天一起回家吧"},
+        {"ass", "ass", "{\\an8}Top {\\c&H0000FF&}red{\\r} green\\N{\\k50}Ka{\\k50}ra{\\k50}oke"},
+    };
+    for (const auto& s : shots) {
+        SubtitleDocument d;
+        Load(d, s.format, {{0, 2000, s.text}});
+        SubtitleRenderer r;
+        if (std::string(s.format) == "ass") r.SetHeader(kHeader);
+        r.SetCues(d);
+        QImage picture(kFrame, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(QColor(90, 110, 130));
+        const auto o = r.RenderOverlay(700, kFrame);
+        QPainter p(&picture);
+        p.drawImage(o.at, o.image);
+        p.end();
+        EXPECT_TRUE(picture.save(QDir(folder).filePath(QString("subrender-%1.png").arg(s.name))));
+    }
 }
 
 }  // namespace
