@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -236,6 +237,18 @@ TEST(SubtitleRenderer, EditsChangeTheNextRender) {
     EXPECT_EQ(r.ShowingAt(7200), std::vector<int>{0});
     ASSERT_TRUE(d.Undo());
     EXPECT_EQ(r.ShowingAt(8000), std::vector<int>{2});
+
+    // A followed document that goes away takes its cues with it.
+    {
+        auto gone = std::make_unique<SubtitleDocument>();
+        Load(*gone, "srt", {{0, 1000, "soon gone"}});
+        SubtitleRenderer t;
+        t.Follow(*gone);
+        EXPECT_FALSE(t.Render(500, kFrame).isNull());
+        gone.reset();
+        EXPECT_TRUE(t.Render(500, kFrame).isNull());
+        EXPECT_EQ(t.ShowingAt(500), std::vector<int>{});
+    }
 
     // Without following, the update calls do the same.
     SubtitleDocument e;
