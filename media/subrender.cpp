@@ -292,8 +292,9 @@ struct SubtitleRenderer::Impl {
     ASS_Library* library = nullptr;
     ASS_Renderer* renderer = nullptr;
     ASS_Track* track = nullptr;
+    int eventStyle = 0;  // the style every cue is drawn in
     std::string header;  // empty: the default look
-    bool plain = true;   // texts are made literal
+    bool plain = true;   // texts are made literal (not an SSA/ASS document)
 
     const doc::SubtitleDocument* doc = nullptr;
     std::unique_ptr<QObject> follow;  // the context of the signal connections
@@ -330,6 +331,11 @@ struct SubtitleRenderer::Impl {
         if (!track) return;
         std::string data = header.empty() ? std::string(kDefaultHeader) : header;
         ass_process_data(track, data.data(), static_cast<int>(std::min<std::size_t>(data.size(), INT_MAX)));
+        // libass puts a "Default" style of its own first and points at the
+        // script's "Default" when it has one; a script without one gets its
+        // own first style rather than libass's.
+        eventStyle = track->default_style;
+        if (eventStyle == 0 && track->n_styles > 1) eventStyle = 1;
         trackGeneration = 0;
         trackRows.clear();
     }
@@ -456,7 +462,7 @@ struct SubtitleRenderer::Impl {
             ev->Duration = std::max<int64_t>(end - start, 0);
             ev->ReadOrder = order++;
             ev->Layer = 0;
-            ev->Style = track->default_style;
+            ev->Style = eventStyle;
             ev->MarginL = ev->MarginR = ev->MarginV = 0;
             const std::string_view raw = doc->Text(row);
             const std::string text = plain ? PlainToAss(raw) : Tame(CutUtf8(raw, kMaxTextBytes));
@@ -490,7 +496,6 @@ bool SubtitleRenderer::Ready() const { return m->renderer && m->track; }
 
 void SubtitleRenderer::SetHeader(std::string_view scriptHeader) {
     m->header = HeaderOf(scriptHeader);
-    m->plain = m->header.empty();
     ++m->generation;
     if (m->library) m->NewTrack();
 }
@@ -498,6 +503,7 @@ void SubtitleRenderer::SetHeader(std::string_view scriptHeader) {
 void SubtitleRenderer::SetCues(const doc::SubtitleDocument& d) {
     m->follow.reset();
     m->doc = &d;
+    m->plain = d.Format() != "ass" && d.Format() != "ssa";
     m->Rebuild();
 }
 

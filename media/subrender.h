@@ -60,9 +60,10 @@ class SubtitleRenderer {
 
     /// The script's head (script info, styles: everything before its
     /// [Events]), or empty for the default look (white text, dark outline,
-    /// bottom centre). With a head the cue texts are taken as ASS text;
-    /// without one as plain text. The play resolution is the head's (libass
-    /// assumes 384x288 when it names none).
+    /// bottom centre). The play resolution is the head's (libass assumes
+    /// 384x288 when it names none). Cues use the head's "Default" style, else its
+    /// first one (the document keeps no style name per cue; "{\r<name>}"
+    /// picks another).
     void SetHeader(std::string_view scriptHeader);
     /// Everything of an SSA/ASS file's text before its "[Events]" line (all
     /// of it when it has none).
@@ -72,7 +73,8 @@ class SubtitleRenderer {
     /// read with), else empty.
     static std::string HeaderFor(const doc::SubtitleDocument& d);
 
-    /// Takes the document's cues (a load or a reset). The document must stay
+    /// Takes the document's cues (a load or a reset): texts of an "ssa" or
+    /// "ass" document as ASS text, of any other as plain text. The document must stay
     /// alive while it is set (Clear() or another SetCues() lets it go); its
     /// texts are read when a cue comes on screen.
     void SetCues(const doc::SubtitleDocument& d);

@@ -153,6 +153,20 @@ TEST(SubtitleRenderer, AssTagsAndHeaderStyles) {
     }
 }
 
+TEST(SubtitleRenderer, AScriptWithoutADefaultStyleUsesItsFirst) {
+    std::string header = kHeader;
+    header.replace(header.find("Style: Default,"), 15, "Style: Main,");
+    header.replace(header.find("&H0000FF00"), 10, "&H000000FF");  // red
+    SubtitleDocument d;
+    Load(d, "ass", {{0, 1000, "Main style"}});
+    SubtitleRenderer r;
+    r.SetHeader(header);
+    r.SetCues(d);
+    const Pixels p = Count(r.Render(500, kFrame));
+    EXPECT_GT(p.red, 10);
+    EXPECT_EQ(p.whiteish, 0);
+}
+
 TEST(SubtitleRenderer, PlainTextIsLiteralAndKnowsSubRipTags) {
     // Braces of a SubRip cue are text, not tags: "{\an8}" stays at the bottom.
     SubtitleDocument d;
