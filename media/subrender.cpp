@@ -1,0 +1,738 @@
+#include "media/subrender.h"
+
+extern "C" {
+#include <ass/ass.h>
+}
+
+#include <QObject>
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <climits>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "document/document.h"
+#include "engine/encoding/textfile.h"
+
+namespace lumeval::media {
+
+namespace {
+
+constexpr const char* kFallbackFamily = "WenQuanYi Micro Hei";
+
+// Times beyond this are clamped before libass sees them, so a start plus a
+// duration never overflows inside it (about 35 years either way).
+constexpr int64_t kTimeLimit = int64_t{1} << 40;
+constexpr int64_t kForever = kTimeLimit;
+
+// The look of cues from formats without styles: white text with a dark
+// outline and a soft shadow, centred at the bottom.
+constexpr const char* kDefaultHeader =
+    "[Script Info]\n"
+    "ScriptType: v4.00+\n"
+    "PlayResX: 384\n"
+    "PlayResY: 288\n"
+    "WrapStyle: 0\n"
+    "ScaledBorderAndShadow: yes\n"
+    "\n"
+    "[V4+ Styles]\n"
+    "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, "
+    "Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, "
+    "Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\n"
+    "Style: Default,WenQuanYi Micro Hei,18,&H00FFFFFF,&H000000FF,&H00101010,&H80000000,"
+    "0,0,0,0,100,100,0,0,1,1.5,0.5,2,12,12,12,1\n";
+
+void Quiet(int, const char*, va_list, void*) {}
+
+int64_t Clamp(int64_t t) { return std::clamp(t, -kTimeLimit, kTimeLimit); }
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char a = s[i], b = prefix[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+// Cuts at most `limit` bytes without splitting a UTF-8 sequence.
+std::string_view CutUtf8(std::string_view s, std::size_t limit) {
+    if (s.size() <= limit) return s;
+    std::size_t n = limit;
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+    return s.substr(0, n);
+}
+
+// "#RRGGBB", "RRGGBB" or a few colour names, as an ASS "&HBBGGRR&".
+std::string AssColour(std::string_view v) {
+    static constexpr struct {
+        const char* name;
+        const char* rgb;
+    } kNames[] = {{"white", "FFFFFF"},  {"black", "000000"}, {"red", "FF0000"},    {"green", "008000"},
+                  {"lime", "00FF00"},   {"blue", "0000FF"},  {"yellow", "FFFF00"}, {"cyan", "00FFFF"},
+                  {"aqua", "00FFFF"},   {"magenta", "FF00FF"}, {"fuchsia", "FF00FF"}, {"gray", "808080"},
+                  {"grey", "808080"},   {"orange", "FFA500"}, {"purple", "800080"}, {"silver", "C0C0C0"}};
+    if (!v.empty() && v.front() == '#') v.remove_prefix(1);
+    std::string rgb;
+    if (v.size() == 6 && std::all_of(v.begin(), v.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+        rgb = std::string(v);
+    } else {
+        for (const auto& n : kNames)
+            if (v.size() == std::strlen(n.name) && StartsWithNoCase(v, n.name)) rgb = n.rgb;
+    }
+    if (rgb.empty()) return {};
+    for (char& ch : rgb) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return "&H" + rgb.substr(4, 2) + rgb.substr(2, 2) + rgb.substr(0, 2) + "&";
+}
+
+// The value of attribute `name` inside a tag's text ("font color=\"#ff0000\"").
+std::string_view Attribute(std::string_view tag, std::string_view name) {
+    for (std::size_t i = 0; i + name.size() < tag.size(); ++i) {
+        if (!StartsWithNoCase(tag.substr(i), name)) continue;
+        if (i > 0 && !std::isspace(static_cast<unsigned char>(tag[i - 1]))) continue;
+        std::size_t j = i + name.size();
+        while (j < tag.size() && tag[j] == ' ') ++j;
+        if (j >= tag.size() || tag[j] != '=') continue;
+        ++j;
+        while (j < tag.size() && tag[j] == ' ') ++j;
+        if (j < tag.size() && (tag[j] == '"' || tag[j] == '\'')) {
+            const char q = tag[j];
+            const std::size_t end = tag.find(q, j + 1);
+            return tag.substr(j + 1, end == std::string_view::npos ? std::string_view::npos : end - j - 1);
+        }
+        std::size_t end = j;
+        while (end < tag.size() && tag[end] != ' ') ++end;
+        return tag.substr(j, end - j);
+    }
+    return {};
+}
+
+// One SubRip/HTML tag (without its angle brackets) as an ASS override; false
+// when it is no tag we know (it then stays as text).
+bool HtmlTag(std::string_view tag, std::string& out) {
+    bool close = false;
+    if (!tag.empty() && tag.front() == '/') {
+        close = true;
+        tag.remove_prefix(1);
+    }
+    std::size_t nameEnd = 0;
+    while (nameEnd < tag.size() && std::isalpha(static_cast<unsigned char>(tag[nameEnd]))) ++nameEnd;
+    const std::string_view name = tag.substr(0, nameEnd);
+    const std::string_view rest = tag.substr(nameEnd);
+    if (!rest.empty() && rest.front() != ' ' && rest != "/") return false;
+    if (name.size() == 1 && std::strchr("ibusIBUS", name[0]) && rest.empty()) {
+        out += "{\\";
+        out += static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+        out += close ? "0}" : "1}";
+        return true;
+    }
+    if (name.size() == 4 && StartsWithNoCase(name, "font")) {
+        if (close) {
+            out += "{\\c}";
+            return true;
+        }
+        const std::string colour = AssColour(Attribute(rest, "color"));
+        if (!colour.empty()) out += "{\\c" + colour + "}";
+        return true;
+    }
+    return false;
+}
+
+// libass takes override values as they come; a few of them, made enormous,
+// cost it seconds on one frame (scaling, blur, borders). They are held to
+// bounds no real script needs to pass.
+std::string Tame(std::string_view text) {
+    static constexpr struct {
+        const char* tag;
+        double most;
+    } kBounds[] = {{"fs", 1000},   {"fscx", 1000}, {"fscy", 1000}, {"fsp", 1000},  {"blur", 50},
+                   {"be", 50},     {"bord", 100},  {"xbord", 100}, {"ybord", 100}, {"shad", 100},
+                   {"xshad", 100}, {"yshad", 100}};
+    std::string out;
+    out.reserve(text.size());
+    bool inBlock = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '{') inBlock = true;
+        if (c == '}') inBlock = false;
+        if (!inBlock || c != '\\') {
+            out += c;
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        while (j < text.size() && std::isalpha(static_cast<unsigned char>(text[j]))) ++j;
+        const std::string_view name = text.substr(i + 1, j - i - 1);
+        std::size_t k = j;
+        while (k < text.size() && (std::isdigit(static_cast<unsigned char>(text[k])) || text[k] == '.' || text[k] == '-' ||
+                                   text[k] == '+'))
+            ++k;
+        const double* most = nullptr;
+        for (const auto& b : kBounds)
+            if (name == b.tag) most = &b.most;
+        if (most && k > j) {
+            const double value = std::strtod(std::string(text.substr(j, k - j)).c_str(), nullptr);
+            char number[32];
+            std::snprintf(number, sizeof number, "%g", std::clamp(value, -*most, *most));
+            out += '\\';
+            out += name;
+            out += number;
+        } else {
+            out += text.substr(i, k - i);
+        }
+        i = k;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string PlainToAss(std::string_view text) {
+    text = CutUtf8(text, SubtitleRenderer::kMaxTextBytes);
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\') {
+            if (i + 1 < text.size() && text[i + 1] == 'N') {
+                out += "\\N";
+                ++i;
+            } else {
+                // A word joiner after the backslash keeps "\n", "\h" and the
+                // like from being read as codes.
+                out += "\\\u2060";
+            }
+        } else if (c == '{' || c == '}') {
+            out += '\\';
+            out += c;
+        } else if (c == '<') {
+            const std::size_t close = text.find('>', i + 1);
+            // Tags are short; a lone "<" stays text.
+            if (close != std::string_view::npos && close - i <= 64 && HtmlTag(text.substr(i + 1, close - i - 1), out)) {
+                i = close;
+            } else {
+                out += c;
+            }
+        } else if (c == '\n') {
+            out += "\\N";
+        } else if (c != '\r') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string SubtitleRenderer::HeaderOf(std::string_view scriptText) {
+    std::size_t lineStart = 0;
+    while (lineStart < scriptText.size()) {
+        std::size_t p = lineStart;
+        while (p < scriptText.size() && (scriptText[p] == ' ' || scriptText[p] == '\t')) ++p;
+        if (StartsWithNoCase(scriptText.substr(p), "[events]")) return std::string(scriptText.substr(0, lineStart));
+        const std::size_t nl = scriptText.find('\n', lineStart);
+        if (nl == std::string_view::npos) break;
+        lineStart = nl + 1;
+    }
+    return std::string(scriptText);
+}
+
+std::string SubtitleRenderer::HeaderFor(const doc::SubtitleDocument& d) {
+    if (d.Format() != "ass" && d.Format() != "ssa") return {};
+    std::ifstream in(d.Path().toStdString(), std::ios::binary);
+    if (!in) return {};
+    // The head is read alone, not the whole file: a script of a million
+    // events is large, its head a few kilobytes. The marker is looked for in
+    // the bytes of the file's encoding.
+    const int32_t fmt = d.Encoding();
+    const int unit = fmt == 2 || fmt == 3 ? 2 : fmt == 4 || fmt == 5 ? 4 : 1;
+    const bool bigEndian = fmt == 3 || fmt == 5;
+    std::string marker;
+    for (char c : std::string_view("[Events]")) {
+        std::string u(static_cast<std::size_t>(unit), '\0');
+        u[bigEndian ? unit - 1 : 0] = c;
+        marker += u;
+    }
+    constexpr std::size_t kMaxHead = 8u << 20;
+    std::string bytes;
+    char buffer[64 * 1024];
+    std::size_t searchedTo = 0;
+    std::size_t cut = std::string::npos;
+    while (bytes.size() < kMaxHead && in) {
+        in.read(buffer, sizeof buffer);
+        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+        for (std::size_t from = searchedTo;;) {
+            const std::size_t at = bytes.find(marker, from);
+            if (at == std::string::npos) break;
+            if (at % static_cast<std::size_t>(unit) == 0) {
+                cut = at;
+                break;
+            }
+            from = at + 1;
+        }
+        if (cut != std::string::npos) break;
+        searchedTo = bytes.size() >= marker.size() ? bytes.size() - marker.size() + 1 : 0;
+    }
+    if (cut != std::string::npos) bytes.resize(cut);
+    std::size_t skip = 0;
+    if (bytes.size() >= 4) {
+        unsigned char first4[4];
+        std::memcpy(first4, bytes.data(), 4);
+        skip = static_cast<std::size_t>(DetectByteOrderMark(first4).length);
+    }
+    if (skip > bytes.size()) skip = bytes.size();
+    const std::string text = DecodeText(std::string_view(bytes).substr(skip), fmt < 0 ? 1 : fmt, d.CodePage());
+    return HeaderOf(text);
+}
+
+struct SubtitleRenderer::Impl {
+    ASS_Library* library = nullptr;
+    ASS_Renderer* renderer = nullptr;
+    ASS_Track* track = nullptr;
+    int eventStyle = 0;  // the style every cue is drawn in
+    std::string header;  // empty: the default look
+    bool plain = true;   // texts are made literal (not an SSA/ASS document)
+
+    const doc::SubtitleDocument* doc = nullptr;
+    std::unique_ptr<QObject> follow;  // the context of the signal connections
+
+    // The index: every row once, sorted by (start, row). `end` is the end in
+    // effect (a missing end resolved to the next later start).
+    struct Entry {
+        int64_t start;
+        int64_t end;
+        int32_t row;
+        bool noEnd;
+    };
+    std::vector<Entry> byStart;
+    std::vector<int64_t> rowStart;  // per row: the start it is indexed under
+    // Max-end tree over byStart's positions: leaves at [leaves, 2 * leaves).
+    std::vector<int64_t> tree;
+    std::size_t leaves = 0;
+
+    // What the track holds now.
+    uint64_t generation = 1;  // bumped by every change of cues or head
+    uint64_t trackGeneration = 0;
+    std::vector<int> trackRows;
+    QSize frame;
+    Overlay last;
+    bool lastEmpty = true;
+
+    static bool Before(const Entry& a, const Entry& b) {
+        return a.start != b.start ? a.start < b.start : a.row < b.row;
+    }
+
+    void NewTrack() {
+        if (track) ass_free_track(track);
+        track = ass_new_track(library);
+        if (!track) return;
+        std::string data = header.empty() ? std::string(kDefaultHeader) : header;
+        ass_process_data(track, data.data(), static_cast<int>(std::min<std::size_t>(data.size(), INT_MAX)));
+        // libass puts a "Default" style of its own first and points at the
+        // script's "Default" when it has one; a script without one gets its
+        // own first style rather than libass's.
+        eventStyle = track->default_style;
+        if (eventStyle == 0 && track->n_styles > 1) eventStyle = 1;
+        trackGeneration = 0;
+        trackRows.clear();
+    }
+
+    Entry EntryOf(int row) const {
+        const int64_t start = doc->Start(row);
+        return Entry{start, doc->HasEnd(row) ? doc->End(row) : kForever, row, !doc->HasEnd(row)};
+    }
+
+    // Ends in effect of the cues without an end in positions [lo, hi), which
+    // must end where a run of equal starts ends.
+    void ResolveNoEnds(std::size_t lo, std::size_t hi) {
+        int64_t next = hi < byStart.size() ? byStart[hi].start : kForever;
+        for (std::size_t i = hi; i-- > lo;) {
+            if (i + 1 < byStart.size() && byStart[i + 1].start > byStart[i].start) next = byStart[i + 1].start;
+            if (byStart[i].noEnd) byStart[i].end = next;
+        }
+    }
+    std::size_t RunBegin(std::size_t i) const {
+        while (i > 0 && byStart[i - 1].start == byStart[i].start) --i;
+        return i;
+    }
+    std::size_t RunEnd(std::size_t i) const {  // one past the run of i
+        while (i + 1 < byStart.size() && byStart[i + 1].start == byStart[i].start) ++i;
+        return i + 1;
+    }
+    // After a change at position p: the cues before p whose next later start
+    // may have changed, and the run at p.
+    void ResolveAround(std::size_t lo, std::size_t hi) {
+        if (byStart.empty()) return;
+        lo = std::min(lo, byStart.size() - 1);
+        if (lo > 0) lo = RunBegin(lo - 1);
+        hi = hi >= byStart.size() ? byStart.size() : RunEnd(hi);
+        ResolveNoEnds(lo, hi);
+        RefreshTree(lo, hi);
+    }
+
+    void BuildTree() {
+        leaves = 1;
+        while (leaves < byStart.size() + 1) leaves <<= 1;
+        tree.assign(2 * leaves, INT64_MIN);
+        for (std::size_t i = 0; i < byStart.size(); ++i) tree[leaves + i] = byStart[i].end;
+        for (std::size_t i = leaves; i-- > 1;) tree[i] = std::max(tree[2 * i], tree[2 * i + 1]);
+    }
+    // Leaves [lo, hi) changed.
+    void RefreshTree(std::size_t lo, std::size_t hi) {
+        if (byStart.size() >= leaves) {
+            BuildTree();
+            return;
+        }
+        if (lo >= hi) return;
+        for (std::size_t i = lo; i < hi; ++i) tree[leaves + i] = i < byStart.size() ? byStart[i].end : INT64_MIN;
+        for (std::size_t l = (leaves + lo) / 2, h = (leaves + hi - 1) / 2; l >= 1; l /= 2, h /= 2) {
+            for (std::size_t i = l; i <= h; ++i) tree[i] = std::max(tree[2 * i], tree[2 * i + 1]);
+            if (l == 1) break;
+        }
+    }
+
+    void Rebuild() {
+        ++generation;
+        byStart.clear();
+        rowStart.clear();
+        if (doc) {
+            const int n = doc->Count();
+            // Room to grow, so inserting rows later does not move it all.
+            const std::size_t room = static_cast<std::size_t>(n) + static_cast<std::size_t>(n) / 8 + 1024;
+            byStart.reserve(room);
+            rowStart.reserve(room);
+            rowStart.resize(static_cast<std::size_t>(n));
+            for (int r = 0; r < n; ++r) {
+                byStart.push_back(EntryOf(r));
+                rowStart[static_cast<std::size_t>(r)] = byStart.back().start;
+            }
+            // Documents are nearly always in time order already.
+            if (!std::is_sorted(byStart.begin(), byStart.end(), Before))
+                std::sort(byStart.begin(), byStart.end(), Before);
+        }
+        ResolveNoEnds(0, byStart.size());
+        BuildTree();
+    }
+
+    std::size_t PositionOf(int row) const {
+        const int64_t start = rowStart[static_cast<std::size_t>(row)];
+        const auto it = std::lower_bound(byStart.begin(), byStart.end(), Entry{start, 0, row, false}, Before);
+        return static_cast<std::size_t>(it - byStart.begin());
+    }
+
+    void Showing(std::size_t node, std::size_t nodeLo, std::size_t nodeHi, std::size_t upto, int64_t t,
+                 std::vector<int>& rows) const {
+        if (nodeLo >= upto || tree[node] <= t) return;
+        if (node >= leaves) {
+            rows.push_back(byStart[nodeLo].row);
+            return;
+        }
+        const std::size_t mid = (nodeLo + nodeHi) / 2;
+        Showing(2 * node, nodeLo, mid, upto, t, rows);
+        Showing(2 * node + 1, mid, nodeHi, upto, t, rows);
+    }
+
+    std::vector<int> ShowingAt(int64_t ms) const {
+        std::vector<int> rows;
+        if (byStart.empty()) return rows;
+        // Cues that started at or before ms and end after it.
+        const auto upto = std::upper_bound(byStart.begin(), byStart.end(), ms,
+                                           [](int64_t t, const Entry& e) { return t < e.start; });
+        Showing(1, 0, leaves, static_cast<std::size_t>(upto - byStart.begin()), ms, rows);
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    void FillTrack(const std::vector<int>& rows) {
+        ass_flush_events(track);
+        int order = 0;
+        for (int row : rows) {
+            const std::size_t pos = PositionOf(row);
+            if (pos >= byStart.size() || byStart[pos].row != row) continue;
+            const Entry& e = byStart[pos];
+            const int id = ass_alloc_event(track);
+            if (id < 0) break;
+            ASS_Event* ev = &track->events[id];
+            const int64_t start = Clamp(e.start);
+            const int64_t end = Clamp(e.end);
+            ev->Start = start;
+            ev->Duration = std::max<int64_t>(end - start, 0);
+            ev->ReadOrder = order++;
+            ev->Layer = 0;
+            ev->Style = eventStyle;
+            ev->MarginL = ev->MarginR = ev->MarginV = 0;
+            const std::string_view raw = doc->Text(row);
+            const std::string text = plain ? PlainToAss(raw) : Tame(CutUtf8(raw, kMaxTextBytes));
+            ev->Text = strdup(text.c_str());
+            ev->Name = strdup("");
+            ev->Effect = strdup("");
+        }
+        trackRows = rows;
+        trackGeneration = generation;
+    }
+};
+
+SubtitleRenderer::SubtitleRenderer() : m(std::make_unique<Impl>()) {
+    m->library = ass_library_init();
+    if (!m->library) return;
+    ass_set_message_cb(m->library, Quiet, nullptr);
+    m->renderer = ass_renderer_init(m->library);
+    if (!m->renderer) return;
+    ass_set_fonts(m->renderer, nullptr, kFallbackFamily, ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
+    m->NewTrack();
+}
+
+SubtitleRenderer::~SubtitleRenderer() {
+    m->follow.reset();
+    if (m->track) ass_free_track(m->track);
+    if (m->renderer) ass_renderer_done(m->renderer);
+    if (m->library) ass_library_done(m->library);
+}
+
+bool SubtitleRenderer::Ready() const { return m->renderer && m->track; }
+
+void SubtitleRenderer::SetHeader(std::string_view scriptHeader) {
+    m->header = HeaderOf(scriptHeader);
+    ++m->generation;
+    if (m->library) m->NewTrack();
+}
+
+void SubtitleRenderer::SetCues(const doc::SubtitleDocument& d) {
+    m->follow.reset();
+    m->doc = &d;
+    m->plain = d.Format() != "ass" && d.Format() != "ssa";
+    m->Rebuild();
+}
+
+void SubtitleRenderer::Follow(const doc::SubtitleDocument& d) {
+    SetCues(d);
+    m->follow = std::make_unique<QObject>();
+    QObject* ctx = m->follow.get();
+    using D = doc::SubtitleDocument;
+    QObject::connect(&d, &D::RowsInserted, ctx, [this](int first, int last) { CuesInserted(first, last); });
+    QObject::connect(&d, &D::RowsRemoved, ctx, [this](int first, int last) { CuesRemoved(first, last); });
+    QObject::connect(&d, &D::CellsChanged, ctx, [this](int first, int last, int c0, int c1) {
+        CuesChanged(first, last, c0 <= doc::ColEnd && c1 >= doc::ColStart);
+    });
+    QObject::connect(&d, &D::ResetDone, ctx, [this] { m->Rebuild(); });
+    QObject::connect(&d, &QObject::destroyed, ctx, [this] { Clear(); });
+}
+
+void SubtitleRenderer::Clear() {
+    m->follow.reset();
+    m->doc = nullptr;
+    m->Rebuild();
+}
+
+void SubtitleRenderer::CuesChanged(int first, int last, bool times) {
+    if (!m->doc) return;
+    ++m->generation;
+    if (!times) return;
+    first = std::max(first, 0);
+    last = std::min(last, static_cast<int>(m->rowStart.size()) - 1);
+    if (first > last) return;
+    // Many rows at once (a shift of everything): one rebuild beats moving
+    // each entry.
+    if (last - first >= 4096 && static_cast<std::size_t>(last - first) * 8 >= m->byStart.size()) {
+        m->Rebuild();
+        return;
+    }
+    auto& v = m->byStart;
+    for (int row = first; row <= last; ++row) {
+        std::size_t from = m->PositionOf(row);
+        if (from >= v.size() || v[from].row != row) {  // out of step: start again
+            m->Rebuild();
+            return;
+        }
+        const Impl::Entry e = m->EntryOf(row);
+        m->rowStart[static_cast<std::size_t>(row)] = e.start;
+        // Rotated into its new place: only the entries in between move.
+        const auto at = v.begin() + static_cast<std::ptrdiff_t>(from);
+        std::size_t to;
+        if (Impl::Before(e, *at)) {
+            const auto it = std::lower_bound(v.begin(), at, e, Impl::Before);
+            std::rotate(it, at, at + 1);
+            to = static_cast<std::size_t>(it - v.begin());
+        } else {
+            const auto it = std::lower_bound(at + 1, v.end(), e, Impl::Before);
+            std::rotate(at, at + 1, it);
+            to = static_cast<std::size_t>(it - v.begin()) - 1;
+        }
+        v[to] = e;
+        const std::size_t lo = std::min(from, to), hi = std::max(from, to) + 1;
+        // The runs before the old and the new place may have ended there.
+        m->ResolveAround(lo, hi - 1);
+    }
+}
+
+void SubtitleRenderer::CuesInserted(int first, int last) {
+    if (!m->doc) return;
+    const int count = last - first + 1;
+    if (count <= 0 || first < 0 || first > static_cast<int>(m->rowStart.size())) {
+        m->Rebuild();
+        return;
+    }
+    if (count >= 4096 && static_cast<std::size_t>(count) * 8 >= m->byStart.size()) {
+        m->Rebuild();
+        return;
+    }
+    ++m->generation;
+    auto& v = m->byStart;
+    for (auto& e : v)
+        if (e.row >= first) e.row += count;
+    m->rowStart.insert(m->rowStart.begin() + first, static_cast<std::size_t>(count), 0);
+    std::size_t lo = v.size(), hi = 0;
+    for (int row = first; row <= last; ++row) {
+        const Impl::Entry e = m->EntryOf(row);
+        m->rowStart[static_cast<std::size_t>(row)] = e.start;
+        const std::size_t at =
+            static_cast<std::size_t>(std::lower_bound(v.begin(), v.end(), e, Impl::Before) - v.begin());
+        v.insert(v.begin() + static_cast<std::ptrdiff_t>(at), e);
+        if (lo <= hi && at <= hi) ++hi;
+        lo = std::min(lo, at);
+        hi = std::max(hi, at);
+    }
+    m->ResolveAround(lo, hi);
+    // Every entry after the first insertion moved one place or more.
+    m->RefreshTree(lo, v.size());
+}
+
+void SubtitleRenderer::CuesRemoved(int first, int last) {
+    if (!m->doc) return;
+    const int count = last - first + 1;
+    if (count <= 0 || first < 0 || last >= static_cast<int>(m->rowStart.size())) {
+        m->Rebuild();
+        return;
+    }
+    ++m->generation;
+    auto& v = m->byStart;
+    std::size_t lo = v.size();
+    std::size_t out = 0;
+    std::vector<std::size_t> places;  // where removed entries were, in the new numbering
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        Impl::Entry e = v[i];
+        if (e.row >= first && e.row <= last) {
+            lo = std::min(lo, out);
+            if (places.empty() || places.back() != out) places.push_back(out);
+            continue;
+        }
+        if (e.row > last) e.row -= count;
+        v[out++] = e;
+    }
+    const std::size_t oldSize = v.size();
+    v.resize(out);
+    m->rowStart.erase(m->rowStart.begin() + first, m->rowStart.begin() + last + 1);
+    // The runs just before each removed entry may have ended at its start.
+    if (!v.empty())
+        for (std::size_t p : places) m->ResolveAround(std::min(p, v.size() - 1), std::min(p, v.size() - 1));
+    m->RefreshTree(std::min(lo, v.size()), oldSize);
+}
+
+std::vector<int> SubtitleRenderer::ShowingAt(int64_t ms) const { return m->ShowingAt(ms); }
+
+SubtitleRenderer::Overlay SubtitleRenderer::RenderOverlay(int64_t ms, QSize size) {
+    Overlay result;
+    if (!Ready() || !m->doc || size.width() <= 0 || size.height() <= 0) {
+        result.changed = !m->lastEmpty;
+        m->lastEmpty = true;
+        m->last = Overlay{};
+        return result;
+    }
+    std::vector<int> rows = m->ShowingAt(ms);
+    // More at once than a screen can hold is a broken file, not a script.
+    if (rows.size() > kMaxShowing) rows.resize(kMaxShowing);
+    if (rows.empty()) {
+        result.changed = !m->lastEmpty;
+        m->lastEmpty = true;
+        m->last = Overlay{};
+        return result;
+    }
+    bool sizeChanged = false;
+    if (size != m->frame) {
+        m->frame = size;
+        ass_set_frame_size(m->renderer, size.width(), size.height());
+        sizeChanged = true;
+    }
+    const bool refilled = m->trackGeneration != m->generation || m->trackRows != rows;
+    if (refilled) m->FillTrack(rows);
+    int change = 0;
+    ASS_Image* images = ass_render_frame(m->renderer, m->track, Clamp(ms), &change);
+    if (!images) {
+        result.changed = !m->lastEmpty;
+        m->lastEmpty = true;
+        m->last = Overlay{};
+        return result;
+    }
+    if (change == 0 && !sizeChanged && !m->lastEmpty) {
+        result = m->last;
+        result.changed = false;
+        return result;
+    }
+    int x0 = INT_MAX, y0 = INT_MAX, x1 = INT_MIN, y1 = INT_MIN;
+    for (ASS_Image* i = images; i; i = i->next) {
+        if (i->w <= 0 || i->h <= 0) continue;
+        x0 = std::min(x0, std::max(i->dst_x, 0));
+        y0 = std::min(y0, std::max(i->dst_y, 0));
+        x1 = std::max(x1, std::min(i->dst_x + i->w, size.width()));
+        y1 = std::max(y1, std::min(i->dst_y + i->h, size.height()));
+    }
+    if (x0 >= x1 || y0 >= y1) {
+        result.changed = !m->lastEmpty;
+        m->lastEmpty = true;
+        m->last = Overlay{};
+        return result;
+    }
+    QImage image(x1 - x0, y1 - y0, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    for (ASS_Image* i = images; i; i = i->next) {
+        const uint32_t c = i->color;
+        const uint32_t r = c >> 24, g = (c >> 16) & 0xFF, b = (c >> 8) & 0xFF, opacity = 255 - (c & 0xFF);
+        if (opacity == 0) continue;
+        const int ix0 = std::max(i->dst_x, x0), iy0 = std::max(i->dst_y, y0);
+        const int ix1 = std::min(i->dst_x + i->w, x1), iy1 = std::min(i->dst_y + i->h, y1);
+        for (int y = iy0; y < iy1; ++y) {
+            const unsigned char* src = i->bitmap + static_cast<std::ptrdiff_t>(y - i->dst_y) * i->stride;
+            auto* dst = reinterpret_cast<uint32_t*>(bits + static_cast<std::ptrdiff_t>(y - y0) * stride);
+            for (int x = ix0; x < ix1; ++x) {
+                const uint32_t k = src[x - i->dst_x];
+                if (k == 0) continue;
+                const uint32_t a = (k * opacity + 127) / 255;
+                const uint32_t inv = 255 - a;
+                const uint32_t d = dst[x - x0];
+                const uint32_t da = d >> 24, dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
+                const uint32_t oa = a + (da * inv + 127) / 255;
+                const uint32_t orr = (r * a + 127) / 255 + (dr * inv + 127) / 255;
+                const uint32_t og = (g * a + 127) / 255 + (dg * inv + 127) / 255;
+                const uint32_t ob = (b * a + 127) / 255 + (db * inv + 127) / 255;
+                dst[x - x0] = (std::min(oa, 255u) << 24) | (std::min(orr, 255u) << 16) |
+                              (std::min(og, 255u) << 8) | std::min(ob, 255u);
+            }
+        }
+    }
+    result.image = std::move(image);
+    result.at = QPoint(x0, y0);
+    result.changed = true;
+    m->last = result;
+    m->lastEmpty = false;
+    return result;
+}
+
+QImage SubtitleRenderer::Render(int64_t ms, QSize size, bool* changed) {
+    const Overlay o = RenderOverlay(ms, size);
+    if (changed) *changed = o.changed;
+    if (o.image.isNull()) return {};
+    QImage frame(size, QImage::Format_ARGB32_Premultiplied);
+    frame.fill(Qt::transparent);
+    const int w = o.image.width();
+    for (int y = 0; y < o.image.height(); ++y)
+        std::memcpy(frame.scanLine(o.at.y() + y) + o.at.x() * 4, o.image.constScanLine(y),
+                    static_cast<std::size_t>(w) * 4);
+    return frame;
+}
+
+}  // namespace lumeval::media
