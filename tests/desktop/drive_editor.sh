@@ -21,32 +21,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$sample" "$work/movie.srt"
 
-cat > "$work/run.sh" <<'INNER'
-set -euo pipefail
-lumeval=$1 work=$2 out=$3
-cd "$work"
-export XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work"
-# The real display, whatever the caller's environment says (a test run that
-# sets the offscreen platform for the widget tests would hide every window).
-export QT_QPA_PLATFORM=xcb
-# Visible windows whose name matches; waits poll for up to 60 s, so a slow
-# or busy machine (or a sanitizer build) only takes longer.
-count() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l || true; }
-wait_count() {  # PATTERN N: at least N such windows
-  for _ in $(seq 300); do (( $(count "$1") >= $2 )) && return 0; sleep 0.2; done
-  import -window root "$out/timeout.png"; echo "timed out waiting for $2 window(s) named $1"
-  kill -0 "$pid" 2>/dev/null && echo "the editor is still running" || echo "the editor is gone"
-  echo "its standard error:"; cat "$work/stderr"; exit 1
-}
-wait_below() {  # PATTERN N: fewer than N such windows
-  for _ in $(seq 300); do (( $(count "$1") < $2 )) && return 0; sleep 0.2; done
-  import -window root "$out/timeout.png"; echo "timed out waiting for a window named $1 to close"; exit 1
-}
-focus_main() {
-  local main
-  main=$(xdotool search --onlyvisible --name ' - Lumeval$' | head -1)
-  xdotool windowfocus --sync "$main" 2>/dev/null || true
-}
+cat "$(dirname "$0")/lib.sh" > "$work/run.sh"
+cat >> "$work/run.sh" <<'INNER'
 "$lumeval" "$work/movie.srt" > "$work/stdout" 2> "$work/stderr" &
 pid=$!
 # The window and the character-set question (titled with the program's name).

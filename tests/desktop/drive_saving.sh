@@ -18,27 +18,8 @@ trap 'rm -rf "$work"' EXIT
 cp "$script" "$work/film.ass"
 cp "$script" "$work/original.ass"
 
-cat > "$work/run.sh" <<'INNER'
-set -euo pipefail
-lumeval=$1 work=$2 out=$3
-cd "$work"
-export XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work"
-export QT_QPA_PLATFORM=xcb
-count() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l || true; }
-wait_count() {  # PATTERN N: at least N such windows
-  for _ in $(seq 300); do (( $(count "$1") >= $2 )) && return 0; sleep 0.2; done
-  import -window root "$out/timeout.png"; echo "timed out waiting for $2 window(s) named $1"
-  echo "its standard error:"; cat "$work/stderr"; exit 1
-}
-wait_below() {  # PATTERN N: fewer than N such windows
-  for _ in $(seq 300); do (( $(count "$1") < $2 )) && return 0; sleep 0.2; done
-  import -window root "$out/timeout.png"; echo "timed out waiting for a window named $1 to close"; exit 1
-}
-focus_main() {
-  local main
-  main=$(xdotool search --onlyvisible --name ' - Lumeval$' | head -1)
-  xdotool windowfocus --sync "$main" 2>/dev/null || true
-}
+cat "$(dirname "$0")/lib.sh" > "$work/run.sh"
+cat >> "$work/run.sh" <<'INNER'
 edit_text() {  # KEYS-TO-THE-ROW TEXT: the row's text typed anew, Enter
   focus_main
   xdotool key --clearmodifiers $1

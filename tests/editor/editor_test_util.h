@@ -4,10 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFile>
-#include <initializer_list>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
+#include <initializer_list>
+#include <memory>
+
+#include "app/frmmain.h"
+#include "system/scriptedsystemui.h"
 
 namespace lumeval::testing {
 
@@ -34,5 +40,37 @@ inline QString WriteSrt(const QTemporaryDir& dir, const QString& name, std::init
     for (const char* cue : cues) text += QByteArray::number(++n) + "\n" + cue + "\n\n";
     return WriteFile(dir, name, text);
 }
+
+/// A shown main window whose dialogs are scripted and whose settings,
+/// backups and files live in a temporary folder.
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        IsolateSettings(dir);
+        ui = std::make_shared<ScriptedSystemUi>();
+        StartWindow();
+    }
+    /// A new window (a start of the program), on the same folder.
+    void StartWindow() {
+        frmMainOptions options;
+        options.systemUi = ui;
+        window = std::make_unique<frmMain>(std::move(options));
+        window->resize(1000, 600);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    /// Opens a file through the window; the character-set question, when
+    /// it comes, is answered No.
+    void OpenFile(const QString& path) {
+        ui->queueMessageBox(MsgResult::No);
+        window->OpenSubtitle(path);
+        QCoreApplication::processEvents();
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<ScriptedSystemUi> ui;
+    std::unique_ptr<frmMain> window;
+};
 
 }  // namespace lumeval::testing

@@ -23,33 +23,15 @@ using namespace lumeval;
 
 namespace {
 
-class Checks : public ::testing::Test {
+class Checks : public lumeval::testing::WindowTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        lumeval::testing::IsolateSettings(dir);
-        ui = std::make_shared<ScriptedSystemUi>();
-        frmMainOptions options;
-        options.systemUi = ui;
-        window = std::make_unique<frmMain>(std::move(options));
-        window->resize(1000, 600);
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
-    void open(const QString& path) {
-        ui->queueMessageBox(MsgResult::No);
-        window->OpenSubtitle(path);
-        QCoreApplication::processEvents();
-    }
+    void open(const QString& path) { OpenFile(path); }
     QTreeWidget* list() { return window->ChecksDialog()->findChild<QTreeWidget*>(QStringLiteral("checksList")); }
     QVariant role(int row, int r) {
         ListViewModel* m = window->List(window->ActiveList())->Model();
         return m->data(m->index(row, 3), r);
     }
 
-    QTemporaryDir dir;
-    std::shared_ptr<ScriptedSystemUi> ui;
-    std::unique_ptr<frmMain> window;
 };
 
 TEST_F(Checks, FindingsAreListedMarkedFollowedAndRepairedAsOneStep) {

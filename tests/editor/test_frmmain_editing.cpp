@@ -23,27 +23,15 @@ using namespace lumeval;
 
 namespace {
 
-class Editing : public ::testing::Test {
+class Editing : public lumeval::testing::WindowTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        lumeval::testing::IsolateSettings(dir);
-        ui = std::make_shared<ScriptedSystemUi>();
-        frmMainOptions options;
-        options.systemUi = ui;
-        window = std::make_unique<frmMain>(std::move(options));
-        window->resize(1000, 600);
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        WindowTest::SetUp();
         // The row commands' keys are the window's shortcuts: it must be active.
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
-    void open(const QString& path) {
-        ui->queueMessageBox(MsgResult::No);
-        window->OpenSubtitle(path);
-        QCoreApplication::processEvents();
-    }
+    void open(const QString& path) { OpenFile(path); }
     void openThree() {
         open(lumeval::testing::WriteSrt(dir, QStringLiteral("a.srt"),
                                         {"00:00:01,000 --> 00:00:02,000\none two", "00:00:03,000 --> 00:00:04,000\nthree",
@@ -78,9 +66,6 @@ class Editing : public ::testing::Test {
         QCoreApplication::processEvents();
     }
 
-    QTemporaryDir dir;
-    std::shared_ptr<ScriptedSystemUi> ui;
-    std::unique_ptr<frmMain> window;
 };
 
 TEST_F(Editing, TextAndTimesAreTypedInPlaceAndUndone) {

@@ -135,25 +135,12 @@ std::string WithCrLf(std::string text) {
     return out;
 }
 
-class Keeping : public ::testing::Test {
+class Keeping : public lumeval::testing::WindowTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        lumeval::testing::IsolateSettings(dir);
-        ui = std::make_shared<ScriptedSystemUi>();
-        frmMainOptions options;
-        options.systemUi = ui;
-        window = std::make_unique<frmMain>(std::move(options));
-        window->resize(1000, 600);
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
     // Opens a file; the texts are simplified Chinese, so the character-set
     // question comes, and No keeps them as written.
     doc::SubtitleDocument* open(const QString& path) {
-        ui->queueMessageBox(MsgResult::No);
-        window->OpenSubtitle(path);
-        QCoreApplication::processEvents();
+        OpenFile(path);
         EXPECT_EQ(0u, ui->pendingAnswers());
         doc::SubtitleDocument* d = window->Document(window->ActiveList());
         // The file is indexed on a pool thread; the document gets it soon.
@@ -168,9 +155,6 @@ class Keeping : public ::testing::Test {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    QTemporaryDir dir;
-    std::shared_ptr<ScriptedSystemUi> ui;
-    std::unique_ptr<frmMain> window;
 };
 
 TEST_F(Keeping, AnEditChangesOnlyItsLinesInEveryEncodingAndLineEnd) {

@@ -19,27 +19,9 @@ using namespace lumeval;
 
 namespace {
 
-class Recovery : public ::testing::Test {
+class Recovery : public lumeval::testing::WindowTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        lumeval::testing::IsolateSettings(dir);
-        ui = std::make_shared<ScriptedSystemUi>();
-        start();
-    }
-    void start() {
-        frmMainOptions options;
-        options.systemUi = ui;
-        window = std::make_unique<frmMain>(std::move(options));
-        window->resize(1000, 600);
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
-    void open(const QString& path) {
-        ui->queueMessageBox(MsgResult::No);
-        window->OpenSubtitle(path);
-        QCoreApplication::processEvents();
-    }
+    void open(const QString& path) { OpenFile(path); }
     QString srt(const QString& name) {
         return lumeval::testing::WriteSrt(dir, name,
                                           {"00:00:01,000 --> 00:00:02,000\n一", "00:00:03,000 --> 00:00:04,000\n二"});
@@ -55,9 +37,6 @@ class Recovery : public ::testing::Test {
         return n;
     }
 
-    QTemporaryDir dir;
-    std::shared_ptr<ScriptedSystemUi> ui;
-    std::unique_ptr<frmMain> window;
 };
 
 TEST_F(Recovery, ABackupFollowsAChangeAndGoesWhenTheChangeIsUndoneOrSaved) {
@@ -94,7 +73,7 @@ TEST_F(Recovery, TheNextStartOffersTheWorkBackWithItsFile) {
     // The window goes without a close (as in a crash): its backups stay.
     window.reset();
 
-    start();
+    StartWindow();
     ui->clearRecords();
     ui->queueMessageBox(MsgResult::Yes);
     window->OfferRecovery();
@@ -114,14 +93,14 @@ TEST_F(Recovery, TheNextStartOffersTheWorkBackWithItsFile) {
     // Another start finds it again (this window went without a close too),
     // and No lets it go for good.
     window.reset();
-    start();
+    StartWindow();
     ui->clearRecords();
     ui->queueMessageBox(MsgResult::No);
     window->OfferRecovery();
     EXPECT_EQ(1u, ui->messageBoxes().size());
     EXPECT_EQ(0, backupsOnDisk());
     window.reset();
-    start();
+    StartWindow();
     ui->clearRecords();
     window->OfferRecovery();
     EXPECT_TRUE(ui->messageBoxes().empty());
@@ -153,7 +132,7 @@ TEST_F(Recovery, RestoredWorkSavesInPlaceChangingOnlyItsEdits) {
     ASSERT_EQ(1, backupsOnDisk());
     window.reset();
 
-    start();
+    StartWindow();
     ui->queueMessageBox(MsgResult::Yes);
     window->OfferRecovery();
     const int index = window->ActiveList();

@@ -26,24 +26,9 @@ using namespace lumeval;
 
 namespace {
 
-class Saving : public ::testing::Test {
+class Saving : public lumeval::testing::WindowTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        lumeval::testing::IsolateSettings(dir);
-        ui = std::make_shared<ScriptedSystemUi>();
-        frmMainOptions options;
-        options.systemUi = ui;
-        window = std::make_unique<frmMain>(std::move(options));
-        window->resize(1000, 600);
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
-    void open(const QString& path) {
-        ui->queueMessageBox(MsgResult::No);  // the character-set question, when asked
-        window->OpenSubtitle(path);
-        QCoreApplication::processEvents();
-    }
+    void open(const QString& path) { OpenFile(path); }
     QString srt(const QString& name) {
         return lumeval::testing::WriteSrt(dir, name,
                                           {"00:00:01,000 --> 00:00:02,000\n一", "00:00:03,000 --> 00:00:04,000\n二"});
@@ -60,9 +45,6 @@ class Saving : public ::testing::Test {
         return shown;
     }
 
-    QTemporaryDir dir;
-    std::shared_ptr<ScriptedSystemUi> ui;
-    std::unique_ptr<frmMain> window;
 };
 
 TEST_F(Saving, AFormatWeCannotKeepSaysWhatWouldBeLostAndOffersTheDialog) {
