@@ -1,4 +1,5 @@
 #include "app/editorlogic.h"
+#include "document/editops.h"
 
 #include <cerrno>
 #include <cstring>
@@ -368,6 +369,55 @@ QStringList WithRecent(QStringList list, const QString& path, int limit) {
     list.prepend(path);
     while (list.size() > std::max(limit, 0)) list.removeLast();
     return list;
+}
+
+std::optional<int64_t> ParseShiftAmount(const QString& typed) {
+    QString t = typed.trimmed();
+    bool whole = false;
+    const qlonglong ms = t.toLongLong(&whole);
+    if (whole) return static_cast<int64_t>(ms);
+    int64_t sign = 1;
+    if (t.startsWith(u'-') || t.startsWith(u'+')) {
+        sign = t.startsWith(u'-') ? -1 : 1;
+        t.remove(0, 1);
+    }
+    const doc::TypedTime time = doc::ParseTypedTime(t.toStdString());
+    if (!time.ms) return std::nullopt;
+    return sign * *time.ms;
+}
+
+int64_t Retime::Apply(int64_t ms) const {
+    const double t = static_cast<double>(ms) * factor + shiftMs;
+    if (!(t > 0)) return 0;
+    if (t >= 9.0e15) return static_cast<int64_t>(9.0e15);
+    return std::llround(t);
+}
+
+std::optional<Retime> ParseRateChange(const QString& typed) {
+    const QStringList parts = typed.trimmed().split(u':');
+    if (parts.size() != 2) return std::nullopt;
+    bool okFrom = false, okTo = false;
+    const double from = parts[0].trimmed().toDouble(&okFrom);
+    const double to = parts[1].trimmed().toDouble(&okTo);
+    if (!okFrom || !okTo || !(from > 0) || !(to > 0) || from > 1000 || to > 1000) return std::nullopt;
+    return Retime{from / to, 0};
+}
+
+std::optional<Retime> SyncRetime(int64_t oldA, int64_t newA, int64_t oldB, int64_t newB, QString* why) {
+    if (oldA == oldB) {
+        if (why) *why = QStringLiteral("两个同步点的原时间相同");
+        return std::nullopt;
+    }
+    if (oldB < oldA) {
+        std::swap(oldA, oldB);
+        std::swap(newA, newB);
+    }
+    if (newB <= newA) {
+        if (why) *why = QStringLiteral("两个同步点的先后颠倒了：较晚的原时间必须对应较晚的新时间");
+        return std::nullopt;
+    }
+    const double factor = static_cast<double>(newB - newA) / static_cast<double>(oldB - oldA);
+    return Retime{factor, static_cast<double>(newA) - factor * static_cast<double>(oldA)};
 }
 
 }  // namespace lumeval::editor

@@ -163,6 +163,25 @@ QString EncodingName(int32_t encoding, int32_t codePage, bool byteOrderMark);
 /// that cannot be written, a full disk, a target that is a folder, ...
 QString SaveFailureCause(int error);
 
+// ---- timing tools ---------------------------------------------------------------
+
+/// An amount to shift by as a person types it: whole milliseconds ("-1500")
+/// or a time text with an optional sign ("-0:01.5", "+00:00:02,000").
+std::optional<int64_t> ParseShiftAmount(const QString& typed);
+
+/// Every time becomes t * factor + shiftMs (rounded, never below 0).
+struct Retime {
+    double factor = 1;
+    double shiftMs = 0;
+    int64_t Apply(int64_t ms) const;
+};
+/// "FROM:TO", two frame rates above 0 and at most 1000: a subtitle timed
+/// for FROM frames a second shown with a TO video (every time x FROM/TO).
+std::optional<Retime> ParseRateChange(const QString& typed);
+/// The retiming that takes the two OLD times to their NEW ones; or the
+/// reason there is none (one OLD time twice, or reversed).
+std::optional<Retime> SyncRetime(int64_t oldA, int64_t newA, int64_t oldB, int64_t newB, QString* why);
+
 // ---- recent files -------------------------------------------------------------
 
 /// The recent files after `path` was opened: it goes first, once (paths

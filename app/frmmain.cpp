@@ -235,6 +235,7 @@ void frmMain::BuildMenus() {
         if (edit) {
             BuildEditingMenu(menu);
             BuildChecksMenu(menu);
+            BuildTimingMenu(menu);
         }
         if (t.items == kFileItems) BuildSavingMenu(menu);
     }

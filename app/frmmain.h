@@ -112,6 +112,10 @@ class frmMain : public QMainWindow {
     /// Edit menu items beyond the find group: undo, redo and the row commands.
     QAction* UndoAction() const { return m_undoAction; }
     QAction* RedoAction() const { return m_redoAction; }
+    /// Timing tools on the selected rows (two or more) or all rows, each one step.
+    void CmdShiftBy();
+    void CmdSyncTwoPoints();
+    void CmdChangeFrameRate();
     /// 检查 (F7): checks every document, marks the rows and lists the findings.
     void CmdChecks();
     QAction* ChecksAction() const { return m_checksAction; }
@@ -205,6 +209,11 @@ class frmMain : public QMainWindow {
     /// A failed save: the file and the cause, in a box and the status bar.
     void SaveFailed(const QString& path, const QString& cause);
     void OpenRecentFile(const QString& path);
+
+    // timing tools (frmmain_timing.cpp)
+    void BuildTimingMenu(QMenu* edit);
+    /// Every time of the tool's rows retimed, one step; false when nothing changed.
+    bool ApplyRetime(const editor::Retime& retime, const QString& step);
 
     // quality checks (frmmain_checks.cpp)
     void BuildChecksMenu(QMenu* edit);

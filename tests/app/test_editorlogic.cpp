@@ -250,3 +250,36 @@ TEST(EditorSave, EntriesFitTheCodePageOrNot) {
     EXPECT_EQ(CodePageName(950), QStringLiteral("BIG5"));
     EXPECT_EQ(CodePageName(1252), QStringLiteral("代码页 1252"));
 }
+
+namespace lumeval::editor {
+namespace {
+
+TEST(TimingTools, AmountsRatesAndSyncPointsAsTyped) {
+    const struct {
+        const char* typed;
+        std::optional<int64_t> ms;
+    } amounts[] = {
+        {"-1500", -1500}, {"2000", 2000}, {"-0:01.5", -1500}, {"+00:00:02,000", 2000}, {"62.5", 62500},
+        {"abc", std::nullopt}, {"--5", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& a : amounts) EXPECT_EQ(a.ms, ParseShiftAmount(QString::fromUtf8(a.typed))) << a.typed;
+
+    ASSERT_TRUE(ParseRateChange(QStringLiteral("25:23.976")));
+    EXPECT_EQ(10427, ParseRateChange(QStringLiteral("25:23.976"))->Apply(10000));
+    for (const char* bad : {"25", "0:25", "25:0", "25:1001", "a:b", "25:24:23", "-25:24"})
+        EXPECT_FALSE(ParseRateChange(QString::fromLatin1(bad))) << bad;
+
+    QString why;
+    const auto sync = SyncRetime(60000, 130000, 10000, 20000, &why);  // the order does not matter
+    ASSERT_TRUE(sync);
+    EXPECT_EQ(20000, sync->Apply(10000));
+    EXPECT_EQ(75000, sync->Apply(35000));
+    EXPECT_EQ(0, sync->Apply(0));  // never below 0
+    EXPECT_FALSE(SyncRetime(10000, 20000, 10000, 30000, &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("相同")));
+    EXPECT_FALSE(SyncRetime(10000, 20000, 60000, 15000, &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("颠倒")));
+}
+
+}  // namespace
+}  // namespace lumeval::editor

@@ -263,4 +263,56 @@ TEST_F(Editing, KeysReachTheEndsAfterATimeEdit) {
     EXPECT_FALSE(list()->ItemSelected(2));
 }
 
+// The timing tools, each one step, on the selection of two or more rows or
+// on all rows; what cannot be is refused with its reason.
+TEST_F(Editing, TimingToolsAreOneStepEachOnTheSelectionOrAll) {
+    openThree();  // 1-2 s, 3-4 s, 5-6 s
+    ui->queueInput(QStringLiteral("-500"));
+    window->CmdShiftBy();
+    EXPECT_EQ(500, d()->Start(0));
+    EXPECT_EQ(5500, d()->End(2));
+    ASSERT_TRUE(d()->Undo());
+    EXPECT_EQ(1000, d()->Start(0));
+
+    // Only the two selected rows move.
+    list()->hwnd()->clearSelection();
+    list()->SetItemSelected(1, true);
+    list()->SetItemSelected(2, true);
+    ui->queueInput(QStringLiteral("00:00:01,000"));
+    window->CmdShiftBy();
+    EXPECT_EQ(1000, d()->Start(0));
+    EXPECT_EQ(4000, d()->Start(1));
+    EXPECT_EQ(7000, d()->End(2));
+    ASSERT_TRUE(d()->Undo());
+    list()->hwnd()->clearSelection();
+
+    // 1 s -> 2 s and 5 s -> 10 s: every time x 2.
+    ui->queueInput(QStringLiteral("0:01=0:02"));
+    ui->queueInput(QStringLiteral("00:00:05,000=00:00:10,000"));
+    window->CmdSyncTwoPoints();
+    EXPECT_EQ(2000, d()->Start(0));
+    EXPECT_EQ(8000, d()->End(1));
+    EXPECT_EQ(12000, d()->End(2));
+    const int steps = d()->History()->index();
+    ASSERT_TRUE(d()->Undo());
+    EXPECT_EQ(steps - 1, d()->History()->index());
+    EXPECT_EQ(1000, d()->Start(0));
+
+    // Reversed points: refused with the reason, nothing changes.
+    ui->queueInput(QStringLiteral("1=5"));
+    ui->queueInput(QStringLiteral("5=2"));
+    ui->queueMessageBox(MsgResult::Ok);
+    window->CmdSyncTwoPoints();
+    EXPECT_EQ(1000, d()->Start(0));
+    EXPECT_TRUE(ui->messageBoxes().back().request.Prompt.contains(QStringLiteral("颠倒")));
+
+    ui->queueInput(QStringLiteral("25:23.976"));
+    window->CmdChangeFrameRate();
+    EXPECT_EQ(1043, d()->Start(0));
+    ui->queueInput(QStringLiteral("0:25"));
+    ui->queueMessageBox(MsgResult::Ok);
+    window->CmdChangeFrameRate();
+    EXPECT_EQ(1043, d()->Start(0));
+}
+
 }  // namespace
