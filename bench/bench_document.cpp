@@ -323,6 +323,24 @@ int main(int argc, char** argv) {
             [&] { doc.Remove(std::move(rows), QStringLiteral("删除")); }, original);
     }
 
+    // ---- two-point synchronisation: every row gets new times, one step --------
+    // (what the editor's 两点同步 and 帧率转换 hand to the document: the
+    // times computed, then SetTimes)
+    {
+        std::vector<SubtitleDocument::TimeChange> times;
+        TimeWithUndo(
+            doc, "Two-point sync of every row (SetTimes)", "  its undo", 200, 200, kSome,
+            [&] {
+                times.clear();
+                times.reserve(static_cast<std::size_t>(n));
+                for (int r = 0; r < n; ++r) {
+                    const auto at = [](int64_t t) { return std::llround(static_cast<double>(t) * 1.0427 + 250.0); };
+                    times.push_back({r, at(doc.Start(r)), doc.HasEnd(r) ? at(doc.End(r)) : lumeval::doc::kNoEnd});
+                }
+            },
+            [&] { doc.SetTimes(std::move(times), QStringLiteral("两点同步")); }, original);
+    }
+
     // ---- split and join in the middle ---------------------------------------
     TimeWithUndo(
         doc, "Split, middle row", "  its undo", 50, 50, kFew, nothing,

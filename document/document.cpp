@@ -614,9 +614,14 @@ bool SubtitleDocument::SetTexts(std::vector<std::pair<int, std::string>> texts, 
 }
 
 bool SubtitleDocument::SetTimes(std::vector<TimeChange> times, const QString& step) {
-    std::stable_sort(times.begin(), times.end(), [](const auto& a, const auto& b) { return a.row < b.row; });
+    const auto byRow = [](const TimeChange& a, const TimeChange& b) { return a.row < b.row; };
+    // The tools hand rows in order already; sorting a million costs more
+    // than the change itself.
+    if (!std::is_sorted(times.begin(), times.end(), byRow)) std::stable_sort(times.begin(), times.end(), byRow);
     std::vector<std::pair<int, Stored>> before;
     std::vector<Stored> after;
+    before.reserve(times.size());
+    after.reserve(times.size());
     int last = -1;
     for (const TimeChange& t : times) {
         if (!ValidRow(t.row) || t.row == last) continue;
