@@ -63,7 +63,8 @@ largest_first() {
         echo "$((WIDTH * HEIGHT)) $w"
     done | sort -rn | awk '{ print $2 }'
 }
-main_window() { largest_first '^Lumeval$' | head -1; }
+# Titled with its active file once one is read ("a.srt - Lumeval").
+main_window() { largest_first ' - Lumeval$' | head -1; }
 # Starts the editor on FILES and answers N character-set questions with No.
 start() {
     local questions=$1 box
@@ -83,7 +84,7 @@ start() {
             sleep 0.2
         done
     done
-    wait_count '^Lumeval$' 1
+    wait_count ' - Lumeval$' 1
     sleep 0.8
 }
 stop() {
