@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <type_traits>
 #include <cstdlib>
 #include <limits>
 
@@ -418,6 +419,27 @@ std::optional<Retime> SyncRetime(int64_t oldA, int64_t newA, int64_t oldB, int64
     }
     const double factor = static_cast<double>(newB - newA) / static_cast<double>(oldB - oldA);
     return Retime{factor, static_cast<double>(newA) - factor * static_cast<double>(oldA)};
+}
+
+doc::CheckLimits CheckLimitsFrom(const CheckLimitTexts& texts) {
+    doc::CheckLimits limits;
+    const auto whole = [](const QString& text, int64_t low, int64_t high, auto& into) {
+        bool ok = false;
+        const qlonglong v = text.trimmed().toLongLong(&ok);
+        if (ok && v >= low && v <= high) into = static_cast<std::remove_reference_t<decltype(into)>>(v);
+    };
+    whole(texts.minDuration, 0, 3600000, limits.minDurationMs);
+    whole(texts.maxDuration, 1, 3600000, limits.maxDurationMs);
+    whole(texts.minGap, 0, 60000, limits.minGapMs);
+    whole(texts.maxLineWidth, 1, 10000, limits.maxLineWidth);
+    whole(texts.maxLines, 1, 1000, limits.maxLines);
+    bool ok = false;
+    const double cps = texts.maxCps.trimmed().toDouble(&ok);
+    if (ok && cps > 0 && cps <= 1000) limits.maxCharsPerSecond = cps;
+    // A maximum below the minimum would mark every cue twice over.
+    if (limits.maxDurationMs < limits.minDurationMs) limits.maxDurationMs = doc::CheckLimits{}.maxDurationMs;
+    if (limits.maxDurationMs < limits.minDurationMs) limits.minDurationMs = doc::CheckLimits{}.minDurationMs;
+    return limits;
 }
 
 }  // namespace lumeval::editor

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "document/checks.h"
+
 namespace lumeval::editor {
 
 // ---- command words ----------------------------------------------------------
@@ -181,6 +183,17 @@ std::optional<Retime> ParseRateChange(const QString& typed);
 /// The retiming that takes the two OLD times to their NEW ones; or the
 /// reason there is none (one OLD time twice, or reversed).
 std::optional<Retime> SyncRetime(int64_t oldA, int64_t newA, int64_t oldB, int64_t newB, QString* why);
+
+// ---- quality checks ---------------------------------------------------------------
+
+/// The checks' limits from the settings store's text values (value name to
+/// text): "CheckMinDuration", "CheckMaxDuration", "CheckMinGap" in
+/// milliseconds, "CheckMaxCps", "CheckMaxLineWidth", "CheckMaxLines". A
+/// value missing, unreadable or out of its sensible range keeps the default.
+struct CheckLimitTexts {
+    QString minDuration, maxDuration, minGap, maxCps, maxLineWidth, maxLines;
+};
+doc::CheckLimits CheckLimitsFrom(const CheckLimitTexts& texts);
 
 // ---- recent files -------------------------------------------------------------
 

@@ -13,7 +13,9 @@
 #include <QVBoxLayout>
 
 #include "app/documentrows.h"
+#include "app/editorlogic.h"
 #include "app/frmmain.h"
+#include "app/modregistry.h"
 #include "controls/ctllistview.h"
 #include "document/checks.h"
 #include "document/document.h"
@@ -42,7 +44,12 @@ void frmMain::CheckDocument(int index) {
     if (static_cast<int>(m_checks.size()) < ListCount()) m_checks.resize(static_cast<std::size_t>(ListCount()));
     auto& checks = m_checks[static_cast<std::size_t>(index)];
     if (checks) return;
-    checks = std::make_unique<doc::DocumentChecks>(Document(index));
+    // The limits are the user's settings (the defaults until set).
+    const auto setting = [](const char* name) { return modRegistry::ReadSetting(QString::fromLatin1(name), QString()); };
+    const doc::CheckLimits limits = editor::CheckLimitsFrom(
+        {setting("CheckMinDuration"), setting("CheckMaxDuration"), setting("CheckMinGap"), setting("CheckMaxCps"),
+         setting("CheckMaxLineWidth"), setting("CheckMaxLines")});
+    checks = std::make_unique<doc::DocumentChecks>(Document(index), limits);
     m_sources[static_cast<std::size_t>(index)]->SetChecks(checks.get());
     connect(checks.get(), &doc::DocumentChecks::ProblemsChanged, this, [this] { ChecksChanged(); });
     connect(Document(index), &doc::SubtitleDocument::RowsRemoved, this, [this] { ChecksChanged(); });

@@ -283,3 +283,27 @@ TEST(TimingTools, AmountsRatesAndSyncPointsAsTyped) {
 
 }  // namespace
 }  // namespace lumeval::editor
+
+namespace lumeval::editor {
+namespace {
+
+TEST(CheckSettings, LimitsComeFromTheStoreAndNonsenseKeepsTheDefaults) {
+    const doc::CheckLimits defaults;
+    EXPECT_EQ(defaults, CheckLimitsFrom({}));
+    const doc::CheckLimits set = CheckLimitsFrom({QStringLiteral("500"), QStringLiteral("8000"), QStringLiteral("80"),
+                                                  QStringLiteral("17.5"), QStringLiteral("37"), QStringLiteral("3")});
+    EXPECT_EQ(500, set.minDurationMs);
+    EXPECT_EQ(8000, set.maxDurationMs);
+    EXPECT_EQ(80, set.minGapMs);
+    EXPECT_DOUBLE_EQ(17.5, set.maxCharsPerSecond);
+    EXPECT_EQ(37, set.maxLineWidth);
+    EXPECT_EQ(3, set.maxLines);
+    const doc::CheckLimits bad = CheckLimitsFrom({QStringLiteral("abc"), QStringLiteral("-5"), QStringLiteral("1e9"),
+                                                  QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("")});
+    EXPECT_EQ(defaults, bad);
+    // A maximum below the minimum keeps the default maximum.
+    EXPECT_EQ(defaults.maxDurationMs, CheckLimitsFrom({QStringLiteral("5000"), QStringLiteral("1000"), {}, {}, {}, {}}).maxDurationMs);
+}
+
+}  // namespace
+}  // namespace lumeval::editor
