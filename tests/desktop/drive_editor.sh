@@ -128,13 +128,7 @@ menu alt+h a '^关于$' 1 Escape 6-about               # Help > About; Escape is
 menu alt+e s '^Lumeval$' 1 Return 7-find-all       # Edit > Find and Select: the count box
 menu alt+f o '^Open$' 1 Escape 8-open-dialog        # File > Open Subtitle
 menu alt+f v '^Open$' 1 Escape 9-open-video         # File > Open Video
-focus_main
-xdotool key --clearmodifiers alt+f
-sleep 0.7
-xdotool key --clearmodifiers x
-for _ in $(seq 150); do kill -0 $pid 2>/dev/null || break; sleep 0.2; done
-if kill -0 $pid 2>/dev/null; then echo "still running after Exit"; kill $pid; exit 1; fi
-wait $pid
+exit_by_menu
 INNER
 # A random first display number: -a alone races with other xvfb-run users.
 xvfb-run -a -n "$((200 + RANDOM % 700))" -s "-screen 0 1024x768x24" bash "$work/run.sh" "$lumeval" "$work" "$out"

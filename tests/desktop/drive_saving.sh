@@ -66,13 +66,7 @@ import -window root "$out/4-recovered.png"
 focus_main
 xdotool key --clearmodifiers ctrl+s
 wait_count '^film.ass - Lumeval$' 1
-focus_main
-xdotool key --clearmodifiers alt+f
-sleep 0.7
-xdotool key --clearmodifiers x
-for _ in $(seq 150); do kill -0 $pid 2>/dev/null || break; sleep 0.2; done
-if kill -0 $pid 2>/dev/null; then echo "still running after Exit"; kill $pid; exit 1; fi
-wait $pid
+exit_by_menu
 # Nothing is left to recover once the work is saved and the program left.
 ! compgen -G "$work/state/lumeval/recovery/*/*.backup" >/dev/null || { echo "a backup outlived the save"; exit 1; }
 INNER

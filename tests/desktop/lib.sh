@@ -27,3 +27,13 @@ focus_main() {
   main=$(xdotool search --onlyvisible --name ' - Lumeval$' | head -1)
   xdotool windowfocus --sync "$main" 2>/dev/null || true
 }
+# File > Exit by its mnemonics; the editor must be gone within 30 s.
+exit_by_menu() {
+  focus_main
+  xdotool key --clearmodifiers alt+f
+  sleep 0.7
+  xdotool key --clearmodifiers x
+  for _ in $(seq 150); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+  if kill -0 "$pid" 2>/dev/null; then echo "still running after Exit"; kill "$pid"; exit 1; fi
+  wait "$pid"
+}
