@@ -38,6 +38,25 @@ struct Line {
     bool last = false;
 };
 
+// The line ends a file uses, counted line by line: new lines are written
+// with the one that most of its lines have.
+struct LineEnds {
+    std::size_t crlf = 0, lf = 0, cr = 0;
+    void Count(std::string_view text, const Line& ln) {
+        if (ln.end - ln.cend == 2) {
+            ++crlf;
+        } else if (ln.end - ln.cend == 1) {
+            (text[ln.cend] == '\n' ? lf : cr) += 1;
+        }
+    }
+    // Empty: keep the default LF.
+    const char* Dominant() const {
+        if (crlf >= lf && crlf >= cr && crlf > 0) return "\r\n";
+        if (cr > lf) return "\r";
+        return nullptr;
+    }
+};
+
 class LineCursor {
 public:
     /// `loneCr`: the text may hold a CR that is not part of a CRLF (else
@@ -724,7 +743,7 @@ bool KeptFile::Impl::sameCue(std::size_t f, int64_t start, int64_t end, std::str
 // timing line afresh, so a block is read alone, and the usual block not at
 // all (its times are all the order needs).
 void KeptFile::Impl::parseSrt(std::vector<TimeKey>& keys) {
-    std::size_t crlf = 0, lfs = 0, crs = 0;
+    LineEnds ends;
     struct Pending {
         bool open = false;
         std::size_t begin = 0, timing = 0;
@@ -776,11 +795,7 @@ void KeptFile::Impl::parseSrt(std::vector<TimeKey>& keys) {
     Line ln;
     std::string buf;
     while (cur.Next(ln)) {
-        if (ln.end - ln.cend == 2) {
-            ++crlf;
-        } else if (ln.end - ln.cend == 1) {
-            (text[ln.cend] == '\n' ? lfs : crs) += 1;
-        }
+        ends.Count(text, ln);
         const std::string_view p = prep(ln, buf);
         if (hasArrow(p)) {
             const std::size_t begin = prevDigits ? prevBegin : ln.begin;
@@ -810,11 +825,7 @@ void KeptFile::Impl::parseSrt(std::vector<TimeKey>& keys) {
         prevBegin = ln.begin;
     }
     close(text.size(), true);
-    if (crlf >= lfs && crlf >= crs && crlf > 0) {
-        eol = "\r\n";
-    } else if (crs > lfs) {
-        eol = "\r";
-    }
+    if (const char* dominant = ends.Dominant()) eol = dominant;
 }
 
 void KeptFile::Impl::parse() {
@@ -836,7 +847,7 @@ void KeptFile::Impl::parse() {
     std::vector<TimeKey> keys;
     std::vector<Ref> allRefs;
     bool multi = false;
-    std::size_t crlf = 0, lfs = 0, crs = 0;
+    LineEnds ends;
 
     // The cue whose timing line was read last (SubRip, WebVTT): its end is
     // known only once the next one begins.
@@ -891,11 +902,7 @@ void KeptFile::Impl::parse() {
     std::string buf;
     bool vttFileStart = true;
     while (cur.Next(ln)) {
-        if (ln.end - ln.cend == 2) {
-            ++crlf;
-        } else if (ln.end - ln.cend == 1) {
-            (text[ln.cend] == '\n' ? lfs : crs) += 1;
-        }
+        ends.Count(text, ln);
         const std::string_view p = prep(ln, buf);
         if (!late()) {
             reader(p, ln.last, ctx);
@@ -963,11 +970,7 @@ void KeptFile::Impl::parse() {
         if (pending.open) pending.entries += takeEntries(units.size());
         finishPending(text.size());
     }
-    if (crlf >= lfs && crlf >= crs && crlf > 0) {
-        eol = "\r\n";
-    } else if (crs > lfs) {
-        eol = "\r";
-    }
+    if (const char* dominant = ends.Dominant()) eol = dominant;
     if (multi) {
         refs = std::move(allRefs);
         multiStart.reserve(keys.size());
