@@ -33,6 +33,7 @@ enum : int { kListRole = Qt::UserRole, kRowRole, kKindRole };
 }  // namespace
 
 void frmMain::BuildChecksMenu(QMenu* edit) {
+    edit->addSeparator();
     m_checksAction = edit->addAction(QStringLiteral("检查(&C)"));
     m_checksAction->setShortcut(QKeySequence(Qt::Key_F7));
     m_checksAction->setShortcutContext(Qt::WindowShortcut);
@@ -83,7 +84,8 @@ void frmMain::CmdChecks() {
         fix->setObjectName(QStringLiteral("fixOne"));
         QPushButton* fixAll = buttons->addButton(QStringLiteral("全部修正(&A)"), QDialogButtonBox::ActionRole);
         fixAll->setObjectName(QStringLiteral("fixAll"));
-        buttons->addButton(QDialogButtonBox::Close);
+        // The window's own language, not Qt's untranslated "Close".
+        buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
         layout->addWidget(m_checksSummary);
         layout->addWidget(m_checksTree);
         layout->addWidget(buttons);
