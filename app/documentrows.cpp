@@ -1,5 +1,7 @@
 #include "app/documentrows.h"
 
+#include <algorithm>
+
 #include <QBrush>
 #include <QColor>
 
@@ -82,8 +84,21 @@ void DocumentRows::SetChecks(const doc::DocumentChecks* checks) {
     if (m_doc->Count() > 0) m_model->SourceCellsChanged(0, m_doc->Count() - 1, doc::ColSerial, doc::ColText);
 }
 
+void DocumentRows::SetPlaying(std::vector<int> rows) {
+    if (rows == m_playing) return;
+    std::swap(rows, m_playing);
+    // Repaint the rows that stopped playing and the ones that started.
+    for (const std::vector<int>* set : {&rows, &m_playing})
+        for (int row : *set)
+            if (m_doc->ValidRow(row)) m_model->SourceCellsChanged(row, row, doc::ColSerial, doc::ColText);
+}
+
 QVariant DocumentRows::SourceRole(int row, int column, int role) const {
     if (!m_doc->ValidRow(row)) return {};
+    // The playing cue stands out over everything but a broken time.
+    if (role == Qt::BackgroundRole && !m_doc->EndsBeforeStart(row) &&
+        std::binary_search(m_playing.begin(), m_playing.end(), row))
+        return QBrush(QColor(0xC6, 0xE2, 0xFF));
     if (m_doc->EndsBeforeStart(row)) {
         if (role == Qt::BackgroundRole) return QBrush(QColor(0xFF, 0xD6, 0xD6));
         if (role == Qt::ToolTipRole && (column == doc::ColStart || column == doc::ColEnd)) return kEndBeforeStart;

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <functional>
+#include <vector>
 
 #include "controls/ctllistview_model.h"
 #include "document/document.h"
@@ -28,6 +29,10 @@ class DocumentRows final : public QObject, public ListRowSource {
     void SetGate(std::function<QString()> gate) { m_gate = std::move(gate); }
     /// The quality checks whose findings mark the rows (null: none shown).
     void SetChecks(const doc::DocumentChecks* checks);
+    /// The rows under the playhead, highlighted (sorted; empty: none).
+    /// Only the rows that change are repainted.
+    void SetPlaying(std::vector<int> rows);
+    const std::vector<int>& Playing() const { return m_playing; }
 
     int SourceRows() const override { return m_doc->Count(); }
     std::string_view SourceCell(int row, int column, std::string& scratch) const override;
@@ -41,6 +46,7 @@ class DocumentRows final : public QObject, public ListRowSource {
     ListViewModel* m_model;
     std::function<QString()> m_gate;
     const doc::DocumentChecks* m_checks = nullptr;
+    std::vector<int> m_playing;
 };
 
 /// A time as the lists show it: "HH:MM:SS,mmm".

@@ -347,6 +347,36 @@ QString EncodingName(int32_t encoding, int32_t codePage, bool byteOrderMark) {
     }
 }
 
+QString ClockText(double seconds) {
+    const int64_t ms = std::isfinite(seconds) && seconds > 0 ? std::llround(seconds * 1000.0) : 0;
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(ms / 3600000, 2, 10, QLatin1Char('0'))
+        .arg(ms / 60000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}
+
+QString SeekBarTime(double position, double duration) {
+    if (!(duration > 0)) return ClockText(position);
+    return ClockText(position) + QStringLiteral(" / ") + ClockText(duration);
+}
+
+std::optional<CueTimes> TimesAtPlayhead(int64_t start, int64_t end, bool hasEnd, int64_t playhead,
+                                        bool setStart, QString* why) {
+    playhead = std::max<int64_t>(playhead, 0);
+    if (setStart) {
+        if (!hasEnd) return CueTimes{playhead, end};
+        // Past its end the cue moves whole: its length is what was timed.
+        const int64_t length = std::max<int64_t>(end - start, 0);
+        return CueTimes{playhead, playhead > end ? playhead + length : end};
+    }
+    if (playhead < start) {
+        if (why) *why = QStringLiteral("结束位置不能早于开始位置");
+        return std::nullopt;
+    }
+    return CueTimes{start, playhead};
+}
+
 QString SaveFailureCause(int error) {
     switch (error) {
         case EACCES:

@@ -184,6 +184,24 @@ std::optional<Retime> ParseRateChange(const QString& typed);
 /// reason there is none (one OLD time twice, or reversed).
 std::optional<Retime> SyncRetime(int64_t oldA, int64_t newA, int64_t oldB, int64_t newB, QString* why);
 
+// ---- playback -----------------------------------------------------------------
+
+/// A play position as the seek bar shows it: "00:01:23.456" (never negative).
+QString ClockText(double seconds);
+/// The seek bar's time: "position / duration", the position alone while
+/// the duration is unknown (0).
+QString SeekBarTime(double position, double duration);
+
+/// A cue's times after its start or end was set to the playhead: the new
+/// start and end, or the reason it cannot be (`why`). A start set past the
+/// end takes the end along, keeping the cue's length; an end set before
+/// the start is refused.
+struct CueTimes {
+    int64_t start = 0, end = 0;
+};
+std::optional<CueTimes> TimesAtPlayhead(int64_t start, int64_t end, bool hasEnd, int64_t playhead,
+                                        bool setStart, QString* why);
+
 // ---- quality checks ---------------------------------------------------------------
 
 /// The checks' limits from the settings store's text values (value name to

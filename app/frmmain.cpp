@@ -239,6 +239,7 @@ void frmMain::BuildMenus() {
         }
         if (t.items == kFileItems) BuildSavingMenu(menu);
     }
+    BuildPlayMenu();
 }
 
 void frmMain::PrepareList(ctlListView* list) {

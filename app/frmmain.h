@@ -46,6 +46,7 @@ class clsTaskBar;
 class ctlListView;
 class SystemUi;
 class ucStatusbar;
+class SubtitleOverlay;
 
 /// The dialog patterns of subtitle files and of the media that dropping opens.
 const QString& SubtitlePatterns();
@@ -125,6 +126,22 @@ class frmMain : public QMainWindow {
         return index >= 0 && index < static_cast<int>(m_checks.size()) ? m_checks[static_cast<std::size_t>(index)].get()
                                                                       : nullptr;
     }
+    /// The 播放 menu (between Edit and Help) and what it drives.
+    QMenu* PlayMenu() const { return m_playMenu; }
+    QAction* ShowSubtitlesAction() const { return m_showSubtitlesAction; }
+    QAction* FollowAction() const { return m_followAction; }
+    /// The subtitles drawn over the picture.
+    SubtitleOverlay* Overlay() const { return m_overlay; }
+    void CmdPlayPause();
+    /// Relative seek by the keys (seconds; negative goes back).
+    void CmdSeekBy(double seconds);
+    /// One frame forward (1) or back (-1), pausing first.
+    void CmdFrameStep(int frames);
+    /// Plays the focused cue from its start and pauses at its end.
+    void CmdPlayCue();
+    /// The focused cue's start (or end) becomes the play position: one
+    /// undoable step; `thenNext` moves to the next cue afterwards.
+    void CmdTimeFromPlayhead(bool start, bool thenNext);
     /// File menu: "保存" (Ctrl+S) and the recent files' submenu.
     QAction* SaveInPlaceAction() const { return m_saveInPlaceAction; }
     QMenu* RecentMenu() const { return m_recentMenu; }
@@ -214,6 +231,18 @@ class frmMain : public QMainWindow {
     void BuildTimingMenu(QMenu* edit);
     /// Every time of the tool's rows retimed, one step; false when nothing changed.
     bool ApplyRetime(const editor::Retime& retime, const QString& step);
+
+    // playback (frmmain_playback.cpp)
+    void BuildPlayMenu();
+    bool RefuseWithoutMedium();
+    /// After the keys moved the playhead: the bar, the highlight, the picture.
+    void AfterSeek();
+    /// The playhead moved (a tick or a seek): the playing cue and the overlay follow.
+    void PlayheadMoved();
+    void FollowPlayhead();
+    void PlaybackClosed();
+    /// Lays the subtitles over the picture's rectangle.
+    void PlaceOverlay();
 
     // quality checks (frmmain_checks.cpp)
     void BuildChecksMenu(QMenu* edit);
@@ -350,6 +379,13 @@ class frmMain : public QMainWindow {
         QString orphan;        ///< the claimed backup it was restored from, until its own is written
     };
     std::vector<BackupState> m_backups;
+
+    QMenu* m_playMenu = nullptr;
+    QAction* m_showSubtitlesAction = nullptr;
+    QAction* m_followAction = nullptr;
+    SubtitleOverlay* m_overlay = nullptr;
+    int64_t m_playUntilMs = -1;  ///< a cue played alone pauses here; -1: none
+    int m_followedRow = -1;      ///< the row following last moved to
 
     bool m_checking = false;  ///< 检查 was asked for: every document is checked
     std::vector<std::unique_ptr<doc::DocumentChecks>> m_checks;  ///< one per list, once checking

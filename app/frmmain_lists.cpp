@@ -103,6 +103,12 @@ void frmMain::ActOnListMenu(const QString& chosen) {
 
 namespace {
 
+// The seek bar beyond the design's fill: the played part, a line that can
+// be seen and a frame (colours as 0x00BBGGRR).
+constexpr qint32 kPlayedColor = 0xF0D8B0;
+constexpr qint32 kPositionColor = 0x202020;
+constexpr qint32 kBarBorderColor = 0xB0B0B0;
+
 // A closed document holds nothing, not even its history.
 void Empty(doc::SubtitleDocument* d) {
     d->BeginLoad();
@@ -199,18 +205,21 @@ void frmMain::OpenVideo(const QString& path) {
 
 void frmMain::PlayRect(int Left, int Top, int Width, int Height) {
     m_videoRect = editor::WinRect{Left, Top, Left + Width, Top + Height};
+    PlaceOverlay();
 }
 
 void frmMain::PlayStatus(double, double, int Status) {
     switch (Status) {
         case 0:
             m_controls->ClearHdc(m_client);
+            PlaybackClosed();
             // Ended or closed: the lists take the whole height again at once.
             Form_Resize();
             break;
         case 1:
         case 2:
             DrawSeekBar();
+            PlayheadMoved();
             break;
         case 3: {
             const QString companion = QString::fromStdString(
@@ -230,17 +239,26 @@ void frmMain::DrawSeekBar() {
     m_controls->DrawRectToHdc(m_client, r.Left, r.Top, r.Right, r.Bottom, 0xF8F8F8);
     // An unknown duration gives the position no place on the bar: no line.
     const double duration = m_directShow->Duration();
+    const double position = m_directShow->Position();
     if (duration > 0) {
-        const int x = r.Left + static_cast<int>(m_directShow->Position() / duration * (r.Right - r.Left));
-        m_controls->DrawLineToHdc(m_client, x, r.Top, x, r.Bottom, 0x808080);
+        const int x = r.Left + static_cast<int>(position / duration * (r.Right - r.Left));
+        // The played part shaded, so the place shows at a glance.
+        if (x > r.Left) m_controls->DrawRectToHdc(m_client, r.Left, r.Top, x, r.Bottom, kPlayedColor);
+        m_controls->DrawLineToHdc(m_client, x, r.Top, x, r.Bottom, kPositionColor, 2);
     }
+    m_controls->DrawRectToHdc(m_client, r.Left, r.Top, r.Right, r.Bottom, -1, kBarBorderColor);
+    m_controls->DrawTextToHdc(m_client, editor::SeekBarTime(position, duration), r.Left + 4, r.Top,
+                              r.Right - 4, r.Bottom, 0x202020, QString(), 0, 1);
 }
 
 void frmMain::SeekToPointer(int x) {
     const editor::WinRect& r = m_seekBarRect;
     if (r.Right <= r.Left) return;
     m_directShow->Position(static_cast<double>(x - r.Left) / (r.Right - r.Left) * m_directShow->Duration());
-    if (m_directShow->Status() == 2) DrawSeekBar();
+    if (m_directShow->Status() == 2) {
+        DrawSeekBar();
+        PlayheadMoved();
+    }
 }
 
 void frmMain::ClientMessage(qint32 uMsg, qint32 wParam, qint32 lParam) {

@@ -1361,7 +1361,7 @@ QImage clsControls::ImageBlurGDIP(const QImage& picture, int lRadius) {
 // ---------------------------------------------------------------------------
 // Drawing helpers
 
-void clsControls::Draw(const DrawTarget& hdc, DrawOp op) {
+void clsControls::Draw(const DrawTarget& hdc, DrawOp op, QRect bounds) {
     if (QPainter* painter = hdc.Painter()) {
         painter->save();
         op(*painter);
@@ -1376,11 +1376,19 @@ void clsControls::Draw(const DrawTarget& hdc, DrawOp op) {
         m_keptWatch[widget] = connect(widget, &QObject::destroyed, this, [this, widget]() {
             m_kept.erase(widget);
             m_keptWatch.erase(widget);
+            m_keptBounds.erase(widget);
         });
         // The framework window paints its kept drawings itself, under its controls.
         if (widget != m_window) AttachKeptLayer(widget, true);
+        m_keptBounds[widget] = bounds.isNull() ? QRect() : bounds;
+    } else if (QRect& all = m_keptBounds[widget]; !all.isNull()) {
+        all = bounds.isNull() ? QRect() : all.united(bounds);
     }
-    widget->update();
+    if (bounds.isNull()) {
+        widget->update();
+    } else {
+        widget->update(bounds);
+    }
 }
 
 void clsControls::AttachKeptLayer(QWidget* widget, bool attach) {
@@ -1401,12 +1409,19 @@ void clsControls::AttachKeptLayer(QWidget* widget, bool attach) {
 
 void clsControls::ClearHdc(QWidget* hwnd) {
     if (hwnd == nullptr) return;
+    QRect dirty;  // null: the whole widget
     if (m_kept.erase(hwnd) != 0) {
         disconnect(m_keptWatch[hwnd]);
         m_keptWatch.erase(hwnd);
+        dirty = m_keptBounds[hwnd];
+        m_keptBounds.erase(hwnd);
         if (hwnd != m_window) AttachKeptLayer(hwnd, false);
     }
-    hwnd->update();
+    if (dirty.isNull()) {
+        hwnd->update();
+    } else {
+        hwnd->update(dirty);
+    }
 }
 
 int clsControls::KeptDrawingCount(QWidget* hwnd) const {
@@ -1424,7 +1439,7 @@ void clsControls::DrawRectToHdc(DrawTarget hdc, qint32 Left, qint32 Top, qint32 
             painter.setBrush(Qt::NoBrush);
             painter.drawRect(rect.adjusted(0, 0, -1, -1));
         }
-    });
+    }, rect);
 }
 
 void clsControls::DrawEllipseToHdc(DrawTarget hdc, qint32 Left, qint32 Top, qint32 Right,
@@ -1443,10 +1458,13 @@ void clsControls::DrawEllipseToHdc(DrawTarget hdc, qint32 Left, qint32 Top, qint
 
 void clsControls::DrawLineToHdc(DrawTarget hdc, qint32 X1, qint32 Y1, qint32 X2, qint32 Y2,
                                 qint32 Color, qint32 Width) {
+    const int pad = std::max(Width, 1) + 1;  // the pen's width and its caps
+    const QRect bounds = QRect(QPoint(std::min(X1, X2), std::min(Y1, Y2)), QPoint(std::max(X1, X2), std::max(Y1, Y2)))
+                             .adjusted(-pad, -pad, pad, pad);
     Draw(hdc, [=](QPainter& painter) {
         painter.setPen(QPen(QColorFromBgr(Color), std::max(Width, 1)));
         painter.drawLine(X1, Y1, X2, Y2);
-    });
+    }, bounds);
 }
 
 void clsControls::DrawTextToHdc(DrawTarget hdc, const QString& Text, qint32 Left, qint32 Top,
@@ -1463,7 +1481,7 @@ void clsControls::DrawTextToHdc(DrawTarget hdc, const QString& Text, qint32 Left
         if (Alignment == 1) flags = Qt::AlignVCenter | Qt::AlignRight;
         if (Alignment == 2) flags = Qt::AlignCenter;
         painter.drawText(rect, flags, Text);
-    });
+    }, rect);
 }
 
 void clsControls::DrawGradient(DrawTarget hdc, qint32 Left, qint32 Top, qint32 Right, qint32 Bottom,

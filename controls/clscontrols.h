@@ -398,7 +398,10 @@ class clsControls : public QObject, public RoutingOwner {
     void SetSliderFromPoint(ControlRecord& record, QPoint where);
     void PaintFramework(QPainter& painter);
     void PaintWindowBackground(QPainter& painter, const QRect& area);
-    void Draw(const DrawTarget& hdc, DrawOp op);
+    /// `bounds`: where the drawing lands (null: anywhere on the widget); a
+    /// kept drawing repaints only there, so a seek bar redrawn many times a
+    /// second does not repaint the lists around it.
+    void Draw(const DrawTarget& hdc, DrawOp op, QRect bounds = QRect());
     void AttachKeptLayer(QWidget* widget, bool attach);
     void AfterFieldChange(ControlRecord& record, bool bRefresh, bool captionChanged = false);
     void RepaintControl(qint32 index);
@@ -413,6 +416,8 @@ class clsControls : public QObject, public RoutingOwner {
     std::vector<QLine> m_trail;
     std::map<QWidget*, std::vector<DrawOp>> m_kept;
     std::map<QWidget*, QMetaObject::Connection> m_keptWatch;
+    /// Where each widget's kept drawings lie; null when one may lie anywhere.
+    std::map<QWidget*, QRect> m_keptBounds;
     std::vector<std::unique_ptr<HotKey>> m_hotKeys;
     QPointer<QWidget> m_hotKeyWindow;
     QTimer* m_timer = nullptr;

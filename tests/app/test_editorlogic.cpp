@@ -307,3 +307,42 @@ TEST(CheckSettings, LimitsComeFromTheStoreAndNonsenseKeepsTheDefaults) {
 
 }  // namespace
 }  // namespace lumeval::editor
+
+TEST(Playhead, ClockTextsAndTimesSetFromThePlayhead) {
+    using namespace lumeval::editor;
+    EXPECT_EQ(ClockText(83.456), QStringLiteral("00:01:23.456"));
+    EXPECT_EQ(ClockText(36000.0), QStringLiteral("10:00:00.000"));
+    EXPECT_EQ(ClockText(-3.0), QStringLiteral("00:00:00.000"));
+    EXPECT_EQ(ClockText(0.0005), QStringLiteral("00:00:00.001"));
+    EXPECT_EQ(SeekBarTime(83.456, 600.0), QStringLiteral("00:01:23.456 / 00:10:00.000"));
+    EXPECT_EQ(SeekBarTime(2.0, 0.0), QStringLiteral("00:00:02.000"));  // length unknown
+
+    struct Case {
+        int64_t start, end;
+        bool hasEnd;
+        int64_t playhead;
+        bool setStart;
+        bool ok;
+        int64_t newStart, newEnd;
+    } cases[] = {
+        {1000, 2000, true, 1500, true, true, 1500, 2000},
+        {1000, 2000, true, 500, true, true, 500, 2000},
+        {1000, 2000, true, 2500, true, true, 2500, 3500},  // past the end: the length moves along
+        {1000, 2000, true, 2500, false, true, 1000, 2500},
+        {1000, 2000, true, 1000, false, true, 1000, 1000},
+        {1000, 2000, true, 999, false, false, 0, 0},
+        {1000, 0, false, 4000, true, true, 4000, 0},  // a start-only cue keeps having no end
+        {1000, 0, false, 4000, false, true, 1000, 4000},
+    };
+    for (const Case& c : cases) {
+        QString why;
+        const auto t = TimesAtPlayhead(c.start, c.end, c.hasEnd, c.playhead, c.setStart, &why);
+        ASSERT_EQ(t.has_value(), c.ok) << c.playhead;
+        if (!c.ok) {
+            EXPECT_FALSE(why.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(t->start, c.newStart) << c.playhead;
+        EXPECT_EQ(t->end, c.newEnd) << c.playhead;
+    }
+}
