@@ -45,6 +45,8 @@ const MenuItem kFileItems[] = {
     {u"-", ""},
     {u"退出(E&xit)", "exit"},
 };
+constexpr int kPlayheadTickMs = 40;
+
 const MenuItem kEditItems[] = {
     {u"查找\tCtrl-F", "find"},
     {u"查找下一个\tF3", "findnext"},
@@ -145,6 +147,8 @@ void frmMain::Form_Load() {
 
     // 3. The playback object.
     m_directShow = std::make_unique<clsDirectShow>(std::move(m_pendingPlayback));
+    // The playing cue and the seek bar follow the picture 25 times a second.
+    m_directShow->TimerElapse(kPlayheadTickMs);
     m_directShow->PlayStatus = [this](double Position, double Duration, int Status) {
         PlayStatus(Position, Duration, Status);
     };
