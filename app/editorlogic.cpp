@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/encoding/codepage.h"
+#include "engine/encoding/detect.h"
 #include "engine/linetable.h"
 
 #include <QStringBuilder>
@@ -330,8 +331,13 @@ QString CodePageName(int32_t codePage) {
     switch (codePage) {
         case 936: return QStringLiteral("GBK");
         case 950: return QStringLiteral("BIG5");
-        default: return QStringLiteral("代码页 ") + QString::number(codePage);
+        default: break;
     }
+    // The names people know (windows-1251, Shift-JIS, ISO-8859-2); a page
+    // without one goes by its number.
+    const std::string known = CodePageDisplayName(codePage);
+    if (known.rfind("code page ", 0) == 0) return QStringLiteral("代码页 ") + QString::number(codePage);
+    return QString::fromStdString(known);
 }
 
 QString EncodingName(int32_t encoding, int32_t codePage, bool byteOrderMark) {

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QFontDatabase>
 #include <QMenu>
@@ -185,6 +186,7 @@ void frmMain::Form_Load() {
         m_status->AddPanel(0, p.minWidth, 0, p.autoSize, p.text ? QString::fromUtf16(p.text) : QString(),
                            p.tip ? QString::fromUtf16(p.tip) : QString(), 0);
     }
+    AddEncodingPanel();
     m_status->SizeGrip(!isMaximized());
     connect(m_status, &ucStatusbar::PanelClick, this, [this](int Panel, int Button) { PanelClick(Panel, Button); });
 
@@ -241,7 +243,10 @@ void frmMain::BuildMenus() {
             BuildChecksMenu(menu);
             BuildTimingMenu(menu);
         }
-        if (t.items == kFileItems) BuildSavingMenu(menu);
+        if (t.items == kFileItems) {
+            BuildSavingMenu(menu);
+            BuildEncodingMenu(menu);
+        }
     }
     BuildPlayMenu();
 }
@@ -313,7 +318,10 @@ bool frmMain::ListOpen(int index) const {
 }
 
 void frmMain::UpdateListStatus(int index) {
-    if (index == m_activeList) UpdateTitle();
+    if (index == m_activeList) {
+        UpdateTitle();
+        UpdateEncodingPanel();
+    }
     const ctlListView* l = List(index);
     if (!l || l->Tag().isEmpty()) return;
     m_status->PanelText(1, QStringLiteral(" ") + l->Tag());
@@ -464,6 +472,7 @@ void frmMain::PanelClick(int Panel, int Button) {
     if (Button != 1) return;
     if (Panel == 3) m_system->ShellOpen(editor::kHomePage);
     if (Panel == 4) m_system->ShellOpen(editor::kFeedbackPage);
+    if (Panel == kEncodingPanel && m_reopenMenu) m_reopenMenu->popup(QCursor::pos());
 }
 
 }  // namespace lumeval

@@ -142,6 +142,13 @@ class frmMain : public QMainWindow {
     /// The focused cue's start (or end) becomes the play position: one
     /// undoable step; `thenNext` moves to the next cue afterwards.
     void CmdTimeFromPlayhead(bool start, bool thenNext);
+    /// The status bar's panel beyond the design's four: the active
+    /// document's encoding; a click offers reopening it in another.
+    static constexpr int kEncodingPanel = 5;
+    /// Reads the active document's file again in this encoding (engine code
+    /// and ANSI code page), asking first when it holds changes.
+    void ReopenWithEncoding(int32_t encoding, int32_t codePage);
+    QMenu* ReopenMenu() const { return m_reopenMenu; }
     /// File menu: "保存" (Ctrl+S) and the recent files' submenu.
     QAction* SaveInPlaceAction() const { return m_saveInPlaceAction; }
     QMenu* RecentMenu() const { return m_recentMenu; }
@@ -231,6 +238,14 @@ class frmMain : public QMainWindow {
     void BuildTimingMenu(QMenu* edit);
     /// Every time of the tool's rows retimed, one step; false when nothing changed.
     bool ApplyRetime(const editor::Retime& retime, const QString& step);
+
+    // encodings (frmmain_encoding.cpp)
+    void BuildEncodingMenu(QMenu* file);
+    void AddEncodingPanel();
+    void UpdateEncodingPanel();
+    /// OpenSubtitle's work: into list `into` (-1: the last empty one or a
+    /// new one), in an encoding (-1: detected) and code page (0: detected).
+    void LoadSubtitle(const QString& path, int into, int32_t encoding, int32_t codePage);
 
     // playback (frmmain_playback.cpp)
     void BuildPlayMenu();
@@ -380,6 +395,7 @@ class frmMain : public QMainWindow {
     };
     std::vector<BackupState> m_backups;
 
+    QMenu* m_reopenMenu = nullptr;
     QMenu* m_playMenu = nullptr;
     QAction* m_showSubtitlesAction = nullptr;
     QAction* m_followAction = nullptr;

@@ -207,18 +207,38 @@ void frmMain::CmdOpenVideo() {
     OpenVideo(FileDialog(clsSystem::MakeFilter({{QStringLiteral("*.*"), QStringLiteral("*.*")}}), false, {}, {}));
 }
 
-void frmMain::OpenSubtitle(const QString& path) {
+void frmMain::OpenSubtitle(const QString& path) { LoadSubtitle(path, -1, -1, 0); }
+
+void frmMain::LoadSubtitle(const QString& path, int into, int32_t encoding, int32_t codePage) {
     if (path.isEmpty() || !clsSystem::FileExists(path) || clsSystem::isFolder(path)) return;
     // A dropped file or a companion subtitle can arrive while a run is going.
     if (RunInProgress()) {
         RefuseWhileRunning();
         return;
     }
+    // An encoding the user picked holds for this load only.
+    struct ReadAs {
+        clsSubtitle* engine;
+        int32_t encoding, codePage;
+        ReadAs(clsSubtitle* e, int32_t enc, int32_t page)
+            : engine(e), encoding(e->SourceEncoding), codePage(e->AnsiCodePage) {
+            e->SourceEncoding = enc;
+            e->AnsiCodePage = page;
+        }
+        ~ReadAs() {
+            engine->SourceEncoding = encoding;
+            engine->AnsiCodePage = codePage;
+        }
+        ReadAs(const ReadAs&) = delete;
+        ReadAs& operator=(const ReadAs&) = delete;
+    } readAs(m_subtitle.get(), encoding, codePage);
 
-    // The character-set question, by the text's class.
-    int32_t fmt = -1;
+    int32_t fmt = encoding;
     std::string text = m_subtitle->UEFLoadTextFile(utf8(path), fmt);
-    const int32_t cls = m_subtitle->CheckChineseInternalCodeSpecification(text);
+    const bool reopen = into >= 0 && into < ListCount();
+    // The character-set question, by the text's class; a file reopened in
+    // an encoding the user picked is read as written.
+    const int32_t cls = reopen ? -1 : m_subtitle->CheckChineseInternalCodeSpecification(text);
     static const char16_t* const kQuestions[] = {
         u"这应该是一个简体字符集字幕，是否在打开文件时进行繁简转换？按是强制繁简转换，按否直接打开。",
         u"这应该是一个繁体字符集字幕，是否在打开文件时进行繁简转换？按是强制繁简转换，按否直接打开。",
@@ -230,9 +250,13 @@ void frmMain::OpenSubtitle(const QString& path) {
 
     // The last list is reused when it is empty and unchanged (a document
     // whose rows were all deleted still holds work), else a new one follows.
-    if (m_lists.back()->Count() > 0 || Changed(ListCount() - 1)) AddList();
-    m_activeList = ListCount() - 1;
-    ctlListView* list = m_lists.back();
+    if (reopen) {
+        m_activeList = into;
+    } else {
+        if (m_lists.back()->Count() > 0 || Changed(ListCount() - 1)) AddList();
+        m_activeList = ListCount() - 1;
+    }
+    ctlListView* list = m_lists[static_cast<std::size_t>(m_activeList)];
     list->SetTag(path);
     list->setVisible(true);
     doc::SubtitleDocument* document = Document(m_activeList);
@@ -253,6 +277,11 @@ void frmMain::OpenSubtitle(const QString& path) {
     if (!m_subtitle->LastRun().sources.empty()) {
         const SourceInfo& source = m_subtitle->LastRun().sources.front();
         document->SetEncoding(source.encoding, source.codePage);
+        using How = doc::SubtitleDocument::EncodingSource;
+        // An ANSI file whose bytes showed no code page was read with the default one.
+        document->SetHowEncoded(encoding >= 0                                          ? How::Picked
+                                : source.encoding == 0 && source.codePage != 0 && !source.codePageDetected ? How::Assumed
+                                                                                        : How::Detected);
         document->SetByteOrderMark(m_subtitle->UEFCheckTextFileFormat(utf8(path)) > 0);
         if (m_subtitle->LastFailure().kind == RunFailure::None) {
             KeepLoadedFile(m_runList, std::move(text));
@@ -267,6 +296,7 @@ void frmMain::OpenSubtitle(const QString& path) {
     malloc_trim(0);
 #endif
     UpdateTitle();
+    UpdateEncodingPanel();
     m_cancelRequested = false;
     Form_Resize();
     AfterRun();

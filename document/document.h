@@ -97,6 +97,11 @@ class SubtitleDocument : public QObject {
         m_codePage = codePage;
     }
     /// The file began with a byte-order mark (a save in place keeps it so).
+    /// How the encoding was come by: found in the file's bytes, the default
+    /// code page taken because the bytes showed none, or picked by the user.
+    enum class EncodingSource { Detected, Assumed, Picked };
+    EncodingSource HowEncoded() const { return m_encodingSource; }
+    void SetHowEncoded(EncodingSource how) { m_encodingSource = how; }
     bool ByteOrderMark() const { return m_byteOrderMark; }
     void SetByteOrderMark(bool mark) { m_byteOrderMark = mark; }
     /// The file as it was read or last saved, for a save in place that
@@ -253,6 +258,7 @@ class SubtitleDocument : public QObject {
     int32_t m_encoding = 0;
     int32_t m_codePage = 0;
     bool m_byteOrderMark = false;
+    EncodingSource m_encodingSource = EncodingSource::Detected;
     std::shared_ptr<KeptFile> m_kept;
     std::size_t m_keptCues = 0;
     std::vector<int32_t> m_keptOrigins;

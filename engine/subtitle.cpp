@@ -578,7 +578,7 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
         return true;
     }
 
-    int32_t fmt = kEncodingDetect;
+    int32_t fmt = SourceEncoding;
     LoadReason reason = LoadReason::None;
     LoadedCodePage page;
     std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason, &page);

@@ -188,6 +188,10 @@ public:
 
     /// Code page of encoding 0 (ANSI); 0 means the default, 936.
     int32_t AnsiCodePage = 0;
+    /// Encoding code sources are read in; -1 (the default) detects it. A
+    /// person who saw a file misread picks one (a mark of that encoding is
+    /// still skipped).
+    int32_t SourceEncoding = -1;
 
     /// Output beyond this many bytes is written as it is made, a piece at a
     /// time (through a temporary file that replaces the target at the end),

@@ -248,7 +248,10 @@ TEST(EditorSave, EntriesFitTheCodePageOrNot) {
     }
     EXPECT_EQ(CodePageName(936), QStringLiteral("GBK"));
     EXPECT_EQ(CodePageName(950), QStringLiteral("BIG5"));
-    EXPECT_EQ(CodePageName(1252), QStringLiteral("代码页 1252"));
+    EXPECT_EQ(CodePageName(1252), QStringLiteral("windows-1252"));
+    EXPECT_EQ(CodePageName(28592), QStringLiteral("ISO-8859-2"));
+    EXPECT_EQ(CodePageName(932), QStringLiteral("Shift-JIS"));
+    EXPECT_EQ(CodePageName(437), QStringLiteral("代码页 437"));
 }
 
 namespace lumeval::editor {

@@ -82,7 +82,8 @@ TEST_F(Editor, StartUpBuildsMenusStatusBarAndTheFirstList) {
     EXPECT_EQ(menus[2]->actions()[1]->data().toString(), QStringLiteral("-"));
 
     ucStatusbar* status = window->StatusBar();
-    ASSERT_EQ(status->PanelCount(), 4);
+    // The design's four panels, then the active document's encoding.
+    ASSERT_EQ(status->PanelCount(), 5);
     EXPECT_EQ(status->PanelText(1), QStringLiteral(" 就绪"));
     EXPECT_EQ(status->PanelText(3), QStringLiteral("软件主页"));
     EXPECT_EQ(status->PanelTipText(4), QStringLiteral("提交建议与意见"));
