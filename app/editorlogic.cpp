@@ -383,6 +383,44 @@ std::optional<CueTimes> TimesAtPlayhead(int64_t start, int64_t end, bool hasEnd,
     return CueTimes{start, playhead};
 }
 
+namespace {
+
+struct KnownEncoding {
+    const char* name;
+    int32_t encoding;
+    int32_t codePage;
+};
+
+// The encodings subtitle files come in, as players and other editors name them.
+constexpr KnownEncoding kKnownEncodings[] = {
+    {"UTF-8", 1, 0},           {"UTF-16 LE", 2, 0},         {"UTF-16 BE", 3, 0},
+    {"GBK", 0, 936},           {"GB18030", 0, 54936},       {"BIG5", 0, 950},
+    {"Shift-JIS", 0, 932},     {"EUC-KR", 0, 949},          {"windows-1250", 0, 1250},
+    {"windows-1251", 0, 1251}, {"windows-1252", 0, 1252},   {"windows-1253", 0, 1253},
+    {"windows-1254", 0, 1254}, {"windows-1255", 0, 1255},   {"windows-1256", 0, 1256},
+    {"windows-1257", 0, 1257}, {"windows-1258", 0, 1258},   {"ISO-8859-1", 0, 28591},
+    {"ISO-8859-2", 0, 28592},  {"ISO-8859-3", 0, 28593},    {"ISO-8859-4", 0, 28594},
+    {"ISO-8859-5", 0, 28595},  {"ISO-8859-6", 0, 28596},    {"ISO-8859-7", 0, 28597},
+    {"ISO-8859-8", 0, 28598},  {"ISO-8859-9", 0, 28599},    {"ISO-8859-10", 0, 28600},
+    {"ISO-8859-13", 0, 28603}, {"ISO-8859-14", 0, 28604},   {"ISO-8859-15", 0, 28605},
+    {"ISO-8859-16", 0, 28606},
+};
+
+}  // namespace
+
+const std::vector<EncodingChoice>& EncodingChoices() {
+    static const std::vector<EncodingChoice> choices = [] {
+        std::vector<EncodingChoice> out;
+        for (const KnownEncoding& k : kKnownEncodings) {
+            // A code page this system cannot convert is not offered.
+            if (k.encoding == 0 && !CodePageAvailable(k.codePage)) continue;
+            out.push_back({QString::fromLatin1(k.name), k.encoding, k.codePage});
+        }
+        return out;
+    }();
+    return choices;
+}
+
 QString SaveFailureCause(int error) {
     switch (error) {
         case EACCES:

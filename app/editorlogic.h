@@ -161,6 +161,17 @@ QString CodePageName(int32_t codePage);
 /// The encoding a document was read with, as the user knows it: "UTF-8",
 /// "UTF-8（带 BOM）", "UTF-16 LE", ..., or the code page's name for ANSI.
 QString EncodingName(int32_t encoding, int32_t codePage, bool byteOrderMark);
+/// An encoding a person may pick (to reopen a file, or to save one): the
+/// engine's code (0 ANSI, 1 UTF-8, 2/3 UTF-16 LE/BE) and, for ANSI, the
+/// code page.
+struct EncodingChoice {
+    QString name;
+    int32_t encoding = 0;
+    int32_t codePage = 0;
+};
+/// UTF-8, UTF-16, GBK, GB18030, BIG5, Shift-JIS, EUC-KR, windows-1250 to
+/// 1258 and ISO-8859-x: those this system can convert.
+const std::vector<EncodingChoice>& EncodingChoices();
 /// Why a save could not be made, from the system's error number: a folder
 /// that cannot be written, a full disk, a target that is a folder, ...
 QString SaveFailureCause(int error);

@@ -289,7 +289,11 @@ class frmMain : public QMainWindow {
     bool SaveList(int index);
     /// Writes entries, in ANSI when every text fits the code page, else in
     /// UTF-8 with its mark; the saved message says which. True when written.
-    bool SaveEntries(std::vector<std::string>& entries, const QString& path);
+    /// `encoding`: written in that one instead (nothing written when a text
+    /// does not fit it).
+    bool SaveEntries(std::vector<std::string>& entries, const QString& path,
+                     const std::optional<editor::EncodingChoice>& encoding = std::nullopt);
+    bool SaveEntriesAs(std::vector<std::string>& entries, const QString& path, const editor::EncodingChoice& encoding);
     /// A file dialog whose chosen folder becomes the last used one.
     QString FileDialog(const QString& filter, bool bSaveFile, const QString& defaultName,
                        const QString& defExt);

@@ -347,16 +347,29 @@ bool frmMain::SaveList(int index) {
                                                   {QStringLiteral("*.ass"), QStringLiteral("*.ass")},
                                                   {QStringLiteral("*.lrc"), QStringLiteral("*.lrc")},
                                                   {QStringLiteral("*.smi"), QStringLiteral("*.smi")}});
-    const QString path = FileDialog(filter, true, defaultName, QStringLiteral("srt"));
+    // The encoding beside the name: "automatic" is the classic rule (ANSI
+    // when every text fits, else UTF-8); the others are written as picked.
+    QStringList encodings{QStringLiteral("自动（ANSI 能容纳时用 ANSI，否则 UTF-8）")};
+    for (const editor::EncodingChoice& c : editor::EncodingChoices())
+        encodings << (c.encoding == 0 ? c.name : editor::EncodingName(c.encoding, 0, true));
+    int chosen = 0;
+    const QString path = m_system->OpenSaveFile(filter, true, defaultName, QString(), QStringLiteral("srt"), this,
+                                                QStringLiteral("编码(&E)："), encodings, &chosen);
     if (path.isEmpty()) return false;
+    m_lastDialogFolder = QFileInfo(path).absolutePath();
+    std::optional<editor::EncodingChoice> encoding;
+    if (chosen > 0 && chosen <= static_cast<int>(editor::EncodingChoices().size()))
+        encoding = editor::EncodingChoices()[static_cast<std::size_t>(chosen - 1)];
     std::vector<std::string> entries = EntriesFromList(index);
-    if (!SaveEntries(entries, path)) return false;
+    if (!SaveEntries(entries, path, encoding)) return false;
     // Saved as another file: Ctrl+S writes there from now on, in the format
     // and encoding just written (the list keeps its name for the proposals).
     doc::SubtitleDocument* d = Document(index);
     d->SetPath(path);
     d->SetFormat(QFileInfo(path).suffix().toLower().toStdString());
-    d->SetEncoding(m_savedEncoding, m_savedEncoding == kEncodingAnsi ? ResolveCodePage(m_subtitle->AnsiCodePage) : 0);
+    d->SetEncoding(m_savedEncoding, m_savedEncoding != kEncodingAnsi ? 0
+                                    : encoding                       ? encoding->codePage
+                                                                     : ResolveCodePage(m_subtitle->AnsiCodePage));
     d->SetByteOrderMark(m_savedEncoding != kEncodingAnsi);
     DropKeep(index);
     d->SetOwnWriting(true);
@@ -368,7 +381,9 @@ bool frmMain::SaveList(int index) {
     return true;
 }
 
-bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path) {
+bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path,
+                          const std::optional<editor::EncodingChoice>& encoding) {
+    if (encoding) return SaveEntriesAs(entries, path, *encoding);
     // ANSI keeps the classic files readable by old players, but a text the
     // code page cannot hold would fail the whole save: such rows go out as
     // UTF-8 with its mark, and the saved message says so.
@@ -394,6 +409,36 @@ bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path
         ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
         m_savedEncoding = s.s_SubtitleEncodeFormat;
     } else if (!ok && fitsAnsi && m_subtitle->LastFailure().kind != RunFailure::Cancelled) {
+        ShowFailure(path);
+    }
+    --m_running;
+    m_cancelRequested = false;
+    m_saveNote.clear();
+    AfterRun();
+    return ok;
+}
+
+bool frmMain::SaveEntriesAs(std::vector<std::string>& entries, const QString& path,
+                            const editor::EncodingChoice& encoding) {
+    SaveSettings s;
+    s.src_Format = 2;
+    s.s_SubtitleEncodeFormat = encoding.encoding;
+    const int32_t ansiPage = m_subtitle->AnsiCodePage;
+    if (encoding.encoding == kEncodingAnsi) m_subtitle->AnsiCodePage = encoding.codePage;
+    m_saveNote = QStringLiteral("\r\n\r\n编码：") + encoding.name;
+    m_cancelRequested = false;
+    ++m_running;
+    // An unmappable character is said below, with the encoding's name.
+    m_quietFailure = true;
+    const bool ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
+    m_quietFailure = false;
+    m_subtitle->AnsiCodePage = ansiPage;
+    m_savedEncoding = s.s_SubtitleEncodeFormat;
+    if (!ok && m_subtitle->LastFailure().kind == RunFailure::Unmappable) {
+        m_system->MsgBox(QStringLiteral("有些文字无法用 ") + encoding.name + QStringLiteral(" 编码保存，文件没有写入。请选择其他编码。"),
+                         MsgButtons::OkOnly, MsgIcon::Exclamation, QFileInfo(path).fileName(), 1, this);
+        StatusNote(QStringLiteral("没有保存：有些文字无法用 ") + encoding.name + QStringLiteral(" 编码保存"));
+    } else if (!ok && m_subtitle->LastFailure().kind != RunFailure::Cancelled) {
         ShowFailure(path);
     }
     --m_running;

@@ -12,44 +12,17 @@
 #include "controls/ctllistview.h"
 #include "controls/ucstatusbar.h"
 #include "document/document.h"
-#include "engine/encoding/codepage.h"
 #include "system/clssystem.h"
 
 namespace lumeval {
 
-namespace {
-
-struct EncodingChoice {
-    const char* name;
-    int32_t encoding;  // the engine's code: 0 ANSI (with the code page), 1 UTF-8, 2/3 UTF-16 LE/BE
-    int32_t codePage;
-};
-
-// The encodings subtitle files come in, as players and other editors name them.
-constexpr EncodingChoice kChoices[] = {
-    {"UTF-8", 1, 0},           {"UTF-16 LE", 2, 0},         {"UTF-16 BE", 3, 0},
-    {"GBK", 0, 936},           {"GB18030", 0, 54936},       {"BIG5", 0, 950},
-    {"Shift-JIS", 0, 932},     {"EUC-KR", 0, 949},          {"windows-1250", 0, 1250},
-    {"windows-1251", 0, 1251}, {"windows-1252", 0, 1252},   {"windows-1253", 0, 1253},
-    {"windows-1254", 0, 1254}, {"windows-1255", 0, 1255},   {"windows-1256", 0, 1256},
-    {"windows-1257", 0, 1257}, {"windows-1258", 0, 1258},   {"ISO-8859-1", 0, 28591},
-    {"ISO-8859-2", 0, 28592},  {"ISO-8859-3", 0, 28593},    {"ISO-8859-4", 0, 28594},
-    {"ISO-8859-5", 0, 28595},  {"ISO-8859-6", 0, 28596},    {"ISO-8859-7", 0, 28597},
-    {"ISO-8859-8", 0, 28598},  {"ISO-8859-9", 0, 28599},    {"ISO-8859-10", 0, 28600},
-    {"ISO-8859-13", 0, 28603}, {"ISO-8859-14", 0, 28604},   {"ISO-8859-15", 0, 28605},
-    {"ISO-8859-16", 0, 28606},
-};
-
-}  // namespace
 
 void frmMain::BuildEncodingMenu(QMenu* file) {
     // Before the recent files, which stay the File menu's last item.
     m_reopenMenu = new QMenu(QStringLiteral("重新以编码打开(&E)"), file);
     file->insertMenu(m_recentMenu ? m_recentMenu->menuAction() : nullptr, m_reopenMenu);
-    for (const EncodingChoice& c : kChoices) {
-        // A code page this system cannot decode is not offered.
-        if (c.encoding == 0 && !CodePageAvailable(c.codePage)) continue;
-        QAction* a = m_reopenMenu->addAction(QString::fromLatin1(c.name));
+    for (const editor::EncodingChoice& c : editor::EncodingChoices()) {
+        QAction* a = m_reopenMenu->addAction(c.name);
         const int32_t encoding = c.encoding, codePage = c.codePage;
         connect(a, &QAction::triggered, this, [this, encoding, codePage] { ReopenWithEncoding(encoding, codePage); });
     }

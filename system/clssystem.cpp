@@ -75,6 +75,14 @@ QString clsSystem::OpenSaveFile(const QString& Filter, bool bSaveFile,
                                 const QString& strDefaultFileName, const QString& strInitialDir,
                                 const QString& strDefExt, QWidget* bControlHwnd,
                                 const QString& strTitle) {
+    return OpenSaveFile(Filter, bSaveFile, strDefaultFileName, strInitialDir, strDefExt, bControlHwnd, QString(), {},
+                        nullptr, strTitle);
+}
+
+QString clsSystem::OpenSaveFile(const QString& Filter, bool bSaveFile, const QString& strDefaultFileName,
+                                const QString& strInitialDir, const QString& strDefExt, QWidget* bControlHwnd,
+                                const QString& choiceLabel, const QStringList& choices, int* chosen,
+                                const QString& strTitle) {
     FileDialogRequest request;
     request.bSaveFile = bSaveFile;
     request.Filters = ParseFilter(Filter);
@@ -87,6 +95,9 @@ QString clsSystem::OpenSaveFile(const QString& Filter, bool bSaveFile,
     request.DefExt = ext;
     request.Title = strTitle;
     request.Owner = OwnerOr(bControlHwnd);
+    request.ChoiceLabel = choiceLabel;
+    request.Choices = choices;
+    request.Chosen = chosen;
 
     QString path = m_ui->fileDialog(request);
     if (path.isEmpty() || ext.isEmpty()) return path;

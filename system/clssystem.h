@@ -46,6 +46,12 @@ class clsSystem {
                          const QString& strDefaultFileName = {}, const QString& strInitialDir = {},
                          const QString& strDefExt = {}, QWidget* bControlHwnd = nullptr,
                          const QString& strTitle = {});
+    /// The same with a drop-down of `choices` under `choiceLabel`; `chosen`
+    /// gives the one proposed and receives the one picked.
+    QString OpenSaveFile(const QString& Filter, bool bSaveFile, const QString& strDefaultFileName,
+                         const QString& strInitialDir, const QString& strDefExt, QWidget* bControlHwnd,
+                         const QString& choiceLabel, const QStringList& choices, int* chosen,
+                         const QString& strTitle = {});
     /// The U+0000-separated filter text of the pairs, for OpenSaveFile.
     static QString MakeFilter(std::initializer_list<FileFilter> pairs);
     /// The pairs of a filter text. A description without its pattern is also

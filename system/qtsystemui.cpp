@@ -3,13 +3,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace lumeval {
 
@@ -88,7 +91,24 @@ QString QtSystemUi::fileDialog(const FileDialogRequest& request) {
     if (!filters.isEmpty()) dialog.setNameFilters(filters);
     if (!request.DefExt.isEmpty()) dialog.setDefaultSuffix(request.DefExt);
     if (!request.DefaultFileName.isEmpty()) dialog.selectFile(request.DefaultFileName);
+    QComboBox* choice = nullptr;
+    if (!request.Choices.isEmpty()) {
+        // Qt's own dialog, whose form takes one more row under the file type.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+            choice = new QComboBox(&dialog);
+            choice->setObjectName(QStringLiteral("fileDialogChoice"));
+            choice->addItems(request.Choices);
+            if (request.Chosen) choice->setCurrentIndex(std::clamp(*request.Chosen, 0, int(request.Choices.size()) - 1));
+            auto* label = new QLabel(request.ChoiceLabel, &dialog);
+            label->setBuddy(choice);
+            const int row = grid->rowCount();
+            grid->addWidget(label, row, 0);
+            grid->addWidget(choice, row, 1);
+        }
+    }
     if (dialog.exec() != QDialog::Accepted) return {};
+    if (choice && request.Chosen) *request.Chosen = choice->currentIndex();
     return dialog.selectedFiles().value(0);
 }
 

@@ -41,6 +41,10 @@ void ScriptedSystemUi::clearRecords() {
 
 QString ScriptedSystemUi::fileDialog(const FileDialogRequest& request) {
     const std::optional<QString> answer = PopFront(m_files);
+    if (!request.Choices.isEmpty()) {
+        const std::optional<int> choice = PopFront(m_fileChoices);
+        if (choice && request.Chosen && answer && !answer->isEmpty()) *request.Chosen = *choice;
+    }
     m_shownFiles.push_back({request, answer.value_or(QString()), answer.has_value()});
     m_order.push_back(Kind::FileDialog);
     return m_shownFiles.back().answer;

@@ -57,6 +57,9 @@ class ScriptedSystemUi : public SystemUi {
     // ---- answers ----
     /// The path the user picks; an empty text cancels the dialog.
     void queueFileDialog(const QString& path) { m_files.push_back(path); }
+    /// The item the next dialog with a drop-down picks in it (else it keeps
+    /// the one proposed).
+    void queueFileChoice(int index) { m_fileChoices.push_back(index); }
     /// The index of the item chosen (separators count); negative dismisses.
     void queueMenuPosition(int position) { m_menus.emplace_back(position); }
     /// The first item with exactly this text is chosen.
@@ -99,6 +102,7 @@ class ScriptedSystemUi : public SystemUi {
     std::deque<QString> m_files;
     std::deque<std::variant<int, QString>> m_menus;
     std::deque<MsgResult> m_boxes;
+    std::deque<int> m_fileChoices;
     std::deque<std::optional<QString>> m_inputs;
     bool m_openUrlResult = true;
     QString m_clipboard;

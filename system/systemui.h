@@ -77,6 +77,12 @@ struct FileDialogRequest {
     QString DefExt;             ///< without the dot; empty: none
     QString Title;              ///< empty: the dialog's own title
     QWidget* Owner = nullptr;
+    /// A drop-down beside the name (a save's encoding): its label, its
+    /// items, and where the item chosen is read from and written to. No
+    /// items: no drop-down.
+    QString ChoiceLabel;
+    QStringList Choices;
+    int* Chosen = nullptr;
 };
 
 struct PopupMenuRequest {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMenu>
 
+#include "app/editorlogic.h"
 #include "app/frmmain.h"
 #include "controls/ctllistview.h"
 #include "controls/ucstatusbar.h"
@@ -102,4 +103,41 @@ TEST_F(Encodings, ReopeningAChangedDocumentAsksFirst) {
     window->ReopenWithEncoding(1, 0);
     EXPECT_EQ(d->Count(), 1);
     EXPECT_TRUE(window->StatusBar()->PanelText(1).contains(QStringLiteral("文件已不存在")));
+}
+
+TEST_F(Encodings, TheSaveDialogOffersTheEncodingAndWritesThePickedOne) {
+    OpenFile(lumeval::testing::WriteFile(dir, QStringLiteral("t.srt"),
+                                         "1\n00:00:01,000 --> 00:00:02,000\n\xE7\xB9\x81\xE9\xAB\x94\n"));  // 繁體
+    auto indexOf = [](const QString& name) {
+        const auto& all = editor::EncodingChoices();
+        for (std::size_t i = 0; i < all.size(); ++i)
+            if (all[i].name == name) return static_cast<int>(i) + 1;  // after "automatic"
+        return -1;
+    };
+    const QString big5 = dir.filePath(QStringLiteral("out-big5.srt"));
+    ui->queueFileDialog(big5);
+    ui->queueFileChoice(indexOf(QStringLiteral("BIG5")));
+    ui->queueMessageBox(MsgResult::Ok);  // the saved message, if any
+    window->RunCommand(QStringLiteral("save"));
+    const FileDialogRequest& shown = ui->fileDialogs().back().request;
+    EXPECT_EQ(shown.ChoiceLabel, QStringLiteral("编码(&E)："));
+    ASSERT_FALSE(shown.Choices.isEmpty());
+    EXPECT_TRUE(shown.Choices.front().startsWith(QStringLiteral("自动")));
+    QFile out(big5);
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    std::string expected;
+    ASSERT_TRUE(EncodeCodePage("\xE7\xB9\x81\xE9\xAB\x94", 950, expected, true).ok);
+    EXPECT_TRUE(out.readAll().contains(QByteArray::fromStdString(expected)));
+    EXPECT_EQ(window->Document(0)->CodePage(), 950);  // Ctrl+S keeps to it
+
+    // A text the picked encoding cannot hold: said, and nothing written.
+    window->Document(0)->SetText(0, "\xF0\x9F\x98\x80");  // an emoji
+    const QString latin = dir.filePath(QStringLiteral("out-latin.srt"));
+    ui->queueFileDialog(latin);
+    ui->queueFileChoice(indexOf(QStringLiteral("windows-1252")));
+    ui->queueMessageBox(MsgResult::Ok);
+    window->RunCommand(QStringLiteral("save"));
+    EXPECT_FALSE(QFile::exists(latin));
+    EXPECT_TRUE(ui->messageBoxes().back().request.Prompt.contains(QStringLiteral("windows-1252")));
+    EXPECT_TRUE(window->Document(0)->IsChanged());
 }
