@@ -263,6 +263,11 @@ class frmMain : public QMainWindow {
     void BuildChecksMenu(QMenu* edit);
     /// Checks list `index`'s document from now on (once checking is on).
     void CheckDocument(int index);
+    /// The checks' limits as the settings store holds them.
+    doc::CheckLimits CheckLimitsSet() const;
+    /// The limits' dialog (the checks dialog's 限值 button); OK stores them
+    /// and checks every document again.
+    void EditCheckLimits();
     void ChecksChanged();
     void FillChecks();
     void GoToFinding(QTreeWidgetItem* item);

@@ -2,6 +2,9 @@
 // a list of the findings that goes to a row on a click, and the repairs.
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QSpinBox>
+#include <QFormLayout>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeySequence>
@@ -45,16 +48,81 @@ void frmMain::CheckDocument(int index) {
     if (static_cast<int>(m_checks.size()) < ListCount()) m_checks.resize(static_cast<std::size_t>(ListCount()));
     auto& checks = m_checks[static_cast<std::size_t>(index)];
     if (checks) return;
-    // The limits are the user's settings (the defaults until set).
-    const auto setting = [](const char* name) { return modRegistry::ReadSetting(QString::fromLatin1(name), QString()); };
-    const doc::CheckLimits limits = editor::CheckLimitsFrom(
-        {setting("CheckMinDuration"), setting("CheckMaxDuration"), setting("CheckMinGap"), setting("CheckMaxCps"),
-         setting("CheckMaxLineWidth"), setting("CheckMaxLines")});
-    checks = std::make_unique<doc::DocumentChecks>(Document(index), limits);
+    checks = std::make_unique<doc::DocumentChecks>(Document(index), CheckLimitsSet());
     m_sources[static_cast<std::size_t>(index)]->SetChecks(checks.get());
     connect(checks.get(), &doc::DocumentChecks::ProblemsChanged, this, [this] { ChecksChanged(); });
     connect(Document(index), &doc::SubtitleDocument::RowsRemoved, this, [this] { ChecksChanged(); });
     connect(Document(index), &doc::SubtitleDocument::RowsInserted, this, [this] { ChecksChanged(); });
+}
+
+doc::CheckLimits frmMain::CheckLimitsSet() const {
+    // The limits are the user's settings (the defaults until set).
+    const auto setting = [](const char* name) { return modRegistry::ReadSetting(QString::fromLatin1(name), QString()); };
+    return editor::CheckLimitsFrom({setting("CheckMinDuration"), setting("CheckMaxDuration"), setting("CheckMinGap"),
+                                    setting("CheckMaxCps"), setting("CheckMaxLineWidth"), setting("CheckMaxLines")});
+}
+
+void frmMain::EditCheckLimits() {
+    const doc::CheckLimits now = CheckLimitsSet();
+    auto* dialog = new QDialog(m_checksDialog ? static_cast<QWidget*>(m_checksDialog) : this);
+    dialog->setObjectName(QStringLiteral("checkLimitsDialog"));
+    dialog->setWindowTitle(QStringLiteral("检查的限值"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* form = new QFormLayout(dialog);
+    auto whole = [&](const char* name, const QString& label, int low, int high, int64_t value, const QString& unit) {
+        auto* box = new QSpinBox(dialog);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setRange(low, high);
+        box->setValue(static_cast<int>(value));
+        box->setSuffix(unit);
+        form->addRow(label, box);
+        return box;
+    };
+    QSpinBox* minDuration = whole("CheckMinDuration", QStringLiteral("最短持续时间(&S)："), 0, 3600000, now.minDurationMs, QStringLiteral(" 毫秒"));
+    QSpinBox* maxDuration = whole("CheckMaxDuration", QStringLiteral("最长持续时间(&L)："), 1, 3600000, now.maxDurationMs, QStringLiteral(" 毫秒"));
+    QSpinBox* minGap = whole("CheckMinGap", QStringLiteral("最小间隔(&G)："), 0, 60000, now.minGapMs, QStringLiteral(" 毫秒"));
+    auto* cps = new QDoubleSpinBox(dialog);
+    cps->setObjectName(QStringLiteral("CheckMaxCps"));
+    cps->setRange(0.1, 1000);
+    cps->setDecimals(1);
+    cps->setValue(now.maxCharsPerSecond);
+    cps->setSuffix(QStringLiteral(" 字/秒"));
+    form->addRow(QStringLiteral("最快阅读速度(&R)："), cps);
+    QSpinBox* width = whole("CheckMaxLineWidth", QStringLiteral("单行最多字符(&W)："), 1, 10000, now.maxLineWidth, QString());
+    QSpinBox* lines = whole("CheckMaxLines", QStringLiteral("最多行数(&N)："), 1, 1000, now.maxLines, QString());
+    auto* buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    QPushButton* defaults = buttons->addButton(QStringLiteral("默认值(&D)"), QDialogButtonBox::ResetRole);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(defaults, &QPushButton::clicked, dialog, [=] {
+        const doc::CheckLimits d;
+        minDuration->setValue(static_cast<int>(d.minDurationMs));
+        maxDuration->setValue(static_cast<int>(d.maxDurationMs));
+        minGap->setValue(static_cast<int>(d.minGapMs));
+        cps->setValue(d.maxCharsPerSecond);
+        width->setValue(d.maxLineWidth);
+        lines->setValue(d.maxLines);
+    });
+    connect(dialog, &QDialog::accepted, this, [=, this] {
+        const auto store = [](const char* name, const QString& value) {
+            modRegistry::WriteSetting(QString::fromLatin1(name), value);
+        };
+        store("CheckMinDuration", QString::number(minDuration->value()));
+        store("CheckMaxDuration", QString::number(maxDuration->value()));
+        store("CheckMinGap", QString::number(minGap->value()));
+        store("CheckMaxCps", QString::number(cps->value()));
+        store("CheckMaxLineWidth", QString::number(width->value()));
+        store("CheckMaxLines", QString::number(lines->value()));
+        // Read back through the same rule as at start, then every document again.
+        const doc::CheckLimits limits = CheckLimitsSet();
+        for (auto& checks : m_checks)
+            if (checks) checks->SetLimits(limits);
+        ChecksChanged();
+    });
+    dialog->open();
 }
 
 void frmMain::ChecksChanged() {
@@ -84,6 +152,9 @@ void frmMain::CmdChecks() {
         fix->setObjectName(QStringLiteral("fixOne"));
         QPushButton* fixAll = buttons->addButton(QStringLiteral("全部修正(&A)"), QDialogButtonBox::ActionRole);
         fixAll->setObjectName(QStringLiteral("fixAll"));
+        QPushButton* limits = buttons->addButton(QStringLiteral("限值(&L)..."), QDialogButtonBox::ActionRole);
+        limits->setObjectName(QStringLiteral("checkLimits"));
+        connect(limits, &QPushButton::clicked, this, [this] { EditCheckLimits(); });
         // The window's own language, not Qt's untranslated "Close".
         buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
         layout->addWidget(m_checksSummary);

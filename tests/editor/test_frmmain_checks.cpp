@@ -1,6 +1,8 @@
 // 检查 in the main window: the findings listed, the rows marked, a click
 // going to the row, and the repairs as undoable steps.
 #include <gtest/gtest.h>
+#include "app/modregistry.h"
+#include <QSpinBox>
 
 #include <QAction>
 #include <QApplication>
@@ -87,6 +89,28 @@ TEST_F(Checks, DocumentsOpenedLaterAreCheckedToo) {
     ASSERT_NE(nullptr, window->Checks(window->ActiveList()));
     EXPECT_EQ(1, window->Checks(window->ActiveList())->CountOf(doc::CheckKind::TooShort));
     EXPECT_TRUE(role(0, Qt::BackgroundRole).isValid());
+}
+
+TEST_F(Checks, TheLimitsDialogStoresTheLimitsAndChecksAgain) {
+    open(lumeval::testing::WriteSrt(dir, QStringLiteral("c.srt"), {"00:00:01,000 --> 00:00:01,500\nshort"}));
+    window->ChecksAction()->trigger();
+    doc::DocumentChecks* checks = window->Checks(window->ActiveList());
+    ASSERT_NE(nullptr, checks);
+    EXPECT_EQ(1, checks->CountOf(doc::CheckKind::TooShort));
+    auto* button = window->ChecksDialog()->findChild<QPushButton*>(QStringLiteral("checkLimits"));
+    ASSERT_NE(nullptr, button);
+    button->click();
+    auto* limits = window->findChild<QDialog*>(QStringLiteral("checkLimitsDialog"));
+    ASSERT_NE(nullptr, limits);
+    auto* minDuration = limits->findChild<QSpinBox*>(QStringLiteral("CheckMinDuration"));
+    ASSERT_NE(nullptr, minDuration);
+    EXPECT_EQ(minDuration->value(), 700);
+    minDuration->setValue(400);
+    limits->accept();
+    EXPECT_EQ(0, checks->CountOf(doc::CheckKind::TooShort));
+    EXPECT_EQ(checks->Limits().minDurationMs, 400);
+    EXPECT_EQ(modRegistry::ReadSetting(QStringLiteral("CheckMinDuration"), QString()), QStringLiteral("400"));
+    EXPECT_EQ(modRegistry::ReadSetting(QStringLiteral("CheckMaxLines"), QString()), QStringLiteral("2"));
 }
 
 }  // namespace
