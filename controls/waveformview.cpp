@@ -274,9 +274,20 @@ bool WaveformView::VisibleBoxes(int64_t fromMs, int64_t toMs, std::size_t limit,
     return true;
 }
 
+bool WaveformView::Dense() const {
+    EnsureIndex();
+    const doc::SubtitleDocument* d = m_document.data();
+    if (!d) return false;
+    auto startBefore = [d](int32_t row, int64_t t) { return d->Start(row) < t; };
+    const auto first = std::lower_bound(m_order.begin(), m_order.end(), m_start, startBefore);
+    const auto last = std::lower_bound(first, m_order.end(), m_start + m_span, startBefore);
+    return static_cast<double>(last - first) * kMinPixelsPerBox > std::max(width(), 1);
+}
+
 WaveformView::Hit WaveformView::HitEdge(double x) const {
     Hit best;
-    if (!m_document) return best;
+    // Too many boxes to tell apart: the user zooms in first.
+    if (!m_document || Dense()) return best;
     const int64_t from = TimeAt(x - kEdgeGrip - 1), to = TimeAt(x + kEdgeGrip + 1);
     std::vector<Box> boxes;
     if (!VisibleBoxes(from, to, static_cast<std::size_t>(std::max(width(), 1)), boxes)) return best;
@@ -431,8 +442,9 @@ void WaveformView::PaintWaveform(QPainter& painter, const QRect& area) const {
 void WaveformView::PaintCues(QPainter& painter, const QRect& area) const {
     if (!m_document || area.width() <= 0) return;
     std::vector<Box> boxes;
-    const auto limit = static_cast<std::size_t>(area.width() / kMinPixelsPerBox) + 1;
-    if (!VisibleBoxes(m_start, m_start + m_span, limit, boxes)) return PaintCoverage(painter, area);
+    // The limit only guards against many long cues; Dense() decides.
+    const auto limit = static_cast<std::size_t>(area.width()) * 4 + 64;
+    if (Dense() || !VisibleBoxes(m_start, m_start + m_span, limit, boxes)) return PaintCoverage(painter, area);
     const QFontMetrics metrics(painter.font());
     const int lineHeight = metrics.height();
     // Two lanes of text so neighbours that overlap stay readable; one when

@@ -109,6 +109,8 @@ class WaveformView : public QWidget {
     /// when there are more than `limit`: then the view draws coverage only.
     bool VisibleBoxes(int64_t fromMs, int64_t toMs, std::size_t limit, std::vector<Box>& out) const;
     int64_t ExtentEnd(std::size_t orderIndex) const;
+    /// More cues start in sight than can be drawn as boxes.
+    bool Dense() const;
     Hit HitEdge(double x) const;
     int64_t KnownLengthMs() const;
     void ClampStart();

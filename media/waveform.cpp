@@ -82,8 +82,9 @@ void WaveformPeaks::Append(const Peak* peaks, std::size_t n) {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_peaks.capacity() < m_peaks.size() + n) {
         // Room for the whole length at once when it is known, so a 2-hour
-        // medium is not copied again and again as it grows.
-        const int64_t duration = DurationMs();
+        // medium is not copied again and again as it grows; a length beyond
+        // half a day is more likely a broken header, and grows as it comes.
+        const int64_t duration = std::min<int64_t>(DurationMs(), 12LL * 3600 * 1000);
         std::size_t want = duration > 0 ? static_cast<std::size_t>(duration / kBucketMs + 16) : 0;
         want = std::max({want, m_peaks.size() + n, m_peaks.capacity() * 2});
         m_peaks.reserve(want);
@@ -273,8 +274,15 @@ void DecodePeaks(WaveformPeaks& peaks) {
     if (!raw) return peaks.Finish(WaveformState::Unreadable);
     raw->interrupt_callback.callback = &Interrupted;
     raw->interrupt_callback.opaque = &peaks;
-    const QByteArray path = QFile::encodeName(peaks.Path());
-    if (avformat_open_input(&raw, path.constData(), nullptr, nullptr) < 0) {
+    // Always a local file: a name such as "http:..." or "concat:..." would
+    // otherwise pick another protocol, and a playlist inside a file may not
+    // reach beyond the disk either.
+    const QByteArray path = "file:" + QFile::encodeName(QFileInfo(peaks.Path()).absoluteFilePath());
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int opened = avformat_open_input(&raw, path.constData(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0) {
         // avformat_open_input frees the context on failure.
         return peaks.Finish(peaks.CancelRequested() ? WaveformState::Cancelled
                                                     : WaveformState::Unreadable);
@@ -347,8 +355,8 @@ void DecodePeaks(WaveformPeaks& peaks) {
                 if (frame->pts != AV_NOPTS_VALUE) {
                     const int64_t at =
                         av_rescale_q(frame->pts, stream->time_base, AVRational{1, 1000}) - originMs;
-                    // Beyond a day is a broken time stamp, not a delay.
-                    if (at > 0 && at < 86'400'000) buckets->PadTo(at);
+                    // Beyond ten minutes is a broken time stamp, not a delay.
+                    if (at > 0 && at < 600'000) buckets->PadTo(at);
                 }
             }
             // A rate change mid-stream (rare; some broadcasts) is counted

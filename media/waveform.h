@@ -1,10 +1,11 @@
 // Waveform peaks of a medium's audio, for timing subtitles by ear and eye.
 //
-// A medium's audio is decoded on a worker thread (FFmpeg's libraries, which
-// decode a 2-hour film in seconds where Qt 6.4's QAudioDecoder needs an
-// event loop and real-time-bound buffers) and reduced to one bucket per
-// 10 ms: the lowest and highest sample of the channels mixed to mono, as
-// 16-bit values. Two hours are 720,000 buckets, under 3 MB.
+// A medium's audio is decoded on a worker thread with FFmpeg's libraries
+// and reduced to one bucket per 10 ms: the lowest and highest sample of the
+// channels mixed to mono, as 16-bit values. Two hours are 720,000 buckets,
+// under 3 MB. (Qt 6.4's QAudioDecoder took 8.5 to 10 s for 10 minutes of
+// 48 kHz stereo AAC here, so 2 hours would take nearly two minutes; these
+// libraries read the same 2 hours in 6 to 8 s, and need no event loop.)
 //
 // The peaks are readable while decoding goes on: the worker appends
 // buckets under a lock in batches, readers take what is there. Nothing here
