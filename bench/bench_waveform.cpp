@@ -2,7 +2,9 @@
 // the view painting them with a document of a million cues.
 //
 //   lumeval-bench-waveform [--media FILE] [--cues N] [--paints N] [--skip-decode]
+//                          [--shot PNG]
 //
+// --shot saves the view as painted for the first case, for a person to see.
 // Without --media it makes a 2-hour 48 kHz stereo AAC tone (ffmpeg, about
 // two minutes once) in $LUMEVAL_BENCH_CACHE or /var/tmp/lumeval-bench-waveform
 // and keeps it there for later runs.
@@ -91,7 +93,7 @@ void BenchDecode(const QString& media) {
     (void)again;
 }
 
-void BenchPaint(const QString& media, int cues, int paints) {
+void BenchPaint(const QString& media, int cues, int paints, const QString& shot) {
     std::printf("\n#### The view with %d cues (%d paints each, %s)\n\n", cues, paints,
                 media.isEmpty() ? "no peaks" : "2-hour peaks");
     std::shared_ptr<WaveformPeaks> peaks;
@@ -123,6 +125,13 @@ void BenchPaint(const QString& media, int cues, int paints) {
         return Ms(t);
     };
     const double first = paint();  // builds the time index
+    if (!shot.isEmpty()) {
+        view.SetVisibleRange(600'000, 20'000);
+        view.SetPlayhead(607'300, false);
+        paint();
+        image.save(shot);
+        view.SetPlayhead(-1, false);
+    }
     std::printf("| View | Median | 95th | Worst | Goal |\n|---|---:|---:|---:|---|\n");
     std::printf("| first paint (index of %d cues) | %.2f ms | | | |\n", cues, first);
     struct Case {
@@ -176,14 +185,16 @@ int main(int argc, char** argv) {
     int cues = 1'000'000;
     int paints = 100;
     bool decode = true;
+    QString shot;
     for (int i = 1; i < argc; ++i) {
         const bool more = i + 1 < argc;
         if (!std::strcmp(argv[i], "--media") && more) media = QString::fromLocal8Bit(argv[++i]);
         else if (!std::strcmp(argv[i], "--cues") && more) cues = std::max(1, std::atoi(argv[++i]));
         else if (!std::strcmp(argv[i], "--paints") && more) paints = std::max(1, std::atoi(argv[++i]));
         else if (!std::strcmp(argv[i], "--skip-decode")) decode = false;
+        else if (!std::strcmp(argv[i], "--shot") && more) shot = QString::fromLocal8Bit(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: %s [--media FILE] [--cues N] [--paints N] [--skip-decode]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--media FILE] [--cues N] [--paints N] [--skip-decode] [--shot PNG]\n", argv[0]);
             return 2;
         }
     }
@@ -193,6 +204,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (decode) BenchDecode(media);
-    BenchPaint(media, cues, paints);
+    BenchPaint(media, cues, paints, shot);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "document/document.h"
 #include "media/waveform.h"
@@ -26,12 +27,19 @@ constexpr double kMinPixelsPerBox = 3.0;
 const QColor kBackground(24, 26, 30);
 const QColor kWave(96, 200, 140);
 const QColor kWavePending(70, 110, 90);
-const QColor kBoxFill[2] = {QColor(80, 140, 230, 70), QColor(230, 170, 60, 70)};
+const QColor kBoxFill[2] = {QColor(36, 52, 82), QColor(72, 60, 36)};
 const QColor kBoxEdge[2] = {QColor(110, 170, 255), QColor(255, 195, 90)};
-const QColor kDragFill(255, 255, 255, 60);
+const QColor kDragFill(70, 76, 88);
+const QColor kDragEdge(255, 255, 255);
 const QColor kText(235, 235, 235);
 const QColor kPlayhead(240, 60, 60);
 const QColor kNote(255, 230, 150);
+
+/// Kept apart from the time index: long, or ending before it starts.
+bool IsLong(const doc::SubtitleDocument& d, int row) {
+    const int64_t end = d.End(row);
+    return end != doc::kNoEnd && (end < d.Start(row) || end - d.Start(row) > kLongMs);
+}
 
 /// The cue's text on one line: "\N" as a space, ASS override blocks left out.
 QString BoxText(std::string_view utf8) {
@@ -125,10 +133,36 @@ void WaveformView::DocumentChanged() {
 
 void WaveformView::TimesChanged(int first, int last, int firstColumn, int lastColumn) {
     if (firstColumn <= doc::ColEnd && lastColumn >= doc::ColStart) {
-        m_indexDirty = true;
         if (m_drag.row >= first && m_drag.row <= last) CancelDrag();
+        // A few rows (a drag, a cell edit, their undo) are moved within the
+        // index: rebuilding it for a million rows costs a frame or two.
+        if (!m_indexDirty && last - first < 16) Reindex(first, last);
+        else m_indexDirty = true;
     }
     update();
+}
+
+void WaveformView::Reindex(int first, int last) {
+    const doc::SubtitleDocument* d = m_document.data();
+    if (!d || !d->ValidRow(first) || !d->ValidRow(last)) {
+        m_indexDirty = true;
+        return;
+    }
+    auto changed = [first, last](int32_t row) { return row >= first && row <= last; };
+    m_order.erase(std::remove_if(m_order.begin(), m_order.end(), changed), m_order.end());
+    m_long.erase(std::remove_if(m_long.begin(), m_long.end(), changed), m_long.end());
+    for (int row = first; row <= last; ++row) {
+        if (IsLong(*d, row)) {
+            m_long.push_back(row);
+            continue;
+        }
+        const int64_t start = d->Start(row);
+        const auto at = std::upper_bound(m_order.begin(), m_order.end(), row, [d, start](int32_t r, int32_t other) {
+            const int64_t so = d->Start(other);
+            return start != so ? start < so : r < other;
+        });
+        m_order.insert(at, row);
+    }
 }
 
 void WaveformView::CancelDrag() {
@@ -200,20 +234,25 @@ void WaveformView::EnsureIndex() const {
     }
     const int n = d->Count();
     m_order.reserve(static_cast<std::size_t>(n));
-    for (int row = 0; row < n; ++row) {
-        const int64_t end = d->End(row);
-        if (end != doc::kNoEnd && (end < d->Start(row) || end - d->Start(row) > kLongMs))
-            m_long.push_back(row);
-        else
-            m_order.push_back(row);
-    }
     // Files come in time order nearly always: then one pass is all.
-    auto byStart = [d](int32_t a, int32_t b) {
-        const int64_t sa = d->Start(a), sb = d->Start(b);
-        return sa != sb ? sa < sb : a < b;
-    };
-    if (!std::is_sorted(m_order.begin(), m_order.end(), byStart))
-        std::sort(m_order.begin(), m_order.end(), byStart);
+    bool sorted = true;
+    int64_t previous = std::numeric_limits<int64_t>::min();
+    for (int row = 0; row < n; ++row) {
+        if (IsLong(*d, row)) {
+            m_long.push_back(row);
+            continue;
+        }
+        const int64_t start = d->Start(row);
+        sorted = sorted && start >= previous;
+        previous = start;
+        m_order.push_back(row);
+    }
+    if (!sorted) {
+        std::sort(m_order.begin(), m_order.end(), [d](int32_t a, int32_t b) {
+            const int64_t sa = d->Start(a), sb = d->Start(b);
+            return sa != sb ? sa < sb : a < b;
+        });
+    }
 }
 
 int64_t WaveformView::ExtentEnd(std::size_t k) const {
@@ -405,67 +444,80 @@ void WaveformView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect area = rect();
     painter.fillRect(area, kBackground);
+    if (area.width() <= 0 || area.height() <= 0) return;
+    // Everything below is opaque and pixel-aligned: translucent fills go
+    // through Qt's threaded span blending, which costs more in thread
+    // hand-offs than in pixels on a busy machine.
+    std::vector<Box> boxes;
+    bool boxed = false;
+    if (m_document) {
+        // The limit only guards against many long cues; Dense() decides.
+        const auto limit = static_cast<std::size_t>(area.width()) * 4 + 64;
+        boxed = !Dense() && VisibleBoxes(m_start, m_start + m_span, limit, boxes);
+    }
+    if (boxed) PaintBoxes(painter, area, boxes);
     PaintWaveform(painter, area);
-    PaintCues(painter, area);
+    if (boxed) PaintCues(painter, area, boxes);
+    else if (m_document) PaintCoverage(painter, area);
     if (m_playhead >= m_start && m_playhead <= m_start + m_span) {
         const int x = static_cast<int>(std::lround(XAt(m_playhead)));
-        painter.setPen(QPen(kPlayhead, 1));
-        painter.drawLine(x, area.top(), x, area.bottom());
+        painter.fillRect(QRect(area.left() + x - 1, area.top(), 2, area.height()), kPlayhead);
     }
     PaintNote(painter, area);
 }
 
 void WaveformView::PaintWaveform(QPainter& painter, const QRect& area) const {
     const int w = area.width(), h = area.height();
-    if (w <= 0 || h <= 0) return;
     const double mid = area.top() + (h - 1) / 2.0;
     const double half = (h - 1) / 2.0;
-    painter.setPen(QPen(kWavePending, 1));
-    painter.drawLine(area.left(), static_cast<int>(mid), area.right(), static_cast<int>(mid));
+    painter.fillRect(QRect(area.left(), static_cast<int>(mid), w, 1), kWavePending);
     if (!m_peaks) return;
     std::vector<media::Peak> columns;
     std::vector<bool> present;
     m_peaks->Envelope(m_start, m_start + m_span, w, columns, &present);
-    QVector<QLine> lines;
-    lines.reserve(w);
     for (int c = 0; c < w; ++c) {
         if (!present[static_cast<std::size_t>(c)]) continue;
         const media::Peak p = columns[static_cast<std::size_t>(c)];
         const int top = static_cast<int>(std::lround(mid - p.max * half / 32767.0));
         const int bottom = static_cast<int>(std::lround(mid - p.min * half / 32767.0));
-        lines.append(QLine(area.left() + c, top, area.left() + c, std::max(top, bottom)));
+        painter.fillRect(QRect(area.left() + c, top, 1, std::max(top, bottom) - top + 1), kWave);
     }
-    painter.setPen(QPen(kWave, 1));
-    painter.drawLines(lines);
 }
 
-void WaveformView::PaintCues(QPainter& painter, const QRect& area) const {
-    if (!m_document || area.width() <= 0) return;
-    std::vector<Box> boxes;
-    // The limit only guards against many long cues; Dense() decides.
-    const auto limit = static_cast<std::size_t>(area.width()) * 4 + 64;
-    if (Dense() || !VisibleBoxes(m_start, m_start + m_span, limit, boxes)) return PaintCoverage(painter, area);
+QRect WaveformView::BoxRect(const QRect& area, const Box& box) const {
+    const int x0 = static_cast<int>(std::lround(std::clamp(XAt(box.start), -2.0, area.width() + 2.0)));
+    const int x1 = static_cast<int>(std::lround(std::clamp(XAt(box.end), -2.0, area.width() + 2.0)));
+    return QRect(area.left() + x0, area.top(), std::max(1, x1 - x0), area.height());
+}
+
+void WaveformView::PaintBoxes(QPainter& painter, const QRect& area, const std::vector<Box>& boxes) const {
+    for (const Box& box : boxes)
+        painter.fillRect(BoxRect(area, box), box.row == m_drag.row ? kDragFill : kBoxFill[box.lane]);
+}
+
+void WaveformView::PaintCues(QPainter& painter, const QRect& area, const std::vector<Box>& boxes) const {
     const QFontMetrics metrics(painter.font());
     const int lineHeight = metrics.height();
     // Two lanes of text so neighbours that overlap stay readable; one when
     // the view is too low for two.
     const bool twoLanes = area.height() >= 3 * lineHeight;
     for (const Box& box : boxes) {
-        const double x0 = std::max(-2.0, XAt(box.start));
-        const double x1 = std::min(area.width() + 2.0, XAt(box.end));
-        const QRectF r(x0, area.top(), std::max(1.0, x1 - x0), area.height());
+        const QRect r = BoxRect(area, box);
         const bool dragged = box.row == m_drag.row;
-        painter.fillRect(r, dragged ? kDragFill : kBoxFill[box.lane]);
-        painter.setPen(QPen(kBoxEdge[box.lane], dragged ? 2 : 1));
-        painter.drawLine(QPointF(XAt(box.start), r.top()), QPointF(XAt(box.start), r.bottom()));
-        if (m_document->HasEnd(box.row))
-            painter.drawLine(QPointF(XAt(box.end), r.top()), QPointF(XAt(box.end), r.bottom()));
-        const int textWidth = static_cast<int>(r.width()) - 6;
+        const int edge = dragged ? 2 : 1;
+        const QColor color = dragged ? kDragEdge : kBoxEdge[box.lane];
+        auto line = [&](int64_t ms) {
+            const int x = static_cast<int>(std::lround(XAt(ms)));
+            painter.fillRect(QRect(area.left() + x - (edge - 1), area.top(), edge, area.height()), color);
+        };
+        line(box.start);
+        if (m_document->HasEnd(box.row)) line(box.end);
+        const int textWidth = r.width() - 6;
         if (textWidth < 12 || area.height() < lineHeight) continue;
         const int y = area.top() + 2 + (twoLanes ? box.lane * lineHeight : 0);
         const QString text = metrics.elidedText(BoxText(m_document->Text(box.row)), Qt::ElideRight, textWidth);
         painter.setPen(kText);
-        painter.drawText(QRectF(r.left() + 3, y, textWidth, lineHeight), Qt::AlignLeft | Qt::AlignTop, text);
+        painter.drawText(QRect(r.left() + 3, y, textWidth, lineHeight), Qt::AlignLeft | Qt::AlignTop, text);
     }
 }
 
@@ -476,8 +528,6 @@ void WaveformView::PaintCoverage(QPainter& painter, const QRect& area) const {
     const int w = area.width();
     const int strip = std::max(2, std::min(8, area.height() / 6));
     auto startBefore = [d](int32_t row, int64_t t) { return d->Start(row) < t; };
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(kBoxEdge[0]);
     int runStart = -1;
     auto it = m_order.begin();
     for (int c = 0; c <= w; ++c) {
@@ -493,15 +543,16 @@ void WaveformView::PaintCoverage(QPainter& painter, const QRect& area) const {
         }
         if (covered && runStart < 0) runStart = c;
         if (!covered && runStart >= 0) {
-            painter.drawRect(QRect(area.left() + runStart, area.bottom() - strip + 1, c - runStart, strip));
+            painter.fillRect(QRect(area.left() + runStart, area.bottom() - strip + 1, c - runStart, strip),
+                             kBoxEdge[0]);
             runStart = -1;
         }
     }
     for (int32_t row : m_long) {
-        const double x0 = std::max(0.0, XAt(d->Start(row))), x1 = std::min<double>(w, XAt(d->End(row)));
-        if (x1 > x0) painter.drawRect(QRectF(area.left() + x0, area.bottom() - strip + 1, x1 - x0, strip));
+        const int x0 = static_cast<int>(std::max(0.0, XAt(d->Start(row))));
+        const int x1 = static_cast<int>(std::min<double>(w, XAt(d->End(row))));
+        if (x1 > x0) painter.fillRect(QRect(area.left() + x0, area.bottom() - strip + 1, x1 - x0, strip), kBoxEdge[1]);
     }
-    painter.setBrush(Qt::NoBrush);
 }
 
 void WaveformView::PaintNote(QPainter& painter, const QRect& area) const {

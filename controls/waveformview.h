@@ -105,6 +105,8 @@ class WaveformView : public QWidget {
     void TimesChanged(int first, int last, int firstColumn, int lastColumn);
     void CancelDrag();
     void EnsureIndex() const;
+    /// Moves rows first..last to where their new times put them.
+    void Reindex(int first, int last);
     /// The cues overlapping [fromMs, toMs), by time; false (and no boxes)
     /// when there are more than `limit`: then the view draws coverage only.
     bool VisibleBoxes(int64_t fromMs, int64_t toMs, std::size_t limit, std::vector<Box>& out) const;
@@ -116,8 +118,10 @@ class WaveformView : public QWidget {
     void ClampStart();
     void PollPeaks();
 
+    QRect BoxRect(const QRect& area, const Box& box) const;
     void PaintWaveform(QPainter& painter, const QRect& area) const;
-    void PaintCues(QPainter& painter, const QRect& area) const;
+    void PaintBoxes(QPainter& painter, const QRect& area, const std::vector<Box>& boxes) const;
+    void PaintCues(QPainter& painter, const QRect& area, const std::vector<Box>& boxes) const;
     void PaintCoverage(QPainter& painter, const QRect& area) const;
     void PaintNote(QPainter& painter, const QRect& area) const;
 
