@@ -173,6 +173,41 @@ void BenchPaint(const QString& media, int cues, int paints, const QString& shot)
     }
     const Stats e = Of(edits);
     std::printf("| one start changed, then a paint | %.2f ms | %.2f ms | %.2f ms | |\n", e.median, e.p95, e.worst);
+    // A row inserted near the top and removed again (every row after it
+    // renumbered), each followed by a paint.
+    std::vector<double> rows;
+    for (int i = 0; i < std::max(1, paints / 5); ++i) {
+        auto t = Clock::now();
+        d.Insert(10, {{30'000, 31'000, "new"}}, QStringLiteral("insert"));
+        {
+            QPainter p(&image);
+            view.render(&p);
+        }
+        rows.push_back(Ms(t));
+        t = Clock::now();
+        d.Remove({10}, QStringLiteral("remove"));
+        {
+            QPainter p(&image);
+            view.render(&p);
+        }
+        rows.push_back(Ms(t));
+    }
+    const Stats r = Of(rows);
+    std::printf("| one row inserted or removed, then a paint | %.2f ms | %.2f ms | %.2f ms | |\n", r.median, r.p95,
+                r.worst);
+    // What a paint costs when the index must be built whole (a new document,
+    // a load, a change of every row).
+    std::vector<double> whole;
+    for (int i = 0; i < 5; ++i) {
+        const auto t = Clock::now();
+        d.Shift(1, true, true, QStringLiteral("shift"));
+        QPainter p(&image);
+        view.render(&p);
+        whole.push_back(Ms(t));
+    }
+    const Stats w = Of(whole);
+    std::printf("| every row shifted (one step), then a paint | %.2f ms | %.2f ms | %.2f ms | |\n", w.median, w.p95,
+                w.worst);
     std::printf("\nPaint goal (no paint over 16 ms): %s\n", met ? "met" : "MISSED");
 }
 

@@ -101,10 +101,12 @@ void WaveformView::SetDocument(doc::SubtitleDocument* document) {
     if (document) {
         using D = doc::SubtitleDocument;
         auto changed = [this]() { DocumentChanged(); };
-        m_links.push_back(connect(document, &D::RowsAboutToBeInserted, this, changed));
-        m_links.push_back(connect(document, &D::RowsInserted, this, changed));
-        m_links.push_back(connect(document, &D::RowsAboutToBeRemoved, this, changed));
-        m_links.push_back(connect(document, &D::RowsRemoved, this, changed));
+        // Rows moving: a drag's row number no longer names its cue.
+        auto moving = [this]() { CancelDrag(); };
+        m_links.push_back(connect(document, &D::RowsAboutToBeInserted, this, moving));
+        m_links.push_back(connect(document, &D::RowsInserted, this, &WaveformView::RowsInserted));
+        m_links.push_back(connect(document, &D::RowsAboutToBeRemoved, this, moving));
+        m_links.push_back(connect(document, &D::RowsRemoved, this, &WaveformView::RowsRemoved));
         m_links.push_back(connect(document, &D::AboutToReset, this, changed));
         m_links.push_back(connect(document, &D::ResetDone, this, changed));
         m_links.push_back(connect(document, &D::CellsChanged, this, &WaveformView::TimesChanged));
@@ -128,6 +130,36 @@ void WaveformView::DocumentChanged() {
     // Rows moved: a drag's row number no longer names its cue.
     CancelDrag();
     m_indexDirty = true;
+    update();
+}
+
+void WaveformView::RowsInserted(int first, int last) {
+    CancelDrag();
+    if (!m_indexDirty && last - first < 16) {
+        // Rows from `first` on moved down; then the new ones go in by time.
+        const int count = last - first + 1;
+        for (int32_t& row : m_order)
+            if (row >= first) row += count;
+        for (int32_t& row : m_long)
+            if (row >= first) row += count;
+        Reindex(first, last);
+    } else {
+        m_indexDirty = true;
+    }
+    update();
+}
+
+void WaveformView::RowsRemoved(int first, int last) {
+    CancelDrag();
+    if (!m_indexDirty) {
+        const int count = last - first + 1;
+        auto gone = [first, last](int32_t row) { return row >= first && row <= last; };
+        for (std::vector<int32_t>* rows : {&m_order, &m_long}) {
+            rows->erase(std::remove_if(rows->begin(), rows->end(), gone), rows->end());
+            for (int32_t& row : *rows)
+                if (row > last) row -= count;
+        }
+    }
     update();
 }
 

@@ -102,6 +102,8 @@ class WaveformView : public QWidget {
     };
 
     void DocumentChanged();
+    void RowsInserted(int first, int last);
+    void RowsRemoved(int first, int last);
     void TimesChanged(int first, int last, int firstColumn, int lastColumn);
     void CancelDrag();
     void EnsureIndex() const;

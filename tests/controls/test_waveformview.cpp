@@ -206,6 +206,65 @@ TEST_F(WaveformViewTest, TheDocumentsEditsAreFollowedAtOnce) {
     EXPECT_EQ(1, seeks.count());
 }
 
+TEST_F(WaveformViewTest, ACueMovedInTimeIsFoundWhereItWent) {
+    auto grabs = [this](double x) {
+        Press(&view, x);
+        const bool dragging = view.Dragging();
+        Release(&view, x);
+        return dragging;
+    };
+    ASSERT_TRUE(grabs(200));
+    // "first" jumps past "second" and "lyric", then becomes a long cue, then
+    // comes back with undo; each time its old edges are gone, new ones found.
+    ASSERT_TRUE(d.SetTimes({{0, 9000, 9300}}, QStringLiteral("move")));
+    EXPECT_FALSE(grabs(200));
+    EXPECT_TRUE(grabs(930));
+    EXPECT_TRUE(grabs(500));  // "second" is still where it was
+    ASSERT_TRUE(d.SetEnd(0, 200'000));
+    EXPECT_TRUE(grabs(900));
+    view.SetVisibleRange(195'000, 10'000);
+    EXPECT_TRUE(grabs(500));  // its end at 200 s
+    view.SetVisibleRange(0, 10'000);
+    ASSERT_TRUE(d.Undo());
+    ASSERT_TRUE(d.Undo());
+    EXPECT_TRUE(grabs(200));
+    EXPECT_TRUE(grabs(400));
+    EXPECT_FALSE(grabs(930));
+    EXPECT_EQ(0, d.History()->index());
+}
+
+TEST_F(WaveformViewTest, RowsInsertedAndRemovedKeepEveryCueFindable) {
+    auto grabbedRow = [this](double x) {
+        const int before = d.History()->index();
+        std::vector<CueValue> cues;
+        for (int r = 0; r < d.Count(); ++r) cues.push_back(d.Cue(r));
+        Press(&view, x);
+        if (!view.Dragging()) return -1;
+        DragTo(&view, x + 1);
+        Release(&view, x + 1);
+        // The row whose time moved tells which cue was grabbed.
+        int row = -1;
+        for (int r = 0; r < d.Count(); ++r)
+            if (!(d.Cue(r) == cues[static_cast<std::size_t>(r)])) row = r;
+        d.Undo();
+        EXPECT_EQ(before, d.History()->index());
+        return row;
+    };
+    // Out of time order, between "first" and "second".
+    d.Insert(1, {{9300, 9600, "b"}, {1000, 1200, "a"}, {4500, 4700, "c"}}, QStringLiteral("insert"));
+    // Rows: first 0, b 1, a 2, c 3, second 4, lyric 5.
+    struct Case {
+        double x;
+        int row;
+    };
+    for (const Case c : {Case{100, 2}, Case{960, 1}, Case{450, 3}, Case{500, 4}, Case{200, 0}, Case{800, 5}})
+        EXPECT_EQ(c.row, grabbedRow(c.x)) << c.x;
+    ASSERT_TRUE(d.Remove({0, 3}, QStringLiteral("remove")));
+    // Rows: b 0, a 1, second 2, lyric 3.
+    for (const Case c : {Case{100, 1}, Case{960, 0}, Case{500, 2}, Case{800, 3}, Case{200, -1}, Case{450, -1}})
+        EXPECT_EQ(c.row, grabbedRow(c.x)) << c.x;
+}
+
 TEST_F(WaveformViewTest, ADragEndsWhenItsRowGoesAway) {
     Press(&view, 400);
     DragTo(&view, 500);
