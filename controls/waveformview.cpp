@@ -265,7 +265,9 @@ void WaveformView::EnsureIndex() const {
         return;
     }
     const int n = d->Count();
-    m_order.reserve(static_cast<std::size_t>(n));
+    // Room for rows to come: growing a million-row index into fresh memory
+    // costs a frame's time in page faults alone.
+    m_order.reserve(static_cast<std::size_t>(n) + static_cast<std::size_t>(n) / 16 + 1024);
     // Files come in time order nearly always: then one pass is all.
     bool sorted = true;
     int64_t previous = std::numeric_limits<int64_t>::min();

@@ -139,7 +139,8 @@ class Bucketer {
     /// Mono samples in -1..1 (beyond is clipped when the bucket closes).
     void Add(const float* samples, std::size_t n) {
         while (n > 0) {
-            const auto take = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(n), m_boundary - m_sample));
+            const auto take =
+                static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(n), m_boundary - m_sample));
             float lo = m_lo, hi = m_hi;
             for (std::size_t i = 0; i < take; ++i) {
                 lo = std::min(lo, samples[i]);
@@ -147,11 +148,13 @@ class Bucketer {
             }
             m_lo = lo;
             m_hi = hi;
-            m_any = true;
+            m_any = m_any || take > 0;
             m_sample += static_cast<int64_t>(take);
             samples += take;
             n -= take;
-            if (m_sample >= m_boundary) Close(Current());
+            // Below 100 Hz some buckets hold no sample at all: closed empty,
+            // so the loop always moves on.
+            while (m_sample >= m_boundary) Close(m_any ? Current() : Peak{});
         }
     }
 

@@ -125,7 +125,7 @@ class WaveformCache {
 
     std::mutex m_lock;
     std::map<Key, Entry> m_entries;
-    int m_started = 0;
+    std::atomic<int> m_started{0};
 };
 
 }  // namespace lumeval::media

@@ -41,6 +41,9 @@ class WaveformMedia : public ::testing::Test {
                      Path("silent.mp4")}) &&
              Ffmpeg({"-f", "lavfi", "-i", "aevalsrc=0.25*sin(2*PI*300*t):s=8000:d=1200", "-c:a", "pcm_s16le",
                      Path("long.wav")});
+        // A rate below one sample per bucket.
+        ok = ok && Ffmpeg({"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*5*t):s=50:d=3", "-c:a", "pcm_s16le",
+                           Path("slow.wav")});
         Write("notes.mp3", QByteArray("1\n00:00:01,000 --> 00:00:02,000\nnot audio at all\n"));
         Write("empty.wav", QByteArray());
         QByteArray noise;
@@ -165,6 +168,16 @@ TEST_F(WaveformMedia, MediaWithoutAudioOrNotMediaEndWithTheirStatus) {
         EXPECT_TRUE(peaks->Finished());
         EXPECT_EQ(1.0, peaks->Progress());
     }
+}
+
+TEST_F(WaveformMedia, ARateBelowOneSamplePerBucketStillFillsTheLength) {
+    const auto peaks = Decode("slow.wav");
+    EXPECT_EQ(WaveformState::Done, peaks->State());
+    EXPECT_NEAR(300, static_cast<double>(peaks->Count()), 2);
+    Peak loudest;
+    for (const Peak& p : All(*peaks)) loudest.max = std::max(loudest.max, p.max);
+    // Ten samples a period: the highest is at 2/5 pi, 0.5 x 0.951 of full scale.
+    EXPECT_NEAR(15582, loudest.max, 20);
 }
 
 TEST_F(WaveformMedia, ACutFileEndsWithWhatItHad) {
