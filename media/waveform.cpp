@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <system_error>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,6 +24,7 @@ WaveformPeaks::WaveformPeaks(QString path) : m_path(std::move(path)) {}
 QString WaveformPeaks::StatusText() const {
     switch (State()) {
         case WaveformState::Decoding:
+            if (DurationMs() <= 0) return QStringLiteral("正在读取音频");
             return QStringLiteral("正在读取音频 %1%").arg(static_cast<int>(Progress() * 100));
         case WaveformState::Done: return QString();
         case WaveformState::NoAudio: return QStringLiteral("无音频");
@@ -445,7 +447,12 @@ std::shared_ptr<WaveformPeaks> WaveformCache::Request(const QString& path) {
     }
     Entry& entry = m_entries[key];
     entry.peaks = std::make_shared<WaveformPeaks>(path);
-    entry.worker = std::thread([peaks = entry.peaks]() { DecodePeaks(*peaks); });
+    try {
+        entry.worker = std::thread([peaks = entry.peaks]() { DecodePeaks(*peaks); });
+    } catch (const std::system_error&) {
+        // No thread to be had: a status, not a crash.
+        entry.peaks->Finish(WaveformState::Unreadable);
+    }
     ++m_started;
     return entry.peaks;
 }

@@ -320,6 +320,7 @@ TEST(WaveformPeaks, EnvelopeTakesEveryBucketUnderAColumn) {
 TEST(WaveformPeaks, ProgressComesFromTheLength) {
     WaveformPeaks peaks(QStringLiteral("x"));
     EXPECT_EQ(0.0, peaks.Progress());  // length unknown
+    EXPECT_EQ(QStringLiteral("正在读取音频"), peaks.StatusText());
     peaks.SetDuration(2000);
     const std::vector<Peak> fifty(50);
     peaks.Append(fifty.data(), fifty.size());
