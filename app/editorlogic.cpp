@@ -216,6 +216,17 @@ Layout ComputeLayout(int clientWidth, int clientHeight, int statusHeight, int vi
     return l;
 }
 
+void PlaceWaveform(Layout& l, bool picture, int height) {
+    if (l.seekBar.IsEmpty()) return;
+    const int room = std::max(0, l.video.height());
+    const int h = picture ? std::min(std::max(height, 0), room / 2) : room;
+    if (h <= 0) return;
+    l.waveform = QRect(l.seekBar.Left, l.seekBar.Bottom - h, l.seekBar.Right - l.seekBar.Left, h);
+    l.seekBar.Top -= h;
+    l.seekBar.Bottom -= h;
+    l.video.setHeight(room - h);
+}
+
 std::string EntryFromCells(const QString& start, const QString& end, const QString& text) {
     const QString entry = start % QStringLiteral("->") % end % u'|' % text;
     return entry.toStdString();

@@ -105,6 +105,7 @@ struct Layout {
     std::vector<ListPlacement> lists;  ///< one per visible list, in index order
     QRect video;                       ///< target of the picture when a medium is open
     WinRect seekBar;                   ///< the bar under the picture; empty without a medium
+    QRect waveform;                    ///< the audio under the bar (PlaceWaveform); empty without
 };
 
 /// The rule of the window's resize: visible lists side by side, each with
@@ -114,6 +115,11 @@ struct Layout {
 /// `fixedWidths` are the three widths read back from a list (40+100+100).
 Layout ComputeLayout(int clientWidth, int clientHeight, int statusHeight, int visibleLists,
                      bool mediaOpen, int fixedWidths = 240);
+
+/// The waveform under the seek bar, above the lists (which keep their
+/// place): it takes `height` pixels from the picture, at most half of it;
+/// a medium without a picture gives it all of the picture's room.
+void PlaceWaveform(Layout& layout, bool picture, int height);
 
 /// Halves to even, as the window's rounding does.
 int RoundHalfEven(double value);

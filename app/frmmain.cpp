@@ -20,6 +20,7 @@
 #include "document/document.h"
 #include "document/recovery.h"
 #include "controls/ucstatusbar.h"
+#include "controls/waveformview.h"
 #include "engine/subtitle.h"
 #include "media/clsdirectshow.h"
 #include "system/clssystem.h"
@@ -47,6 +48,8 @@ const MenuItem kFileItems[] = {
     {u"退出(E&xit)", "exit"},
 };
 constexpr int kPlayheadTickMs = 40;
+/// The waveform's height under a picture.
+constexpr int kWaveformHeight = 110;
 
 const MenuItem kEditItems[] = {
     {u"查找\tCtrl-F", "find"},
@@ -349,8 +352,10 @@ void frmMain::Form_Resize() {
         first->SetColumnWidth(2, 100);
         fixed = first->ColumnWidth(0) + first->ColumnWidth(1) + first->ColumnWidth(2);
     }
-    const editor::Layout layout = editor::ComputeLayout(
+    editor::Layout layout = editor::ComputeLayout(
         clientWidth, clientHeight, m_status->height(), static_cast<int>(visible.size()), media, fixed);
+    if (media && m_waveform)
+        editor::PlaceWaveform(layout, m_directShow->VideoWidth() > 0 && m_directShow->VideoHeight() > 0, kWaveformHeight);
     for (std::size_t i = 0; i < visible.size(); ++i) {
         ctlListView* l = visible[i];
         l->SetColumnWidth(0, serialWidth);
@@ -364,6 +369,13 @@ void frmMain::Form_Resize() {
         m_directShow->DS_ChangeTarget(layout.video.x(), layout.video.y(), layout.video.width(),
                                       layout.video.height(), m_client);
         m_seekBarRect = layout.seekBar;
+        if (m_waveform && !layout.waveform.isEmpty()) {
+            m_waveform->setGeometry(layout.waveform);
+            m_waveform->show();
+            m_waveform->raise();
+            const QRect& w = layout.waveform;
+            m_waveformRect = editor::WinRect{w.left(), w.top(), w.left() + w.width(), w.top() + w.height()};
+        }
         if (m_directShow->Status() == 2) DrawSeekBar();
     }
     m_status->SizeGrip(!isMaximized());

@@ -47,6 +47,7 @@ class ctlListView;
 class SystemUi;
 class ucStatusbar;
 class SubtitleOverlay;
+class WaveformView;
 
 /// The dialog patterns of subtitle files and of the media that dropping opens.
 const QString& SubtitlePatterns();
@@ -132,6 +133,9 @@ class frmMain : public QMainWindow {
     QAction* FollowAction() const { return m_followAction; }
     /// The subtitles drawn over the picture.
     SubtitleOverlay* Overlay() const { return m_overlay; }
+    /// The medium's audio under the seek bar, with the active document's cues.
+    WaveformView* Waveform() const { return m_waveform; }
+    const editor::WinRect& WaveformRect() const { return m_waveformRect; }
     void CmdPlayPause();
     /// Relative seek by the keys (seconds; negative goes back).
     void CmdSeekBy(double seconds);
@@ -258,6 +262,8 @@ class frmMain : public QMainWindow {
     void PlaybackClosed();
     /// Lays the subtitles over the picture's rectangle.
     void PlaceOverlay();
+    /// A medium opened: its peaks (decoded in the background, once a session).
+    void ShowWaveform();
 
     // quality checks (frmmain_checks.cpp)
     void BuildChecksMenu(QMenu* edit);
@@ -409,6 +415,9 @@ class frmMain : public QMainWindow {
     QAction* m_showSubtitlesAction = nullptr;
     QAction* m_followAction = nullptr;
     SubtitleOverlay* m_overlay = nullptr;
+    WaveformView* m_waveform = nullptr;
+    QString m_waveformPath;          ///< the medium whose peaks the waveform shows
+    editor::WinRect m_waveformRect;  ///< where it lies; empty without a medium
     int64_t m_playUntilMs = -1;  ///< a cue played alone pauses here; -1: none
     int m_followedRow = -1;      ///< the row following last moved to
 

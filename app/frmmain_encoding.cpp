@@ -47,7 +47,10 @@ void frmMain::UpdateEncodingPanel() {
         return;
     }
     using How = doc::SubtitleDocument::EncodingSource;
-    QString text = QStringLiteral(" ") + editor::EncodingName(d->Encoding(), d->CodePage(), d->ByteOrderMark());
+    // Text of ASCII alone was read by no code page in particular.
+    const bool ascii = d->Encoding() == 0 && d->CodePage() == 0;
+    QString text = QStringLiteral(" ") +
+                   (ascii ? QStringLiteral("ASCII") : editor::EncodingName(d->Encoding(), d->CodePage(), d->ByteOrderMark()));
     switch (d->HowEncoded()) {
         case How::Detected: text += QStringLiteral("（检测）"); break;
         case How::Assumed: text += QStringLiteral("（默认）"); break;

@@ -222,6 +222,7 @@ void frmMain::PlayStatus(double, double, int Status) {
             PlayheadMoved();
             break;
         case 3: {
+            ShowWaveform();
             const QString companion = QString::fromStdString(
                 clsSubtitle::CheckSubtitle(m_directShow->FileName().toStdString(), true));
             bool open = false;

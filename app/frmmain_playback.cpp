@@ -15,7 +15,9 @@
 #include "controls/ctllistview.h"
 #include "controls/ucstatusbar.h"
 #include "document/document.h"
+#include "controls/waveformview.h"
 #include "media/clsdirectshow.h"
+#include "media/waveform.h"
 
 namespace lumeval {
 
@@ -70,6 +72,16 @@ void frmMain::BuildPlayMenu() {
     });
     m_followAction->setCheckable(true);
     m_followAction->setChecked(modRegistry::ReadSetting(kFollowPlayback, QStringLiteral("0")) == QStringLiteral("1"));
+
+    m_waveform = new WaveformView(m_client);
+    m_waveform->setObjectName(QStringLiteral("waveform"));
+    m_waveform->hide();
+    connect(m_waveform, &WaveformView::SeekRequested, this, [this](qint64 ms) {
+        if (!PreviewOpen()) return;
+        m_playUntilMs = -1;
+        m_directShow->Position(static_cast<double>(ms) / 1000.0);
+        AfterSeek();
+    });
 
     m_overlay = new SubtitleOverlay(m_client);
     m_overlay->SetClock([this] { return ToMs(m_directShow->Position()); });
@@ -155,6 +167,8 @@ void frmMain::PlayheadMoved() {
     }
     doc::SubtitleDocument* d = Document(m_activeList);
     if (m_overlay->Followed() != d) m_overlay->Follow(d);
+    if (m_waveform && m_waveform->Document() != d) m_waveform->SetDocument(d);
+    if (m_waveform) m_waveform->SetPlayhead(ToMs(position), m_directShow->Status() == 1);
     std::vector<int> rows = m_overlay->ShowingAt(ToMs(position));
     // Only the active list shows its playing cue.
     for (std::size_t i = 0; i < m_sources.size(); ++i)
@@ -182,6 +196,25 @@ void frmMain::PlaybackClosed() {
         m_overlay->Follow(nullptr);
         m_overlay->hide();
     }
+    if (m_waveform) {
+        // A medium closed half-decoded stops decoding; finished peaks stay for the session.
+        if (!m_waveformPath.isEmpty()) media::WaveformCache::Session().Cancel(m_waveformPath);
+        m_waveformPath.clear();
+        m_waveform->SetPeaks(nullptr);
+        m_waveform->SetDocument(nullptr);
+        m_waveform->hide();
+    }
+    m_waveformRect = {};
+}
+
+void frmMain::ShowWaveform() {
+    if (!m_waveform) return;
+    const QString path = m_directShow->FileName();
+    if (path != m_waveformPath && !m_waveformPath.isEmpty()) media::WaveformCache::Session().Cancel(m_waveformPath);
+    m_waveformPath = path;
+    m_waveform->SetPeaks(media::WaveformCache::Session().Request(path));
+    m_waveform->SetDocument(Document(m_activeList));
+    m_waveform->SetVisibleRange(0, 20000);
 }
 
 void frmMain::PlaceOverlay() {

@@ -349,3 +349,30 @@ TEST(Playhead, ClockTextsAndTimesSetFromThePlayhead) {
         EXPECT_EQ(t->end, c.newEnd) << c.playhead;
     }
 }
+
+TEST(Layout, TheWaveformLiesUnderTheBarAndAMediumWithoutAPictureGivesItAll) {
+    using namespace lumeval::editor;
+    // 900 x 600 client, status 20, one list: the split at 300.
+    Layout withPicture = ComputeLayout(900, 600, 20, 1, true);
+    const QRect list = withPicture.lists[0].rect;
+    PlaceWaveform(withPicture, true, 100);
+    EXPECT_EQ(withPicture.lists[0].rect, list);  // the lists keep their place
+    EXPECT_EQ(withPicture.waveform, QRect(0, 200, 899, 100));
+    EXPECT_EQ(withPicture.seekBar, (WinRect{0, 180, 899, 200}));
+    EXPECT_EQ(withPicture.video.height(), 180);
+
+    Layout small = ComputeLayout(900, 200, 20, 1, true);  // a picture of 80: the waveform takes at most half
+    PlaceWaveform(small, true, 100);
+    EXPECT_EQ(small.waveform.height(), 40);
+    EXPECT_EQ(small.video.height(), 40);
+
+    Layout audio = ComputeLayout(900, 600, 20, 1, true);
+    PlaceWaveform(audio, false, 100);
+    EXPECT_EQ(audio.seekBar, (WinRect{0, 0, 899, 20}));
+    EXPECT_EQ(audio.waveform, QRect(0, 20, 899, 280));
+    EXPECT_EQ(audio.video.height(), 0);
+
+    Layout none = ComputeLayout(900, 600, 20, 1, false);
+    PlaceWaveform(none, false, 100);
+    EXPECT_TRUE(none.waveform.isEmpty());
+}

@@ -17,6 +17,7 @@
 #include "app/frmmain_overlay.h"
 #include "controls/ctllistview.h"
 #include "controls/ucstatusbar.h"
+#include "controls/waveformview.h"
 #include "document/document.h"
 #include "editor_test_util.h"
 #include "media/clsdirectshow.h"
@@ -240,4 +241,34 @@ TEST_F(Playback, SubtitlesAreDrawnOverThePictureAtTheirTimeFollowEditsAndCanBeHi
     // Closed: the overlay goes with the picture.
     window->DirectShow()->DS_Remove(true);
     EXPECT_FALSE(overlay->isVisible());
+}
+
+TEST_F(Playback, TheWaveformLiesUnderTheBarFollowsThePlayheadAndSeeks) {
+    OpenWithCues();
+    WaveformView* wave = window->Waveform();
+    ASSERT_NE(wave, nullptr);
+    ASSERT_TRUE(wave->isVisible());
+    const editor::WinRect w = window->WaveformRect();
+    EXPECT_EQ(wave->geometry(), QRect(w.Left, w.Top, w.Right - w.Left, w.Bottom - w.Top));
+    EXPECT_EQ(w.Top, window->SeekBarRect().Bottom);
+    EXPECT_EQ(wave->Document(), window->Document(0));
+    ASSERT_NE(wave->Peaks(), nullptr);  // asked for (a file that is no medium: it says so itself)
+
+    TickAt(7.25);
+    EXPECT_EQ(wave->Playhead(), 7250);
+    emit wave->SeekRequested(4500);
+    EXPECT_DOUBLE_EQ(media->position, 4.5);
+    EXPECT_EQ(wave->Playhead(), 4500);
+
+    // A medium without a picture gives the picture's room to the waveform.
+    window->DirectShow()->DS_Remove(true);
+    EXPECT_FALSE(wave->isVisible());
+    EXPECT_EQ(wave->Peaks(), nullptr);
+    media->hasVideo = false;
+    ui->queueMessageBox(MsgResult::No);
+    window->OpenVideo(lumeval::testing::WriteFile(dir, QStringLiteral("song.mp3"), "x"));
+    ASSERT_EQ(window->DirectShow()->Status(), 1);
+    EXPECT_EQ(window->SeekBarRect().Top, 0);
+    EXPECT_EQ(window->WaveformRect().Top, window->SeekBarRect().Bottom);
+    EXPECT_EQ(window->WaveformRect().Bottom, window->List(0)->y());
 }

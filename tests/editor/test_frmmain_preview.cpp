@@ -57,11 +57,15 @@ TEST_F(Preview, OpeningAMediumOpensItsCompanionOnceAndPutsThePictureOnTop) {
     ASSERT_EQ(window->DirectShow()->Status(), 1);
     EXPECT_EQ(window->List(0)->Tag(), dir.filePath(QStringLiteral("movie.srt")));
     EXPECT_EQ(window->List(0)->Count(), 1);
-    // The lists take the lower half, the bar lies right above them.
+    // The lists take the lower half; right above them the waveform, and
+    // the bar right above that, under the picture.
     const int split = window->List(0)->y();
     EXPECT_GT(split, 0);
-    EXPECT_EQ(window->SeekBarRect().Bottom, split);
-    EXPECT_EQ(window->SeekBarRect().Top, split - 20);
+    EXPECT_EQ(window->WaveformRect().Bottom, split);
+    EXPECT_GT(window->WaveformRect().Bottom, window->WaveformRect().Top);
+    EXPECT_EQ(window->SeekBarRect().Bottom, window->WaveformRect().Top);
+    EXPECT_EQ(window->SeekBarRect().Top, window->SeekBarRect().Bottom - 20);
+    EXPECT_EQ(window->VideoRect().Bottom <= window->SeekBarRect().Top, true);
     EXPECT_FALSE(window->VideoRect().IsEmpty());
 
     // Opening it again does not open the companion a second time.
