@@ -120,6 +120,7 @@ struct Searcher::Impl {
     std::string_view text;
     icu::UnicodeString u16;
     std::vector<uint32_t> byteAt;
+    bool offsetsReady = false;
     int32_t units = 0;
 
     struct Part {
@@ -135,58 +136,78 @@ struct Searcher::Impl {
     uint32_t ticks = 0;
 
     // Decodes UTF-8 (each bad byte a U+FFFD of its own, so offsets map back).
-    static void Decode(std::string_view in, bool fold, icu::UnicodeString& out, std::vector<uint32_t>* byteAt) {
-        const auto n = static_cast<int32_t>(std::min<std::size_t>(in.size(), std::numeric_limits<int32_t>::max() / 2));
+    static void Decode(std::string_view in, bool fold, icu::UnicodeString& out) {
+        const int32_t n = Clamp(in.size());
         UChar* buf = out.getBuffer(n + 1);
-        if (byteAt) byteAt->resize(static_cast<std::size_t>(n) + 1);
         const auto* b = reinterpret_cast<const uint8_t*>(in.data());
         int32_t i = 0, u = 0;
         while (i < n) {
+            if (b[i] < 0x80) {
+                buf[u++] = b[i++];
+                continue;
+            }
             const int32_t start = i;
             UChar32 c;
-            if (b[i] < 0x80) {
-                c = b[i++];
+            U8_NEXT(b, i, n, c);
+            if (c < 0) {
+                c = 0xFFFD;
+                i = start + 1;
+            } else if (fold) {
+                c = static_cast<UChar32>(FoldChinese(static_cast<char32_t>(c)));
+            }
+            U16_APPEND_UNSAFE(buf, u, c);
+        }
+        out.releaseBuffer(u);
+    }
+    static int32_t Clamp(std::size_t size) {
+        return static_cast<int32_t>(std::min<std::size_t>(size, std::numeric_limits<int32_t>::max() / 2));
+    }
+
+    void Load(std::string_view t) {
+        text = t;
+        Decode(t, fold, u16);
+        units = u16.length();
+        offsetsReady = false;
+        matcher->reset(u16);
+    }
+
+    // For each unit the byte where its character starts (the second unit of
+    // a pair: two bytes in), and the end: made only for texts that match.
+    void MakeOffsets() {
+        offsetsReady = true;
+        byteAt.resize(static_cast<std::size_t>(units) + 1);
+        const auto* b = reinterpret_cast<const uint8_t*>(text.data());
+        const int32_t n = Clamp(text.size());
+        int32_t i = 0, u = 0;
+        while (i < n && u < units) {
+            const int32_t start = i;
+            UChar32 c = b[i];
+            if (c < 0x80) {
+                ++i;
             } else {
                 U8_NEXT(b, i, n, c);
                 if (c < 0) {
                     c = 0xFFFD;
                     i = start + 1;
-                } else if (fold) {
-                    c = static_cast<UChar32>(FoldChinese(static_cast<char32_t>(c)));
                 }
             }
-            if (c <= 0xFFFF) {
-                if (byteAt) (*byteAt)[static_cast<std::size_t>(u)] = static_cast<uint32_t>(start);
-                buf[u++] = static_cast<UChar>(c);
-            } else {
-                if (byteAt) {
-                    (*byteAt)[static_cast<std::size_t>(u)] = static_cast<uint32_t>(start);
-                    (*byteAt)[static_cast<std::size_t>(u) + 1] = static_cast<uint32_t>(start + 2);
-                }
-                buf[u++] = U16_LEAD(c);
-                buf[u++] = U16_TRAIL(c);
-            }
+            byteAt[static_cast<std::size_t>(u++)] = static_cast<uint32_t>(start);
+            if (c > 0xFFFF && u < units) byteAt[static_cast<std::size_t>(u++)] = static_cast<uint32_t>(start + 2);
         }
-        if (byteAt) {
-            (*byteAt)[static_cast<std::size_t>(u)] = static_cast<uint32_t>(n);
-            byteAt->resize(static_cast<std::size_t>(u) + 1);
-        }
-        out.releaseBuffer(u);
-    }
-
-    void Load(std::string_view t) {
-        text = t;
-        Decode(t, fold, u16, &byteAt);
-        units = u16.length();
-        matcher->reset(u16);
+        byteAt[static_cast<std::size_t>(units)] = static_cast<uint32_t>(n);
     }
 
     // The first unit whose character starts at byte `offset` or later.
-    int32_t UnitAt(std::size_t offset) const {
+    int32_t UnitAt(std::size_t offset) {
+        if (offset == 0) return 0;
+        if (!offsetsReady) MakeOffsets();
         const auto it = std::lower_bound(byteAt.begin(), byteAt.end(), offset);
         return static_cast<int32_t>(it - byteAt.begin());
     }
-    std::size_t ByteAt(int32_t unit) const { return byteAt[static_cast<std::size_t>(unit)]; }
+    std::size_t ByteAt(int32_t unit) {
+        if (!offsetsReady) MakeOffsets();
+        return byteAt[static_cast<std::size_t>(unit)];
+    }
 
     // A word character at unit i; the letter of a "\N", "\n" or "\h" (a
     // line break or hard space in cue text) is none.
@@ -230,7 +251,7 @@ struct Searcher::Impl {
         return U_SUCCESS(error);
     }
 
-    std::string Expand(UErrorCode& error) const {
+    std::string Expand(UErrorCode& error) {
         std::string out;
         for (const Part& p : replacement) {
             if (p.group < 0) {
@@ -257,7 +278,7 @@ Searcher::Searcher(std::string_view pattern, const FindOptions& options)
         return;
     }
     icu::UnicodeString source;
-    Impl::Decode(pattern, options.foldChinese, source, nullptr);
+    Impl::Decode(pattern, options.foldChinese, source);
     uint32_t flags = options.regex ? 0 : UREGEX_LITERAL;
     if (!options.matchCase) flags |= UREGEX_CASE_INSENSITIVE;
     UParseError where{};
