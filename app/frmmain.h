@@ -31,6 +31,7 @@ namespace lumeval {
 class KeptFile;
 
 namespace doc {
+struct FindOptions;
 class DocumentChecks;
 class SubtitleDocument;
 class DocumentSnapshot;
@@ -125,6 +126,10 @@ class frmMain : public QMainWindow {
         return index >= 0 && index < static_cast<int>(m_checks.size()) ? m_checks[static_cast<std::size_t>(index)].get()
                                                                       : nullptr;
     }
+    /// 查找和替换 (Ctrl+H): the non-modal find and replace dialog.
+    void CmdReplace();
+    QAction* ReplaceAction() const;
+    QDialog* ReplaceDialog() const;
     /// File menu: "保存" (Ctrl+S) and the recent files' submenu.
     QAction* SaveInPlaceAction() const { return m_saveInPlaceAction; }
     QMenu* RecentMenu() const { return m_recentMenu; }
@@ -224,6 +229,20 @@ class frmMain : public QMainWindow {
     void GoToFinding(QTreeWidgetItem* item);
     void FixFinding(QTreeWidgetItem* item);
     void FixAllFindings();
+
+    // find and replace (frmmain_replace.cpp)
+    void BuildReplaceMenu(QMenu* edit);
+    /// The options the find commands and the dialog search with (the
+    /// dialog's choices once it exists, else the plain defaults).
+    doc::FindOptions FindOptionsNow() const;
+    struct ReplaceState;
+    struct ReplaceStateDeleter {
+        void operator()(ReplaceState* state) const;
+    };
+    void ReplaceFind(bool forward);
+    void ReplaceOne();
+    void ReplaceEverywhere();
+    void ReplaceResult(const QString& text);
 
     // crash backups (frmmain_recovery.cpp)
     void StartBackups();
@@ -370,6 +389,7 @@ class frmMain : public QMainWindow {
     std::vector<std::optional<KeepJob>> m_keepJobs;
     quint64 m_nextKeepJob = 0;
     QString m_keptNote;  ///< why the last SaveKept could not keep the file
+    std::unique_ptr<ReplaceState, ReplaceStateDeleter> m_replace;
     std::unique_ptr<doc::RecoveryStore> m_recovery;
     QTimer* m_backupTimer = nullptr;
     quint64 m_nextBackupId = 0;
