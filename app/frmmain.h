@@ -243,6 +243,9 @@ class frmMain : public QMainWindow {
     void ReplaceOne();
     void ReplaceEverywhere();
     void ReplaceResult(const QString& text);
+    /// The find box (text and options); the options chosen become the
+    /// dialog's. An empty text when cancelled.
+    QString AskFindText();
 
     // crash backups (frmmain_recovery.cpp)
     void StartBackups();

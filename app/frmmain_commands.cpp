@@ -412,7 +412,7 @@ void frmMain::CmdTimeOffset(editor::Command command, const QString& word) {
 
 void frmMain::CmdFind() {
     if (!ListHasRows(m_activeList)) return;
-    m_lastFindText = m_system->InputBox(QStringLiteral("查找内容："), QStringLiteral("查找"), m_lastFindText, nullptr, this);
+    m_lastFindText = AskFindText();
     if (!m_lastFindText.isEmpty()) CmdFindNext();
 }
 
@@ -451,8 +451,7 @@ void frmMain::CmdFindNext() {
 
 void frmMain::CmdFindAll() {
     if (!ListHasRows(m_activeList)) return;
-    if (m_lastFindText.isEmpty())
-        m_lastFindText = m_system->InputBox(QStringLiteral("查找内容："), QStringLiteral("查找"), m_lastFindText, nullptr, this);
+    if (m_lastFindText.isEmpty()) m_lastFindText = AskFindText();
     if (m_lastFindText.isEmpty()) return;
     ctlListView* list = List(m_activeList);
     const doc::SubtitleDocument* d = Document(m_activeList);

@@ -21,10 +21,14 @@
 #include "controls/ctllistview.h"
 #include "document/document.h"
 #include "document/findreplace.h"
+#include "system/clssystem.h"
 
 namespace lumeval {
 
 struct frmMain::ReplaceState {
+    // What every search of the window goes by: the find box and the
+    // dialog show and change the same options.
+    doc::FindOptions options;
     QAction* action = nullptr;
     QDialog* dialog = nullptr;
     QLineEdit* find = nullptr;
@@ -60,15 +64,32 @@ void frmMain::ReplaceStateDeleter::operator()(ReplaceState* state) const { delet
 QAction* frmMain::ReplaceAction() const { return m_replace ? m_replace->action : nullptr; }
 QDialog* frmMain::ReplaceDialog() const { return m_replace ? m_replace->dialog : nullptr; }
 
-doc::FindOptions frmMain::FindOptionsNow() const {
-    doc::FindOptions o;
-    if (!m_replace || !m_replace->dialog) return o;
-    o.matchCase = m_replace->matchCase->isChecked();
-    o.wholeWords = m_replace->wholeWords->isChecked();
-    o.regex = m_replace->regex->isChecked();
-    o.wrap = m_replace->wrap->isChecked();
-    o.foldChinese = m_replace->fold->isChecked();
-    return o;
+doc::FindOptions frmMain::FindOptionsNow() const { return m_replace ? m_replace->options : doc::FindOptions{}; }
+
+QString frmMain::AskFindText() {
+    doc::FindOptions& o = m_replace->options;
+    const FindBoxOptions proposed{.matchCase = o.matchCase,
+                                  .wholeWords = o.wholeWords,
+                                  .regex = o.regex,
+                                  .wrap = o.wrap,
+                                  .foldChinese = o.foldChinese};
+    const std::optional<FindBoxAnswer> answer =
+        m_system->FindBox(QStringLiteral("查找内容："), QStringLiteral("查找"), m_lastFindText, proposed, this);
+    if (!answer) return QString();
+    const FindBoxOptions& c = answer->Options;
+    o = doc::FindOptions{.regex = c.regex,
+                         .matchCase = c.matchCase,
+                         .wholeWords = c.wholeWords,
+                         .wrap = c.wrap,
+                         .foldChinese = c.foldChinese};
+    if (ReplaceState& st = *m_replace; st.dialog) {
+        st.matchCase->setChecked(o.matchCase);
+        st.wholeWords->setChecked(o.wholeWords);
+        st.regex->setChecked(o.regex);
+        st.wrap->setChecked(o.wrap);
+        st.fold->setChecked(o.foldChinese);
+    }
+    return answer->Text;
 }
 
 void frmMain::BuildReplaceMenu(QMenu* edit) {
@@ -110,18 +131,23 @@ void frmMain::CmdReplace() {
         layout->addLayout(fields);
 
         auto* options = new QHBoxLayout;
-        const auto box = [&](const char* name, const QString& text, bool on) {
+        const auto box = [&](const char* name, const QString& text, bool doc::FindOptions::*option) {
             auto* b = new QCheckBox(text, st.dialog);
             b->setObjectName(QString::fromLatin1(name));
-            b->setChecked(on);
+            b->setChecked(st.options.*option);
             options->addWidget(b);
+            // Another search starts afresh from the focused row.
+            connect(b, &QCheckBox::toggled, this, [this, option](bool on) {
+                m_replace->options.*option = on;
+                m_replace->Forget();
+            });
             return b;
         };
-        st.matchCase = box("matchCase", QStringLiteral("区分大小写(&C)"), true);
-        st.wholeWords = box("wholeWords", QStringLiteral("全字匹配(&W)"), false);
-        st.regex = box("regex", QStringLiteral("正则表达式(&E)"), false);
-        st.wrap = box("wrap", QStringLiteral("循环查找(&R)"), false);
-        st.fold = box("foldChinese", QStringLiteral("简繁通配(&T)"), false);
+        st.matchCase = box("matchCase", QStringLiteral("区分大小写(&C)"), &doc::FindOptions::matchCase);
+        st.wholeWords = box("wholeWords", QStringLiteral("全字匹配(&W)"), &doc::FindOptions::wholeWords);
+        st.regex = box("regex", QStringLiteral("正则表达式(&E)"), &doc::FindOptions::regex);
+        st.wrap = box("wrap", QStringLiteral("循环查找(&R)"), &doc::FindOptions::wrap);
+        st.fold = box("foldChinese", QStringLiteral("简繁通配(&T)"), &doc::FindOptions::foldChinese);
         layout->addLayout(options);
 
         auto* scope = new QGroupBox(QStringLiteral("范围"), st.dialog);
@@ -165,11 +191,7 @@ void frmMain::CmdReplace() {
         connect(one, &QPushButton::clicked, this, [this] { ReplaceOne(); });
         connect(all, &QPushButton::clicked, this, [this] { ReplaceEverywhere(); });
         connect(buttons, &QDialogButtonBox::rejected, st.dialog, &QDialog::hide);
-        // Another search starts afresh from the focused row.
-        const auto forget = [this] { m_replace->Forget(); };
-        connect(st.find, &QLineEdit::textEdited, this, forget);
-        for (QCheckBox* b : {st.matchCase, st.wholeWords, st.regex, st.wrap, st.fold})
-            connect(b, &QCheckBox::toggled, this, forget);
+        connect(st.find, &QLineEdit::textEdited, this, [this] { m_replace->Forget(); });
         connect(st.inSelection, &QRadioButton::toggled, this, [this](bool on) {
             m_replace->Forget();
             if (!on) return;

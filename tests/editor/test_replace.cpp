@@ -178,6 +178,29 @@ TEST_F(Replace, TheDialogsOptionsApplyToTheFindCommands) {
     EXPECT_TRUE(lastMessage().contains(QStringLiteral("正则表达式有误")));
 }
 
+TEST_F(Replace, TheFindBoxOffersTheOptionsAndTheDialogFollows) {
+    OpenFile(srt(QStringLiteral("a.srt"), {"00:00:01,000 --> 00:00:02,000\nnothing", "00:00:03,000 --> 00:00:04,000\nCAT"}));
+    open();
+    child<QCheckBox>("wholeWords")->setChecked(true);
+    FindBoxOptions chosen;
+    chosen.matchCase = false;
+    ui->queueFindOptions(chosen);
+    ui->queueInput(QStringLiteral("cat"));
+    window->RunCommand(QStringLiteral("find"));
+    // The box proposed the dialog's options; its answer found CAT and is
+    // now the dialog's too.
+    ASSERT_EQ(ui->findBoxes().size(), 1u);
+    EXPECT_TRUE(ui->findBoxes().back().wholeWords);
+    EXPECT_EQ(ui->inputBoxes().back().request.Prompt, QStringLiteral("查找内容："));
+    EXPECT_EQ(window->List(0)->ItemIndex(), 1);
+    EXPECT_FALSE(child<QCheckBox>("matchCase")->isChecked());
+    EXPECT_FALSE(child<QCheckBox>("wholeWords")->isChecked());
+    // A cancelled box keeps the options.
+    ui->queueInputCancel();
+    window->RunCommand(QStringLiteral("find"));
+    EXPECT_FALSE(child<QCheckBox>("matchCase")->isChecked());
+}
+
 TEST_F(Replace, FindingCountsTheSpacesAtTheEndsOfACell) {
     OpenFile(srt(QStringLiteral("a.srt"), {"00:00:01,000 --> 00:00:02,000\nend", "00:00:03,000 --> 00:00:04,000\nmore"}));
     // A cell that ends in a space (typed in): its space is text like any other.
