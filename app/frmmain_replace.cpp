@@ -146,7 +146,7 @@ void frmMain::CmdReplace() {
         st.matchCase = box("matchCase", QStringLiteral("区分大小写(&C)"), &doc::FindOptions::matchCase);
         st.wholeWords = box("wholeWords", QStringLiteral("全字匹配(&W)"), &doc::FindOptions::wholeWords);
         st.regex = box("regex", QStringLiteral("正则表达式(&E)"), &doc::FindOptions::regex);
-        st.wrap = box("wrap", QStringLiteral("循环查找(&R)"), &doc::FindOptions::wrap);
+        st.wrap = box("wrap", QStringLiteral("循环查找(&G)"), &doc::FindOptions::wrap);
         st.fold = box("foldChinese", QStringLiteral("简繁通配(&T)"), &doc::FindOptions::foldChinese);
         layout->addLayout(options);
 

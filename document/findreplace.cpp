@@ -112,6 +112,10 @@ struct Searcher::Impl {
     // cannot match, and most rows are skipped on a byte search alone.
     std::string prefilter;
     bool usePrefilter = false;
+    // ASCII text with case ignored: in a row whose other characters cannot
+    // fold to ASCII, a byte search without case decides as well.
+    std::string lowered;
+    bool asciiFilter = false;
     bool fold = false;
     bool wholeWords = false;
 
@@ -134,6 +138,33 @@ struct Searcher::Impl {
     std::chrono::milliseconds budget = kDefaultBudget;
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     uint32_t ticks = 0;
+
+    // True when `text` certainly holds no match from byte `from` on.
+    bool CannotMatch(std::string_view t, std::size_t from) const {
+        if (usePrefilter) return t.find(prefilter, from) == std::string_view::npos;
+        if (!asciiFilter) return false;
+        const auto* b = reinterpret_cast<const uint8_t*>(t.data());
+        const std::size_t n = t.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            const uint8_t c = b[i];
+            if (c < 0x80) continue;
+            const uint8_t d = i + 1 < n ? b[i + 1] : 0;
+            // The characters whose case folding holds ASCII: U+0080..U+027F
+            // (ß, ſ, İ, ...), U+1E00..U+1EFF (ẞ, ẖ, ...), U+2100..U+217F
+            // (the Kelvin sign) and the ligatures from U+FB00.
+            if ((c >= 0xC2 && c <= 0xC9) || (c == 0xE1 && d >= 0xB8 && d <= 0xBB) ||
+                (c == 0xE2 && (d == 0x84 || d == 0x85)) || (c == 0xEF && d == 0xAC))
+                return false;
+        }
+        const std::size_t m = lowered.size();
+        const auto lower = [](uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c; };
+        for (std::size_t i = from; i + m <= n; ++i) {
+            std::size_t k = 0;
+            while (k < m && lower(b[i + k]) == static_cast<uint8_t>(lowered[k])) ++k;
+            if (k == m) return false;
+        }
+        return true;
+    }
 
     // Decodes UTF-8 (each bad byte a U+FFFD of its own, so offsets map back).
     static void Decode(std::string_view in, bool fold, icu::UnicodeString& out) {
@@ -300,6 +331,10 @@ Searcher::Searcher(std::string_view pattern, const FindOptions& options)
     m_impl->usePrefilter = !options.regex && options.matchCase && !options.foldChinese &&
                            pattern.find("\xEF\xBF\xBD") == std::string_view::npos;
     if (m_impl->usePrefilter) m_impl->prefilter.assign(pattern);
+    m_impl->asciiFilter = !options.regex && !options.matchCase &&
+                          std::all_of(pattern.begin(), pattern.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (m_impl->asciiFilter)
+        for (const char c : pattern) m_impl->lowered += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
 Searcher::~Searcher() = default;
@@ -415,7 +450,7 @@ void Failed(FindStatus& status, QString& message, UErrorCode error) {
 
 std::optional<TextMatch> Searcher::FindIn(std::string_view text, std::size_t from) {
     if (!Ok() || from > text.size()) return std::nullopt;
-    if (m_impl->usePrefilter && text.find(m_impl->prefilter, from) == std::string_view::npos) return std::nullopt;
+    if (m_impl->CannotMatch(text, from)) return std::nullopt;
     m_impl->Load(text);
     std::optional<TextMatch> found;
     UErrorCode error = U_ZERO_ERROR;
@@ -432,7 +467,7 @@ std::optional<TextMatch> Searcher::FindIn(std::string_view text, std::size_t fro
 
 std::optional<TextMatch> Searcher::FindLastIn(std::string_view text, std::size_t before) {
     if (!Ok() || before == 0) return std::nullopt;
-    if (m_impl->usePrefilter && text.find(m_impl->prefilter) == std::string_view::npos) return std::nullopt;
+    if (m_impl->CannotMatch(text, 0)) return std::nullopt;
     m_impl->Load(text);
     std::optional<TextMatch> found;
     UErrorCode error = U_ZERO_ERROR;
@@ -451,7 +486,7 @@ std::optional<TextMatch> Searcher::FindLastIn(std::string_view text, std::size_t
 std::vector<TextMatch> Searcher::AllIn(std::string_view text) {
     std::vector<TextMatch> all;
     if (!Ok()) return all;
-    if (m_impl->usePrefilter && text.find(m_impl->prefilter) == std::string_view::npos) return all;
+    if (m_impl->CannotMatch(text, 0)) return all;
     m_impl->Load(text);
     UErrorCode error = U_ZERO_ERROR;
     m_impl->Each(0, error, [&](int32_t s, int32_t e) {
@@ -467,7 +502,7 @@ std::vector<TextMatch> Searcher::AllIn(std::string_view text) {
 
 std::size_t Searcher::ReplaceIn(std::string_view text, std::string* out) {
     if (!Ok() || !m_impl->hasReplacement) return 0;
-    if (m_impl->usePrefilter && text.find(m_impl->prefilter) == std::string_view::npos) return 0;
+    if (m_impl->CannotMatch(text, 0)) return 0;
     m_impl->Load(text);
     std::string result;
     std::size_t copied = 0, count = 0;

@@ -174,7 +174,7 @@ std::optional<FindBoxAnswer> QtSystemUi::findBox(const InputBoxRequest& request,
     QCheckBox* matchCase = box("matchCase", QStringLiteral("区分大小写(&C)"), options.matchCase);
     QCheckBox* wholeWords = box("wholeWords", QStringLiteral("全字匹配(&W)"), options.wholeWords);
     QCheckBox* regex = box("regex", QStringLiteral("正则表达式(&E)"), options.regex);
-    QCheckBox* wrap = box("wrap", QStringLiteral("循环查找(&R)"), options.wrap);
+    QCheckBox* wrap = box("wrap", QStringLiteral("循环查找(&G)"), options.wrap);
     QCheckBox* fold = box("foldChinese", QStringLiteral("简繁通配(&T)"), options.foldChinese);
     layout->addLayout(grid);
     auto* buttons = new QDialogButtonBox(&dialog);

@@ -76,6 +76,12 @@ TEST(FindIn, MatchesWhatTheOptionsSayAndNothingElse) {
         {"no folding unless asked", "这", Opt(), "是這個", -1, 0},
         {"folding in a regex class", "這[是裡]", Opt(true, false, true, true), "在这里", 3, 6},
         {"after an emoji", "abc", Opt(false), "😀ABC", 4, 3},
+        {"case ignored beside Chinese", "abc", Opt(false), "中ABC", 3, 3},
+        {"case ignored, a near miss beside Chinese", "abc", Opt(false), "中ABD ab", -1, 0},
+        {"the Kelvin sign is a k", "k", Opt(false), "中\u212A", 3, 3},
+        {"a long s is an s", "s", Opt(false), "中\u017F", 3, 2},
+        {"sharp s is ss", "SS", Opt(false), "中ß", 3, 2},
+        {"a ligature is its letters", "st", Opt(false), "中\uFB06", 3, 3},
         {"after bad UTF-8", "abc", Opt(), "\xFF\xFE" "abc", 2, 3},
         {"bad UTF-8 ignoring case", "abc", Opt(false), "\xC3" "ABC", 1, 3},
     };
