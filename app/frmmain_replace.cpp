@@ -319,7 +319,8 @@ void frmMain::ReplaceFind(bool forward) {
         }
     }
     if (!found) {
-        st.Forget();
+        // The place stays: another click says the same, rather than
+        // starting over at the focused row.
         ReplaceResult(QStringLiteral("未找到搜索文本"));
         return;
     }

@@ -82,8 +82,9 @@ class Searcher {
     /// of `text`; nullopt when no match is there now.
     std::optional<std::string> ReplacementAt(std::string_view text, std::size_t offset, std::size_t length);
 
-    /// How long one expression may run on one text: ICU's own steps (about
-    /// a millisecond each), and a wall-clock budget for a whole operation.
+    /// How long one expression may run on one text, in ICU's own steps
+    /// (2000, the default, are about half a second), and a wall-clock
+    /// budget for a whole operation over many rows (20 s).
     void SetLimits(int32_t regexSteps, std::chrono::milliseconds operation);
     /// Starts the wall-clock budget of one operation over many rows.
     void StartOperation();

@@ -90,6 +90,20 @@ TEST_F(Replace, ReplaceAllInEveryDocumentIsOneStepInEach) {
     EXPECT_EQ(window->Document(0)->History()->count(), 1);
     EXPECT_EQ(window->Document(1)->History()->count(), 1);
     EXPECT_EQ(window->List(1)->ItemText(0, 3), QStringLiteral("green sky"));
+    // Finding in every document goes on into the next one and makes it the active one.
+    set(QStringLiteral("green"));
+    window->ListClick(0, 1);
+    window->List(0)->SetItemIndex(1);
+    click("findNext");  // "green green": both in row 2 of the first
+    click("findNext");
+    EXPECT_EQ(window->ActiveList(), 0);
+    click("findNext");
+    EXPECT_EQ(window->ActiveList(), 1);
+    EXPECT_EQ(window->List(1)->ItemIndex(), 0);
+    EXPECT_TRUE(result().contains(QStringLiteral("b.srt"))) << result().toStdString();
+    click("findPrevious");
+    EXPECT_EQ(window->ActiveList(), 0);
+    EXPECT_EQ(window->List(0)->ItemIndex(), 1);
     // Each document's undo takes back its own replacements only.
     ASSERT_TRUE(window->Document(1)->Undo());
     EXPECT_EQ(text(1, 0), "Red sky");
@@ -113,6 +127,12 @@ TEST_F(Replace, FindGoesMatchByMatchAndReplaceGoesOn) {
     EXPECT_EQ(window->List(0)->ItemIndex(), 2);
     click("findPrevious");
     EXPECT_TRUE(result().contains(QStringLiteral("未找到")));  // row 2 holds no cat now, row 1 never did
+    click("findNext");
+    EXPECT_EQ(window->List(0)->ItemIndex(), 2);
+    click("findNext");  // past the last: not found, and again, not back to the same one
+    EXPECT_TRUE(result().contains(QStringLiteral("未找到")));
+    click("findNext");
+    EXPECT_TRUE(result().contains(QStringLiteral("未找到")));
     EXPECT_EQ(window->Document(0)->History()->count(), 2);
     // Wrapping comes back round to the top.
     child<QCheckBox>("wrap")->setChecked(true);
