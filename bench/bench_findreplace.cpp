@@ -4,7 +4,7 @@
 // row searched). Each case runs RUNS times (default 3); the undo puts the
 // texts back before the next run, and is checked to have done so.
 //
-//   lumeval-bench-findreplace [N] [RUNS]
+//   lumeval-bench-findreplace [N] [RUNS] [CASE]   (CASE: only the cases whose name holds it)
 #include <QString>
 
 #include <algorithm>
@@ -86,6 +86,7 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000000;
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::string only = argc > 3 ? argv[3] : "";
     SubtitleDocument doc;
     Clock::time_point t = Clock::now();
     Load(doc, rows);
@@ -103,6 +104,7 @@ int main(int argc, char** argv) {
     std::printf("%-34s %10s %22s %20s %10s  %s\n", "case", "replaced", "replace all (worst)", "undo (worst)", "redo",
                 "goal < 1000 ms");
     for (const Case& c : cases) {
+        if (std::string(c.name).find(only) == std::string::npos) continue;
         std::vector<double> replaceMs, undoMs, redoMs;
         std::size_t count = 0;
         for (int r = 0; r < runs; ++r) {
@@ -134,6 +136,7 @@ int main(int argc, char** argv) {
     for (const Case& c : {Case{"find all, no match, plain", "zebra", "", Options(true, false)},
                           Case{"find all, no match, case ignored", "ZEBRA", "", Options(false, false)},
                           Case{"find all, no match, regex", "z[e]bra", "", Options(true, true)}}) {
+        if (std::string(c.name).find(only) == std::string::npos) continue;
         std::vector<double> ms;
         for (int r = 0; r < runs; ++r) {
             lumeval::doc::Searcher s(c.pattern, c.options);
