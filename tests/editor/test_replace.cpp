@@ -158,6 +158,16 @@ TEST_F(Replace, ABadExpressionSaysWhyAndChangesNothing) {
     EXPECT_EQ(text(0, 0), "b");
 }
 
+TEST_F(Replace, ARunawayExpressionStopsWithTheMessage) {
+    OpenFile(srt(QStringLiteral("a.srt"), {"00:00:01,000 --> 00:00:02,000\naaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!"}));
+    open();
+    set(QStringLiteral("(a+)+$"), QStringLiteral("x"));
+    child<QCheckBox>("regex")->setChecked(true);
+    click("replaceAll");
+    EXPECT_TRUE(result().contains(QStringLiteral("太长"))) << result().toStdString();
+    EXPECT_EQ(window->Document(0)->History()->count(), 0);
+}
+
 TEST_F(Replace, TheSelectedRowsBoundReplaceAll) {
     OpenFile(srt(QStringLiteral("a.srt"), {"00:00:01,000 --> 00:00:02,000\nx", "00:00:03,000 --> 00:00:04,000\nx",
                                            "00:00:05,000 --> 00:00:06,000\nx"}));
