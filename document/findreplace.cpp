@@ -1,8 +1,6 @@
 #include "document/findreplace.h"
 
 #include <unicode/regex.h>
-#include <unicode/uchar.h>
-#include <unicode/uscript.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
@@ -46,15 +44,30 @@ QString RegexReason(UErrorCode code) {
 const QString kTimedOut = QStringLiteral("正则表达式运行时间太长，已停止（常见于嵌套的重复，如 (a+)+）");
 const QString kBudgetSpent = QStringLiteral("查找用时太长，已停止");
 
-bool IsWordChar(UChar32 c) {
-    if (c < 0x80) return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-    // Chinese and Japanese run words together: each ideograph or kana
-    // stands alone, so a Latin word next to one is a whole word.
-    if (u_hasBinaryProperty(c, UCHAR_IDEOGRAPHIC)) return false;
-    UErrorCode err = U_ZERO_ERROR;
-    const UScriptCode script = uscript_getScript(c, &err);
-    if (script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA) return false;
-    return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_ND_MASK | U_GC_PC_MASK)) != 0;
+// Whole words: a match may not run on into a word on either side, unless
+// its own edge is no word character ("-b" in "a-b"). Chinese and Japanese
+// run their words together, so each ideograph or kana stands alone and a
+// Latin word next to one is whole; the letter of "\N", "\n" or "\h" (a
+// line break or hard space in cue text) is no word either. As lookarounds
+// round the pattern, ICU's backtracking finds the whole alternative
+// ("category" of cat|category) where a check after the match would not.
+constexpr char16_t kWordChar[] = u"[[\\p{L}\\p{M}\\p{Nd}\\p{Pc}]-[\\p{Ideographic}\\p{sc=Hira}\\p{sc=Kana}]]";
+
+icu::UnicodeString WholeWords(const icu::UnicodeString& pattern, bool regex) {
+    const icu::UnicodeString w(kWordChar);
+    const icu::UnicodeString escape(u"(?<=\\\\[Nnh])");
+    icu::UnicodeString out;
+    out += u"(?:(?<!" + w + u")|(?!" + w + u")|" + escape + u")";
+    if (regex) {
+        out += u"(?:" + pattern + u")";
+    } else {
+        // Quoted, with any \E inside it closed, escaped and reopened.
+        icu::UnicodeString quoted(pattern);
+        quoted.findAndReplace(u"\\E", u"\\E\\\\E\\Q");
+        out += u"\\Q" + quoted + u"\\E";
+    }
+    out += u"(?:(?!" + w + u")|(?<!" + w + u")|" + escape + u")";
+    return out;
 }
 
 char32_t FoldOnce(char32_t c) {
@@ -118,7 +131,6 @@ struct Searcher::Impl {
     std::string lowered;
     bool asciiFilter = false;
     bool fold = false;
-    bool wholeWords = false;
 
     // The text loaded: UTF-16 (folded when asked) and, for each unit, the
     // byte where it starts in the UTF-8 original (one more for the end).
@@ -241,24 +253,6 @@ struct Searcher::Impl {
         return byteAt[static_cast<std::size_t>(unit)];
     }
 
-    // A word character at unit i; the letter of a "\N", "\n" or "\h" (a
-    // line break or hard space in cue text) is none.
-    bool WordAt(int32_t i) const {
-        if (i < 0 || i >= units) return false;
-        const UChar u = u16.charAt(i);
-        if ((u == u'N' || u == u'n' || u == u'h') && i > 0 && u16.charAt(i - 1) == u'\\') return false;
-        return IsWordChar(u16.char32At(i));
-    }
-    int32_t Before(int32_t i) const {
-        if (i <= 0) return -1;
-        return U16_IS_TRAIL(u16.charAt(i - 1)) && i >= 2 && U16_IS_LEAD(u16.charAt(i - 2)) ? i - 2 : i - 1;
-    }
-    bool Whole(int32_t s, int32_t e) const {
-        const bool left = s == 0 || !WordAt(Before(s)) || (s < e && !WordAt(s));
-        const bool right = e >= units || !WordAt(e) || (s < e && !WordAt(Before(e)));
-        return left && right;
-    }
-
     // Calls f(start, end) for each match starting at unit `from` or later
     // until f returns false. False when ICU failed (`error` says how).
     template <typename F>
@@ -268,17 +262,8 @@ struct Searcher::Impl {
         while (U_SUCCESS(error) && found) {
             const int32_t s = matcher->start(error);
             const int32_t e = matcher->end(error);
-            if (U_FAILURE(error)) break;
-            if (!wholeWords || Whole(s, e)) {
-                if (!f(s, e)) return true;
-                found = matcher->find(error);
-            } else {
-                // A shorter or later match may be whole: look again one
-                // character on.
-                const int32_t next = s < units ? s + U16_LENGTH(u16.char32At(s)) : s + 1;
-                if (next > units) return true;
-                found = matcher->find(next, error);
-            }
+            if (U_FAILURE(error) || !f(s, e)) break;
+            found = matcher->find(error);
         }
         return U_SUCCESS(error);
     }
@@ -303,7 +288,6 @@ struct Searcher::Impl {
 Searcher::Searcher(std::string_view pattern, const FindOptions& options)
     : m_impl(std::make_unique<Impl>()), m_options(options) {
     m_impl->fold = options.foldChinese;
-    m_impl->wholeWords = options.wholeWords;
     if (pattern.empty()) {
         m_status = FindStatus::Invalid;
         m_message = QStringLiteral("查找内容为空");
@@ -316,6 +300,10 @@ Searcher::Searcher(std::string_view pattern, const FindOptions& options)
     UParseError where{};
     UErrorCode error = U_ZERO_ERROR;
     m_impl->pattern.reset(icu::RegexPattern::compile(source, flags, where, error));
+    // The user's pattern alone first, so an error's position is in it.
+    if (U_SUCCESS(error) && options.wholeWords)
+        m_impl->pattern.reset(icu::RegexPattern::compile(WholeWords(source, options.regex),
+                                                         flags & ~static_cast<uint32_t>(UREGEX_LITERAL), where, error));
     if (U_SUCCESS(error)) m_impl->matcher.reset(m_impl->pattern->matcher(error));
     if (U_FAILURE(error) || !m_impl->matcher) {
         m_impl->matcher.reset();
