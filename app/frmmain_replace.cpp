@@ -17,6 +17,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "app/frmmain.h"
 #include "controls/ctllistview.h"
 #include "document/document.h"
@@ -241,36 +243,33 @@ void frmMain::ReplaceFind(bool forward) {
         return;
     }
 
-    // The documents in the order the search visits them, the active one first.
+    // The documents in the order the search visits them, from the active
+    // one (or, when it shows none, the first open one from its top).
     std::vector<int> order;
     if (everywhere) {
         for (int i = 0; i < ListCount(); ++i)
             if (ListOpen(i) && Document(i)) order.push_back(i);
+    } else if (ListHasRows(m_activeList) && Document(m_activeList)) {
+        order.push_back(m_activeList);
     }
-    int first = 0;
-    for (; first < static_cast<int>(order.size()) && order[static_cast<std::size_t>(first)] != m_activeList; ++first) {
+    if (order.empty()) {
+        ReplaceResult(QStringLiteral("未找到搜索文本"));
+        return;
     }
-    if (!everywhere || first == static_cast<int>(order.size())) {
-        if (!ListHasRows(m_activeList) || !Document(m_activeList)) {
-            ReplaceResult(QStringLiteral("未找到搜索文本"));
-            return;
-        }
-        if (everywhere) order.insert(order.begin(), m_activeList);
-        else order = {m_activeList};
-        first = 0;
-    }
+    const auto at = std::find(order.begin(), order.end(), m_activeList);
+    const int first = at == order.end() ? 0 : static_cast<int>(at - order.begin());
+    const int home = order[static_cast<std::size_t>(first)];
 
-    // Where the search starts in the active document: after (or before)
-    // the last match while its row keeps the focus, else the focused row.
-    doc::SubtitleDocument* active = Document(m_activeList);
-    const ctlListView* list = List(m_activeList);
+    // Where the search starts there: after (or before) the last match
+    // while its row keeps the focus, else the focused row.
+    doc::SubtitleDocument* active = Document(home);
+    const ctlListView* list = List(home);
+    const int focused = home == m_activeList ? list->ItemIndex() : -1;
     doc::TextPosition from;
-    if (st.at == active && list->ItemIndex() == (st.hasMatch ? st.match.row : st.next.row)) {
+    if (st.at == active && focused >= 0 && focused == (st.hasMatch ? st.match.row : st.next.row)) {
         from = forward ? st.next : st.previous;
     } else {
-        const int focused = list->ItemIndex();
-        from = forward ? doc::TextPosition{focused, 0}
-                       : doc::TextPosition{focused >= 0 ? focused : active->Count(), 0};
+        from = forward ? doc::TextPosition{focused, 0} : doc::TextPosition{focused >= 0 ? focused : active->Count(), 0};
     }
     const bool inSelection = st.inSelection->isChecked();
     if (inSelection && (st.selectionOf != active || st.selection.empty())) {
@@ -304,17 +303,16 @@ void frmMain::ReplaceFind(bool forward) {
             wrapped = r.wrapped || k >= n || k < 0;
         }
     }
-    // Round every document and back into the active one, up to where it began.
+    // Round every document and back into the first one, up to where it began.
     if (!found && everywhere && wrap) {
-        const doc::FindOutcome r = search(m_activeList, forward ? doc::TextPosition{-1, 0}
-                                                                : doc::TextPosition{active->Count(), 0});
+        const doc::FindOutcome r = search(home, forward ? doc::TextPosition{-1, 0} : doc::TextPosition{active->Count(), 0});
         if (r.status != doc::FindStatus::Ok) {
             ReplaceResult(r.message);
             return;
         }
         if (r.match && (forward ? Before(*r.match, from) : !Before(*r.match, from))) {
             found = r.match;
-            foundList = m_activeList;
+            foundList = home;
             wrapped = true;
         }
     }
