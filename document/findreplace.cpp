@@ -320,7 +320,7 @@ Searcher::Searcher(std::string_view pattern, const FindOptions& options)
     m_impl->usePrefilter = !options.regex && options.matchCase && !options.foldChinese &&
                            pattern.find("\xEF\xBF\xBD") == std::string_view::npos;
     if (m_impl->usePrefilter) m_impl->prefilter.assign(pattern);
-    m_impl->asciiFilter = !options.regex && !options.matchCase &&
+    m_impl->asciiFilter = !options.regex && !options.matchCase && !options.foldChinese &&
                           std::all_of(pattern.begin(), pattern.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (m_impl->asciiFilter)
         for (const char c : pattern) m_impl->lowered += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
