@@ -232,8 +232,8 @@ class frmMain : public QMainWindow {
 
     // find and replace (frmmain_replace.cpp)
     void BuildReplaceMenu(QMenu* edit);
-    /// The options the find commands and the dialog search with (the
-    /// dialog's choices once it exists, else the plain defaults).
+    /// The options every search of the window goes by: as the find box or
+    /// the dialog last set them (the plain defaults until then).
     doc::FindOptions FindOptionsNow() const;
     struct ReplaceState;
     struct ReplaceStateDeleter {

@@ -424,8 +424,8 @@ void frmMain::CmdFindNext() {
     }
     ctlListView* list = List(m_activeList);
     const doc::SubtitleDocument* d = Document(m_activeList);
-    // The options are the find and replace dialog's (the plain defaults
-    // until it is used): the whole text cell, spaces at its ends included.
+    // With the options of the find box and the dialog (the plain defaults
+    // until they change), over the whole text cell, spaces at its ends included.
     doc::Searcher searcher(utf8(m_lastFindText), FindOptionsNow());
     if (!searcher.Ok()) {
         Information(searcher.Message());
