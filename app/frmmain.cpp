@@ -242,6 +242,7 @@ void frmMain::BuildMenus() {
             connect(action, &QAction::triggered, this, [this, action] { RunCommand(action->data().toString()); });
         }
         if (edit) {
+            BuildReplaceMenu(menu);
             BuildEditingMenu(menu);
             BuildChecksMenu(menu);
             BuildTimingMenu(menu);

@@ -31,6 +31,7 @@ namespace lumeval {
 class KeptFile;
 
 namespace doc {
+struct FindOptions;
 class DocumentChecks;
 class SubtitleDocument;
 class DocumentSnapshot;
@@ -153,6 +154,10 @@ class frmMain : public QMainWindow {
     /// and ANSI code page), asking first when it holds changes.
     void ReopenWithEncoding(int32_t encoding, int32_t codePage);
     QMenu* ReopenMenu() const { return m_reopenMenu; }
+    /// 查找和替换 (Ctrl+H): the non-modal find and replace dialog.
+    void CmdReplace();
+    QAction* ReplaceAction() const;
+    QDialog* ReplaceDialog() const;
     /// File menu: "保存" (Ctrl+S) and the recent files' submenu.
     QAction* SaveInPlaceAction() const { return m_saveInPlaceAction; }
     QMenu* RecentMenu() const { return m_recentMenu; }
@@ -279,6 +284,23 @@ class frmMain : public QMainWindow {
     void GoToFinding(QTreeWidgetItem* item);
     void FixFinding(QTreeWidgetItem* item);
     void FixAllFindings();
+
+    // find and replace (frmmain_replace.cpp)
+    void BuildReplaceMenu(QMenu* edit);
+    /// The options every search of the window goes by: as the find box or
+    /// the dialog last set them (the plain defaults until then).
+    doc::FindOptions FindOptionsNow() const;
+    struct ReplaceState;
+    struct ReplaceStateDeleter {
+        void operator()(ReplaceState* state) const;
+    };
+    void ReplaceFind(bool forward);
+    void ReplaceOne();
+    void ReplaceEverywhere();
+    void ReplaceResult(const QString& text);
+    /// The find box (text and options); the options chosen become the
+    /// dialog's. An empty text when cancelled.
+    QString AskFindText();
 
     // crash backups (frmmain_recovery.cpp)
     void StartBackups();
@@ -440,6 +462,7 @@ class frmMain : public QMainWindow {
     std::vector<std::optional<KeepJob>> m_keepJobs;
     quint64 m_nextKeepJob = 0;
     QString m_keptNote;  ///< why the last SaveKept could not keep the file
+    std::unique_ptr<ReplaceState, ReplaceStateDeleter> m_replace;
     std::unique_ptr<doc::RecoveryStore> m_recovery;
     QTimer* m_backupTimer = nullptr;
     quint64 m_nextBackupId = 0;

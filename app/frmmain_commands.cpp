@@ -12,6 +12,7 @@
 #include "app/frmmain.h"
 #include "app/modregistry.h"
 #include "document/document.h"
+#include "document/findreplace.h"
 #include "controls/ctllistview.h"
 #include "controls/ctllistview_model.h"
 #include "controls/logsink.h"
@@ -43,16 +44,6 @@ ConvertSettings loadSettings(int32_t conversion) {
 }
 
 std::string utf8(const QString& s) { return s.toStdString(); }
-
-// The text cell (trimmed of spaces, as the list reads it) holds `needle`:
-// a byte search of UTF-8 is a character search, case counting, and needs
-// no text made for rows that do not match.
-bool TextCellHolds(const doc::SubtitleDocument* d, int row, const std::string& needle) {
-    std::string_view cell = d->Text(row);
-    while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
-    while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
-    return cell.find(needle) != std::string_view::npos;
-}
 
 // About how many cues a text holds, so a large load makes room once: the
 // time arrows of SubRip and WebVTT, else the lines (one cue a line at most
@@ -496,7 +487,7 @@ void frmMain::CmdTimeOffset(editor::Command command, const QString& word) {
 
 void frmMain::CmdFind() {
     if (!ListHasRows(m_activeList)) return;
-    m_lastFindText = m_system->InputBox(QStringLiteral("查找内容："), QStringLiteral("查找"), m_lastFindText, nullptr, this);
+    m_lastFindText = AskFindText();
     if (!m_lastFindText.isEmpty()) CmdFindNext();
 }
 
@@ -508,35 +499,51 @@ void frmMain::CmdFindNext() {
     }
     ctlListView* list = List(m_activeList);
     const doc::SubtitleDocument* d = Document(m_activeList);
+    // With the options of the find box and the dialog (the plain defaults
+    // until they change), over the whole text cell, spaces at its ends included.
+    doc::Searcher searcher(utf8(m_lastFindText), FindOptionsNow());
+    if (!searcher.Ok()) {
+        Information(searcher.Message());
+        return;
+    }
     list->SetMultiSelect(false);
-    const int last = list->Count() - 1;
-    const std::string needle = utf8(m_lastFindText);
-    // From the last row there is nothing left to scan: say so all the same.
-    if (list->ItemIndex() + 1 > last) Information(kNotFound);
-    for (int i = list->ItemIndex() + 1; i <= last; ++i) {
-        if (TextCellHolds(d, i, needle)) {
-            list->SetItemSelected(i, true);
-            list->ItemEnsureVisible(i);
-            break;
+    const int from = list->ItemIndex() + 1;
+    // From the last row there is nothing left to scan: say so all the same
+    // (unless the search goes round to the first row).
+    if (from > list->Count() - 1 && !searcher.Options().wrap) {
+        Information(kNotFound);
+    } else {
+        const doc::FindOutcome r = doc::FindNext(*d, searcher, {from, 0});
+        if (r.match) {
+            list->SetItemSelected(r.match->row, true);
+            list->ItemEnsureVisible(r.match->row);
+        } else {
+            Information(r.status == doc::FindStatus::Ok ? kNotFound : r.message);
         }
-        if (i == last) Information(kNotFound);
     }
     list->SetMultiSelect(true);
 }
 
 void frmMain::CmdFindAll() {
     if (!ListHasRows(m_activeList)) return;
-    if (m_lastFindText.isEmpty())
-        m_lastFindText = m_system->InputBox(QStringLiteral("查找内容："), QStringLiteral("查找"), m_lastFindText, nullptr, this);
+    if (m_lastFindText.isEmpty()) m_lastFindText = AskFindText();
     if (m_lastFindText.isEmpty()) return;
     ctlListView* list = List(m_activeList);
     const doc::SubtitleDocument* d = Document(m_activeList);
+    doc::Searcher searcher(utf8(m_lastFindText), FindOptionsNow());
+    std::vector<doc::TextMatch> matches;
+    if (doc::FindAll(*d, searcher, &matches) != doc::FindStatus::Ok) {
+        Information(searcher.Message());
+        return;
+    }
     int found = 0;
     // Redraw off: the view takes all the selections at once at the end.
     list->SetRedraw(false);
-    const std::string needle = utf8(m_lastFindText);
+    std::size_t next = 0;
     for (int i = 0; i < list->Count(); ++i) {
-        if (TextCellHolds(d, i, needle)) {
+        bool holds = false;
+        while (next < matches.size() && matches[next].row <= i) holds |= matches[next++].row == i;
+        if (holds) {
             list->SetItemSelected(i, true);
             list->ItemEnsureVisible(i);
             ++found;

@@ -160,6 +160,11 @@ QString clsSystem::InputBox(const QString& Prompt, const QString& Title, const Q
     return answer.value_or(QString());
 }
 
+std::optional<FindBoxAnswer> clsSystem::FindBox(const QString& Prompt, const QString& Title, const QString& Default,
+                                                const FindBoxOptions& Options, QWidget* hWnd) {
+    return m_ui->findBox({Prompt, TitleOr(Title), Default, OwnerOr(hWnd)}, Options);
+}
+
 // ---- clipboard, shell, icon --------------------------------------------------
 
 void clsSystem::ClipboardClear() {

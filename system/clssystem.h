@@ -82,6 +82,11 @@ class clsSystem {
     QString InputBox(const QString& Prompt, const QString& Title = {}, const QString& Default = {},
                      bool* bCancelled = nullptr, QWidget* hWnd = nullptr);
 
+    /// InputBox with the find options under the text (`Options` proposed);
+    /// nullopt when cancelled.
+    std::optional<FindBoxAnswer> FindBox(const QString& Prompt, const QString& Title, const QString& Default,
+                                         const FindBoxOptions& Options, QWidget* hWnd = nullptr);
+
     // ---- clipboard, shell, icon --------------------------------------------
 
     void ClipboardClear();

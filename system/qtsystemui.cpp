@@ -2,6 +2,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -160,6 +166,52 @@ std::optional<QString> QtSystemUi::inputBox(const InputBoxRequest& request) {
     dialog.setTextValue(request.Default);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.textValue();
+}
+
+std::optional<FindBoxAnswer> QtSystemUi::findBox(const InputBoxRequest& request, const FindBoxOptions& options) {
+    QDialog dialog(request.Owner);
+    dialog.setObjectName(QStringLiteral("findBox"));
+    dialog.setWindowTitle(request.Title);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(DisplayLines(request.Prompt), &dialog);
+    label->setTextFormat(Qt::PlainText);
+    auto* edit = new QLineEdit(request.Default, &dialog);
+    edit->setObjectName(QStringLiteral("findText"));
+    edit->selectAll();
+    label->setBuddy(edit);
+    layout->addWidget(label);
+    layout->addWidget(edit);
+    auto* grid = new QGridLayout;
+    int placed = 0;
+    const auto box = [&](const char* name, const QString& text, bool on) {
+        auto* b = new QCheckBox(text, &dialog);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setChecked(on);
+        grid->addWidget(b, placed / 3, placed % 3);
+        ++placed;
+        return b;
+    };
+    QCheckBox* matchCase = box("matchCase", QStringLiteral("区分大小写(&C)"), options.matchCase);
+    QCheckBox* wholeWords = box("wholeWords", QStringLiteral("全字匹配(&W)"), options.wholeWords);
+    QCheckBox* regex = box("regex", QStringLiteral("正则表达式(&E)"), options.regex);
+    QCheckBox* wrap = box("wrap", QStringLiteral("循环查找(&G)"), options.wrap);
+    QCheckBox* fold = box("foldChinese", QStringLiteral("简繁通配(&T)"), options.foldChinese);
+    layout->addLayout(grid);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    edit->setFocus();
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    FindBoxOptions chosen;
+    chosen.matchCase = matchCase->isChecked();
+    chosen.wholeWords = wholeWords->isChecked();
+    chosen.regex = regex->isChecked();
+    chosen.wrap = wrap->isChecked();
+    chosen.foldChinese = fold->isChecked();
+    return FindBoxAnswer{edit->text(), chosen};
 }
 
 QString QtSystemUi::clipboardText() {

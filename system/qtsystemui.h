@@ -15,6 +15,7 @@ class QtSystemUi : public SystemUi {
     int popupMenu(const PopupMenuRequest& request) override;
     MsgResult messageBox(const MessageBoxRequest& request) override;
     std::optional<QString> inputBox(const InputBoxRequest& request) override;
+    std::optional<FindBoxAnswer> findBox(const InputBoxRequest& request, const FindBoxOptions& options) override;
     QString clipboardText() override;
     void setClipboardText(const QString& text) override;
     void clearClipboard() override;

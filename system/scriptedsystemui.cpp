@@ -83,6 +83,18 @@ std::optional<QString> ScriptedSystemUi::inputBox(const InputBoxRequest& request
     return m_shownInputs.back().answer;
 }
 
+std::optional<FindBoxAnswer> ScriptedSystemUi::findBox(const InputBoxRequest& request, const FindBoxOptions& options) {
+    m_shownFindOptions.push_back(options);
+    FindBoxOptions chosen = options;
+    if (!m_findOptions.empty()) {
+        chosen = m_findOptions.front();
+        m_findOptions.pop_front();
+    }
+    const std::optional<QString> text = inputBox(request);
+    if (!text) return std::nullopt;
+    return FindBoxAnswer{*text, chosen};
+}
+
 void ScriptedSystemUi::setClipboardText(const QString& text) {
     m_clipboard = text;
     m_clipboardSets.push_back(text);

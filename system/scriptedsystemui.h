@@ -67,11 +67,15 @@ class ScriptedSystemUi : public SystemUi {
     void queueMessageBox(MsgResult button) { m_boxes.push_back(button); }
     void queueInput(const QString& text) { m_inputs.emplace_back(text); }
     void queueInputCancel() { m_inputs.emplace_back(std::nullopt); }
+    /// The options the next find box is answered with (its text comes from
+    /// the input queue: a find box is recorded as an input box too); with
+    /// none queued it gives back the options it proposed.
+    void queueFindOptions(const FindBoxOptions& options) { m_findOptions.push_back(options); }
     /// What openUrl returns (True unless set).
     void setOpenUrlResult(bool ok) { m_openUrlResult = ok; }
     /// Answers queued and not asked for yet, of all kinds.
     std::size_t pendingAnswers() const {
-        return m_files.size() + m_menus.size() + m_boxes.size() + m_inputs.size();
+        return m_files.size() + m_menus.size() + m_boxes.size() + m_inputs.size() + m_findOptions.size();
     }
 
     // ---- what was shown, in order per kind; `order` across kinds ----
@@ -79,6 +83,8 @@ class ScriptedSystemUi : public SystemUi {
     const std::vector<ShownPopupMenu>& popupMenus() const { return m_shownMenus; }
     const std::vector<ShownMessageBox>& messageBoxes() const { return m_shownBoxes; }
     const std::vector<ShownInputBox>& inputBoxes() const { return m_shownInputs; }
+    /// The options each find box proposed.
+    const std::vector<FindBoxOptions>& findBoxes() const { return m_shownFindOptions; }
     const std::vector<QString>& clipboardSets() const { return m_clipboardSets; }
     const std::vector<QUrl>& openedUrls() const { return m_urls; }
     const std::vector<ShownIcon>& icons() const { return m_icons; }
@@ -91,6 +97,7 @@ class ScriptedSystemUi : public SystemUi {
     int popupMenu(const PopupMenuRequest& request) override;
     MsgResult messageBox(const MessageBoxRequest& request) override;
     std::optional<QString> inputBox(const InputBoxRequest& request) override;
+    std::optional<FindBoxAnswer> findBox(const InputBoxRequest& request, const FindBoxOptions& options) override;
     QString clipboardText() override { return m_clipboard; }
     void setClipboardText(const QString& text) override;
     void clearClipboard() override;
@@ -104,6 +111,7 @@ class ScriptedSystemUi : public SystemUi {
     std::deque<MsgResult> m_boxes;
     std::deque<int> m_fileChoices;
     std::deque<std::optional<QString>> m_inputs;
+    std::deque<FindBoxOptions> m_findOptions;
     bool m_openUrlResult = true;
     QString m_clipboard;
 
@@ -111,6 +119,7 @@ class ScriptedSystemUi : public SystemUi {
     std::vector<ShownPopupMenu> m_shownMenus;
     std::vector<ShownMessageBox> m_shownBoxes;
     std::vector<ShownInputBox> m_shownInputs;
+    std::vector<FindBoxOptions> m_shownFindOptions;
     std::vector<QString> m_clipboardSets;
     std::vector<QUrl> m_urls;
     std::vector<ShownIcon> m_icons;

@@ -4,6 +4,12 @@ namespace lumeval {
 
 SystemUi::~SystemUi() = default;
 
+std::optional<FindBoxAnswer> SystemUi::findBox(const InputBoxRequest& request, const FindBoxOptions& options) {
+    std::optional<QString> text = inputBox(request);
+    if (!text) return std::nullopt;
+    return FindBoxAnswer{*text, options};
+}
+
 std::vector<MsgResult> ButtonsOf(MsgButtons Buttons) {
     using R = MsgResult;
     switch (Buttons) {

@@ -108,6 +108,21 @@ struct InputBoxRequest {
     QWidget* Owner = nullptr;
 };
 
+/// The find box's choices beside its text.
+struct FindBoxOptions {
+    bool matchCase = true;
+    bool wholeWords = false;
+    bool regex = false;
+    bool wrap = false;
+    bool foldChinese = false;
+    bool operator==(const FindBoxOptions&) const = default;
+};
+
+struct FindBoxAnswer {
+    QString Text;
+    FindBoxOptions Options;
+};
+
 class SystemUi {
   public:
     virtual ~SystemUi();
@@ -120,6 +135,10 @@ class SystemUi {
     virtual MsgResult messageBox(const MessageBoxRequest& request) = 0;
     /// The text entered, or nullopt when the box was cancelled.
     virtual std::optional<QString> inputBox(const InputBoxRequest& request) = 0;
+    /// The find box: an input box with the find options under the text,
+    /// `options` as proposed; nullopt when cancelled. By default it is the
+    /// plain input box and the options come back as they were.
+    virtual std::optional<FindBoxAnswer> findBox(const InputBoxRequest& request, const FindBoxOptions& options);
 
     virtual QString clipboardText() = 0;
     virtual void setClipboardText(const QString& text) = 0;

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -198,6 +199,37 @@ TEST(QtInputBox, TypedAnswerAndCancel) {
     WhenShown([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
     EXPECT_EQ("", sys.InputBox("单位：毫秒", "设置阈值", "50", &cancelled));
     EXPECT_TRUE(cancelled);
+}
+
+TEST(QtFindBox, TextAndOptionsOrCancel) {
+    clsSystem sys;
+    QString proposed;
+    bool caseShown = false;
+    WhenShown([&](QWidget* w) {
+        auto* edit = w->findChild<QLineEdit*>(QStringLiteral("findText"));
+        ASSERT_NE(nullptr, edit);
+        proposed = edit->text();
+        caseShown = w->findChild<QCheckBox*>(QStringLiteral("matchCase"))->isChecked();
+        w->findChild<QCheckBox*>(QStringLiteral("matchCase"))->setChecked(false);
+        w->findChild<QCheckBox*>(QStringLiteral("foldChinese"))->setChecked(true);
+        edit->selectAll();
+        TypeText(edit, "這個");
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    FindBoxOptions options;
+    options.wrap = true;
+    const std::optional<FindBoxAnswer> answer = sys.FindBox("查找内容：", "查找", "旧的", options);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ("這個", answer->Text);
+    EXPECT_EQ("旧的", proposed);
+    EXPECT_TRUE(caseShown);
+    EXPECT_FALSE(answer->Options.matchCase);
+    EXPECT_TRUE(answer->Options.foldChinese);
+    EXPECT_TRUE(answer->Options.wrap);  // left as proposed
+    EXPECT_FALSE(answer->Options.regex);
+
+    WhenShown([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
+    EXPECT_FALSE(sys.FindBox("查找内容：", "查找", "x", options).has_value());
 }
 
 // ---- file dialog ---------------------------------------------------------------
