@@ -23,6 +23,7 @@ void SubtitleOverlay::Follow(const doc::SubtitleDocument* d) {
         return;
     }
     m_renderer.SetHeader(media::SubtitleRenderer::HeaderFor(*d));
+    UseEventStyles();
     m_renderer.Follow(*d);
     // The renderer follows the edits; the picture is painted again for them.
     auto repaint = [this] { update(); };
@@ -32,6 +33,7 @@ void SubtitleOverlay::Follow(const doc::SubtitleDocument* d) {
     // A new file in the same document may bring other styles.
     m_watch.push_back(connect(d, &doc::SubtitleDocument::ResetDone, this, [this] {
         if (m_doc) m_renderer.SetHeader(media::SubtitleRenderer::HeaderFor(*m_doc));
+        UseEventStyles();
         update();
     }));
     m_watch.push_back(connect(d, &QObject::destroyed, this, [this] {
@@ -39,6 +41,25 @@ void SubtitleOverlay::Follow(const doc::SubtitleDocument* d) {
         m_watch.clear();
     }));
     update();
+}
+
+void SubtitleOverlay::UseEventStyles() {
+    // The document keeps no style per cue; the file has them. A row's cue
+    // in the file is known once the file is kept with the document (its
+    // rows one for one with the file's events); rows added since, or a file
+    // that could not be kept, use the default style.
+    auto styles = std::make_shared<const std::vector<std::string>>(
+        m_doc ? media::SubtitleRenderer::EventStylesFor(*m_doc) : std::vector<std::string>{});
+    if (styles->empty()) {
+        m_renderer.SetCueStyles(nullptr);
+        return;
+    }
+    m_renderer.SetCueStyles([this, styles](int row) -> std::string {
+        if (!m_doc || !m_doc->ValidRow(row)) return {};
+        const int64_t origin = m_doc->KeptOrigin(m_doc->Serial(row));
+        return origin >= 0 && static_cast<std::size_t>(origin) < styles->size() ? (*styles)[static_cast<std::size_t>(origin)]
+                                                                                  : std::string();
+    });
 }
 
 std::vector<int> SubtitleOverlay::ShowingAt(int64_t ms) const {

@@ -43,6 +43,9 @@ class SubtitleOverlay final : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    /// Each cue drawn in its own style from the file (SSA/ASS events).
+    void UseEventStyles();
+
     media::SubtitleRenderer m_renderer;
     std::function<int64_t()> m_clock;
     QPointer<const doc::SubtitleDocument> m_doc;

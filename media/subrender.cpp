@@ -12,6 +12,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <fstream>
 
 #include "document/document.h"
@@ -240,6 +241,74 @@ std::string SubtitleRenderer::HeaderOf(std::string_view scriptText) {
     return std::string(scriptText);
 }
 
+std::vector<std::string> SubtitleRenderer::EventStylesOf(std::string_view text) {
+    std::vector<std::string> styles;
+    std::size_t field = 3;  // Layer (or Marked), Start, End, Style
+    bool events = false;
+    const auto trim = [](std::string_view s) {
+        while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+        return s;
+    };
+    const auto startsWith = [](std::string_view line, std::string_view key) {
+        return line.size() >= key.size() && strncasecmp(line.data(), key.data(), key.size()) == 0;
+    };
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = trim(text.substr(at, end - at));
+        at = end + 1;
+        if (!line.empty() && line.front() == '[') {
+            events = startsWith(line, "[Events]");
+            continue;
+        }
+        if (!events) continue;
+        if (startsWith(line, "Format:")) {
+            // Where "Style" stands among the fields.
+            std::string_view rest = line.substr(7);
+            for (std::size_t i = 0;; ++i) {
+                const std::size_t comma = rest.find(',');
+                const std::string_view name = trim(rest.substr(0, comma));
+                if (name.size() == 5 && strncasecmp(name.data(), "Style", 5) == 0) {
+                    field = i;
+                    break;
+                }
+                if (comma == std::string_view::npos) break;
+                rest.remove_prefix(comma + 1);
+            }
+        } else if (startsWith(line, "Dialogue:")) {
+            std::string_view rest = line.substr(9);
+            for (std::size_t i = 0; i < field && !rest.empty(); ++i) {
+                const std::size_t comma = rest.find(',');
+                rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+            }
+            styles.emplace_back(trim(rest.substr(0, rest.find(','))));
+        }
+    }
+    return styles;
+}
+
+std::vector<std::string> SubtitleRenderer::EventStylesFor(const doc::SubtitleDocument& d) {
+    if (d.Format() != "ass" && d.Format() != "ssa") return {};
+    std::ifstream in(d.Path().toStdString(), std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    const std::streamoff size = in.tellg();
+    // A script this large is read once more only to colour it: not worth the wait.
+    if (size <= 0 || size > (std::streamoff{64} << 20)) return {};
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    in.seekg(0);
+    if (!in.read(bytes.data(), size)) return {};
+    std::size_t skip = 0;
+    if (bytes.size() >= 4) {
+        unsigned char first4[4];
+        std::memcpy(first4, bytes.data(), 4);
+        skip = static_cast<std::size_t>(DetectByteOrderMark(first4).length);
+    }
+    const int32_t fmt = d.Encoding();
+    return EventStylesOf(DecodeText(std::string_view(bytes).substr(std::min(skip, bytes.size())), fmt < 0 ? 1 : fmt,
+                                    d.CodePage()));
+}
+
 std::string SubtitleRenderer::HeaderFor(const doc::SubtitleDocument& d) {
     if (d.Format() != "ass" && d.Format() != "ssa") return {};
     std::ifstream in(d.Path().toStdString(), std::ios::binary);
@@ -293,6 +362,7 @@ struct SubtitleRenderer::Impl {
     ASS_Renderer* renderer = nullptr;
     ASS_Track* track = nullptr;
     int eventStyle = 0;  // the style every cue is drawn in
+    std::function<std::string(int)> styleOf;  // a cue's own style name, when known
     std::string header;  // empty: the default look
     bool plain = true;   // texts are made literal (not an SSA/ASS document)
 
@@ -338,6 +408,20 @@ struct SubtitleRenderer::Impl {
         if (eventStyle == 0 && track->n_styles > 1) eventStyle = 1;
         trackGeneration = 0;
         trackRows.clear();
+    }
+
+    // The track's style of that name (as libass matches names: without
+    // case, a leading "*" ignored), else the default one.
+    int StyleIndex(int row) const {
+        if (!styleOf || !track) return eventStyle;
+        std::string name = styleOf(row);
+        while (!name.empty() && name.front() == '*') name.erase(0, 1);
+        if (name.empty()) return eventStyle;
+        for (int i = track->n_styles - 1; i >= 0; --i) {
+            const char* have = track->styles[i].Name;
+            if (have && strcasecmp(have, name.c_str()) == 0) return i;
+        }
+        return eventStyle;
     }
 
     Entry EntryOf(int row) const {
@@ -462,7 +546,7 @@ struct SubtitleRenderer::Impl {
             ev->Duration = std::max<int64_t>(end - start, 0);
             ev->ReadOrder = order++;
             ev->Layer = 0;
-            ev->Style = eventStyle;
+            ev->Style = StyleIndex(row);
             ev->MarginL = ev->MarginR = ev->MarginV = 0;
             const std::string_view raw = doc->Text(row);
             const std::string text = plain ? PlainToAss(raw) : Tame(CutUtf8(raw, kMaxTextBytes));
@@ -498,6 +582,11 @@ void SubtitleRenderer::SetHeader(std::string_view scriptHeader) {
     m->header = HeaderOf(scriptHeader);
     ++m->generation;
     if (m->library) m->NewTrack();
+}
+
+void SubtitleRenderer::SetCueStyles(std::function<std::string(int row)> styleOf) {
+    m->styleOf = std::move(styleOf);
+    ++m->generation;
 }
 
 void SubtitleRenderer::SetCues(const doc::SubtitleDocument& d) {

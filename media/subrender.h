@@ -33,6 +33,7 @@
 #include <QPoint>
 #include <QSize>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -62,8 +63,8 @@ class SubtitleRenderer {
     /// [Events]), or empty for the default look (white text, dark outline,
     /// bottom centre). The play resolution is the head's (libass assumes
     /// 384x288 when it names none). Cues use the head's "Default" style, else its
-    /// first one (the document keeps no style name per cue; "{\r<name>}"
-    /// picks another).
+    /// first one, unless SetCueStyles names theirs ("{\r<name>}" picks
+    /// another too).
     void SetHeader(std::string_view scriptHeader);
     /// Everything of an SSA/ASS file's text before its "[Events]" line (all
     /// of it when it has none).
@@ -72,6 +73,17 @@ class SubtitleRenderer {
     /// or "ass" (text as UTF-8, UTF-16 with a mark, or the code page it was
     /// read with), else empty.
     static std::string HeaderFor(const doc::SubtitleDocument& d);
+
+    /// Each cue's own style, by row (empty: the head's default). The
+    /// document keeps no style per cue; a caller that knows them from the
+    /// file (an SSA/ASS event's Style field) gives them here.
+    void SetCueStyles(std::function<std::string(int row)> styleOf);
+    /// The Style field of every "Dialogue:" event of an SSA/ASS script, in
+    /// file order (the Format line says which field it is).
+    static std::vector<std::string> EventStylesOf(std::string_view scriptText);
+    /// The same for a document's file when its format is "ssa" or "ass"
+    /// (empty otherwise, or for a file over 64 MiB).
+    static std::vector<std::string> EventStylesFor(const doc::SubtitleDocument& d);
 
     /// Takes the document's cues (a load or a reset): texts of an "ssa" or
     /// "ass" document as ASS text, of any other as plain text. The document must stay

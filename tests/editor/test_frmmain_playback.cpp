@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <map>
 
 #include "app/documentrows.h"
@@ -271,4 +272,51 @@ TEST_F(Playback, TheWaveformLiesUnderTheBarFollowsThePlayheadAndSeeks) {
     EXPECT_EQ(window->SeekBarRect().Top, 0);
     EXPECT_EQ(window->WaveformRect().Top, window->SeekBarRect().Bottom);
     EXPECT_EQ(window->WaveformRect().Bottom, window->List(0)->y());
+}
+
+TEST_F(Playback, AScriptsCuesAreDrawnInTheirOwnStyles) {
+    const QString video = lumeval::testing::WriteFile(dir, QStringLiteral("film.mp4"), "x");
+    lumeval::testing::WriteFile(
+        dir, QStringLiteral("film.ass"),
+        "[Script Info]\nScriptType: v4.00+\nPlayResX: 640\nPlayResY: 360\n\n[V4+ Styles]\n"
+        "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, Italic, "
+        "Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, MarginL, "
+        "MarginR, MarginV, Encoding\n"
+        "Style: Default,WenQuanYi Micro Hei,40,&H0000FF00,&H000000FF,&H00000000,&H00000000,0,0,0,0,100,100,0,0,1,0,0,"
+        "2,10,10,10,1\n"
+        "Style: Alarm,WenQuanYi Micro Hei,40,&H000000FF,&H000000FF,&H00000000,&H00000000,0,0,0,0,100,100,0,0,1,0,0,"
+        "2,10,10,10,1\n\n[Events]\n"
+        "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+        "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,green\n"
+        "Dialogue: 0,0:00:03.00,0:00:04.00,Alarm,,0,0,0,,red\n");
+    ui->queueMessageBox(MsgResult::No);
+    window->OpenVideo(video);
+    ASSERT_EQ(window->List(0)->Count(), 2);
+    // The file is kept with the document off the window thread; then each
+    // row's cue in the file, and so its style, is known.
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    window->CmdPlayPause();
+    auto reds = [&](double at) {
+        TickAt(at);
+        QWidget* overlay = window->Overlay();
+        QImage image(overlay->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        overlay->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        int red = 0, green = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb c = image.pixel(x, y);
+                if (qAlpha(c) < 200) continue;
+                red += qRed(c) > 200 && qGreen(c) < 60;
+                green += qGreen(c) > 200 && qRed(c) < 60;
+            }
+        return std::pair{red, green};
+    };
+    const auto first = reds(1.5);
+    EXPECT_GT(first.second, 10);
+    EXPECT_EQ(first.first, 0);
+    const auto second = reds(3.5);
+    EXPECT_GT(second.first, 10);
+    EXPECT_EQ(second.second, 0);
 }

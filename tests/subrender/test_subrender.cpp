@@ -167,6 +167,48 @@ TEST(SubtitleRenderer, AScriptWithoutADefaultStyleUsesItsFirst) {
     EXPECT_EQ(p.whiteish, 0);
 }
 
+TEST(SubtitleRenderer, EachCueTakesItsOwnStyleWhenItIsKnown) {
+    std::string header = kHeader;
+    // A second style, red, beside the green Default.
+    header.insert(header.find("\n\n", header.find("Style: Default,")) + 1,
+                  "Style: Alarm,WenQuanYi Micro Hei,40,&H000000FF,&H000000FF,&H00000000,&H00000000,0,0,0,0,100,100,0,0,"
+                  "1,0,0,2,10,10,10,1\n");
+    SubtitleDocument d;
+    Load(d, "ass", {{0, 1000, "first"}, {2000, 3000, "second"}, {4000, 5000, "third"}});
+    SubtitleRenderer r;
+    r.SetHeader(header);
+    r.SetCues(d);
+    r.SetCueStyles([](int row) -> std::string { return row == 1 ? "alarm" : row == 2 ? "*Missing" : ""; });
+    struct Case {
+        int64_t ms;
+        bool red, green;
+    } cases[] = {{500, false, true}, {2500, true, false}, {4500, false, true}};  // unknown name: the default
+    for (const Case& c : cases) {
+        const Pixels p = Count(r.Render(c.ms, kFrame));
+        EXPECT_EQ(p.red > 10, c.red) << c.ms;
+        EXPECT_EQ(p.green > 10, c.green) << c.ms;
+    }
+}
+
+TEST(SubtitleRenderer, EventStylesAreReadByTheFormatLine) {
+    const std::string script =
+        "[Script Info]\nTitle: x\n\n[V4+ Styles]\nStyle: Default,Arial,20\n\n[Events]\r\n"
+        "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n"
+        "Dialogue: 0,0:00:01.00,0:00:02.00,Top,,0,0,0,,a, b\r\n"
+        "Comment: 0,0:00:02.00,0:00:03.00,Note,,0,0,0,,not a cue\r\n"
+        "dialogue: 0,0:00:03.00,0:00:04.00, Default ,,0,0,0,,c\r\n"
+        "Dialogue: 0,0:00:05.00\r\n";  // cut short: no style
+    EXPECT_EQ(SubtitleRenderer::EventStylesOf(script), (std::vector<std::string>{"Top", "Default", ""}));
+    // SSA's order, the style fourth after Marked.
+    const std::string ssa =
+        "[Events]\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+        "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Sub,,0,0,0,,x\n";
+    EXPECT_EQ(SubtitleRenderer::EventStylesOf(ssa), (std::vector<std::string>{"Sub"}));
+    const std::string reordered = "[Events]\nFormat: Style, Start, End, Text\nDialogue: Big,0:00:01.00,0:00:02.00,x\n";
+    EXPECT_EQ(SubtitleRenderer::EventStylesOf(reordered), (std::vector<std::string>{"Big"}));
+    EXPECT_TRUE(SubtitleRenderer::EventStylesOf("Dialogue: 0,1,2,Outside,,0,0,0,,no events section").empty());
+}
+
 TEST(SubtitleRenderer, PlainTextIsLiteralAndKnowsSubRipTags) {
     // Braces of a SubRip cue are text, not tags: "{\an8}" stays at the bottom.
     SubtitleDocument d;
