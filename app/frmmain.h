@@ -327,6 +327,9 @@ class frmMain : public QMainWindow {
     bool SaveEntries(std::vector<std::string>& entries, const QString& path,
                      const std::optional<editor::EncodingChoice>& encoding = std::nullopt);
     bool SaveEntriesAs(std::vector<std::string>& entries, const QString& path, const editor::EncodingChoice& encoding);
+    /// A save through the engine starts (its saved message gets `note`) and ends.
+    void BeginSaveRun(const QString& note);
+    bool EndSaveRun(bool ok);
     /// A file dialog whose chosen folder becomes the last used one.
     QString FileDialog(const QString& filter, bool bSaveFile, const QString& defaultName,
                        const QString& defExt);

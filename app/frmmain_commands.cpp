@@ -386,9 +386,7 @@ bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path
     SaveSettings s;
     s.src_Format = 2;
     s.s_SubtitleEncodeFormat = fitsAnsi ? kEncodingAnsi : kEncodingUtf8;
-    m_saveNote = fitsAnsi ? QStringLiteral("\r\n\r\n编码：ANSI（") + pageName + u'）' : utf8Note;
-    m_cancelRequested = false;
-    ++m_running;
+    BeginSaveRun(fitsAnsi ? QStringLiteral("\r\n\r\n编码：ANSI（") + pageName + u'）' : utf8Note);
     m_quietFailure = fitsAnsi;
     bool ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
     m_savedEncoding = s.s_SubtitleEncodeFormat;
@@ -402,6 +400,16 @@ bool frmMain::SaveEntries(std::vector<std::string>& entries, const QString& path
     } else if (!ok && fitsAnsi && m_subtitle->LastFailure().kind != RunFailure::Cancelled) {
         ShowFailure(path);
     }
+    return EndSaveRun(ok);
+}
+
+void frmMain::BeginSaveRun(const QString& note) {
+    m_saveNote = note;
+    m_cancelRequested = false;
+    ++m_running;
+}
+
+bool frmMain::EndSaveRun(bool ok) {
     --m_running;
     m_cancelRequested = false;
     m_saveNote.clear();
@@ -416,9 +424,7 @@ bool frmMain::SaveEntriesAs(std::vector<std::string>& entries, const QString& pa
     s.s_SubtitleEncodeFormat = encoding.encoding;
     const int32_t ansiPage = m_subtitle->AnsiCodePage;
     if (encoding.encoding == kEncodingAnsi) m_subtitle->AnsiCodePage = encoding.codePage;
-    m_saveNote = QStringLiteral("\r\n\r\n编码：") + encoding.name;
-    m_cancelRequested = false;
-    ++m_running;
+    BeginSaveRun(QStringLiteral("\r\n\r\n编码：") + encoding.name);
     // An unmappable character is said below, with the encoding's name.
     m_quietFailure = true;
     const bool ok = m_subtitle->SaveArrayToSubtitle(entries, utf8(path), s);
@@ -432,11 +438,7 @@ bool frmMain::SaveEntriesAs(std::vector<std::string>& entries, const QString& pa
     } else if (!ok && m_subtitle->LastFailure().kind != RunFailure::Cancelled) {
         ShowFailure(path);
     }
-    --m_running;
-    m_cancelRequested = false;
-    m_saveNote.clear();
-    AfterRun();
-    return ok;
+    return EndSaveRun(ok);
 }
 
 void frmMain::CmdAbout() {

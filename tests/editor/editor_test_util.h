@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/frmmain.h"
+#include "media/scriptedplaybackservice.h"
 #include "system/scriptedsystemui.h"
 
 namespace lumeval::testing {
@@ -70,6 +71,31 @@ class WindowTest : public ::testing::Test {
 
     QTemporaryDir dir;
     std::shared_ptr<ScriptedSystemUi> ui;
+    std::unique_ptr<frmMain> window;
+};
+
+/// A window whose media are scripted (any file "plays", 60 s long, its
+/// position set by the test), 800 x 600.
+class MediaWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        IsolateSettings(dir);
+        ui = std::make_shared<ScriptedSystemUi>();
+        media = std::make_shared<media::ScriptedMedia>();
+        frmMainOptions options;
+        options.systemUi = ui;
+        options.playback = media::ScriptedPlaybackService::Factory(media);
+        window = std::make_unique<frmMain>(std::move(options));
+        window->resize(800, 600);
+        window->show();  // the client area gets its size from the shown window
+        QCoreApplication::processEvents();
+    }
+    QString write(const QString& name, const QByteArray& bytes) { return WriteFile(dir, name, bytes); }
+
+    QTemporaryDir dir;
+    std::shared_ptr<ScriptedSystemUi> ui;
+    std::shared_ptr<media::ScriptedMedia> media;
     std::unique_ptr<frmMain> window;
 };
 

@@ -29,21 +29,8 @@ using namespace lumeval;
 
 namespace {
 
-class Playback : public ::testing::Test {
+class Playback : public lumeval::testing::MediaWindowTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        lumeval::testing::IsolateSettings(dir);
-        ui = std::make_shared<ScriptedSystemUi>();
-        media = std::make_shared<media::ScriptedMedia>();
-        frmMainOptions options;
-        options.systemUi = ui;
-        options.playback = media::ScriptedPlaybackService::Factory(media);
-        window = std::make_unique<frmMain>(std::move(options));
-        window->resize(800, 600);
-        window->show();
-        QCoreApplication::processEvents();
-    }
     // A medium with a companion of three cues, opened and playing.
     void OpenWithCues() {
         const QString video = lumeval::testing::WriteFile(dir, QStringLiteral("clip.mp4"), "x");
@@ -63,11 +50,6 @@ class Playback : public ::testing::Test {
     }
     DocumentRows* Rows() { return dynamic_cast<DocumentRows*>(window->List(0)->Model()->Source()); }
     QString Status1() { return window->StatusBar()->PanelText(1); }
-
-    QTemporaryDir dir;
-    std::shared_ptr<ScriptedSystemUi> ui;
-    std::shared_ptr<media::ScriptedMedia> media;
-    std::unique_ptr<frmMain> window;
 };
 
 void CollectShortcuts(const QMenu* menu, std::multimap<QString, QString>& keys) {

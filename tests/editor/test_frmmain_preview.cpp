@@ -21,30 +21,9 @@ using namespace lumeval;
 
 namespace {
 
-class Preview : public ::testing::Test {
+class Preview : public lumeval::testing::MediaWindowTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        lumeval::testing::IsolateSettings(dir);
-        ui = std::make_shared<ScriptedSystemUi>();
-        media = std::make_shared<media::ScriptedMedia>();
-        frmMainOptions options;
-        options.systemUi = ui;
-        options.playback = media::ScriptedPlaybackService::Factory(media);
-        window = std::make_unique<frmMain>(std::move(options));
-        window->resize(800, 600);
-        window->show();  // the client area gets its size from the shown window
-        QCoreApplication::processEvents();
-    }
-    QString write(const QString& name, const QByteArray& bytes) {
-        return lumeval::testing::WriteFile(dir, name, bytes);
-    }
     static qint32 point(int x, int y) { return (y << 16) | (x & 0xFFFF); }
-
-    QTemporaryDir dir;
-    std::shared_ptr<ScriptedSystemUi> ui;
-    std::shared_ptr<media::ScriptedMedia> media;
-    std::unique_ptr<frmMain> window;
 };
 
 }  // namespace
