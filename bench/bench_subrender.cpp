@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "timing.h"
 #include "cue_text.h"
 #include "document/document.h"
 #include "media/subrender.h"
@@ -24,18 +25,10 @@ using lumeval::doc::CueValue;
 using lumeval::doc::kNoEnd;
 using lumeval::doc::SubtitleDocument;
 using lumeval::media::SubtitleRenderer;
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point since) { return std::chrono::duration<double, std::milli>(Clock::now() - since).count(); }
-
-struct Stats {
-    double median = 0, p95 = 0, worst = 0;
-};
-Stats Of(std::vector<double> v) {
-    if (v.empty()) return {};
-    std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v[v.size() * 95 / 100], v.back()};
-}
+using lumeval::bench::Clock;
+using lumeval::bench::Ms;
+using lumeval::bench::Of;
+using lumeval::bench::Stats;
 
 void Row(const char* what, Stats s, const char* goal) {
     std::printf("| %s | %.3f ms | %.3f ms | %.3f ms | %s |\n", what, s.median, s.p95, s.worst, goal);

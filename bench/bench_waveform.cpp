@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "timing.h"
 #include "controls/waveformview.h"
 #include "document/document.h"
 #include "media/waveform.h"
@@ -45,18 +46,10 @@ using lumeval::doc::SubtitleDocument;
 using lumeval::media::WaveformCache;
 using lumeval::media::WaveformPeaks;
 using lumeval::media::WaveformState;
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point since) { return std::chrono::duration<double, std::milli>(Clock::now() - since).count(); }
-
-struct Stats {
-    double median = 0, p95 = 0, worst = 0;
-};
-Stats Of(std::vector<double> v) {
-    if (v.empty()) return {};
-    std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v[v.size() * 95 / 100], v.back()};
-}
+using lumeval::bench::Clock;
+using lumeval::bench::Ms;
+using lumeval::bench::Of;
+using lumeval::bench::Stats;
 
 QString TwoHourTone() {
     QString dir = qEnvironmentVariable("LUMEVAL_BENCH_CACHE");
