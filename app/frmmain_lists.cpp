@@ -190,6 +190,8 @@ void frmMain::ItemDblClick(int Index, int Item) {
     }
     const double ms = clsSubtitle::TimeToMSecs(list->ItemText(Item, 1).toStdString(), ",");
     m_directShow->Position(ms / 1000.0);
+    // Paused, no tick comes: the bar, the playing row and the subtitles follow now.
+    AfterSeek();
 }
 
 // ---- preview -----------------------------------------------------------------

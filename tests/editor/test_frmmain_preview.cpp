@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "app/documentrows.h"
 #include "app/frmmain.h"
 #include "editor_test_util.h"
 #include "controls/clscontrols.h"
@@ -96,8 +97,13 @@ TEST_F(Preview, DoubleClickOnARowSeeks) {
     ui->queueMessageBox(MsgResult::No);
     window->OpenVideo(video);
     ASSERT_EQ(window->List(0)->Count(), 1);
+    window->DirectShow()->Pause(true);
     window->ItemDblClick(0, 0);
     EXPECT_DOUBLE_EQ(window->DirectShow()->Position(), 12.5);
+    // Paused: the row under the playhead shows at once, with no tick.
+    auto* rows = dynamic_cast<DocumentRows*>(window->List(0)->Model()->Source());
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(rows->Playing(), std::vector<int>{0});
 }
 
 TEST_F(Preview, HotKeysRunTheirCommands) {
