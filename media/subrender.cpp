@@ -722,6 +722,14 @@ void SubtitleRenderer::CuesRemoved(int first, int last) {
 
 std::vector<int> SubtitleRenderer::ShowingAt(int64_t ms) const { return m->ShowingAt(ms); }
 
+namespace {
+// x * y / 255 rounded as (x * y + 127) / 255 is, for bytes, without a division.
+inline uint32_t Mul255(uint32_t x, uint32_t y) {
+    const uint32_t t = x * y + 128;
+    return (t + (t >> 8)) >> 8;
+}
+}  // namespace
+
 SubtitleRenderer::Overlay SubtitleRenderer::RenderOverlay(int64_t ms, QSize size) {
     Overlay result;
     if (!Ready() || !m->doc || size.width() <= 0 || size.height() <= 0) {
@@ -790,14 +798,25 @@ SubtitleRenderer::Overlay SubtitleRenderer::RenderOverlay(int64_t ms, QSize size
             for (int x = ix0; x < ix1; ++x) {
                 const uint32_t k = src[x - i->dst_x];
                 if (k == 0) continue;
-                const uint32_t a = (k * opacity + 127) / 255;
-                const uint32_t inv = 255 - a;
+                const uint32_t a = Mul255(k, opacity);
                 const uint32_t d = dst[x - x0];
+                // Most pixels are fully covered, or land where nothing was
+                // drawn yet: no blending to do.
+                if (a == 255) {
+                    dst[x - x0] = 0xFF000000u | (r << 16) | (g << 8) | b;
+                    continue;
+                }
+                const uint32_t pr = Mul255(r, a), pg = Mul255(g, a), pb = Mul255(b, a);
+                if (d == 0) {
+                    dst[x - x0] = (a << 24) | (pr << 16) | (pg << 8) | pb;
+                    continue;
+                }
+                const uint32_t inv = 255 - a;
                 const uint32_t da = d >> 24, dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
-                const uint32_t oa = a + (da * inv + 127) / 255;
-                const uint32_t orr = (r * a + 127) / 255 + (dr * inv + 127) / 255;
-                const uint32_t og = (g * a + 127) / 255 + (dg * inv + 127) / 255;
-                const uint32_t ob = (b * a + 127) / 255 + (db * inv + 127) / 255;
+                const uint32_t oa = a + Mul255(da, inv);
+                const uint32_t orr = pr + Mul255(dr, inv);
+                const uint32_t og = pg + Mul255(dg, inv);
+                const uint32_t ob = pb + Mul255(db, inv);
                 dst[x - x0] = (std::min(oa, 255u) << 24) | (std::min(orr, 255u) << 16) |
                               (std::min(og, 255u) << 8) | std::min(ob, 255u);
             }
