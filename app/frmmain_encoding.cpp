@@ -3,6 +3,7 @@
 // misread opens again in an encoding the user picks (which is then the one
 // it is saved in).
 #include <QAction>
+#include <algorithm>
 #include <QCursor>
 #include <QFileInfo>
 #include <QMenu>
@@ -57,6 +58,8 @@ void frmMain::UpdateEncodingPanel() {
         case How::Picked: text += QStringLiteral("（指定）"); break;
     }
     m_status->PanelText(kEncodingPanel, text);
+    // The panel fits its text ("UTF-8（带 BOM）（检测）" is the longest).
+    m_status->PanelMinWidth(kEncodingPanel, std::max(90, m_status->fontMetrics().horizontalAdvance(text) + 16));
 }
 
 void frmMain::ReopenWithEncoding(int32_t encoding, int32_t codePage) {
