@@ -76,9 +76,9 @@ void SubtitleOverlay::SetSubtitlesShown(bool shown) {
 void SubtitleOverlay::paintEvent(QPaintEvent*) {
     if (!m_shown || !m_doc || !m_clock || width() <= 0 || height() <= 0) return;
     const media::SubtitleRenderer::Overlay overlay = m_renderer.RenderOverlay(m_clock(), size());
-    if (overlay.image.isNull()) return;
+    if (overlay.Empty()) return;
     QPainter painter(this);
-    painter.drawImage(overlay.at, overlay.image);
+    for (const auto& piece : overlay.pieces) painter.drawImage(piece.at, piece.image);
     ++m_drawn;
 }
 

@@ -6,6 +6,7 @@ extern "C" {
 
 #include <QObject>
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdarg>
 #include <climits>
@@ -190,6 +191,59 @@ std::string Tame(std::string_view text) {
     }
     return out;
 }
+
+// Pixel memory for the overlay's images, kept from frame to frame: a fresh
+// allocation of a few hundred kilobytes comes as untouched pages, and their
+// faults cost milliseconds the first time a picture changes. An image lends
+// its slot until the last copy of it is gone; a slot still lent is never
+// written, so a caller's copy keeps its pixels.
+class CanvasPool {
+public:
+    QImage Take(int w, int h) {
+        const std::size_t need = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+        std::shared_ptr<Slot> pick;
+        for (const auto& s : m_slots) {
+            if (s->lent.load(std::memory_order_acquire)) continue;
+            if (!pick || (s->capacity >= need && (pick->capacity < need || s->capacity < pick->capacity)) ||
+                (pick->capacity < need && s->capacity > pick->capacity))
+                pick = s;
+        }
+        if (!pick) {
+            if (m_slots.size() >= kSlots) {  // more held than any painter keeps
+                QImage plain(w, h, QImage::Format_ARGB32_Premultiplied);
+                plain.fill(Qt::transparent);
+                return plain;
+            }
+            pick = m_slots.emplace_back(std::make_shared<Slot>());
+        }
+        if (pick->capacity < need) {
+            // Room to spare, so that a slot grows (fresh pages) seldom.
+            pick->capacity = std::max<std::size_t>(need + need / 2, std::size_t{1} << 18);
+            pick->pixels = std::make_unique<uint32_t[]>(pick->capacity);
+        }
+        std::memset(pick->pixels.get(), 0, need * sizeof(uint32_t));
+        pick->lent.store(true, std::memory_order_release);
+        auto* hold = new std::shared_ptr<Slot>(pick);
+        return QImage(
+            reinterpret_cast<uchar*>(pick->pixels.get()), w, h, static_cast<qsizetype>(w) * 4,
+            QImage::Format_ARGB32_Premultiplied,
+            [](void* info) {
+                auto* slot = static_cast<std::shared_ptr<Slot>*>(info);
+                (*slot)->lent.store(false, std::memory_order_release);
+                delete slot;
+            },
+            hold);
+    }
+
+private:
+    static constexpr std::size_t kSlots = 16;
+    struct Slot {
+        std::unique_ptr<uint32_t[]> pixels;
+        std::size_t capacity = 0;
+        std::atomic<bool> lent{false};
+    };
+    std::vector<std::shared_ptr<Slot>> m_slots;
+};
 
 }  // namespace
 
@@ -390,6 +444,7 @@ struct SubtitleRenderer::Impl {
     QSize frame;
     Overlay last;
     bool lastEmpty = true;
+    CanvasPool canvases;
 
     static bool Before(const Entry& a, const Entry& b) {
         return a.start != b.start ? a.start < b.start : a.row < b.row;
@@ -728,6 +783,16 @@ inline uint32_t Mul255(uint32_t x, uint32_t y) {
     const uint32_t t = x * y + 128;
     return (t + (t >> 8)) >> 8;
 }
+// Each byte of a premultiplied pixel times y / 255, rounded as Mul255 does,
+// two channels at a time. A source over it never carries: a premultiplied
+// channel is at most its alpha, and alpha plus (255 - alpha) is 255.
+inline uint32_t ByteMul(uint32_t pixel, uint32_t y) {
+    uint32_t rb = (pixel & 0xFF00FFu) * y + 0x800080u;
+    rb = ((rb + ((rb >> 8) & 0xFF00FFu)) >> 8) & 0xFF00FFu;
+    uint32_t ag = ((pixel >> 8) & 0xFF00FFu) * y + 0x800080u;
+    ag = (ag + ((ag >> 8) & 0xFF00FFu)) & 0xFF00FF00u;
+    return rb | ag;
+}
 }  // namespace
 
 SubtitleRenderer::Overlay SubtitleRenderer::RenderOverlay(int64_t ms, QSize size) {
@@ -768,62 +833,86 @@ SubtitleRenderer::Overlay SubtitleRenderer::RenderOverlay(int64_t ms, QSize size
         result.changed = false;
         return result;
     }
-    int x0 = INT_MAX, y0 = INT_MAX, x1 = INT_MIN, y1 = INT_MIN;
+    // Bands of images that overlap vertically, each drawn into an image of
+    // its own box: a line at the top and one at the bottom must not cost a
+    // frame-sized image (8 MB to clear, and fresh pages the first time).
+    struct Box {
+        int x0, y0, x1, y1;
+    };
+    std::vector<std::pair<Box, ASS_Image*>> parts;
     for (ASS_Image* i = images; i; i = i->next) {
         if (i->w <= 0 || i->h <= 0) continue;
-        x0 = std::min(x0, std::max(i->dst_x, 0));
-        y0 = std::min(y0, std::max(i->dst_y, 0));
-        x1 = std::max(x1, std::min(i->dst_x + i->w, size.width()));
-        y1 = std::max(y1, std::min(i->dst_y + i->h, size.height()));
+        Box b{std::max(i->dst_x, 0), std::max(i->dst_y, 0), std::min(i->dst_x + i->w, size.width()),
+              std::min(i->dst_y + i->h, size.height())};
+        if (b.x0 >= b.x1 || b.y0 >= b.y1) continue;
+        parts.emplace_back(b, i);
     }
-    if (x0 >= x1 || y0 >= y1) {
+    // Bands are found in order of tops; the drawing below keeps libass's
+    // order, which matters where a shadow, an outline and a fill overlap.
+    std::vector<std::size_t> byTop(parts.size());
+    for (std::size_t k = 0; k < byTop.size(); ++k) byTop[k] = k;
+    std::sort(byTop.begin(), byTop.end(),
+              [&](std::size_t a, std::size_t b) { return parts[a].first.y0 < parts[b].first.y0; });
+    std::vector<Box> bands;
+    std::vector<std::size_t> bandOf(parts.size());
+    for (std::size_t k : byTop) {
+        const Box& b = parts[k].first;
+        if (bands.empty() || b.y0 >= bands.back().y1) {
+            bands.push_back(b);
+        } else {
+            Box& band = bands.back();
+            band.x0 = std::min(band.x0, b.x0);
+            band.x1 = std::max(band.x1, b.x1);
+            band.y1 = std::max(band.y1, b.y1);
+        }
+        bandOf[k] = bands.size() - 1;
+    }
+    if (bands.empty()) {
         result.changed = !m->lastEmpty;
         m->lastEmpty = true;
         m->last = Overlay{};
         return result;
     }
-    QImage image(x1 - x0, y1 - y0, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    uchar* bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    for (ASS_Image* i = images; i; i = i->next) {
+    m->last = Overlay{};  // its slots may be written again
+    std::vector<QImage> canvases;
+    for (const Box& band : bands) canvases.push_back(m->canvases.Take(band.x1 - band.x0, band.y1 - band.y0));
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const ASS_Image* i = parts[k].second;
+        const Box& band = bands[bandOf[k]];
+        const int x0 = band.x0, y0 = band.y0;
+        uchar* bits = canvases[bandOf[k]].bits();
+        const qsizetype stride = canvases[bandOf[k]].bytesPerLine();
         const uint32_t c = i->color;
         const uint32_t r = c >> 24, g = (c >> 16) & 0xFF, b = (c >> 8) & 0xFF, opacity = 255 - (c & 0xFF);
         if (opacity == 0) continue;
-        const int ix0 = std::max(i->dst_x, x0), iy0 = std::max(i->dst_y, y0);
-        const int ix1 = std::min(i->dst_x + i->w, x1), iy1 = std::min(i->dst_y + i->h, y1);
+        // The image's colour premultiplied at each coverage.
+        uint32_t colour[256];
+        for (uint32_t cover = 0; cover < 256; ++cover) {
+            const uint32_t a = Mul255(cover, opacity);
+            colour[cover] = (a << 24) | (Mul255(r, a) << 16) | (Mul255(g, a) << 8) | Mul255(b, a);
+        }
+        const int ix0 = parts[k].first.x0, iy0 = parts[k].first.y0;
+        const int ix1 = parts[k].first.x1, iy1 = parts[k].first.y1;
         for (int y = iy0; y < iy1; ++y) {
             const unsigned char* src = i->bitmap + static_cast<std::ptrdiff_t>(y - i->dst_y) * i->stride;
             auto* dst = reinterpret_cast<uint32_t*>(bits + static_cast<std::ptrdiff_t>(y - y0) * stride);
             for (int x = ix0; x < ix1; ++x) {
-                const uint32_t k = src[x - i->dst_x];
-                if (k == 0) continue;
-                const uint32_t a = Mul255(k, opacity);
+                const uint32_t cover = src[x - i->dst_x];
+                if (cover == 0) continue;
+                const uint32_t s = colour[cover];
                 const uint32_t d = dst[x - x0];
                 // Most pixels are fully covered, or land where nothing was
                 // drawn yet: no blending to do.
-                if (a == 255) {
-                    dst[x - x0] = 0xFF000000u | (r << 16) | (g << 8) | b;
+                if (d == 0 || s >= 0xFF000000u) {
+                    dst[x - x0] = s;
                     continue;
                 }
-                const uint32_t pr = Mul255(r, a), pg = Mul255(g, a), pb = Mul255(b, a);
-                if (d == 0) {
-                    dst[x - x0] = (a << 24) | (pr << 16) | (pg << 8) | pb;
-                    continue;
-                }
-                const uint32_t inv = 255 - a;
-                const uint32_t da = d >> 24, dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
-                const uint32_t oa = a + Mul255(da, inv);
-                const uint32_t orr = pr + Mul255(dr, inv);
-                const uint32_t og = pg + Mul255(dg, inv);
-                const uint32_t ob = pb + Mul255(db, inv);
-                dst[x - x0] = (std::min(oa, 255u) << 24) | (std::min(orr, 255u) << 16) |
-                              (std::min(og, 255u) << 8) | std::min(ob, 255u);
+                dst[x - x0] = s + ByteMul(d, 255 - (s >> 24));
             }
         }
     }
-    result.image = std::move(image);
-    result.at = QPoint(x0, y0);
+    for (std::size_t k = 0; k < bands.size(); ++k)
+        result.pieces.push_back(Piece{std::move(canvases[k]), QPoint(bands[k].x0, bands[k].y0)});
     result.changed = true;
     m->last = result;
     m->lastEmpty = false;
@@ -833,13 +922,15 @@ SubtitleRenderer::Overlay SubtitleRenderer::RenderOverlay(int64_t ms, QSize size
 QImage SubtitleRenderer::Render(int64_t ms, QSize size, bool* changed) {
     const Overlay o = RenderOverlay(ms, size);
     if (changed) *changed = o.changed;
-    if (o.image.isNull()) return {};
+    if (o.Empty()) return {};
     QImage frame(size, QImage::Format_ARGB32_Premultiplied);
     frame.fill(Qt::transparent);
-    const int w = o.image.width();
-    for (int y = 0; y < o.image.height(); ++y)
-        std::memcpy(frame.scanLine(o.at.y() + y) + o.at.x() * 4, o.image.constScanLine(y),
-                    static_cast<std::size_t>(w) * 4);
+    for (const Piece& p : o.pieces) {
+        const int w = p.image.width();
+        for (int y = 0; y < p.image.height(); ++y)
+            std::memcpy(frame.scanLine(p.at.y() + y) + p.at.x() * 4, p.image.constScanLine(y),
+                        static_cast<std::size_t>(w) * 4);
+    }
     return frame;
 }
 

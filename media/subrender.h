@@ -108,14 +108,20 @@ class SubtitleRenderer {
     /// The rows showing at `ms`, in row order.
     std::vector<int> ShowingAt(int64_t ms) const;
 
-    /// The subtitles at `ms` on a frame of `size`: a premultiplied ARGB image
-    /// of their bounding box and where it goes on the frame. A null image
-    /// when nothing shows. `changed` is false when the picture is the same
-    /// as the last call's (same size), so the caller may keep what it drew.
-    struct Overlay {
+    /// The subtitles at `ms` on a frame of `size`: premultiplied ARGB images
+    /// of their bounding boxes and where they go on the frame, one per band
+    /// of lines that do not overlap vertically (a top and a bottom line are
+    /// two small images, not one the size of the frame). None when nothing
+    /// shows. `changed` is false when the picture is the same as the last
+    /// call's (same size), so the caller may keep what it drew.
+    struct Piece {
         QImage image;
         QPoint at;
+    };
+    struct Overlay {
+        std::vector<Piece> pieces;
         bool changed = true;
+        bool Empty() const { return pieces.empty(); }
     };
     Overlay RenderOverlay(int64_t ms, QSize size);
     /// The same as a whole-frame image: transparent where no subtitle; a

@@ -105,19 +105,69 @@ TEST(SubtitleRenderer, PlainCueShowsOnlyWhileItRunsAtTheBottom) {
     }
 }
 
-TEST(SubtitleRenderer, OverlayIsTheBoxOfTheWholeFrame) {
+TEST(SubtitleRenderer, OverlayPiecesAreTheBoxesOfTheWholeFrame) {
+    struct Case {
+        const char* name;
+        std::vector<CueValue> cues;
+        std::size_t pieces;
+    } cases[] = {
+        {"one line", {{0, 5000, "Box"}}, 1},
+        {"two lines of one cue", {{0, 5000, "Box\\Nand more"}}, 1},
+        // A line at the top and one at the bottom: two small images, not
+        // one the height of the frame.
+        {"top and bottom", {{0, 5000, "Bottom"}, {0, 5000, "{\\an8}Top"}}, 2},
+    };
+    for (const auto& c : cases) {
+        SubtitleDocument d;
+        Load(d, "ass", c.cues);
+        SubtitleRenderer r;
+        r.SetCues(d);
+        const auto o = r.RenderOverlay(100, kFrame);
+        ASSERT_EQ(c.pieces, o.pieces.size()) << c.name;
+        EXPECT_TRUE(o.changed);
+        const QImage whole = r.Render(100, kFrame);
+        ASSERT_FALSE(whole.isNull());
+        QImage rest = whole;
+        int covered = 0;
+        for (const auto& piece : o.pieces) {
+            const QRect box(piece.at, piece.image.size());
+            EXPECT_TRUE(QRect(QPoint(0, 0), kFrame).contains(box)) << c.name;
+            EXPECT_EQ(whole.copy(box), piece.image) << c.name;
+            EXPECT_LT(box.height(), kFrame.height() / 3) << c.name;
+            covered += box.height();
+            QPainter clear(&rest);
+            clear.setCompositionMode(QPainter::CompositionMode_Clear);
+            clear.fillRect(box, Qt::transparent);
+        }
+        // Nothing drawn outside the pieces, and they do not overlap.
+        QImage empty(kFrame, QImage::Format_ARGB32_Premultiplied);
+        empty.fill(Qt::transparent);
+        EXPECT_EQ(rest, empty) << c.name;
+        if (o.pieces.size() == 2) {
+            const QRect a(o.pieces[0].at, o.pieces[0].image.size()), b(o.pieces[1].at, o.pieces[1].image.size());
+            EXPECT_FALSE(a.intersects(b)) << c.name;
+        }
+        // The same picture again: unchanged.
+        EXPECT_FALSE(r.RenderOverlay(200, kFrame).changed) << c.name;
+    }
+}
+
+TEST(SubtitleRenderer, AKeptOverlayKeepsItsPixelsThroughLaterFrames) {
+    // Pieces are drawn into memory reused from frame to frame; a picture the
+    // caller still holds must not change under it.
     SubtitleDocument d;
-    Load(d, "srt", {{0, 5000, "Box"}});
+    Load(d, "srt", {{0, 1000, "First text"}, {1000, 2000, "Other word"}, {2000, 3000, "First text"}});
     SubtitleRenderer r;
     r.SetCues(d);
-    const auto o = r.RenderOverlay(100, kFrame);
-    ASSERT_FALSE(o.image.isNull());
-    EXPECT_TRUE(o.changed);
-    const QImage whole = r.Render(100, kFrame);
-    ASSERT_FALSE(whole.isNull());
-    EXPECT_EQ(whole.copy(QRect(o.at, o.image.size())), o.image);
-    // The same picture again: unchanged.
-    EXPECT_FALSE(r.RenderOverlay(200, kFrame).changed);
+    const auto kept = r.RenderOverlay(100, kFrame);
+    ASSERT_EQ(1u, kept.pieces.size());
+    const QImage before = kept.pieces[0].image.copy();
+    for (int64_t t = 1100; t < 3000; t += 500) EXPECT_FALSE(r.RenderOverlay(t, kFrame).Empty());
+    EXPECT_EQ(before, kept.pieces[0].image);
+    // And memory given back is reused with nothing of the last picture left.
+    SubtitleRenderer fresh;
+    fresh.SetCues(d);
+    EXPECT_EQ(fresh.Render(1500, kFrame), r.Render(1500, kFrame));
 }
 
 TEST(SubtitleRenderer, AssTagsAndHeaderStyles) {
@@ -496,7 +546,7 @@ TEST(SubtitleRenderer, PicturesForAPerson) {
         picture.fill(QColor(90, 110, 130));
         const auto o = r.RenderOverlay(700, kFrame);
         QPainter p(&picture);
-        p.drawImage(o.at, o.image);
+        for (const auto& piece : o.pieces) p.drawImage(piece.at, piece.image);
         p.end();
         EXPECT_TRUE(picture.save(QDir(folder).filePath(QString("subrender-%1.png").arg(s.name))));
     }
