@@ -166,11 +166,13 @@ namespace {
 // Marks the entries whose span (text before the first "|") is shared with
 // another entry, ignoring ASCII case. Returns false when some span is not
 // plain ASCII, where Unicode case folding could join spans that differ.
-bool markSharedSpansInOrder(const LineTable& table, std::vector<char>& shared);
+// `sorted`: set when the entries are also in EntryLess order.
+bool markSharedSpansInOrder(const LineTable& table, std::vector<char>& shared, bool& sorted);
 
-bool markSharedSpans(const LineTable& table, std::vector<char>& shared) {
+bool markSharedSpans(const LineTable& table, std::vector<char>& shared, bool& sorted) {
     // A table in time order (most are) has its equal spans side by side.
-    if (markSharedSpansInOrder(table, shared)) return true;
+    sorted = false;
+    if (markSharedSpansInOrder(table, shared, sorted)) return true;
     const std::size_t n = table.size();
     std::vector<uint64_t> hashes(n, 0);
     for (std::size_t i = 1; i < n; ++i) {
@@ -211,17 +213,19 @@ bool markSharedSpans(const LineTable& table, std::vector<char>& shared) {
 
 }  // namespace
 
-void RemoveDuplicateLines(LineTable& table) {
+bool RemoveDuplicateLines(LineTable& table) {
     const std::size_t n = table.size();
-    if (n <= 2 || n >= 0xFFFFFFFFu) return;
+    if (n <= 2 || n >= 0xFFFFFFFFu) return false;
     // Entries equal ignoring case have spans equal ignoring case, so an entry
     // whose span no other entry shares is kept without looking at its text.
     std::vector<char> candidate(n, 0);
-    if (!markSharedSpans(table, candidate)) std::fill(candidate.begin() + 1, candidate.end(), 1);
+    // Removing entries keeps the others' order, so what was sorted stays so.
+    bool sorted = false;
+    if (!markSharedSpans(table, candidate, sorted)) std::fill(candidate.begin() + 1, candidate.end(), 1);
     // Most tables share no span at all: nothing more to do, nor to allocate.
     const std::size_t candidates =
         static_cast<std::size_t>(std::count(candidate.begin() + 1, candidate.end(), char{1}));
-    if (candidates == 0) return;
+    if (candidates == 0) return sorted;
 
     // Keys compare with ASCII letters lower-cased. Texts with other cased
     // letters are case-folded through ICU first and compared by their folded
@@ -264,7 +268,7 @@ void RemoveDuplicateLines(LineTable& table) {
         slots[at] = static_cast<uint32_t>(i + 1);
         hashes[at] = h;
     }
-    if (!removedAny) return;
+    if (!removedAny) return sorted;
     std::size_t out = 1;
     for (std::size_t i = 1; i < n; ++i) {
         if (!keep[i]) continue;
@@ -272,6 +276,7 @@ void RemoveDuplicateLines(LineTable& table) {
         ++out;
     }
     table.resize(out);
+    return sorted;
 }
 
 void RemoveFilteredLines(LineTable& table, std::string_view filters) {
@@ -453,17 +458,24 @@ bool keyEqual(const TimeKey& a, const TimeKey& b) { return a.start == b.start &&
 // stand together, so each run of them is marked without a hash table (whose
 // memory would outgrow a large table's other needs). False, with nothing
 // marked, when the table is not in that order.
-bool markSharedSpansInOrder(const LineTable& table, std::vector<char>& shared) {
+bool markSharedSpansInOrder(const LineTable& table, std::vector<char>& shared, bool& sorted) {
     const std::size_t n = table.size();
     if (n < 3) return false;
     TimeKey previous = timeKeyOf(table[1]);
+    // An entry without a time would be sorted against the placeholder "0":
+    // such a table is left to the sort to look at.
+    sorted = !keyEqual(previous, TimeKey{});
     for (std::size_t i = 2; i < n; ++i) {
         const TimeKey key = timeKeyOf(table[i]);
         if (keyLess(key, previous)) {
             std::fill(shared.begin(), shared.begin() + static_cast<std::ptrdiff_t>(i), char{0});
+            sorted = false;
             return false;
         }
-        if (keyEqual(key, previous)) shared[i - 1] = shared[i] = 1;
+        if (keyEqual(key, previous)) {
+            shared[i - 1] = shared[i] = 1;
+            if (sorted && OrdinalLess(table[i], table[i - 1])) sorted = false;
+        }
         previous = key;
     }
     return true;
@@ -516,9 +528,10 @@ void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t
     std::move(sorted.begin(), sorted.end(), items.begin() + static_cast<std::ptrdiff_t>(first));
 }
 
-void SortLines(LineTable& table) {
+void SortLines(LineTable& table, bool knownInOrder) {
     if (table.empty()) return;
     table[0].assign(1, '0');  // not = "0": GCC 12 misreports -Wrestrict there
+    if (knownInOrder) return;
     // The placeholder holds no "|" and so stays first.
     SortEntries(table, 0, table.size() - 1);
 }

@@ -12,8 +12,9 @@
 namespace lumeval {
 
 /// Keeps the first of every group of entries (1..N) that are equal ignoring
-/// letter case. One pass over a hash set.
-void RemoveDuplicateLines(LineTable& table);
+/// letter case. One pass over a hash set. True when the pass also found the
+/// entries left already in SortLines' order (SortLines need not look again).
+bool RemoveDuplicateLines(LineTable& table);
 
 /// Removes entries whose trimmed text holds any of the words (separated by
 /// U+0000; an empty word matches every entry). Case-sensitive.
@@ -44,8 +45,9 @@ bool EntryLess(std::string_view a, std::string_view b);
 /// Sorts items[first..last] (inclusive) in EntryLess order.
 void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t last);
 
-/// Sets the placeholder to "0" and sorts the whole table.
-void SortLines(LineTable& table);
+/// Sets the placeholder to "0" and sorts the whole table. `knownInOrder`:
+/// the entries are in that order already (as RemoveDuplicateLines said).
+void SortLines(LineTable& table, bool knownInOrder = false);
 
 /// Removes one entry, moving the later ones down.
 void RemoveLineAt(LineTable& table, std::size_t index);

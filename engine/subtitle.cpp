@@ -749,12 +749,15 @@ bool clsSubtitle::postProcess(ConvertRun& run) {
         return failRun(run, m_lastRun.sourcesRead == 0 ? RunFailure::NoSource : RunFailure::NoLines);
     }
 
-    RemoveDuplicateLines(table);
+    // What leaves the entries' order as it is keeps it known; the rest
+    // makes the sort look again.
+    bool inOrder = RemoveDuplicateLines(table);
     if (!s.s_RemoveSubFilters.empty()) {
         RemoveFilteredLines(table, s.s_RemoveSubFilters);
         if (!AnyCue(table)) return failRun(run, RunFailure::AllFiltered);
     }
     if (s.s_MergeSamePosition) {
+        inOrder = false;
         const bool done = MergeSamePosition(table, run.interval, [&](int32_t j, int32_t max) {
             if (!progress(run.ev, j, max, kStatusReading, run.lastPath)) return false;
             yieldToCaller();
@@ -763,10 +766,11 @@ bool clsSubtitle::postProcess(ConvertRun& run) {
         if (!done) return failRun(run, RunFailure::Cancelled);
     }
     if (!s.s_AddCopyRightString.empty()) {
+        inOrder = false;
         AppendCreditLine(table, s.s_AddCopyRightString, s.s_AddCopyRightTimeStartPoint,
                          s.s_AddCopyRightTimeEndPoint, run.dest.kind);
     }
-    if (s.s_Sort && table.size() > 1) SortLines(table);
+    if (s.s_Sort && table.size() > 1) SortLines(table, inOrder);
     m_lastRun.linesLoaded = table.size() - 1;
     return true;
 }
