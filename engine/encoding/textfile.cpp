@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -761,7 +762,19 @@ struct TextFileWriter::State {
     std::size_t linesBefore = 0;  // line breaks in the pieces already written
     std::size_t bytesBefore = 0;
     std::string encoded;          // reused for every piece
+    bool startWriteback = true;   // false on a file system held in memory
 };
+
+namespace {
+// tmpfs and ramfs have no disk to start writing to.
+bool InMemoryFileSystem(std::FILE* file) {
+    struct statfs fs {};
+    if (::fstatfs(::fileno(file), &fs) != 0) return false;
+    constexpr unsigned long kTmpfs = 0x01021994, kRamfs = 0x858458f6;
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    return type == kTmpfs || type == kRamfs;
+}
+}  // namespace
 
 TextFileWriter::TextFileWriter() = default;
 
@@ -794,6 +807,10 @@ bool TextFileWriter::Open(const std::string& FileName, int32_t fmt, int32_t Ansi
         }
         if (!PrepareTarget(fs::path(FileName), state->target, failure)) return false;
         if (!CreateTemp(state->target, state->temp, failure)) return false;
+        // Pieces are large and whole: each goes to the system in one call
+        // instead of a buffer's worth and the rest.
+        std::setvbuf(state->temp.file.get(), nullptr, _IONBF, 0);
+        state->startWriteback = !InMemoryFileSystem(state->temp.file.get());
         m_state = std::move(state);
         const std::string mark = withMark ? ByteOrderMarkFor(fmt) : std::string();
         errno = 0;
@@ -835,7 +852,7 @@ bool TextFileWriter::Write(std::string_view text, bool textIsValidUtf8, SaveFail
 #ifdef SYNC_FILE_RANGE_WRITE
         // Start the disk write of each piece now, while the next is made, so
         // the fsync before the rename only waits for the last piece.
-        if (std::fflush(st.temp.file.get()) == 0) {
+        if (st.startWriteback && std::fflush(st.temp.file.get()) == 0) {
             ::sync_file_range(::fileno(st.temp.file.get()), 0, 0, SYNC_FILE_RANGE_WRITE);
         }
 #endif
