@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QWheelEvent>
 #include <algorithm>
+#include <climits>
+#include <vector>
 #include <cmath>
 #include <limits>
 
@@ -532,10 +534,32 @@ void WaveformView::PaintBoxes(QPainter& painter, const QRect& area, const std::v
 void WaveformView::PaintCues(QPainter& painter, const QRect& area, const std::vector<Box>& boxes) const {
     const QFontMetrics metrics(painter.font());
     const int lineHeight = metrics.height();
-    // Two lanes of text so neighbours that overlap stay readable; one when
-    // the view is too low for two.
-    const bool twoLanes = area.height() >= 3 * lineHeight;
-    for (const Box& box : boxes) {
+    // Cues that overlap in time write their texts on lines of their own, as
+    // many as the view has room for (the lowest free line, by start), so
+    // three cues showing together stay readable; with too few lines, the one
+    // free soonest is shared.
+    const int lines = std::max(1, (area.height() - 4) / std::max(1, lineHeight) - 1);
+    std::vector<std::size_t> byStart(boxes.size());
+    for (std::size_t k = 0; k < boxes.size(); ++k) byStart[k] = k;
+    std::stable_sort(byStart.begin(), byStart.end(),
+                     [&](std::size_t a, std::size_t b) { return boxes[a].start < boxes[b].start; });
+    std::vector<int> lineOf(boxes.size(), 0);
+    std::vector<int> lineFreeAt(static_cast<std::size_t>(lines), INT_MIN);
+    for (std::size_t k : byStart) {
+        const QRect r = BoxRect(area, boxes[k]);
+        int pick = 0;
+        for (int l = 0; l < lines; ++l) {
+            if (lineFreeAt[static_cast<std::size_t>(l)] <= r.left()) {
+                pick = l;
+                break;
+            }
+            if (lineFreeAt[static_cast<std::size_t>(l)] < lineFreeAt[static_cast<std::size_t>(pick)]) pick = l;
+        }
+        lineOf[k] = pick;
+        lineFreeAt[static_cast<std::size_t>(pick)] = r.right() + 1;
+    }
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
+        const Box& box = boxes[k];
         const QRect r = BoxRect(area, box);
         const bool dragged = box.row == m_drag.row;
         const int edge = dragged ? 2 : 1;
@@ -548,7 +572,7 @@ void WaveformView::PaintCues(QPainter& painter, const QRect& area, const std::ve
         if (m_document->HasEnd(box.row)) line(box.end);
         const int textWidth = r.width() - 6;
         if (textWidth < 12 || area.height() < lineHeight) continue;
-        const int y = area.top() + 2 + (twoLanes ? box.lane * lineHeight : 0);
+        const int y = area.top() + 2 + lineOf[k] * lineHeight;
         const QString text = metrics.elidedText(BoxText(m_document->Text(box.row)), Qt::ElideRight, textWidth);
         painter.setPen(kText);
         painter.drawText(QRect(r.left() + 3, y, textWidth, lineHeight), Qt::AlignLeft | Qt::AlignTop, text);

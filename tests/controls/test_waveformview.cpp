@@ -337,6 +337,44 @@ TEST_F(WaveformViewTest, PaintsPartialPeaksAtAnySize) {
     EXPECT_FALSE(peaks->StatusText().isEmpty());  // the note is shown from it
 }
 
+TEST_F(WaveformViewTest, CuesShowingTogetherWriteTheirTextsOnLinesOfTheirOwn) {
+    // Bands of rows holding text pixels inside the boxes' common stretch.
+    const auto textBands = [&](const QImage& image) {
+        int bands = 0;
+        bool inBand = false;
+        for (int y = 0; y < image.height(); ++y) {
+            bool lit = false;
+            for (int x = 510; x < 590 && !lit; ++x) {
+                const QRgb p = image.pixel(x, y);
+                lit = qRed(p) > 150 && qGreen(p) > 150 && qBlue(p) > 150;
+            }
+            bands += lit && !inBand ? 1 : 0;
+            inBand = lit;
+        }
+        return bands;
+    };
+    const struct {
+        const char* name;
+        std::vector<CueValue> cues;
+        int height;
+        int bands;
+    } cases[] = {
+        {"three at once", {{5000, 6000, "WWWWWWWW"}, {5000, 6000, "MMMMMMMM"}, {5000, 6000, "HHHHHHHH"}}, 120, 3},
+        {"one after another share a line", {{5000, 5500, "WWWW"}, {5500, 6000, "MMMM"}}, 120, 1},
+        {"a view too low for more", {{5000, 6000, "WWWWWWWW"}, {5000, 6000, "MMMMMMMM"}}, 30, 1},
+    };
+    for (const auto& c : cases) {
+        SubtitleDocument together;
+        together.BeginLoad();
+        for (const CueValue& cue : c.cues) together.AppendLoaded(cue.start, cue.end, cue.text);
+        together.EndLoad();
+        view.SetDocument(&together);
+        view.SetVisibleRange(0, 10000);
+        EXPECT_EQ(c.bands, textBands(Paint(QSize(1000, c.height)))) << c.name;
+        view.SetDocument(nullptr);
+    }
+}
+
 TEST_F(WaveformViewTest, ManyCuesInSightAreDrawnAsCoverageAndGrabNothing) {
     SubtitleDocument dense;
     dense.BeginLoad();
