@@ -9,6 +9,7 @@
 #include "app/hugepages.h"
 #include "controls/logsink.h"
 #include "system/clssystem.h"
+#include "system/qtsystemui.h"
 
 namespace {
 // Audio files play in the preview too when named on the command line.
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("lumeval"));
     describe(app, parser);
+    lumeval::InstallChineseQtTexts(app);
 
 
     lumeval::EnableSystemLog(true);

@@ -15,6 +15,9 @@
 #include <QGridLayout>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -42,6 +45,28 @@ QMessageBox::StandardButton StandardButtonOf(MsgResult r) {
             return QMessageBox::No;
     }
     return QMessageBox::Ok;
+}
+
+// The buttons' own texts, as a Chinese system shows them: the questions say
+// "按是…，按否…", so the buttons must read 是 and 否 whatever Qt's language.
+QString ButtonText(MsgResult r) {
+    switch (r) {
+        case MsgResult::Ok:
+            return QStringLiteral("确定");
+        case MsgResult::Cancel:
+            return QStringLiteral("取消");
+        case MsgResult::Abort:
+            return QStringLiteral("中止(&A)");
+        case MsgResult::Retry:
+            return QStringLiteral("重试(&R)");
+        case MsgResult::Ignore:
+            return QStringLiteral("忽略(&I)");
+        case MsgResult::Yes:
+            return QStringLiteral("是(&Y)");
+        case MsgResult::No:
+            return QStringLiteral("否(&N)");
+    }
+    return QStringLiteral("确定");
 }
 
 QMessageBox::Icon QtIconOf(MsgIcon icon) {
@@ -146,7 +171,7 @@ MsgResult QtSystemUi::messageBox(const MessageBoxRequest& request) {
                     QMessageBox::NoButton, request.Owner);
     // Subtitle texts hold markup such as <i>; show it as written.
     box.setTextFormat(Qt::PlainText);
-    for (MsgResult b : ButtonsOf(request.Buttons)) box.addButton(StandardButtonOf(b));
+    for (MsgResult b : ButtonsOf(request.Buttons)) box.addButton(StandardButtonOf(b))->setText(ButtonText(b));
     box.setDefaultButton(StandardButtonOf(request.DefaultButton));
     box.setEscapeButton(box.button(StandardButtonOf(DismissAnswer(request.Buttons))));
     box.exec();
@@ -164,6 +189,8 @@ std::optional<QString> QtSystemUi::inputBox(const InputBoxRequest& request) {
     dialog.setLabelText(DisplayLines(request.Prompt));
     if (auto* label = dialog.findChild<QLabel*>()) label->setTextFormat(Qt::PlainText);
     dialog.setTextValue(request.Default);
+    dialog.setOkButtonText(ButtonText(MsgResult::Ok));
+    dialog.setCancelButtonText(ButtonText(MsgResult::Cancel));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.textValue();
 }
@@ -198,8 +225,8 @@ std::optional<FindBoxAnswer> QtSystemUi::findBox(const InputBoxRequest& request,
     QCheckBox* fold = box("foldChinese", QStringLiteral("简繁通配(&T)"), options.foldChinese);
     layout->addLayout(grid);
     auto* buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole)->setDefault(true);
-    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    buttons->addButton(ButtonText(MsgResult::Ok), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(ButtonText(MsgResult::Cancel), QDialogButtonBox::RejectRole);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
@@ -212,6 +239,19 @@ std::optional<FindBoxAnswer> QtSystemUi::findBox(const InputBoxRequest& request,
     chosen.wrap = wrap->isChecked();
     chosen.foldChinese = fold->isChecked();
     return FindBoxAnswer{edit->text(), chosen};
+}
+
+bool InstallChineseQtTexts(QCoreApplication& app) {
+    // Qt's own words (the file dialog's labels, context menus of text
+    // fields) in the language of the rest of the window. Without the
+    // catalogue (Debian's qt6-translations-l10n) they stay in English.
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qt"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 QString QtSystemUi::clipboardText() {

@@ -6,8 +6,13 @@
 #include "system/systemui.h"
 
 class QMenu;
+class QCoreApplication;
 
 namespace lumeval {
+
+/// Installs Qt's Chinese texts for its own dialogs and widgets; false when
+/// the catalogue is not there.
+bool InstallChineseQtTexts(QCoreApplication& app);
 
 class QtSystemUi : public SystemUi {
   public:

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -168,6 +169,37 @@ TEST(QtMessageBox, EnterTakesTheDefaultEscapeTheCancel) {
         EXPECT_EQ(c.expected,
                   sys.MsgBox("?", c.buttons, MsgIcon::Exclamation, "确认", c.defaultButton))
             << static_cast<int>(c.buttons) << " key " << c.key;
+    }
+}
+
+TEST(QtMessageBox, ButtonsReadAsTheQuestionsNameThem) {
+    // "按是…，按否…": the buttons say 是 and 否 whatever Qt's own language,
+    // and their letters answer as before.
+    clsSystem sys;
+    struct Case {
+        MsgButtons buttons;
+        QStringList texts;
+        int key;
+        MsgResult expected;
+    } cases[] = {
+        {MsgButtons::YesNo, {"是(&Y)", "否(&N)"}, Qt::Key_N, MsgResult::No},
+        {MsgButtons::YesNoCancel, {"是(&Y)", "否(&N)", "取消"}, Qt::Key_Y, MsgResult::Yes},
+        {MsgButtons::OkCancel, {"确定", "取消"}, Qt::Key_Escape, MsgResult::Cancel},
+        {MsgButtons::AbortRetryIgnore, {"中止(&A)", "重试(&R)", "忽略(&I)"}, Qt::Key_R, MsgResult::Retry},
+    };
+    for (const Case& c : cases) {
+        QStringList texts;
+        WhenShown([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            ASSERT_NE(nullptr, box);
+            for (QAbstractButton* b : box->buttons()) texts << b->text();
+            QTest::keyClick(box, Qt::Key(c.key));
+        });
+        EXPECT_EQ(c.expected, sys.MsgBox("?", c.buttons, MsgIcon::Question, "确认", 1)) << c.texts.join(' ').toStdString();
+        texts.sort();
+        QStringList expected = c.texts;
+        expected.sort();
+        EXPECT_EQ(expected, texts);
     }
 }
 
