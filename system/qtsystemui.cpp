@@ -245,8 +245,11 @@ bool InstallChineseQtTexts(QCoreApplication& app) {
     // Qt's own words (the file dialog's labels, context menus of text
     // fields) in the language of the rest of the window. Without the
     // catalogue (Debian's qt6-translations-l10n) they stay in English.
+    // Sizes and dates in its views follow the same language.
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    QLocale::setDefault(chinese);
     auto* translator = new QTranslator(&app);
-    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qt"), QStringLiteral("_"),
+    if (!translator->load(chinese, QStringLiteral("qt"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
         return false;

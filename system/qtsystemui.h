@@ -10,8 +10,8 @@ class QCoreApplication;
 
 namespace lumeval {
 
-/// Installs Qt's Chinese texts for its own dialogs and widgets; false when
-/// the catalogue is not there.
+/// Makes Chinese the default locale and installs Qt's Chinese texts for its
+/// own dialogs and widgets; false when the catalogue is not there.
 bool InstallChineseQtTexts(QCoreApplication& app);
 
 class QtSystemUi : public SystemUi {

@@ -49,18 +49,21 @@ focus_main
 # File menu by its mnemonic, then Save (S) into the dialog: type a path,
 # Enter; the "saved" information box (titled with the program's name) is
 # closed by Return. SAVE PATH SHOT-PREFIX
+# The file dialogs' own titles: Qt's, in Chinese when its translations are
+# installed (qt6-translations-l10n), else in English.
+save_title='^(另存为|Save As)$' open_title='^(打开|Open)$'
 save_as() {
   xdotool key --clearmodifiers alt+f
   sleep 0.7
   [[ -n "$2" ]] && import -window root "$out/$2-file-menu.png"
   xdotool key --clearmodifiers s
-  wait_count 'Save' 1
+  wait_count "$save_title" 1
   sleep 0.5
   [[ -n "$2" ]] && import -window root "$out/$2-save-dialog.png"
   xdotool key --clearmodifiers ctrl+a
   xdotool type --delay 20 "$1"
   xdotool key --clearmodifiers Return
-  wait_below 'Save' 1
+  wait_below "$save_title" 1
   wait_count '^Lumeval$' 1
   [[ -n "$2" ]] && import -window root "$out/$2-saved.png"
   xdotool key --clearmodifiers Return
@@ -126,8 +129,8 @@ menu() {  # MENU-KEY ITEM-KEY WINDOW-NAME COUNT CLOSE-KEY SHOT
 }
 menu alt+h a '^关于$' 1 Escape 6-about               # Help > About; Escape is No
 menu alt+e s '^Lumeval$' 1 Return 7-find-all       # Edit > Find and Select: the count box
-menu alt+f o '^Open$' 1 Escape 8-open-dialog        # File > Open Subtitle
-menu alt+f v '^Open$' 1 Escape 9-open-video         # File > Open Video
+menu alt+f o "$open_title" 1 Escape 8-open-dialog        # File > Open Subtitle
+menu alt+f v "$open_title" 1 Escape 9-open-video         # File > Open Video
 exit_by_menu
 INNER
 # A random first display number: -a alone races with other xvfb-run users.
