@@ -5,6 +5,7 @@
 #include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -468,12 +469,30 @@ bool CodePageAvailable(int32_t codePage) {
     return page == kUtf8CodePage || ConverterFor(page) != nullptr;
 }
 
+bool AsciiIsItself(int32_t page) {
+    switch (page) {
+        case 874: case 936: case 949: case 950: case 20866: case 21866: case 28603: case 28605:
+        case 51932: case 54936:
+            return true;
+        default:
+            return (page >= 1250 && page <= 1258) || (page >= 28591 && page <= 28599);
+    }
+}
+
 bool DecodeCodePage(std::string_view bytes, int32_t codePage, std::string& out) {
     out.clear();
     try {
         const int32_t page = ResolveCodePage(codePage);
         if (page == kUtf8CodePage) {
             out = SanitizeUtf8(bytes);
+            return true;
+        }
+        // Text of ASCII alone (most English subtitles) is its own UTF-8 in
+        // these pages: no converter to open, which costs milliseconds.
+        if (AsciiIsItself(page) && std::all_of(bytes.begin(), bytes.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x80;
+            })) {
+            out.assign(bytes);
             return true;
         }
         UConverter* conv = ConverterFor(page);

@@ -25,6 +25,11 @@ int32_t ResolveCodePage(int32_t codePage);
 /// True when ICU has a converter for the page.
 bool CodePageAvailable(int32_t codePage);
 
+/// The pages whose bytes below 0x80 are ASCII itself (the ANSI pages of
+/// Windows and the ISO 8859 family, GBK, BIG5, UHC, GB18030, EUC-JP, KOI8):
+/// text of such bytes alone decodes to itself without a converter.
+bool AsciiIsItself(int32_t page);
+
 /// Bytes in `codePage` to UTF-8. Invalid sequences become U+FFFD.
 /// Returns false only when the page has no converter; throws std::bad_alloc
 /// when memory runs out.

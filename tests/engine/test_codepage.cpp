@@ -70,6 +70,31 @@ TEST(CodePage, DecodesAndEncodesKnownText) {
     }
 }
 
+TEST(CodePage, AsciiDecodesToItselfWithoutAConverterOnlyWhereTheConverterAgrees) {
+    // Text of ASCII alone skips the converter in the pages said to map it to
+    // itself: each such page must exist and map every byte below 0x80 so.
+    std::string ascii;
+    for (int c = 0; c < 0x80; ++c) ascii += static_cast<char>(c);
+    int pages = 0;
+    for (int32_t page = 1; page < 70000; ++page) {
+        if (!AsciiIsItself(page)) continue;
+        ++pages;
+        ASSERT_TRUE(CodePageAvailable(page)) << page;
+        std::string out;
+        ASSERT_TRUE(DecodeCodePage(ascii, page, out)) << page;  // the short way
+        EXPECT_EQ(ascii, out) << page;
+        // With a byte above 0x7F the converter reads it all: its ASCII is
+        // the same.
+        ASSERT_TRUE(DecodeCodePage(ascii + "\xA4", page, out)) << page;
+        EXPECT_EQ(ascii, out.substr(0, ascii.size())) << page;
+    }
+    EXPECT_EQ(28, pages);
+    // Pages that do not (a converter that is missing stays missing).
+    std::string out;
+    EXPECT_FALSE(DecodeCodePage("abc", 12345, out));
+    EXPECT_FALSE(AsciiIsItself(932));  // 0x5C is a yen sign to some readers
+}
+
 TEST(CodePage, InvalidBytesBecomeReplacementNotNothing) {
     std::string out;
     // A lead byte cut off by the end of the text, and one followed by a byte
