@@ -599,7 +599,9 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
 
     ConversionContext cctx;
     cctx.mode = s.s_InternalCodeConversion;
-    cctx.cls = lumeval::CheckChineseInternalCodeSpecification(text, AnsiCodePage);
+    // Only a conversion asks for the class; telling it opens a GBK converter.
+    if (cctx.mode > kConvertNone && cctx.mode <= kConvertAuto)
+        cctx.cls = lumeval::CheckChineseInternalCodeSpecification(text, AnsiCodePage);
     // BIG5 read through GBK only because nothing showed another page (or
     // the caller forced GBK) is read as BIG5 again by a conversion.
     cctx.big5ReadAsGbk = cctx.mode != kConvertNone && fmt == kEncodingAnsi &&
