@@ -27,47 +27,29 @@ namespace lumeval {
 
 namespace {
 
-QMessageBox::StandardButton StandardButtonOf(MsgResult r) {
-    switch (r) {
-        case MsgResult::Ok:
-            return QMessageBox::Ok;
-        case MsgResult::Cancel:
-            return QMessageBox::Cancel;
-        case MsgResult::Abort:
-            return QMessageBox::Abort;
-        case MsgResult::Retry:
-            return QMessageBox::Retry;
-        case MsgResult::Ignore:
-            return QMessageBox::Ignore;
-        case MsgResult::Yes:
-            return QMessageBox::Yes;
-        case MsgResult::No:
-            return QMessageBox::No;
-    }
-    return QMessageBox::Ok;
-}
+// Each answer's Qt button and its text, as a Chinese system shows it: the
+// questions say "按是…，按否…", so the buttons must read 是 and 否 whatever
+// Qt's language.
+struct ButtonOf {
+    MsgResult answer;
+    QMessageBox::StandardButton button;
+    const char* text;
+};
+constexpr ButtonOf kButtons[] = {
+    {MsgResult::Ok, QMessageBox::Ok, "确定"},          {MsgResult::Cancel, QMessageBox::Cancel, "取消"},
+    {MsgResult::Abort, QMessageBox::Abort, "中止(&A)"}, {MsgResult::Retry, QMessageBox::Retry, "重试(&R)"},
+    {MsgResult::Ignore, QMessageBox::Ignore, "忽略(&I)"}, {MsgResult::Yes, QMessageBox::Yes, "是(&Y)"},
+    {MsgResult::No, QMessageBox::No, "否(&N)"},
+};
 
-// The buttons' own texts, as a Chinese system shows them: the questions say
-// "按是…，按否…", so the buttons must read 是 and 否 whatever Qt's language.
-QString ButtonText(MsgResult r) {
-    switch (r) {
-        case MsgResult::Ok:
-            return QStringLiteral("确定");
-        case MsgResult::Cancel:
-            return QStringLiteral("取消");
-        case MsgResult::Abort:
-            return QStringLiteral("中止(&A)");
-        case MsgResult::Retry:
-            return QStringLiteral("重试(&R)");
-        case MsgResult::Ignore:
-            return QStringLiteral("忽略(&I)");
-        case MsgResult::Yes:
-            return QStringLiteral("是(&Y)");
-        case MsgResult::No:
-            return QStringLiteral("否(&N)");
+const ButtonOf& ButtonFor(MsgResult r) {
+    for (const ButtonOf& b : kButtons) {
+        if (b.answer == r) return b;
     }
-    return QStringLiteral("确定");
+    return kButtons[0];
 }
+QMessageBox::StandardButton StandardButtonOf(MsgResult r) { return ButtonFor(r).button; }
+QString ButtonText(MsgResult r) { return QString::fromUtf8(ButtonFor(r).text); }
 
 QMessageBox::Icon QtIconOf(MsgIcon icon) {
     switch (icon) {
