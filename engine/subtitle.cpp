@@ -259,28 +259,6 @@ private:
     bool m_done = false;
 };
 
-// How often `c` occurs in the text (std::count goes a byte at a time).
-std::size_t countByte(std::string_view text, char c) {
-    std::size_t n = 0;
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i target = _mm_set1_epi8(c);
-    while (i + 16 <= text.size()) {
-        // Up to 255 rounds of 16 byte counters, then summed.
-        __m128i counts = _mm_setzero_si128();
-        for (int round = 0; round < 255 && i + 16 <= text.size(); ++round, i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, target));
-        }
-        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-        n += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-             static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
-    }
-#endif
-    for (; i < text.size(); ++i) n += text[i] == c ? 1 : 0;
-    return n;
-}
-
 // "PlayResX: 640" -> 640. A rest that is not a whole number leaves the value
 // as it was rather than inventing one.
 void captureResolution(std::string_view line, std::string_view key, int32_t& value) {
@@ -379,6 +357,13 @@ private:
 
     std::string* m_text;
     std::uintptr_t m_released = 0;  // address up to which the memory was given back
+};
+#else
+class PageReleaser {
+public:
+    explicit PageReleaser(std::string*) {}
+    explicit operator bool() const { return false; }
+    void Before(std::size_t) {}
 };
 #endif
 
@@ -562,8 +547,27 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
     return run.dest.eventMode ? deliverEvents(run) : deliverFile(run);
 }
 
-// Load: one source's whole text, decoded and classified; then read it. False
-// only when the caller cancelled.
+// One reading of a source's lines: what every line needs besides itself.
+struct clsSubtitle::LineFeed {
+    LineFeed(LineReader r, const ConversionContext& c, bool convert, const std::string& p,
+             std::size_t last, std::string* releasable)
+        : reader(r), cctx(c), mayConvert(convert), path(p), lastIndex(last), release(releasable) {}
+
+    LineReader reader;
+    const ConversionContext& cctx;
+    bool mayConvert;  // the conversion can change some line of the text
+    const std::string& path;
+    std::size_t lastIndex;          // line ends in the text: the progress's end
+    std::size_t index = 0;          // lines handed on so far
+    std::size_t untilProgress = 1;  // line 0 reports
+    // A large source need not stay whole in memory while its entries (copies)
+    // grow: the pages the reading has passed are given back as it goes.
+    PageReleaser release;
+    std::size_t entriesBefore = 0;
+};
+
+// Load: one source's text, decoded and classified; then read it. False only
+// when the caller cancelled.
 bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
     const ConvertSettings& s = run.s;
     if (!FileExists(path)) return true;
@@ -578,12 +582,45 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
         return true;
     }
 
+    ConversionContext cctx;
+    cctx.mode = s.s_InternalCodeConversion;
+    cctx.writesAnsi = !run.dest.eventMode && s.s_SubtitleEncodeFormat == kEncodingAnsi;
+    cctx.AnsiCodePage = AnsiCodePage;
+    // A large file read without a conversion need not be held whole: the
+    // copy alone would be most of the memory a run touches.
+    if (SourceEncoding == kEncodingDetect && cctx.mode == kConvertNone) {
+        if (const auto read = readPiecewise(run, path, *kind, cctx, reader)) return *read;
+    }
+
     int32_t fmt = SourceEncoding;
     LoadReason reason = LoadReason::None;
     LoadedCodePage page;
     std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason, &page);
     // A source that did not fit in memory is a failed run, not an empty file.
     if (reason == LoadReason::OutOfMemory) throw std::bad_alloc();
+    recordSource(path, fmt, reason, page);
+    run.lastKind = *kind;
+    run.lastPath = path;
+
+    // Only a conversion asks for the class; telling it opens a GBK converter.
+    if (cctx.mode > kConvertNone && cctx.mode <= kConvertAuto)
+        cctx.cls = lumeval::CheckChineseInternalCodeSpecification(text, AnsiCodePage);
+    // BIG5 read through GBK only because nothing showed another page (or
+    // the caller forced GBK) is read as BIG5 again by a conversion.
+    cctx.big5ReadAsGbk = cctx.mode != kConvertNone && fmt == kEncodingAnsi &&
+                         page.codePage == 936 && !page.detected && cctx.cls == kClassBig5 &&
+                         LooksLikeBig5ReadAsGbk(text);
+
+    // A reading that finds nothing is undone and the text read again by its
+    // content (a MicroDVD file named .srt); the usual file pays a copy of
+    // the carry-over state for it.
+    const SourceMark mark{run.table.size(), run.table.back(), run.state, run.refused, run.outside};
+    if (!readText(run, text, cctx, reader, path, &text)) return false;
+    return run.table.size() != mark.entries || readByContent(run, text, cctx, reader, path, mark);
+}
+
+void clsSubtitle::recordSource(const std::string& path, int32_t fmt, LoadReason reason,
+                               const LoadedCodePage& page) {
     ++m_lastRun.sourcesRead;
     m_lastRun.lastEncoding = fmt;
     m_lastRun.lastReason = reason;
@@ -594,28 +631,54 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
     info.codePage = fmt == kEncodingAnsi && !page.asciiOnly ? page.codePage : 0;
     info.codePageDetected = info.codePage != 0 && page.detected;
     m_lastRun.sources.push_back(std::move(info));
-    run.lastKind = *kind;
-    run.lastPath = path;
+}
 
-    ConversionContext cctx;
-    cctx.mode = s.s_InternalCodeConversion;
-    // Only a conversion asks for the class; telling it opens a GBK converter.
-    if (cctx.mode > kConvertNone && cctx.mode <= kConvertAuto)
-        cctx.cls = lumeval::CheckChineseInternalCodeSpecification(text, AnsiCodePage);
-    // BIG5 read through GBK only because nothing showed another page (or
-    // the caller forced GBK) is read as BIG5 again by a conversion.
-    cctx.big5ReadAsGbk = cctx.mode != kConvertNone && fmt == kEncodingAnsi &&
-                         page.codePage == 936 && !page.detected && cctx.cls == kClassBig5 &&
-                         LooksLikeBig5ReadAsGbk(text);
-    cctx.writesAnsi = !run.dest.eventMode && s.s_SubtitleEncodeFormat == kEncodingAnsi;
-    cctx.AnsiCodePage = AnsiCodePage;
+// A large source whose bytes are its text as they stand, read a piece at a
+// time: the same lines, entries and progress as reading it whole. Nothing
+// when it cannot be read so (too small, another encoding, changed between
+// the passes): it is then read whole, with nothing of this reading left.
+std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::string& path,
+                                               int32_t kind, const ConversionContext& cctx,
+                                               LineReader reader) {
+    const PiecewiseSource source = SurveySource(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes);
+    if (!source.usable) return std::nullopt;
 
-    // A reading that finds nothing is undone and the text read again by its
-    // content (a MicroDVD file named .srt); the usual file pays a copy of
-    // the carry-over state for it.
     const SourceMark mark{run.table.size(), run.table.back(), run.state, run.refused, run.outside};
-    if (!readText(run, text, cctx, reader, path, &text)) return false;
-    return run.table.size() != mark.entries || readByContent(run, text, cctx, reader, path, mark);
+    const int32_t kindBefore = run.lastKind;
+    const std::string pathBefore = run.lastPath;
+    recordSource(path, source.fmt, source.reason, source.page);
+    m_lastRun.sources.back().readInPieces = true;
+    run.lastKind = kind;
+    run.lastPath = path;
+    if (!progress(run.ev, 0, 0, kStatusReading, path)) return false;
+    startReading(run, source.lineEnds);
+    // No conversion is asked for: no line of it can change.
+    LineFeed feed(reader, cctx, false, path, source.lineEnds, nullptr);
+    const PieceRead read = ReadSourcePieces(
+        path, source,
+        [&](std::string_view piece, bool last) { return feedLines(run, piece, source.sep, last, feed); },
+        PieceBytes);
+    if (read == PieceRead::Stopped) return false;
+    if (read == PieceRead::Changed) {
+        run.table.resize(mark.entries);
+        run.table.back() = mark.lastEntry;
+        run.state = mark.state;
+        run.refused = mark.refused;
+        run.outside = mark.outside;
+        run.lastKind = kindBefore;
+        run.lastPath = pathBefore;
+        --m_lastRun.sourcesRead;
+        m_lastRun.sources.pop_back();
+        return std::nullopt;
+    }
+    if (run.table.size() != mark.entries) return true;
+    // Nothing read: the content may tell another format, from the whole text.
+    m_lastRun.sources.back().readInPieces = false;
+    int32_t fmt = kEncodingDetect;
+    LoadReason reason = LoadReason::None;
+    const std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
+    if (reason == LoadReason::OutOfMemory) throw std::bad_alloc();
+    return readByContent(run, text, cctx, reader, path, mark);
 }
 
 // The text read again by the reader of the format its content shows, when
@@ -647,6 +710,13 @@ SourceInfo& clsSubtitle::sourceInfo(const std::string& path) {
     return sources.back();
 }
 
+void clsSubtitle::startReading(ConvertRun& run, std::size_t lineEnds) {
+    // A SubRip cue takes four lines or so, a lyric one; growing past the
+    // reservation would move every entry and touch twice the memory.
+    run.table.reserve(run.table.size() + (run.lastKind == kKindLrc ? lineEnds : lineEnds / 4) + 1);
+    run.state.lrcOffsetMs = 0;  // an LRC [offset:] tag holds for its own file only
+}
+
 // Prepare and read: the text split into lines, each prepared ("<BR>" made
 // "\N", PlayResX/PlayResY captured, the character-set conversion) and handed
 // to the reader. False when the caller cancelled.
@@ -661,35 +731,30 @@ bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const Conve
     // has no LF at all (classic Mac files), at CR. A lone CR inside an LF
     // text also ends a line: such lines are split again as they are read.
     const char sep = std::memchr(text.data(), '\n', text.size()) != nullptr ? '\n' : '\r';
-    const std::size_t lastIndex = countByte(text, sep);
+    const std::size_t lastIndex = CountByte(text, sep);
     if (!progress(run.ev, 0, 0, kStatusReading, path)) return false;
-    // A SubRip cue takes four lines or so, a lyric one; growing past the
-    // reservation would move every entry and touch twice the memory.
-    run.table.reserve(run.table.size() + (run.lastKind == kKindLrc ? lastIndex : lastIndex / 4) + 1);
-    run.state.lrcOffsetMs = 0;  // an LRC [offset:] tag holds for its own file only
+    startReading(run, lastIndex);
+    LineFeed feed(reader, cctx, mayConvert, path, lastIndex,
+                  releasable != nullptr && releasable->size() >= kReleasableTextBytes ? releasable
+                                                                                       : nullptr);
+    feed.entriesBefore = run.table.size();
+    return feedLines(run, text, sep, true, feed);
+}
 
+// The lines of `text` handed to the reader. `final`: the text runs to the
+// end of the source; otherwise it ends just after a line end, and the empty
+// line a split would give after that is none. False when the caller cancelled.
+bool clsSubtitle::feedLines(ConvertRun& run, std::string_view text, char sep, bool final,
+                            LineFeed& feed) {
     LineWalker lines(text, sep);
     std::string_view raw;
     unsigned rawFlags = 0;
     bool lastLine = false;
-    std::size_t untilProgress = 1;  // line 0 reports
-    // A large source need not stay whole in memory while its entries (copies)
-    // grow: the pages the reading has passed are given back as it goes.
-#if defined(__unix__)
-    PageReleaser release(releasable != nullptr && releasable->size() >= kReleasableTextBytes
-                             ? releasable
-                             : nullptr);
-#else
-    struct {
-        explicit operator bool() const { return false; }
-        void Before(std::size_t) {}
-    } release;
-    (void)releasable;
-#endif
-    const std::size_t entriesBefore = run.table.size();
-    for (std::size_t i = 0; lines.next(raw, rawFlags, lastLine); ++i) {
-        if ((i & 255) == 0 && release && run.table.size() > entriesBefore) {
-            release.Before(static_cast<std::size_t>(raw.data() - text.data()));
+    while (lines.next(raw, rawFlags, lastLine)) {
+        if (lastLine && !final) break;
+        const std::size_t i = feed.index++;
+        if ((i & 255) == 0 && feed.release && run.table.size() > feed.entriesBefore) {
+            feed.release.Before(static_cast<std::size_t>(raw.data() - text.data()));
         }
         // Lone CRs inside the line: each piece is a line of its own.
         std::size_t cr = (rawFlags & kHasCR) != 0 ? raw.find('\r') : std::string_view::npos;
@@ -719,22 +784,25 @@ bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const Conve
                     captureResolution(prepared, "PlayResY:", run.playResY);
                 }
             }
-            if ((flags & kHasHigh) != 0 && mayConvert && InternalCodeConversionMayChange(prepared, cctx)) {
+            if ((flags & kHasHigh) != 0 && feed.mayConvert &&
+                InternalCodeConversionMayChange(prepared, feed.cctx)) {
                 if (prepared.data() != run.line.data()) run.line.assign(prepared);
-                run.line = ApplyInternalCodeConversion(run.line, cctx);
+                run.line = ApplyInternalCodeConversion(run.line, feed.cctx);
                 prepared = run.line;
             }
-            reader(prepared, lastLine && lastPiece, run.rctx);
+            feed.reader(prepared, lastLine && lastPiece, run.rctx);
             if (lastPiece) break;
             const std::size_t next = cr + 1;
             cr = raw.find('\r', next);
             piece = raw.substr(next, cr == std::string_view::npos ? cr : cr - next);
         }
 
-        if (--untilProgress == 0) {  // i is a multiple of the interval
-            untilProgress = static_cast<std::size_t>(run.interval);
-            if (!progress(run.ev, clampToInt32(i), clampToInt32(lastIndex), kStatusReading, path))
+        if (--feed.untilProgress == 0) {  // i is a multiple of the interval
+            feed.untilProgress = static_cast<std::size_t>(run.interval);
+            if (!progress(run.ev, clampToInt32(i), clampToInt32(feed.lastIndex), kStatusReading,
+                          feed.path)) {
                 return false;
+            }
             yieldToCaller();
         }
     }

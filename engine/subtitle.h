@@ -144,6 +144,7 @@ struct SourceInfo {
     /// Non-empty when the file was read by its content instead of its
     /// extension: the description of the format it was read as.
     std::string readByContent;
+    bool readInPieces = false;  ///< read a piece at a time, never whole in memory
 };
 
 /// What one run read, for summaries.
@@ -192,6 +193,11 @@ public:
     /// person who saw a file misread picks one (a mark of that encoding is
     /// still skipped).
     int32_t SourceEncoding = -1;
+    /// Sources of at least this many bytes that are their text as they stand
+    /// (UTF-8, or ASCII) and need no conversion are read a piece of about
+    /// `PieceBytes` at a time, never whole.
+    std::uint64_t PiecewiseFromBytes = std::uint64_t{4} << 20;
+    std::size_t PieceBytes = kDefaultPieceBytes;
 
     /// Output beyond this many bytes is written as it is made, a piece at a
     /// time (through a temporary file that replaces the target at the end),
@@ -305,6 +311,14 @@ private:
                   LineReader reader, const std::string& path, std::string* releasable = nullptr);
     /// What reading one source can change besides adding entries (subtitle.cpp).
     struct SourceMark;
+    /// One reading of a source's lines (subtitle.cpp).
+    struct LineFeed;
+    void recordSource(const std::string& path, int32_t fmt, LoadReason reason,
+                      const LoadedCodePage& page);
+    std::optional<bool> readPiecewise(ConvertRun& run, const std::string& path, int32_t kind,
+                                      const ConversionContext& cctx, LineReader reader);
+    void startReading(ConvertRun& run, std::size_t lineEnds);
+    bool feedLines(ConvertRun& run, std::string_view text, char sep, bool final, LineFeed& feed);
     bool readByContent(ConvertRun& run, const std::string& text, const ConversionContext& cctx,
                        LineReader tried, const std::string& path, const SourceMark& mark);
     /// The RunInfo entry of the source being read (made on first use).

@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "engine/encoding/chinese.h"
 #include "engine/encoding/textfile.h"
@@ -414,6 +416,68 @@ inline std::string FuzzConvertAny(const uint8_t* data, std::size_t size) {
         engine.ConvertSubtitle(dest, again);
         if (!problem.empty()) return "re-reading " + std::string(destKey) + ": " + problem;
     }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// Reading a piece at a time
+
+/// Byte 0: the source's format. Byte 1: the piece size (1 to 64 bytes) and
+/// the progress interval. The rest: the file. Read a piece at a time and
+/// read whole, the run must be the same: lines, progress, what was read.
+inline std::string FuzzPiecewise(const uint8_t* data, std::size_t size) {
+    static constexpr std::string_view kSources[] = {"srt", "ass", "lrc", "ksc", "smi", "stxt",
+                                                    "vtt", "sub", "stl", "qly", "txt"};
+    constexpr std::size_t kHeader = 2;
+    if (size < kHeader) return {};
+    const std::string_view key = kSources[data[0] % std::size(kSources)];
+    const std::string source = ScratchPath("pieces." + std::string(key));
+    if (!WriteBytes(source, std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader))) {
+        return {};
+    }
+    struct Run {
+        std::vector<std::string> seen;  // every event, in order
+        RunInfo info;
+        bool ok = false;
+    };
+    const auto convert = [&](bool whole) {
+        Run run;
+        clsSubtitle engine;
+        engine.PiecewiseFromBytes = whole ? UINT64_MAX : 0;
+        engine.PieceBytes = 1 + data[1] % 64;
+        engine.ProgressChange = [&](int32_t v, int32_t m, int32_t st, const std::string& t, bool&) {
+            run.seen.push_back(std::to_string(v) + "/" + std::to_string(m) + " " + std::to_string(st) + " " + t);
+        };
+        engine.SubtitleLineLoaded = [&](double a, double b, const std::string& t) {
+            run.seen.push_back(std::to_string(a) + "->" + std::to_string(b) + "|" + t);
+        };
+        ConvertSettings s;
+        s.dst_SubFile = "srt";
+        s.s_RaiseEventInterval = 1 + data[1] / 64;
+        run.ok = engine.ConvertSubtitle(source, s);
+        run.info = engine.LastRun();
+        return run;
+    };
+    const Run whole = convert(true);
+    const Run pieces = convert(false);
+    if (whole.ok != pieces.ok) return "the run's result differs when read in pieces";
+    if (whole.seen != pieces.seen) {
+        for (std::size_t i = 0; i < std::max(whole.seen.size(), pieces.seen.size()); ++i) {
+            const std::string a = i < whole.seen.size() ? whole.seen[i] : "(none)";
+            const std::string b = i < pieces.seen.size() ? pieces.seen[i] : "(none)";
+            if (a != b) return "event " + std::to_string(i) + " differs: whole " + a + ", in pieces " + b;
+        }
+    }
+    if (whole.info.sources.size() != pieces.info.sources.size()) return "sources differ";
+    for (std::size_t i = 0; i < whole.info.sources.size(); ++i) {
+        const SourceInfo& a = whole.info.sources[i];
+        const SourceInfo& b = pieces.info.sources[i];
+        if (a.encoding != b.encoding || a.codePage != b.codePage ||
+            a.codePageDetected != b.codePageDetected || a.readByContent != b.readByContent) {
+            return "the source is reported otherwise when read in pieces";
+        }
+    }
+    if (whole.info.lastReason != pieces.info.lastReason) return "the load's reason differs";
     return {};
 }
 

@@ -182,6 +182,28 @@ bool IsValidUtf8(std::string_view bytes) noexcept {
            bytes.size();
 }
 
+// std::count goes a byte at a time.
+std::size_t CountByte(std::string_view text, char c) noexcept {
+    std::size_t n = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i target = _mm_set1_epi8(c);
+    while (i + 16 <= text.size()) {
+        // Up to 255 rounds of 16 byte counters, then summed.
+        __m128i counts = _mm_setzero_si128();
+        for (int round = 0; round < 255 && i + 16 <= text.size(); ++round, i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, target));
+        }
+        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+        n += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+    }
+#endif
+    for (; i < text.size(); ++i) n += text[i] == c ? 1 : 0;
+    return n;
+}
+
 bool IsAscii(std::string_view bytes) noexcept {
     return SkipAscii(reinterpret_cast<const unsigned char*>(bytes.data()), 0, bytes.size()) ==
            bytes.size();

@@ -102,4 +102,7 @@ std::string SanitizeUtf8(std::string_view bytes);
 /// True when every byte is below 0x80.
 bool IsAscii(std::string_view bytes) noexcept;
 
+/// How often `c` occurs in `text`.
+std::size_t CountByte(std::string_view text, char c) noexcept;
+
 }  // namespace lumeval

@@ -18,6 +18,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "engine/encoding/codepage.h"
 #include "engine/encoding/detect.h"
@@ -580,6 +581,169 @@ std::string DecodeText(std::string_view bytes, int32_t fmt, int32_t AnsiCodePage
         return ok ? out : std::string();
     } catch (...) {
         return {};
+    }
+}
+
+namespace {
+
+// The length of `v` without a last character that the piece's end cuts
+// short: a lead byte followed by fewer continuation bytes than it announces.
+// Anything else (ill-formed bytes included) is left to the validation.
+std::size_t WithoutCutCharacter(std::string_view v) {
+    const auto* p = reinterpret_cast<const unsigned char*>(v.data());
+    const std::size_t n = v.size();
+    for (std::size_t k = 1; k <= 3 && k <= n; ++k) {
+        const unsigned char b = p[n - k];
+        if (b < 0x80) return n;
+        if (b >= 0xC0) {
+            const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+            return length > k ? n - k : n;
+        }
+    }
+    return n;
+}
+
+struct FdCloser {
+    int fd = -1;
+    ~FdCloser() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Reads until `size` bytes are in or the file ends; -1 on an error.
+ssize_t ReadFully(int fd, char* into, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t r = ::read(fd, into + got, size - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (r == 0) break;
+        got += std::size_t(r);
+    }
+    return ssize_t(got);
+}
+
+std::int64_t ModifiedNs(const struct stat& st) {
+    return std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
+                             std::size_t pieceBytes, std::uint64_t minBytes) {
+    PiecewiseSource source;
+    try {
+        if (!UsableName(FileName)) return source;
+        FdCloser file{::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+        struct stat st {};
+        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return source;
+        const auto size = std::uint64_t(st.st_size);
+        if (size > kMaxLoadSize || size < minBytes) return source;
+        source.device = std::uint64_t(st.st_dev);
+        source.inode = std::uint64_t(st.st_ino);
+        source.modifiedNs = ModifiedNs(st);
+
+        pieceBytes = std::max<std::size_t>(pieceBytes, 4);
+        std::unique_ptr<char[]> buffer(new char[pieceBytes + 4]);
+        unsigned char first4[4] = {0, 0, 0, 0};
+        const ssize_t head = ReadFully(file.fd, reinterpret_cast<char*>(first4), 4);
+        if (head < 0) return source;
+        const ByteOrderMark mark = DetectByteOrderMark(first4);
+        if (mark.code != 0 && mark.code != kEncodingUtf8) return source;
+        source.skip = std::uint64_t(mark.length);
+        // The bytes after the mark that the first read already holds.
+        std::size_t carry = std::size_t(head) - std::min<std::size_t>(std::size_t(head), mark.length);
+        std::memcpy(buffer.get(), first4 + mark.length, carry);
+
+        bool valid = true, high = false, zero = false;
+        std::size_t lf = 0, cr = 0;
+        std::uint64_t total = 0;
+        std::size_t uncounted = carry;  // bytes at the buffer's end not yet counted
+        for (;;) {
+            const ssize_t r = ReadFully(file.fd, buffer.get() + carry, pieceBytes);
+            if (r < 0) return source;
+            uncounted += std::size_t(r);
+            const bool end = std::size_t(r) < pieceBytes;
+            const std::string_view all(buffer.get(), carry + std::size_t(r));
+            const std::string_view fresh = all.substr(all.size() - uncounted);
+            total += fresh.size();
+            lf += CountByte(fresh, '\n');
+            cr += CountByte(fresh, '\r');
+            zero = zero || std::memchr(fresh.data(), 0, fresh.size()) != nullptr;
+            uncounted = 0;
+            // A character cut by the piece's end is checked whole with the next.
+            const std::size_t whole = end ? all.size() : WithoutCutCharacter(all);
+            if (valid && !IsAscii(all.substr(0, whole))) {
+                high = true;
+                valid = IsValidUtf8(all.substr(0, whole));
+            }
+            carry = all.size() - whole;
+            std::memmove(buffer.get(), buffer.get() + whole, carry);
+            if (end) break;
+        }
+        if (!valid || total > kMaxLoadSize) return source;
+        source.size = total;
+        source.sep = lf > 0 ? '\n' : '\r';
+        source.lineEnds = lf > 0 ? lf : cr;
+        if (mark.code == kEncodingUtf8 || high) {
+            source.fmt = kEncodingUtf8;
+            source.reason = mark.code != 0 ? LoadReason::ByteOrderMark : LoadReason::ValidUtf8;
+            source.usable = true;
+            return source;
+        }
+        // ASCII alone is ANSI to the loader; zero bytes could make it UTF-16,
+        // and a page that does not read ASCII as itself would change it.
+        const int32_t page = ResolveCodePage(AnsiCodePage);
+        if (zero || !AsciiIsItself(page)) return source;
+        source.fmt = kEncodingAnsi;
+        source.reason = LoadReason::AnsiFallback;
+        source.page.codePage = page;
+        source.page.asciiOnly = true;
+        source.usable = true;
+    } catch (...) {
+        source = PiecewiseSource{};
+    }
+    return source;
+}
+
+PieceRead ReadSourcePieces(const std::string& FileName, const PiecewiseSource& source,
+                           const std::function<bool(std::string_view piece, bool last)>& onPiece,
+                           std::size_t pieceBytes) {
+    if (!source.usable || !UsableName(FileName)) return PieceRead::Changed;
+    FdCloser file{::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    struct stat st {};
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) return PieceRead::Changed;
+    if (std::uint64_t(st.st_dev) != source.device || std::uint64_t(st.st_ino) != source.inode ||
+        ModifiedNs(st) != source.modifiedNs ||
+        std::uint64_t(st.st_size) != source.skip + source.size) {
+        return PieceRead::Changed;
+    }
+    if (::lseek(file.fd, off_t(source.skip), SEEK_SET) < 0) return PieceRead::Changed;
+
+    pieceBytes = std::max<std::size_t>(pieceBytes, 1);
+    std::vector<char> buffer(pieceBytes);
+    std::size_t held = 0;             // bytes in the buffer not yet handed on
+    std::uint64_t left = source.size;  // bytes of the file not yet read
+    for (;;) {
+        // A line longer than the room left makes the buffer longer.
+        if (buffer.size() - held < pieceBytes / 2 + 1) buffer.resize(buffer.size() * 2);
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(left, buffer.size() - held));
+        const ssize_t r = ReadFully(file.fd, buffer.data() + held, want);
+        if (r < 0 || std::size_t(r) != want) return PieceRead::Changed;
+        held += want;
+        left -= want;
+        if (left == 0) {
+            return onPiece(std::string_view(buffer.data(), held), true) ? PieceRead::Done
+                                                                         : PieceRead::Stopped;
+        }
+        const void* lastEnd = ::memrchr(buffer.data(), source.sep, held);
+        if (lastEnd == nullptr) continue;
+        const std::size_t piece = std::size_t(static_cast<const char*>(lastEnd) - buffer.data()) + 1;
+        if (!onPiece(std::string_view(buffer.data(), piece), false)) return PieceRead::Stopped;
+        std::memmove(buffer.data(), buffer.data() + piece, held - piece);
+        held -= piece;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -73,6 +74,49 @@ int32_t UEFCheckTextFileFormat(const std::string& FileName);
 /// was used and whether it was detected.
 std::string UEFLoadTextFile(const std::string& FileName, int32_t& fmt, int32_t AnsiCodePage = 0,
                             LoadReason* reason = nullptr, LoadedCodePage* page = nullptr);
+
+/// A large source read a piece at a time, so that it is never whole in
+/// memory: what a first pass through the file found. Only a file whose bytes
+/// are its text as they stand can be read so (`usable`): UTF-8, with a mark or
+/// valid multi-byte text without one, or ASCII without zero bytes in an ANSI
+/// page that reads ASCII as itself. `fmt`, `reason` and `page` are what
+/// UEFLoadTextFile with `fmt` -1 gives for the same file.
+struct PiecewiseSource {
+    bool usable = false;
+    int32_t fmt = kEncodingDetect;
+    LoadReason reason = LoadReason::None;
+    LoadedCodePage page;
+    std::uint64_t skip = 0;     ///< bytes of the mark
+    std::uint64_t size = 0;     ///< bytes of text after it
+    char sep = '\n';            ///< line end: LF, or CR in a text without LF
+    std::size_t lineEnds = 0;   ///< how many the text holds
+    // The file as it was surveyed; a second pass refuses a changed one.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t modifiedNs = 0;
+};
+
+/// Pieces of about this size keep a pass over them in the processor's cache.
+inline constexpr std::size_t kDefaultPieceBytes = std::size_t{256} << 10;
+
+/// The first pass: reads the file through in pieces of `pieceBytes`. A file
+/// shorter than `minBytes` is not read, and not usable.
+PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage = 0,
+                             std::size_t pieceBytes = kDefaultPieceBytes,
+                             std::uint64_t minBytes = 0);
+
+enum class PieceRead {
+    Done,       ///< every piece was handed on
+    Stopped,    ///< `onPiece` returned false
+    Changed,    ///< the file is not the one surveyed, or could not be read again
+};
+
+/// The second pass: hands the surveyed text on in pieces that end just after
+/// a line end (`sep`); the last one (`last` true) runs to the end of the
+/// file. A line longer than a piece makes its piece longer.
+PieceRead ReadSourcePieces(const std::string& FileName, const PiecewiseSource& source,
+                           const std::function<bool(std::string_view piece, bool last)>& onPiece,
+                           std::size_t pieceBytes = kDefaultPieceBytes);
 
 /// Why a save failed, for a caller that wants to say so.
 struct SaveFailure {

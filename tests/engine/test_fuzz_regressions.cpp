@@ -61,7 +61,9 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzRegressions,
                                            Target{"fuzz_convert_any",
                                                   lumeval::fuzz::FuzzConvertAny},
                                            Target{"fuzz_convert_vtt",
-                                                  lumeval::fuzz::FuzzConvertVtt}),
+                                                  lumeval::fuzz::FuzzConvertVtt},
+                                           Target{"fuzz_piecewise",
+                                                  lumeval::fuzz::FuzzPiecewise}),
                          [](const auto& info) { return std::string(info.param.folder); });
 
 // The properties the entries check must hold for ordinary input; an entry that
@@ -79,6 +81,10 @@ TEST(FuzzEntries, AcceptOrdinaryInput) {
         // Header: mode, flags (window, merge, UTF-8 out), window 1..4 s, offset -0.5 s.
         const std::string input = std::string{mode, 0x0D, 1, 3, static_cast<char>(-2)} + srt;
         EXPECT_EQ("", RunBytes(lumeval::fuzz::FuzzConvertSrt, input)) << int(mode);
+    }
+
+    for (const char format : {0, 1, 2, 5}) {
+        EXPECT_EQ("", RunBytes(lumeval::fuzz::FuzzPiecewise, std::string{format, 3} + srt)) << int(format);
     }
 
     const std::string vtt =

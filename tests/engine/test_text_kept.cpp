@@ -2,6 +2,7 @@
 // no text, and every other character is, "|" included.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -26,11 +27,13 @@ std::ostream& operator<<(std::ostream& os, const Cue& c) {
 }
 
 // Reads `bytes` saved as `name` in event mode and returns the delivered cues.
-std::vector<Cue> readCues(const std::string& name, const std::string& bytes) {
+// `whole`: a large source is read whole, as one that needs a conversion is.
+std::vector<Cue> readCues(const std::string& name, const std::string& bytes, bool whole = false) {
     TempDir dir;
     const std::string path = dir.file(name);
     writeBytes(path, bytes);
     clsSubtitle engine;
+    if (whole) engine.PiecewiseFromBytes = UINT64_MAX;
     std::vector<Cue> cues;
     engine.SubtitleLineLoaded = [&](double s, double e, const std::string& t) {
         cues.push_back({s, e, t});
@@ -145,9 +148,10 @@ TEST(BarInText, SurvivesEveryStepOfAFileModeRun) {
 }
 
 TEST(LargeSources, ReadWholeWhileTheirPagesAreGivenBack) {
-    // Past a few megabytes the reading gives back the pages behind it; every
-    // cue must still come out whole, and a misnamed file (read again by its
-    // content) must not meet a page given back.
+    // Past a few megabytes a source read whole gives back the pages behind
+    // the reading; every cue must still come out whole, and a misnamed file
+    // (read again by its content) must not meet a page given back. Read a
+    // piece at a time, the same.
     std::string srt;
     std::string microDvd = "{1}{1}25.000\n";
     constexpr int kCues = 60000;
@@ -161,8 +165,10 @@ TEST(LargeSources, ReadWholeWhileTheirPagesAreGivenBack) {
     }
     ASSERT_GT(srt.size(), std::size_t{4} << 20);
     ASSERT_GT(microDvd.size(), std::size_t{4} << 20);
-    for (const auto& [name, bytes] : {std::pair{"big.srt", srt}, std::pair{"misnamed.srt", microDvd}}) {
-        const auto cues = readCues(name, bytes);
+    for (const auto& [name, bytes] : {std::pair{"big.srt", srt}, std::pair{"misnamed.srt", microDvd}})
+    for (const bool whole : {true, false}) {
+        SCOPED_TRACE(whole ? "whole" : "in pieces");
+        const auto cues = readCues(name, bytes, whole);
         ASSERT_EQ(static_cast<std::size_t>(kCues), cues.size()) << name;
         for (int i = 0; i < kCues; i += 997) {
             EXPECT_EQ("cue " + std::to_string(i) + " " + std::string(48, 'x'), cues[static_cast<std::size_t>(i)].text)
