@@ -2,12 +2,20 @@
 // and the characters that would read as markup escaped when written.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace lumeval {
 
-/// Decodes named HTML entities (libxml2's HTML table) and numeric ones
+/// The code point of an HTML 4 named entity ("amp" gives 38); names are
+/// case-sensitive. 0 for a name that is none.
+uint32_t HtmlEntityValue(std::string_view name);
+/// How many names that table holds.
+std::size_t HtmlEntityCount();
+
+/// Decodes named HTML entities (HTML 4's table) and numeric ones
 /// ("&#39;", "&#x27;") to UTF-8; "&nbsp;" becomes a plain space. An "&" that
 /// does not start a well-formed, known entity, and a numeric entity that is no
 /// character (0, a surrogate, past U+10FFFF), are kept as written.

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/entities.h"
 #include "engine/subtitle.h"
 #include "tests/engine/test_util.h"
 
@@ -168,6 +169,21 @@ TEST(SamiParse, HtmlParserDecodesSyncTexts) {
         {"70000", "italic & more"}, {"75000", "\u00A0"},
     };
     EXPECT_EQ(want, got);
+}
+
+// Our names are the ones libxml2's HTML parser knows, with the same
+// characters: every one it finds by character is ours, and we hold no more.
+TEST(HtmlEntities, AreLibxml2sTable) {
+    std::size_t found = 0;
+    for (unsigned v = 1; v < 0x110000; ++v) {
+        const htmlEntityDesc* e = htmlEntityValueLookup(v);
+        if (e == nullptr || e->value != v) continue;
+        ++found;
+        EXPECT_EQ(v, HtmlEntityValue(reinterpret_cast<const char*>(e->name))) << e->name;
+    }
+    EXPECT_EQ(found, HtmlEntityCount());
+    EXPECT_EQ(0u, HtmlEntityValue("AMP")) << "names are case-sensitive";
+    EXPECT_EQ(0u, HtmlEntityValue(""));
 }
 
 }  // namespace
