@@ -641,7 +641,8 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
                                                int32_t kind, const ConversionContext& cctx,
                                                LineReader reader) {
     const PiecewiseSource source = SurveySource(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes);
-    if (!source.usable) return std::nullopt;
+    // An empty text adds nothing and raises no reading progress: read whole.
+    if (!source.usable || source.size == 0) return std::nullopt;
 
     const SourceMark mark{run.table.size(), run.table.back(), run.state, run.refused, run.outside};
     const int32_t kindBefore = run.lastKind;

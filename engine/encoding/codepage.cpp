@@ -204,6 +204,46 @@ std::size_t CountByte(std::string_view text, char c) noexcept {
     return n;
 }
 
+ByteCensus TakeByteCensus(std::string_view text) noexcept {
+    ByteCensus c;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i zero = _mm_setzero_si128();
+    __m128i zeros = _mm_setzero_si128();
+    __m128i highs = _mm_setzero_si128();
+    while (i + 16 <= text.size()) {
+        // Up to 255 rounds of 16 byte counters, then summed.
+        __m128i lfs = _mm_setzero_si128();
+        __m128i crs = _mm_setzero_si128();
+        for (int round = 0; round < 255 && i + 16 <= text.size(); ++round, i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            lfs = _mm_sub_epi8(lfs, _mm_cmpeq_epi8(v, lf));
+            crs = _mm_sub_epi8(crs, _mm_cmpeq_epi8(v, cr));
+            zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(v, zero));
+            highs = _mm_or_si128(highs, v);
+        }
+        const __m128i lfSums = _mm_sad_epu8(lfs, zero);
+        const __m128i crSums = _mm_sad_epu8(crs, zero);
+        c.lf += static_cast<std::size_t>(_mm_cvtsi128_si32(lfSums)) +
+                static_cast<std::size_t>(_mm_extract_epi16(lfSums, 4));
+        c.cr += static_cast<std::size_t>(_mm_cvtsi128_si32(crSums)) +
+                static_cast<std::size_t>(_mm_extract_epi16(crSums, 4));
+    }
+    c.zero = _mm_movemask_epi8(zeros) != 0;
+    c.high = _mm_movemask_epi8(highs) != 0;
+#endif
+    for (; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        c.lf += b == '\n' ? 1 : 0;
+        c.cr += b == '\r' ? 1 : 0;
+        c.zero = c.zero || b == 0;
+        c.high = c.high || b >= 0x80;
+    }
+    return c;
+}
+
 bool IsAscii(std::string_view bytes) noexcept {
     return SkipAscii(reinterpret_cast<const unsigned char*>(bytes.data()), 0, bytes.size()) ==
            bytes.size();

@@ -102,6 +102,15 @@ std::string SanitizeUtf8(std::string_view bytes);
 /// True when every byte is below 0x80.
 bool IsAscii(std::string_view bytes) noexcept;
 
+/// What one pass over a text finds of its bytes.
+struct ByteCensus {
+    std::size_t lf = 0;  ///< line feeds
+    std::size_t cr = 0;  ///< carriage returns
+    bool zero = false;   ///< a zero byte
+    bool high = false;   ///< a byte of 0x80 or more
+};
+ByteCensus TakeByteCensus(std::string_view text) noexcept;
+
 /// How often `c` occurs in `text`.
 std::size_t CountByte(std::string_view text, char c) noexcept;
 

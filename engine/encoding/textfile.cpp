@@ -658,6 +658,7 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
         std::memcpy(buffer.get(), first4 + mark.length, carry);
 
         bool valid = true, high = false, zero = false;
+        bool cutCarried = false;  // the buffer starts with the rest of a cut character
         std::size_t lf = 0, cr = 0;
         std::uint64_t total = 0;
         std::size_t uncounted = carry;  // bytes at the buffer's end not yet counted
@@ -669,17 +670,19 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
             const std::string_view all(buffer.get(), carry + std::size_t(r));
             const std::string_view fresh = all.substr(all.size() - uncounted);
             total += fresh.size();
-            lf += CountByte(fresh, '\n');
-            cr += CountByte(fresh, '\r');
-            zero = zero || std::memchr(fresh.data(), 0, fresh.size()) != nullptr;
+            const ByteCensus census = TakeByteCensus(fresh);
+            lf += census.lf;
+            cr += census.cr;
+            zero = zero || census.zero;
             uncounted = 0;
             // A character cut by the piece's end is checked whole with the next.
             const std::size_t whole = end ? all.size() : WithoutCutCharacter(all);
-            if (valid && !IsAscii(all.substr(0, whole))) {
+            if (valid && (census.high || cutCarried)) {
                 high = true;
                 valid = IsValidUtf8(all.substr(0, whole));
             }
             carry = all.size() - whole;
+            cutCarried = carry > 0;
             std::memmove(buffer.get(), buffer.get() + whole, carry);
             if (end) break;
         }

@@ -1,6 +1,7 @@
 // Code-page conversion and the UTF-8 primitives under it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <thread>
@@ -12,6 +13,28 @@ namespace lumeval {
 namespace {
 
 const std::string kFffd = "\xEF\xBF\xBD";
+
+// The vector counts against a byte at a time, at lengths around its 16-byte
+// steps and its 255-step rounds, with the bytes it looks for anywhere.
+TEST(ByteCensus, CountsWhatAByteAtATimeCounts) {
+    std::mt19937 random(7);
+    for (const std::size_t length : {0, 1, 15, 16, 17, 255 * 16 - 1, 255 * 16, 255 * 16 + 33, 9000}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            std::string text(length, 'a');
+            const char kinds[] = {'\n', '\r', '\0', '\x80', '\xFF', 'z'};
+            for (char& c : text) {
+                if (random() % 8 == 0) c = kinds[random() % std::size(kinds)];
+            }
+            const ByteCensus census = TakeByteCensus(text);
+            EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), census.lf);
+            EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\r')), census.cr);
+            EXPECT_EQ(text.find('\0') != std::string::npos, census.zero) << length;
+            EXPECT_EQ(std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; }),
+                      census.high)
+                << length;
+        }
+    }
+}
 
 TEST(CodePage, ResolvesDefaultAndKnowsItsPages) {
     EXPECT_EQ(936, ResolveCodePage(0));
