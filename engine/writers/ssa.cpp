@@ -451,16 +451,18 @@ bool WriteSsa(WriterContext& ctx) {
         const bool known = aheadIndex == j;
         // ReadEntryTimeMs, with the text of each time kept for writing it
         // when it is in the table's form (TableTimeMs gives form and value).
-        const bool startCanonical =
-            known ? aheadCanonical : IsCanonicalTime(p.start) || TableTimeMs(p.start) >= 0;
+        // tableTime is -1 exactly where a time is not in the table's form.
+        const int64_t startTable = known ? -1 : tableTime(p.start);
+        const bool startCanonical = known ? aheadCanonical : startTable >= 0;
         std::string_view endText = p.end;
-        bool endCanonical = p.hasArrow && (IsCanonicalTime(endText) || TableTimeMs(endText) >= 0);
+        const int64_t endTable = p.hasArrow ? tableTime(endText) : -1;
+        bool endCanonical = endTable >= 0;
         const double start = known            ? aheadStart
-                             : startCanonical ? static_cast<double>(tableTime(p.start))
+                             : startCanonical ? static_cast<double>(startTable)
                                               : TimeToMSecs(p.start, ",");
         double end = 0;
         if (p.hasArrow) {
-            end = endCanonical ? static_cast<double>(tableTime(endText)) : TimeToMSecs(endText, ",");
+            end = endCanonical ? static_cast<double>(endTable) : TimeToMSecs(endText, ",");
         } else {
             bool endIsAhead = false;
             end = impliedEnd(j, start, endIsAhead);
