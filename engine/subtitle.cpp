@@ -661,11 +661,7 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
         PieceBytes);
     if (read == PieceRead::Stopped) return false;
     if (read == PieceRead::Changed) {
-        run.table.resize(mark.entries);
-        run.table.back() = mark.lastEntry;
-        run.state = mark.state;
-        run.refused = mark.refused;
-        run.outside = mark.outside;
+        undoReading(run, mark);
         run.lastKind = kindBefore;
         run.lastPath = pathBefore;
         --m_lastRun.sourcesRead;
@@ -693,13 +689,18 @@ bool clsSubtitle::readByContent(ConvertRun& run, const std::string& text,
     // Nothing of the first reading may reach the second: a block it left
     // open, a continuation it appended to the entry before this file, a
     // line it counted as left out.
-    run.state = mark.state;
-    run.table.back() = mark.lastEntry;
-    run.refused = mark.refused;
-    run.outside = mark.outside;
+    undoReading(run, mark);
     run.lastKind = row->kind;
     sourceInfo(path).readByContent = SniffedName(format);
     return readText(run, text, cctx, row->reader, path);
+}
+
+void clsSubtitle::undoReading(ConvertRun& run, const SourceMark& mark) {
+    run.table.resize(mark.entries);
+    run.table.back() = mark.lastEntry;
+    run.state = mark.state;
+    run.refused = mark.refused;
+    run.outside = mark.outside;
 }
 
 SourceInfo& clsSubtitle::sourceInfo(const std::string& path) {

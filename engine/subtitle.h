@@ -311,6 +311,8 @@ private:
                   LineReader reader, const std::string& path, std::string* releasable = nullptr);
     /// What reading one source can change besides adding entries (subtitle.cpp).
     struct SourceMark;
+    /// Takes back what reading one source added and changed.
+    void undoReading(ConvertRun& run, const SourceMark& mark);
     /// One reading of a source's lines (subtitle.cpp).
     struct LineFeed;
     void recordSource(const std::string& path, int32_t fmt, LoadReason reason,
