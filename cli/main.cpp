@@ -44,10 +44,14 @@ void AdviseHugePagesForFirstSegment() {
 // small page at a time: some 300 faults in a large conversion, each a trip
 // to the hypervisor on a virtual machine. Made one huge page at once, they
 // cost one; a small conversion, which touches few of them, would pay more
-// for the copy than it saves.
+// for the copy than it saves. Batch workers on threads of their own do the
+// work elsewhere, in segments committed whole.
 void CollapseFirstHugePageForLargeWork(const lumeval::cli::CliOptions& options) {
     constexpr std::uintmax_t kLargeWork = std::uintmax_t{4} << 20;
     constexpr int kMadvCollapse = 25;  // Linux 6.1; older systems refuse it, harmlessly
+    if (options.mode == lumeval::cli::Mode::Batch && options.jobs > 1 && options.sources.size() > 1) {
+        return;
+    }
     std::uintmax_t bytes = 0;
     for (const std::string& source : options.sources) {
         std::error_code ec;
