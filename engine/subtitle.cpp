@@ -40,7 +40,8 @@ int32_t clampToInt32(std::size_t v) {
 // for each.
 // kHasCtl: a control character that is not text (anything below 0x20 but
 // tab, line feed and carriage return, and DEL).
-enum LineFlags : unsigned { kHasCR = 1, kHasLT = 2, kHasP = 4, kHasHigh = 8, kHasCtl = 16 };
+// kHasGt: a ">", without which no line holds a SubRip or WebVTT arrow.
+enum LineFlags : unsigned { kHasCR = 1, kHasLT = 2, kHasP = 4, kHasHigh = 8, kHasCtl = 16, kHasGt = 32 };
 
 constexpr bool isControlByte(unsigned char c) {
     return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F;
@@ -56,6 +57,7 @@ constexpr std::array<unsigned char, 256> kLineFlagTable = [] {
     }
     t['\r'] = kHasCR;
     t['<'] = kHasLT;
+    t['>'] = kHasGt;
     t['P'] = kHasP;
     for (int c = 0x80; c < 0x100; ++c) t[static_cast<std::size_t>(c)] = kHasHigh;
     return t;
@@ -76,13 +78,14 @@ unsigned scanLine(std::string_view s) {
     }
     // Eight bytes at a time; the last word overlaps the one before it, which
     // only sees some bytes twice.
-    uint64_t cr = 0, lt = 0, pp = 0, high = 0, low = 0;
+    uint64_t cr = 0, lt = 0, gt = 0, pp = 0, high = 0, low = 0;
     const auto scan = [&](const unsigned char* at) {
         uint64_t w;
         std::memcpy(&w, at, 8);
         high |= w;
         cr |= zeroByteBits(w ^ (kOnes * '\r'));
         lt |= zeroByteBits(w ^ (kOnes * '<'));
+        gt |= zeroByteBits(w ^ (kOnes * '>'));
         pp |= zeroByteBits(w ^ (kOnes * 'P'));
         // A byte below 0x20 or DEL (exact as a yes/no answer); tab and CR
         // are told apart below.
@@ -97,8 +100,8 @@ unsigned scanLine(std::string_view s) {
             ctl = isControlByte(p[k]) || (p[k] == 0xC2 && k + 1 < n && isC1Second(p[k + 1])) ? kHasCtl : 0u;
         }
     }
-    return (cr != 0 ? kHasCR : 0u) | (lt != 0 ? kHasLT : 0u) | (pp != 0 ? kHasP : 0u) |
-           ((high & kHighs) != 0 ? kHasHigh : 0u) | ctl;
+    return (cr != 0 ? kHasCR : 0u) | (lt != 0 ? kHasLT : 0u) | (gt != 0 ? kHasGt : 0u) |
+           (pp != 0 ? kHasP : 0u) | ((high & kHighs) != 0 ? kHasHigh : 0u) | ctl;
 }
 
 // The lines of a text one after another, each with its LineFlags, in one pass
@@ -154,6 +157,7 @@ public:
 private:
     unsigned flagsIn(uint64_t range) const {
         return ((m_cr & range) != 0 ? kHasCR : 0u) | ((m_lt & range) != 0 ? kHasLT : 0u) |
+               ((m_gt & range) != 0 ? kHasGt : 0u) |
                ((m_p & range) != 0 ? kHasP : 0u) | ((m_high & range) != 0 ? kHasHigh : 0u) |
                ((m_ctl & range) != 0 ? kHasCtl : 0u);
     }
@@ -169,11 +173,12 @@ private:
             std::memcpy(buf, p, avail);
             p = buf;
         }
-        uint64_t nl = 0, cr = 0, lt = 0, pp = 0, high = 0, ctl = 0;
+        uint64_t nl = 0, cr = 0, lt = 0, gt = 0, pp = 0, high = 0, ctl = 0;
 #if defined(__SSE2__)
         const __m128i vNl = _mm_set1_epi8('\n');
         const __m128i vCr = _mm_set1_epi8('\r');
         const __m128i vLt = _mm_set1_epi8('<');
+        const __m128i vGt = _mm_set1_epi8('>');
         const __m128i vP = _mm_set1_epi8('P');
         const __m128i vTab = _mm_set1_epi8('\t');
         const __m128i vSpace = _mm_set1_epi8(0x20);
@@ -192,6 +197,7 @@ private:
             nl |= bits(vNl);
             cr |= bits(vCr);
             lt |= bits(vLt);
+            gt |= bits(vGt);
             pp |= bits(vP);
             high |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v))) << (16 * c);
             // Below 0x20 but tab, or DEL; signed, so the high bytes (below 0
@@ -222,6 +228,7 @@ private:
             if (p[i] == '\n') nl |= bit;
             if (p[i] == '\r') cr |= bit;
             if (p[i] == '<') lt |= bit;
+            if (p[i] == '>') gt |= bit;
             if (p[i] == 'P') pp |= bit;
             if (p[i] >= 0x80) high |= bit;
             if (isControlByte(p[i]) || (p[i] == 0xC2 && (i == 63 || isC1Second(p[i + 1])))) ctl |= bit;
@@ -243,10 +250,11 @@ private:
             m_cr = 0;
         }
         m_lt = lt;
+        m_gt = gt;
         m_p = pp;
         m_high = high;
         m_ctl = ctl;
-        m_any = m_cr | lt | pp | high | ctl;
+        m_any = m_cr | lt | gt | pp | high | ctl;
     }
 
     std::string_view m_text;
@@ -254,7 +262,7 @@ private:
     std::size_t m_pos = 0;          // start of the next line
     std::size_t m_block = 0;        // start of the current block
     uint64_t m_from = ~uint64_t{0}; // the block's bits from m_pos on
-    uint64_t m_ends = 0, m_cr = 0, m_lt = 0, m_p = 0, m_high = 0, m_ctl = 0, m_any = 0;
+    uint64_t m_ends = 0, m_cr = 0, m_lt = 0, m_gt = 0, m_p = 0, m_high = 0, m_ctl = 0, m_any = 0;
     unsigned m_acc = 0;       // flags of the next line in earlier blocks
     bool m_done = false;
 };
@@ -748,6 +756,11 @@ bool clsSubtitle::readText(ConvertRun& run, const std::string& text, const Conve
 // line a split would give after that is none. False when the caller cancelled.
 bool clsSubtitle::feedLines(ConvertRun& run, std::string_view text, char sep, bool final,
                             LineFeed& feed) {
+    // The hint below holds for this text's lines only.
+    struct HintReset {
+        bool& hint;
+        ~HintReset() { hint = true; }
+    } hintReset{run.rctx.lineMayHoldGt};
     LineWalker lines(text, sep);
     std::string_view raw;
     unsigned rawFlags = 0;
@@ -766,6 +779,7 @@ bool clsSubtitle::feedLines(ConvertRun& run, std::string_view text, char sep, bo
             // Most lines need no edit at all: they are handed on as views
             // into the loaded text, and copied only when something changes.
             std::string_view prepared = piece;
+            bool converted = false;
             const unsigned flags = (rawFlags & kHasCR) != 0 ? scanLine(prepared) : rawFlags;
             const bool edited =
                 (flags & kHasLT) != 0 && (prepared.find("<BR>") != std::string_view::npos ||
@@ -791,7 +805,10 @@ bool clsSubtitle::feedLines(ConvertRun& run, std::string_view text, char sep, bo
                 if (prepared.data() != run.line.data()) run.line.assign(prepared);
                 run.line = ApplyInternalCodeConversion(run.line, feed.cctx);
                 prepared = run.line;
+                converted = true;
             }
+            // Edits and removals add no ">"; a conversion is not asked.
+            run.rctx.lineMayHoldGt = converted || (flags & kHasGt) != 0;
             feed.reader(prepared, lastLine && lastPiece, run.rctx);
             if (lastPiece) break;
             const std::size_t next = cr + 1;

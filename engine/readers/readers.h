@@ -107,6 +107,9 @@ struct ReaderContext {
     LineTable& table;
     const TimingRules& rules;
     ReaderState& state;
+    /// False when the line at hand holds no ">" (told by the pass that split
+    /// the text into lines): a reader need not look for an arrow in it.
+    bool lineMayHoldGt = true;
 };
 
 /// Hands one prepared line to the reader of `kind`. `isLastLine`: the file's

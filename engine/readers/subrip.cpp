@@ -130,7 +130,8 @@ std::string foldFullWidth(std::string_view line) {
 
 void ReadSubRipLine(std::string_view line, bool isLastLine, ReaderContext& ctx) {
     auto& st = ctx.state;
-    if (const auto arrow = line.find("-->"); arrow != std::string_view::npos) {
+    if (const auto arrow = ctx.lineMayHoldGt ? line.find("-->") : std::string_view::npos;
+        arrow != std::string_view::npos) {
         if (hasHighByte(line)) {
             readFullWidthTimeLine(line, ctx);
         } else {

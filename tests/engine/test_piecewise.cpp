@@ -146,6 +146,49 @@ TEST(PiecewiseReading, ReadsWhatTheWholeTextReads) {
     }
 }
 
+// The pass that splits the text tells the SubRip reader which lines hold no
+// ">" and need no search for an arrow. A time line is found wherever its
+// arrow falls against the pass's 64-byte blocks, across a piece's end, after
+// a lone CR, with a control character inside it (removed before reading)
+// and as the text's last line.
+TEST(PiecewiseReading, TimeLinesFoundAtEveryBlockOffset) {
+    TempDir dir;
+    struct Style {
+        const char* what;
+        std::string end;         // line end
+        std::string beforeTime;  // what precedes the second time line on its line
+        std::string arrow;
+    };
+    const Style styles[] = {
+        {"LF", "\n", "", "-->"},
+        {"CRLF", "\r\n", "", "-->"},
+        {"a lone CR before the time line", "\n", "x\r", "-->"},
+        {"a control character in the arrow", "\n", "", "--\x01>"},
+    };
+    for (const Style& st : styles) {
+        for (int pad = 1; pad <= 70; ++pad) {
+            for (const bool last : {false, true}) {
+                SCOPED_TRACE(std::string(st.what) + ", text of " + std::to_string(pad) +
+                             (last ? ", time line last" : ""));
+                std::string text = "1" + st.end + "00:00:01,000 --> 00:00:02,000" + st.end +
+                                   std::string(static_cast<std::size_t>(pad), 'a') + st.end + st.end + "2" +
+                                   st.end + st.beforeTime + "00:00:03,000 " + st.arrow + " 00:00:04,000";
+                if (!last) text += st.end + "b" + st.end;
+                const std::string path = dir.file("t.srt");
+                writeBytes(path, text);
+                for (const std::size_t pieces : {std::size_t{0}, std::size_t{5}, std::size_t{64}}) {
+                    const Outcome run = Convert(path, pieces);
+                    ASSERT_TRUE(run.ok) << "pieces " << pieces;
+                    ASSERT_EQ(2u, run.lines.size()) << "pieces " << pieces;
+                    EXPECT_EQ(3000, std::get<0>(run.lines[1]));
+                    EXPECT_EQ(4000, std::get<1>(run.lines[1]));
+                    EXPECT_EQ(last ? "" : "b", std::get<2>(run.lines[1]));
+                }
+            }
+        }
+    }
+}
+
 TEST(PiecewiseReading, WritesTheSameFile) {
     TempDir dir;
     const std::string path = dir.file("a.srt");
