@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     // The sort sees the table in a scrambled order, as after merging several files.
     lumeval::LineTable shuffled = table;
     for (std::size_t i = shuffled.size() - 1; i > 1; --i) {
-        std::swap(shuffled[i], shuffled[1 + mix(i) % i]);
+        shuffled.swapEntries(i, 1 + mix(i) % i);
     }
 
     std::size_t merged = 0, deduplicated = 0, sorted = 0;

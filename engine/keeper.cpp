@@ -532,7 +532,7 @@ struct KeptFile::Impl {
             }
         }
         LineTable t = entriesOf(r.unit);
-        return r.sub + 1 < t.size() ? t[r.sub + 1] : std::string();
+        return r.sub + 1 < t.size() ? std::string(t[r.sub + 1]) : std::string();
     }
     // Units of several cues (LRC lines of several time tags): the text their
     // entries share, by unit; and the start of every file cue (kept only
@@ -881,7 +881,7 @@ void KeptFile::Impl::parse() {
             multiText.emplace_back(static_cast<uint32_t>(unit), std::string(p.text));
         }
         const std::size_t n = table.size() - 1;
-        table.resize(1);
+        table.shrinkReusing(1);
         return n;
     };
     const auto finishPending = [&](std::size_t limit) {
@@ -927,7 +927,7 @@ void KeptFile::Impl::parse() {
             reader(p, ln.last && !lastTiming, ctx);
             if (pending.open) pending.entries += takeEntries(units.size());
             finishPending(begin);
-            table.resize(1);  // nothing else was open
+            table.shrinkReusing(1);  // nothing else was open
             pending = Pending{};
             pending.open = true;
             pending.begin = begin;
@@ -959,7 +959,7 @@ void KeptFile::Impl::parse() {
                     pending.blankAfter = npos;
                 }
             } else {
-                table.resize(1);
+                table.shrinkReusing(1);
             }
         }
         prevPrev = prev;
@@ -1012,7 +1012,7 @@ void KeptFile::Impl::orderCues(std::vector<TimeKey>& keys) {
             entries.reserve(run.size());
             for (uint32_t f : run) entries.push_back(entryOf(f));
             LineTable mini(1);
-            mini.insert(mini.end(), entries.begin(), entries.end());
+            for (const std::string& e : entries) mini.push_back(e);
             RemoveDuplicateLines(mini);
             std::vector<uint32_t> kept;
             for (std::size_t a = 0, b = 1; a < run.size(); ++a) {

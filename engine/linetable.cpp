@@ -1,10 +1,202 @@
 #include "engine/linetable.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <utility>
 
 #include "engine/timecode.h"
 
 namespace lumeval {
+
+namespace {
+// Blocks grow from small (a table of a few entries stays small) to this,
+// which the allocator serves from its own large pages.
+constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+constexpr char kEmpty[] = "";
+}  // namespace
+
+LineTable::LineTable(std::size_t count) : m_index(count, std::string_view(kEmpty, 0)) {}
+
+LineTable::LineTable(std::initializer_list<std::string_view> entries) {
+    m_index.reserve(entries.size());
+    for (const std::string_view e : entries) push_back(e);
+}
+
+LineTable::LineTable(const std::vector<std::string>& entries) {
+    m_index.reserve(entries.size());
+    for (const std::string& e : entries) push_back(e);
+}
+
+LineTable::LineTable(const LineTable& other) {
+    m_index.reserve(other.size());
+    for (const std::string_view e : other) push_back(e);
+}
+
+LineTable& LineTable::operator=(const LineTable& other) {
+    if (this != &other) {
+        LineTable copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+LineTable::LineTable(LineTable&& other) noexcept
+    : m_index(std::move(other.m_index)),
+      m_blocks(std::move(other.m_blocks)),
+      m_block(std::exchange(other.m_block, nullptr)),
+      m_blockSize(std::exchange(other.m_blockSize, 0)),
+      m_free(std::exchange(other.m_free, nullptr)),
+      m_left(std::exchange(other.m_left, 0)),
+      m_next(std::exchange(other.m_next, 256)),
+      m_held(std::exchange(other.m_held, 0)) {
+    other.m_index.clear();
+    other.m_blocks.clear();
+}
+
+LineTable& LineTable::operator=(LineTable&& other) noexcept {
+    if (this != &other) {
+        m_index = std::move(other.m_index);
+        m_blocks = std::move(other.m_blocks);
+        m_block = std::exchange(other.m_block, nullptr);
+        m_blockSize = std::exchange(other.m_blockSize, 0);
+        m_free = std::exchange(other.m_free, nullptr);
+        m_left = std::exchange(other.m_left, 0);
+        m_next = std::exchange(other.m_next, 256);
+        m_held = std::exchange(other.m_held, 0);
+        other.m_index.clear();
+        other.m_blocks.clear();
+    }
+    return *this;
+}
+
+std::vector<std::string> LineTable::ToVector() const {
+    std::vector<std::string> out;
+    out.reserve(size());
+    for (const std::string_view e : m_index) out.emplace_back(e);
+    return out;
+}
+
+void LineTable::resize(std::size_t entries) { m_index.resize(entries, std::string_view(kEmpty, 0)); }
+
+void LineTable::clear() {
+    m_index.clear();
+    // The block entries were made in last, unless it held one large entry,
+    // is used again.
+    std::unique_ptr<char[]> keep;
+    for (auto& block : m_blocks) {
+        if (block.get() == m_block && m_blockSize <= kBlockBytes) keep = std::move(block);
+    }
+    m_blocks.clear();
+    m_held = 0;
+    m_free = nullptr;
+    m_left = 0;
+    if (keep) {
+        m_free = m_block;
+        m_left = m_blockSize;
+        m_held = m_blockSize;
+        m_blocks.push_back(std::move(keep));
+    } else {
+        m_block = nullptr;
+        m_blockSize = 0;
+    }
+}
+
+void LineTable::shrinkReusing(std::size_t count) {
+    if (count >= size()) return;
+    std::vector<std::string> kept;
+    kept.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) kept.emplace_back(m_index[i]);
+    clear();
+    for (const std::string& e : kept) push_back(e);
+}
+
+char* LineTable::allocate(std::size_t bytes, std::size_t extra) {
+    const std::size_t want = bytes + extra;
+    if (want > m_left) {
+        // An entry larger than a block gets a block of its own; the rest of
+        // the current block stays in use for the entries that follow.
+        std::size_t size = std::max(m_next, want);
+        if (m_next < kBlockBytes) m_next = std::min(kBlockBytes, m_next * 4);
+        auto block = std::make_unique_for_overwrite<char[]>(size);
+        char* at = block.get();
+        m_blocks.push_back(std::move(block));
+        m_held += size;
+        // The block with more room left goes on taking entries.
+        if (size - bytes >= m_left) {
+            m_block = at;
+            m_blockSize = size;
+            m_free = at + bytes;
+            m_left = size - bytes;
+        }
+        return at;
+    }
+    char* at = m_free;
+    m_free += bytes;
+    m_left -= bytes;
+    return at;
+}
+
+void LineTable::push_back(std::string_view entry) {
+    if (entry.empty()) {
+        m_index.emplace_back(kEmpty, 0);
+        return;
+    }
+    // The view may be of this table's own memory, which stays where it is.
+    char* at = allocate(entry.size());
+    std::memcpy(at, entry.data(), entry.size());
+    m_index.emplace_back(at, entry.size());
+}
+
+void LineTable::pushEntry(std::string_view span, std::string_view text) {
+    const std::size_t n = span.size() + 1 + text.size();
+    char* at = allocate(n);
+    std::memcpy(at, span.data(), span.size());
+    at[span.size()] = '|';
+    if (!text.empty()) std::memcpy(at + span.size() + 1, text.data(), text.size());
+    m_index.emplace_back(at, n);
+}
+
+void LineTable::set(std::size_t i, std::string_view entry) {
+    if (entry.empty()) {
+        m_index[i] = std::string_view(kEmpty, 0);
+        return;
+    }
+    char* at = allocate(entry.size());
+    std::memcpy(at, entry.data(), entry.size());
+    m_index[i] = std::string_view(at, entry.size());
+}
+
+void LineTable::append(std::size_t i, std::string_view tail) {
+    if (tail.empty()) return;
+    const std::string_view e = m_index[i];
+    // The entry made last, with room after it: it grows where it is.
+    if (!e.empty() && e.data() + e.size() == m_free && tail.size() <= m_left) {
+        std::memcpy(m_free, tail.data(), tail.size());
+        m_free += tail.size();
+        m_left -= tail.size();
+        m_index[i] = std::string_view(e.data(), e.size() + tail.size());
+        return;
+    }
+    // Moved, with as much room again after it, so that an entry appended to
+    // many times is copied a logarithmic number of times, not each time.
+    const std::size_t n = e.size() + tail.size();
+    char* at = allocate(n, n);
+    if (!e.empty()) std::memcpy(at, e.data(), e.size());
+    std::memcpy(at + e.size(), tail.data(), tail.size());
+    m_index[i] = std::string_view(at, n);
+}
+
+void LineTable::erase(std::size_t i) {
+    m_index.erase(m_index.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void LineTable::permute(std::size_t first, const std::vector<std::size_t>& order) {
+    std::vector<std::string_view> moved;
+    moved.reserve(order.size());
+    for (const std::size_t k : order) moved.push_back(m_index[k]);
+    std::copy(moved.begin(), moved.end(), m_index.begin() + static_cast<std::ptrdiff_t>(first));
+}
 
 EntryParts SplitEntry(std::string_view entry) {
     EntryParts p;
@@ -46,18 +238,12 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
         if ((IsCanonicalTime(a) || TableTimeMs(a) >= 0) && (IsCanonicalTime(b) || TableTimeMs(b) >= 0)) {
             if (a == b) return;
             // The span is "a->b" already.
-            std::string entry;
-            entry.reserve(span.size() + 1 + text.size());
-            entry.append(span).append(1, '|').append(text);
-            table.push_back(std::move(entry));
+            table.pushEntry(span, text);
             return;
         }
     }
     if (identity && !hasArrow && (IsCanonicalTime(span) || TableTimeMs(span) >= 0)) {  // a lyric's lone start
-        std::string entry;
-        entry.reserve(span.size() + 1 + text.size());
-        entry.append(span).append(1, '|').append(text);
-        table.push_back(std::move(entry));
+        table.pushEntry(span, text);
         return;
     }
     const auto refuse = [&rules] {
@@ -108,20 +294,18 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     if (endGiven && RoundHalfEven(newEnd) <= 0) return;
     if (newStart < 0) newStart = 0;
 
-    std::string entry;
-    entry.reserve(28 + text.size());
-    AppendTimeStyle0(entry, newStart);
+    std::string times;
+    times.reserve(32);
+    AppendTimeStyle0(times, newStart);
     if (hasArrow) {
-        entry += "->";
-        AppendTimeStyle0(entry, newEnd);
+        times += "->";
+        AppendTimeStyle0(times, newEnd);
     }
-    entry += '|';
-    entry += text;
-    table.push_back(std::move(entry));
+    table.pushEntry(times, text);
 }
 
 void AppendToLastEntry(LineTable& table, std::string_view text) {
-    if (!table.empty()) table.back().append(text);
+    if (!table.empty()) table.append(table.size() - 1, text);
 }
 
 }  // namespace lumeval

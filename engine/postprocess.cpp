@@ -272,7 +272,7 @@ bool RemoveDuplicateLines(LineTable& table) {
     std::size_t out = 1;
     for (std::size_t i = 1; i < n; ++i) {
         if (!keep[i]) continue;
-        if (out != i) table[out] = std::move(table[i]);
+        if (out != i) table.moveEntry(out, i);
         ++out;
     }
     table.resize(out);
@@ -299,7 +299,7 @@ void RemoveFilteredLines(LineTable& table, std::string_view filters) {
                              return text.find(w) != std::string_view::npos;
                          });
         if (hit) continue;
-        if (out != i) table[out] = std::move(table[i]);
+        if (out != i) table.moveEntry(out, i);
         ++out;
     }
     table.resize(out);
@@ -335,7 +335,7 @@ bool MergeSamePosition(LineTable& table, int32_t interval, const MergeProgress& 
             if (members.size() > 1) {
                 // Every member before j is either removed or was a head whose
                 // pass is over; j is the next head, it scans the members after it.
-                std::string current = table[j];
+                std::string current(table[j]);
                 bool changed = false;
                 for (uint32_t i : members) {
                     if (i <= j || removed[i]) continue;
@@ -362,9 +362,9 @@ bool MergeSamePosition(LineTable& table, int32_t interval, const MergeProgress& 
     for (std::size_t i = 1; i < n; ++i) {
         if (removed[i]) continue;
         if (grown[i]) {
-            table[out] = std::move(merged[i]);
+            table.set(out, merged[i]);
         } else if (out != i) {
-            table[out] = std::move(table[i]);
+            table.moveEntry(out, i);
         }
         ++out;
     }
@@ -378,9 +378,7 @@ void AppendCreditLine(LineTable& table, std::string_view text, double startSec, 
     std::string entry = MSecsToTime(startSec * 1000, 0);
     entry += "->";
     entry += MSecsToTime(endSec * 1000 + (destinationKind == kKindSrt ? 10 : 0), 0);
-    entry += '|';
-    entry += text;
-    table.push_back(std::move(entry));
+    table.pushEntry(entry, text);
 }
 
 bool OrdinalLess(std::string_view a, std::string_view b) {
@@ -490,8 +488,11 @@ bool EntryLess(std::string_view a, std::string_view b) {
     return OrdinalLess(a, b);
 }
 
-void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t last) {
-    if (first >= last || last >= items.size()) return;
+namespace {
+// The order that sorts entries first..last (indices, the first of them
+// first); empty when they are in order already.
+template <typename Entries>
+std::vector<std::size_t> sortedOrder(const Entries& items, std::size_t first, std::size_t last) {
     const std::size_t count = last - first + 1;
     // Most tables arrive in time order already; checking costs one pass and
     // no memory.
@@ -507,10 +508,10 @@ void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t
             }
             previous = key;
         }
-        if (sorted) return;
+        if (sorted) return {};
     }
     // Times are read once; the comparisons then work on one compact array and
-    // touch the strings only when two entries share their times.
+    // touch the texts only when two entries share their times.
     struct Keyed {
         TimeKey key;
         std::size_t index;
@@ -522,15 +523,32 @@ void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t
         return OrdinalLess(items[x.index], items[y.index]);
     };
     std::sort(keyed.begin(), keyed.end(), less);
+    std::vector<std::size_t> order;
+    order.reserve(count);
+    for (const Keyed& k : keyed) order.push_back(k.index);
+    return order;
+}
+}  // namespace
+
+void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t last) {
+    if (first >= last || last >= items.size()) return;
+    const std::vector<std::size_t> order = sortedOrder(items, first, last);
+    if (order.empty()) return;
     std::vector<std::string> sorted;
-    sorted.reserve(count);
-    for (const Keyed& k : keyed) sorted.push_back(std::move(items[k.index]));
+    sorted.reserve(order.size());
+    for (const std::size_t k : order) sorted.push_back(std::move(items[k]));
     std::move(sorted.begin(), sorted.end(), items.begin() + static_cast<std::ptrdiff_t>(first));
+}
+
+void SortEntries(LineTable& items, std::size_t first, std::size_t last) {
+    if (first >= last || last >= items.size()) return;
+    const std::vector<std::size_t> order = sortedOrder(items, first, last);
+    if (!order.empty()) items.permute(first, order);
 }
 
 void SortLines(LineTable& table, bool knownInOrder) {
     if (table.empty()) return;
-    table[0].assign(1, '0');  // not = "0": GCC 12 misreports -Wrestrict there
+    table.set(0, "0");
     if (knownInOrder) return;
     // The placeholder holds no "|" and so stays first.
     SortEntries(table, 0, table.size() - 1);
@@ -538,7 +556,7 @@ void SortLines(LineTable& table, bool knownInOrder) {
 
 void RemoveLineAt(LineTable& table, std::size_t index) {
     if (index >= table.size()) return;
-    table.erase(table.begin() + static_cast<std::ptrdiff_t>(index));
+    table.erase(index);
 }
 
 }  // namespace lumeval

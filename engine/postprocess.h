@@ -44,6 +44,7 @@ bool EntryLess(std::string_view a, std::string_view b);
 
 /// Sorts items[first..last] (inclusive) in EntryLess order.
 void SortEntries(std::vector<std::string>& items, std::size_t first, std::size_t last);
+void SortEntries(LineTable& items, std::size_t first, std::size_t last);
 
 /// Sets the placeholder to "0" and sorts the whole table. `knownInOrder`:
 /// the entries are in that order already (as RemoveDuplicateLines said).

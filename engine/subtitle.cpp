@@ -473,7 +473,7 @@ bool clsSubtitle::SaveArrayToSubtitle(std::vector<std::string>& LrcList,
     m_lastRun.encodingReplaced = false;
     bool ok = false;
     try {
-        ok = saveArray(LrcList, strFileName, settings, false);
+        ok = saveArray(LineTable(LrcList), strFileName, settings, false);
     } catch (...) {
         ok = internalFailure(settings.s_RaiseAllEvent, std::current_exception());
         m_lastFailure.path = strFileName;
@@ -622,7 +622,7 @@ bool clsSubtitle::readSource(ConvertRun& run, const std::string& path) {
     // A reading that finds nothing is undone and the text read again by its
     // content (a MicroDVD file named .srt); the usual file pays a copy of
     // the carry-over state for it.
-    const SourceMark mark{run.table.size(), run.table.back(), run.state, run.refused, run.outside};
+    const SourceMark mark{run.table.size(), std::string(run.table.back()), run.state, run.refused, run.outside};
     if (!readText(run, text, cctx, reader, path, &text)) return false;
     return run.table.size() != mark.entries || readByContent(run, text, cctx, reader, path, mark);
 }
@@ -652,7 +652,7 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
     // An empty text adds nothing and raises no reading progress: read whole.
     if (!source.usable || source.size == 0) return std::nullopt;
 
-    const SourceMark mark{run.table.size(), run.table.back(), run.state, run.refused, run.outside};
+    const SourceMark mark{run.table.size(), std::string(run.table.back()), run.state, run.refused, run.outside};
     const int32_t kindBefore = run.lastKind;
     const std::string pathBefore = run.lastPath;
     recordSource(path, source.fmt, source.reason, source.page);
@@ -705,7 +705,7 @@ bool clsSubtitle::readByContent(ConvertRun& run, const std::string& text,
 
 void clsSubtitle::undoReading(ConvertRun& run, const SourceMark& mark) {
     run.table.resize(mark.entries);
-    run.table.back() = mark.lastEntry;
+    run.table.set(mark.entries - 1, mark.lastEntry);
     run.state = mark.state;
     run.refused = mark.refused;
     run.outside = mark.outside;
@@ -910,7 +910,7 @@ bool clsSubtitle::deliverFile(ConvertRun& run) {
     return saved;
 }
 
-bool clsSubtitle::saveArray(std::vector<std::string>& entries, const std::string& fileName,
+bool clsSubtitle::saveArray(const LineTable& entries, const std::string& fileName,
                             const SaveSettings& s, bool trustedText) {
     const bool ev = s.s_RaiseAllEvent;
     const int32_t interval = std::max<int32_t>(1, s.s_RaiseEventInterval);

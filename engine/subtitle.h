@@ -22,6 +22,7 @@
 
 #include "engine/encoding/chinese.h"
 #include "engine/encoding/textfile.h"
+#include "engine/linetable.h"
 #include "engine/formats.h"
 #include "engine/textutil.h"
 #include "engine/timecode.h"
@@ -332,7 +333,7 @@ private:
     bool failRun(ConvertRun& run, RunFailure::Kind kind);
     /// `trustedText`: the entries were built by this engine from decoded
     /// text, so they are valid UTF-8.
-    bool saveArray(std::vector<std::string>& entries, const std::string& fileName,
+    bool saveArray(const LineTable& entries, const std::string& fileName,
                    const SaveSettings& s, bool trustedText);
     /// Raises ProgressChange when `raise`; returns false when the handler cancelled.
     bool progress(bool raise, int32_t value, int32_t max, int32_t status, const std::string& text);

@@ -166,8 +166,8 @@ inline std::string FuzzTimecode(const uint8_t* data, std::size_t size) {
             AddTimedLine(copied, text, "t", TimingRules{});
             AddTimedLine(computed, text, "t", TimingRules{0, kWindowEnd, 0, 0});
             if (copied != computed) {
-                return "AddTimedLine: copied " + (copied.size() > 1 ? copied[1] : "(nothing)") +
-                       ", computed " + (computed.size() > 1 ? computed[1] : "(nothing)");
+                return "AddTimedLine: copied " + std::string(copied.size() > 1 ? copied[1] : "(nothing)") +
+                       ", computed " + std::string(computed.size() > 1 ? computed[1] : "(nothing)");
             }
         }
     }

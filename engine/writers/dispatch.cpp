@@ -43,7 +43,7 @@ double ReadEntryTimeMs(std::string_view t) {
     return IsCanonicalTime(t) ? CanonicalTimeMs(t) : TimeToMSecs(t, ",");
 }
 
-double ImpliedEndMs(const std::vector<std::string>& entries, std::size_t j, double startMs) {
+double ImpliedEndMs(const LineTable& entries, std::size_t j, double startMs) {
     for (std::size_t k = j + 1; k < entries.size(); ++k) {
         const EntryParts next = SplitEntry(entries[k]);
         if (!next.hasBar) continue;
@@ -68,20 +68,20 @@ bool isCue(std::string_view entry) {
 }
 }  // namespace
 
-std::size_t CountCues(const std::vector<std::string>& entries) {
+std::size_t CountCues(const LineTable& entries) {
     std::size_t cues = 0;
-    for (const std::string& e : entries) cues += isCue(e) ? 1 : 0;
+    for (const std::string_view e : entries) cues += isCue(e) ? 1 : 0;
     return cues;
 }
 
-bool AnyCue(const std::vector<std::string>& entries) {
-    for (const std::string& e : entries) {
+bool AnyCue(const LineTable& entries) {
+    for (const std::string_view e : entries) {
         if (isCue(e)) return true;
     }
     return false;
 }
 
-Cue CueOf(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p) {
+Cue CueOf(const LineTable& entries, std::size_t j, const EntryParts& p) {
     Cue cue;
     // ReadEntryTimeMs, keeping what it learns: a time in the table's form is
     // copied by the writers instead of being formatted again.

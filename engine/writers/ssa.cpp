@@ -447,7 +447,7 @@ bool WriteSsa(WriterContext& ctx) {
     std::string normalised;
     const bool written = ForEachEntry(ctx, [&](const EntryParts& p, std::size_t j) {
         if (IsEndMarker(p)) return false;
-        const std::string& entry = entries[j];
+        const std::string_view entry = entries[j];
         const bool known = aheadIndex == j;
         // ReadEntryTimeMs, with the text of each time kept for writing it
         // when it is in the table's form (TableTimeMs gives form and value).
@@ -554,7 +554,7 @@ bool WriteSsa(WriterContext& ctx) {
             }
         }
         return true;
-    }, StepAfter::kHandledEntry, [&](const std::vector<std::string>& all, std::size_t j) {
+    }, StepAfter::kHandledEntry, [&](const LineTable& all, std::size_t j) {
         return j == aheadIndex ? ahead : SplitEntry(all[j]);  // split once, looking ahead
     });
     if (!written) return false;

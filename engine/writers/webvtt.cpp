@@ -135,7 +135,7 @@ void appendCueText(std::string& out, std::string_view text) {
 
 // WebVTT wants every cue to end after it starts; an end that does not is
 // taken as no end (the next start, or the default length).
-double usableEnd(const std::vector<std::string>& entries, const Cue& cue) {
+double usableEnd(const LineTable& entries, const Cue& cue) {
     if (cue.endMs > cue.startMs) return cue.endMs;
     const double implied = ImpliedEndMs(entries, cue.index, cue.startMs);
     return implied > cue.startMs ? implied : cue.startMs + kDefaultDurationMs;
@@ -152,9 +152,9 @@ void appendCue(std::string& out, bool first, const Cue& cue, double endMs) {
 
 // WebVTT wants cues in start order; an unsorted table (--no-sort) is put in
 // order here, keeping the order of cues that start together.
-bool startsInOrder(const std::vector<std::string>& entries) {
+bool startsInOrder(const LineTable& entries) {
     double last = -1;
-    for (const std::string& e : entries) {
+    for (const std::string_view e : entries) {
         const EntryParts p = SplitEntry(e);
         if (!p.hasBar || IsBlankText(p.text)) continue;
         const double start = ReadEntryTimeMs(p.start);

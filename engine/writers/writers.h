@@ -73,7 +73,7 @@ private:
 };
 
 struct WriterContext {
-    const std::vector<std::string>& entries;
+    const LineTable& entries;
     const SaveSettings& settings;
     int32_t interval;                 ///< at least 1
     const WriterProgress& onProgress; ///< may be empty
@@ -107,7 +107,7 @@ double ReadEntryTimeMs(std::string_view t);
 
 /// End of entry j that has a start only: the start of the next entry that
 /// holds a "|" when that is later, else `startMs` + kDefaultDurationMs.
-double ImpliedEndMs(const std::vector<std::string>& entries, std::size_t j, double startMs);
+double ImpliedEndMs(const LineTable& entries, std::size_t j, double startMs);
 
 /// A start-only entry whose text is blank ("00:00:08,650|", the bare tag of an
 /// LRC file, the "&nbsp;" sync of a SAMI file): it only ends the cue before it,
@@ -118,9 +118,9 @@ bool IsEndMarker(const struct EntryParts& p);
 
 /// Number of cues in the entries: those that hold "|" and a text that is not
 /// blank (what every writer writes a cue for).
-std::size_t CountCues(const std::vector<std::string>& entries);
+std::size_t CountCues(const LineTable& entries);
 /// True when the entries hold at least one cue (stops at the first).
-bool AnyCue(const std::vector<std::string>& entries);
+bool AnyCue(const LineTable& entries);
 
 /// True when a cue text shows nothing: only spaces and line-break markers
 /// ("\N", "\n") up to the end or kTimingSeparator, which ends an entry's
@@ -231,7 +231,7 @@ enum class StepAfter { kHandledEntry, kEveryEntry };
 /// `split(entries, j)` gives the parts of entry j, for a writer that has
 /// already split it while looking ahead.
 struct SplitEach {
-    EntryParts operator()(const std::vector<std::string>& entries, std::size_t j) const {
+    EntryParts operator()(const LineTable& entries, std::size_t j) const {
         return SplitEntry(entries[j]);
     }
 };
@@ -262,7 +262,7 @@ bool ForEachEntry(WriterContext& ctx, Visit visit, StepAfter step = StepAfter::k
 /// The cue of an entry holding "|": its end is its own, else the next
 /// entry's start when later (or kDefaultDurationMs); an end that reads as 0
 /// also gets kDefaultDurationMs.
-Cue CueOf(const std::vector<std::string>& entries, std::size_t j, const EntryParts& p);
+Cue CueOf(const LineTable& entries, std::size_t j, const EntryParts& p);
 
 /// ForEachEntry for the writers of cues: runs `emit` for every entry that
 /// holds "|" and a text that is not blank (so never for an end marker).

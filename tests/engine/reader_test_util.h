@@ -38,14 +38,14 @@ inline void FeedText(int32_t kind, std::string_view text, ReaderContext& ctx) {
 /// empty). Without carried state the run ends with the text.
 inline Table ReadAs(int32_t kind, std::string_view text, ReaderState* carried = nullptr,
                     const TimingRules& rules = {}) {
-    Table table(1);
+    LineTable table(1);
     ReaderState local;
     ReaderContext ctx{table, rules, carried ? *carried : local};
     FeedText(kind, text, ctx);
     if (!carried) FinishReading(ctx);
     EXPECT_EQ("", table[0]) << "the placeholder must stay empty";
-    table.erase(table.begin());
-    return table;
+    table.erase(0);
+    return table.ToVector();
 }
 
 }  // namespace lumeval::test

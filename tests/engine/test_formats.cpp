@@ -59,12 +59,13 @@ TEST(FormatTable, WritersReportProgressAfterTheEntriesTheyHandle) {
         };
         OutputLines out;
         SaveSettings s;
-        WriterContext ctx{entries, s, 1, onProgress, out};
+        const LineTable ctxTable(entries);
+        WriterContext ctx{ctxTable, s, 1, onProgress, out};
         EXPECT_TRUE(WriteEntries(*KindOfKey(c.key), ctx)) << c.key;
         EXPECT_EQ(c.steps, seen) << c.key;
         // The report line's count, made on the way by every writer.
         EXPECT_EQ(3u, ctx.cues) << c.key;
-        EXPECT_EQ(CountCues(entries), ctx.cues) << c.key;
+        EXPECT_EQ(CountCues(ctxTable), ctx.cues) << c.key;
 
         // Stopping at the first report ends the writing at once.
         Steps stopped;
@@ -73,7 +74,8 @@ TEST(FormatTable, WritersReportProgressAfterTheEntriesTheyHandle) {
             return false;
         };
         OutputLines none;
-        WriterContext stopCtx{entries, s, 1, stop, none};
+        const LineTable stopCtxTable(entries);
+        WriterContext stopCtx{stopCtxTable, s, 1, stop, none};
         EXPECT_FALSE(WriteEntries(*KindOfKey(c.key), stopCtx)) << c.key;
         EXPECT_EQ(Steps{c.steps.front()}, stopped) << c.key;
     }
@@ -118,10 +120,10 @@ TEST(FormatTable, CueCountAgreesWithTheWritersOverRandomEntries) {
         const EntryParts p = SplitEntry(e);
         const bool cue = p.hasBar && !IsBlankText(p.text);
         expected += cue ? 1 : 0;
-        EXPECT_EQ(cue ? 1u : 0u, CountCues({e})) << e;
-        EXPECT_EQ(cue, AnyCue({e})) << e;
+        EXPECT_EQ(cue ? 1u : 0u, CountCues(LineTable{e})) << e;
+        EXPECT_EQ(cue, AnyCue(LineTable{e})) << e;
     }
-    EXPECT_EQ(expected, CountCues(entries));
+    EXPECT_EQ(expected, CountCues(LineTable(entries)));
 }
 
 }  // namespace

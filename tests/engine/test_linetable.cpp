@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 #include "engine/linetable.h"
 
 namespace lumeval {
@@ -66,6 +70,123 @@ TEST(SplitEntry, ArrowOnlyCountsInTheSpan) {
     const EntryParts q = SplitEntry("no bar here");
     EXPECT_FALSE(q.hasBar);
     EXPECT_EQ("", q.text);
+}
+
+// The table against a vector of strings doing the same edits: random
+// pushes, sets (from the table's own entries too), appends (in place, moved
+// and to entries much larger than a block), erases, moves and sorts.
+TEST(LineTable, AgreesWithAVectorOfStrings) {
+    std::mt19937 rng(2026);
+    const auto text = [&](std::size_t most) {
+        std::string t(rng() % (most + 1), 'x');
+        for (char& c : t) c = static_cast<char>('a' + rng() % 26);
+        return t;
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::vector<std::string> want(1);
+        LineTable table(1);
+        for (int step = 0; step < 300; ++step) {
+            const std::size_t n = want.size();
+            const std::size_t i = rng() % n;
+            switch (rng() % 9) {
+            case 0:
+            case 1: {
+                const std::string e = text(round % 10 == 0 ? 3000 : 40);
+                want.push_back(e);
+                table.push_back(e);
+                break;
+            }
+            case 2: {
+                const std::string span = text(12), t = text(30);
+                want.push_back(span + "|" + t);
+                table.pushEntry(span, t);
+                break;
+            }
+            case 3: {  // an entry set from another entry of the same table
+                const std::size_t from = rng() % n;
+                want[i] = want[from];
+                table.set(i, table[from]);
+                break;
+            }
+            case 4:
+            case 5: {  // the last entry grows, as continuation lines make it
+                const std::string t = text(round % 7 == 0 ? 5000 : 20);
+                want.back() += t;
+                table.append(n - 1, t);
+                break;
+            }
+            case 6: {
+                const std::string t = text(20);
+                want[i] += t;
+                table.append(i, t);
+                break;
+            }
+            case 7:
+                if (step % 50 == 49) {  // emptied but the first entries, as the editor's reading does
+                    const std::size_t keep = 1 + rng() % n;
+                    want.resize(keep);
+                    table.shrinkReusing(keep);
+                } else if (n > 1) {
+                    want.erase(want.begin() + static_cast<std::ptrdiff_t>(i));
+                    table.erase(i);
+                }
+                break;
+            default: {
+                const std::size_t to = rng() % n;
+                want[to] = want[i];
+                table.moveEntry(to, i);
+                break;
+            }
+            }
+        }
+        ASSERT_EQ(want, table.ToVector()) << "round " << round;
+        // A copy is a table of its own.
+        LineTable copy = table;
+        copy.set(0, "changed");
+        EXPECT_EQ(want, table.ToVector());
+        EXPECT_EQ("changed", copy[0]);
+        // Shrinking keeps the entries before; growing adds empty ones.
+        table.resize(1);
+        table.resize(3);
+        EXPECT_EQ((std::vector<std::string>{want[0], "", ""}), table.ToVector());
+    }
+}
+
+TEST(LineTable, MovedFromIsEmptyAndUsable) {
+    LineTable a{"", "00:00:01,000|a"};
+    LineTable b = std::move(a);
+    a.push_back("fresh");  // NOLINT(bugprone-use-after-move): left empty on purpose
+    b.append(1, " more");
+    EXPECT_EQ((std::vector<std::string>{"fresh"}), a.ToVector());
+    EXPECT_EQ((std::vector<std::string>{"", "00:00:01,000|a more"}), b.ToVector());
+    a = std::move(b);
+    b.push_back("again");
+    EXPECT_EQ((std::vector<std::string>{"", "00:00:01,000|a more"}), a.ToVector());
+    EXPECT_EQ((std::vector<std::string>{"again"}), b.ToVector());
+}
+
+TEST(LineTable, PermuteAndSwap) {
+    LineTable t{"0", "c", "a", "b"};
+    t.permute(1, {2, 3, 1});
+    EXPECT_EQ((std::vector<std::string>{"0", "a", "b", "c"}), t.ToVector());
+    t.swapEntries(1, 3);
+    EXPECT_EQ((std::vector<std::string>{"0", "c", "b", "a"}), t.ToVector());
+    EXPECT_EQ(LineTable({"0", "c", "b", "a"}), t);
+}
+
+// An entry appended to many times (a SAMI cue of many continuation lines) is
+// grown in place or moved with room to spare, never copied each time: the
+// memory the table holds stays within a small multiple of its text.
+TEST(LineTable, ManyAppendsToTheLastEntry) {
+    LineTable t(1);
+    t.push_back("00:00:01,000|");
+    std::string want = "00:00:01,000|";
+    for (int i = 0; i < 200000; ++i) {
+        t.append(1, "line of text ");
+        want += "line of text ";
+    }
+    EXPECT_EQ(want, t[1]);
+    EXPECT_LT(t.heldBytes(), 4 * want.size());
 }
 
 }  // namespace

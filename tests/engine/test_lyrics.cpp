@@ -20,13 +20,13 @@ using Table = std::vector<std::string>;
 // Feeds lines to one reader the way the conversion does; the placeholder is
 // dropped from the result.
 Table readLines(int32_t kind, const Table& lines) {
-    Table table(1);
+    LineTable table(1);
     TimingRules rules;
     ReaderState state;
     ReaderContext ctx{table, rules, state};
     for (std::size_t i = 0; i < lines.size(); ++i) ReadLine(kind, lines[i], i + 1 == lines.size(), ctx);
-    table.erase(table.begin());
-    return table;
+    table.erase(0);
+    return table.ToVector();
 }
 
 struct ReaderCase {
@@ -165,7 +165,8 @@ std::string writeAs(int32_t kind, const Table& entries, std::vector<std::size_t>
         if (progressAt) progressAt->push_back(j);
         return true;
     };
-    WriterContext ctx{entries, s, interval, onProgress, out};
+    const LineTable ctxTable(entries);
+    WriterContext ctx{ctxTable, s, interval, onProgress, out};
     EXPECT_TRUE(WriteEntries(kind, ctx));
     return out.text();
 }

@@ -94,13 +94,13 @@ TEST(PlayerReaders, OpenCuesCarryIntoTheNextFile) {
     EXPECT_EQ(Table{"00:00:01,000->00:00:03,000|Hello"}, ReadAs(kKindDks, "[00:00:03]\n", &state));
 
     ReaderState snc;
-    Table table(1);
+    LineTable table(1);
     TimingRules rules;
     ReaderContext ctx{table, rules, snc};
     ReadLine(kKindSnc, kOpen + "100" + kClose, false, ctx);
     ReadLine(kKindSnc, "first file", false, ctx);
     ReadLine(kKindSnc, " and the next", false, ctx);  // the next file's first line
-    EXPECT_EQ((Table{"", "00:00:01,000|first file and the next"}), table);
+    EXPECT_EQ((Table{"", "00:00:01,000|first file and the next"}), table.ToVector());
 }
 
 // ---- writers ----
@@ -150,7 +150,8 @@ OutputLines writeKind(int32_t kind, const Table& entries, std::vector<std::size_
         if (progress) progress->push_back(j);
         return true;
     };
-    WriterContext ctx{entries, s, interval, onProgress, out};
+    const LineTable ctxTable(entries);
+    WriterContext ctx{ctxTable, s, interval, onProgress, out};
     EXPECT_TRUE(WriteEntries(kind, ctx));
     return out;
 }

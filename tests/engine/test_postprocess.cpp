@@ -15,6 +15,31 @@ namespace {
 
 using Table = std::vector<std::string>;
 
+// The stages work on a run's LineTable; these tests write their tables as
+// vectors, so each stage runs on a LineTable made from one and back.
+template <typename Stage>
+auto onLineTable(Table& t, Stage stage) {
+    LineTable table(t);
+    const auto result = stage(table);
+    t = table.ToVector();
+    return result;
+}
+bool RemoveDuplicateLines(Table& t) {
+    return onLineTable(t, [](LineTable& x) { return lumeval::RemoveDuplicateLines(x); });
+}
+void RemoveFilteredLines(Table& t, std::string_view filters) {
+    onLineTable(t, [&](LineTable& x) { lumeval::RemoveFilteredLines(x, filters); return 0; });
+}
+bool MergeSamePosition(Table& t, int32_t interval, const MergeProgress& onProgress) {
+    return onLineTable(t, [&](LineTable& x) { return lumeval::MergeSamePosition(x, interval, onProgress); });
+}
+void AppendCreditLine(Table& t, std::string_view text, double startSec, double endSec, int32_t kind) {
+    onLineTable(t, [&](LineTable& x) { lumeval::AppendCreditLine(x, text, startSec, endSec, kind); return 0; });
+}
+void SortLines(Table& t, bool knownInOrder = false) {
+    onLineTable(t, [&](LineTable& x) { lumeval::SortLines(x, knownInOrder); return 0; });
+}
+
 Table withPlaceholder(std::initializer_list<const char*> entries) {
     Table t(1);
     for (const char* e : entries) t.emplace_back(e);

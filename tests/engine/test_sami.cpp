@@ -18,13 +18,13 @@ using test::writeBytes;
 using Table = std::vector<std::string>;
 
 Table readSami(const Table& lines) {
-    Table table(1);
+    LineTable table(1);
     TimingRules rules;
     ReaderState state;
     ReaderContext ctx{table, rules, state};
     for (const auto& line : lines) ReadLine(kKindSmi, line, false, ctx);
-    table.erase(table.begin());
-    return table;
+    table.erase(0);
+    return table.ToVector();
 }
 
 TEST(SamiReader, SyncLinesAndContinuations) {

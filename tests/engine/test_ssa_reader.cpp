@@ -21,13 +21,13 @@ constexpr const char* kEventsFormat =
 
 // Feeds lines to the reader as the conversion does; the placeholder is dropped.
 Table readSsa(const std::vector<std::string>& lines, ReaderState* carried = nullptr) {
-    Table table(1);
+    LineTable table(1);
     TimingRules rules;
     ReaderState local;
     ReaderContext ctx{table, rules, carried ? *carried : local};
     for (const auto& line : lines) ReadLine(kKindSsa, line, false, ctx);
-    table.erase(table.begin());
-    return table;
+    table.erase(0);
+    return table.ToVector();
 }
 
 TEST(SsaReader, Dialogues) {
@@ -117,7 +117,7 @@ TEST(SsaReader, SurvivesArbitraryLines) {
     std::mt19937 rng(12345);
     const std::string alphabet = "Dialogue:Format:,,,,0123456789.:-> \\N{}|\xE4\xBD\xA0\xFF";
     ReaderState state;
-    Table table(1);
+    LineTable table(1);
     TimingRules rules;
     ReaderContext ctx{table, rules, state};
     for (int i = 0; i < 5000; ++i) {

@@ -142,7 +142,8 @@ std::string writeSsa(const Table& entries, const SaveSettings& s, std::vector<st
         if (progress) progress->push_back(j);
         return !stopAtFirst;
     };
-    WriterContext ctx{entries, s, 1000, onProgress, out};
+    const LineTable ctxTable(entries);
+    WriterContext ctx{ctxTable, s, 1000, onProgress, out};
     const bool done = WriteEntries(kKindSsa, ctx);
     EXPECT_EQ(!stopAtFirst, done);
     return out.text();

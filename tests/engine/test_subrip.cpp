@@ -102,7 +102,8 @@ WriteResult write(int32_t kind, const Table& entries, int32_t interval = 1000) {
         r.progressAt.push_back(j);
         return true;
     };
-    WriterContext ctx{entries, s, interval, onProgress, r.out};
+    const LineTable ctxTable(entries);
+    WriterContext ctx{ctxTable, s, interval, onProgress, r.out};
     EXPECT_TRUE(WriteEntries(kind, ctx));
     return r;
 }

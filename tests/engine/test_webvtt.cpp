@@ -103,7 +103,8 @@ std::string write(const Table& entries) {
     OutputLines out;
     SaveSettings s;
     WriterProgress onProgress;
-    WriterContext ctx{entries, s, 1000, onProgress, out};
+    const LineTable ctxTable(entries);
+    WriterContext ctx{ctxTable, s, 1000, onProgress, out};
     EXPECT_TRUE(WriteEntries(kVtt, ctx));
     return out.text();
 }

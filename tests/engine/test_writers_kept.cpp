@@ -28,7 +28,8 @@ struct Written {
 Written writeKey(const char* key, const Table& entries, const SaveSettings& s = {}) {
     OutputLines out;
     const WriterProgress none;
-    WriterContext ctx{entries, s, 1000, none, out};
+    const LineTable ctxTable(entries);
+    WriterContext ctx{ctxTable, s, 1000, none, out};
     EXPECT_TRUE(WriteEntries(*KindOfKey(key), ctx)) << key;
     return {out.text(), ctx.cues};
 }
