@@ -323,8 +323,6 @@ bool MergeSamePosition(LineTable& table, int32_t interval, const MergeProgress& 
 
     std::vector<char> removed(n, 0);
     std::vector<char> done(n, 0);
-    std::vector<std::string> merged(n);  // grown entries, moved back at the end
-    std::vector<char> grown(n, 0);
     std::size_t removedCount = 0;
     int32_t kept = 0;
     for (std::size_t j = 1; j < n; ++j) {
@@ -335,20 +333,22 @@ bool MergeSamePosition(LineTable& table, int32_t interval, const MergeProgress& 
             if (members.size() > 1) {
                 // Every member before j is either removed or was a head whose
                 // pass is over; j is the next head, it scans the members after it.
-                std::string current(table[j]);
-                bool changed = false;
+                bool moved = false;
                 for (uint32_t i : members) {
                     if (i <= j || removed[i]) continue;
-                    if (table[i] == current) continue;
-                    if (current.empty() || current.back() != '|') current += "\\N";
-                    current += TrimSpaces(textPart(table[i]));
+                    if (table[i] == table[j]) continue;
+                    // Copied once to the end of the table's memory, where it
+                    // then grows in place (the spans and groups above keep
+                    // viewing the entry's first copy, which stays).
+                    if (!moved) {
+                        table.set(j, table[j]);
+                        moved = true;
+                    }
+                    const std::string_view current = table[j];
+                    if (current.empty() || current.back() != '|') table.append(j, "\\N");
+                    table.append(j, TrimSpaces(textPart(table[i])));
                     removed[i] = 1;
                     ++removedCount;
-                    changed = true;
-                }
-                if (changed) {
-                    merged[j] = std::move(current);
-                    grown[j] = 1;
                 }
             }
             done[j] = 1;
@@ -361,11 +361,7 @@ bool MergeSamePosition(LineTable& table, int32_t interval, const MergeProgress& 
     std::size_t out = 1;
     for (std::size_t i = 1; i < n; ++i) {
         if (removed[i]) continue;
-        if (grown[i]) {
-            table.set(out, merged[i]);
-        } else if (out != i) {
-            table.moveEntry(out, i);
-        }
+        if (out != i) table.moveEntry(out, i);
         ++out;
     }
     table.resize(out);
