@@ -70,7 +70,7 @@ LineTable& LineTable::operator=(LineTable&& other) noexcept {
     return *this;
 }
 
-std::vector<std::string> LineTable::ToVector() const {
+std::vector<std::string> LineTable::toVector() const {
     std::vector<std::string> out;
     out.reserve(size());
     for (const std::string_view e : m_index) out.emplace_back(e);

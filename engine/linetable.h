@@ -33,7 +33,7 @@ public:
     LineTable& operator=(LineTable&& other) noexcept;
     ~LineTable() = default;
 
-    std::vector<std::string> ToVector() const;
+    std::vector<std::string> toVector() const;
     /// Bytes of the blocks the entries' texts lie in (texts replaced or
     /// dropped included: their memory goes with the table).
     std::size_t heldBytes() const { return m_held; }

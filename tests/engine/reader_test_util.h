@@ -45,7 +45,7 @@ inline Table ReadAs(int32_t kind, std::string_view text, ReaderState* carried = 
     if (!carried) FinishReading(ctx);
     EXPECT_EQ("", table[0]) << "the placeholder must stay empty";
     table.erase(0);
-    return table.ToVector();
+    return table.toVector();
 }
 
 }  // namespace lumeval::test

@@ -139,16 +139,16 @@ TEST(LineTable, AgreesWithAVectorOfStrings) {
             }
             }
         }
-        ASSERT_EQ(want, table.ToVector()) << "round " << round;
+        ASSERT_EQ(want, table.toVector()) << "round " << round;
         // A copy is a table of its own.
         LineTable copy = table;
         copy.set(0, "changed");
-        EXPECT_EQ(want, table.ToVector());
+        EXPECT_EQ(want, table.toVector());
         EXPECT_EQ("changed", copy[0]);
         // Shrinking keeps the entries before; growing adds empty ones.
         table.resize(1);
         table.resize(3);
-        EXPECT_EQ((std::vector<std::string>{want[0], "", ""}), table.ToVector());
+        EXPECT_EQ((std::vector<std::string>{want[0], "", ""}), table.toVector());
     }
 }
 
@@ -157,20 +157,20 @@ TEST(LineTable, MovedFromIsEmptyAndUsable) {
     LineTable b = std::move(a);
     a.push_back("fresh");  // NOLINT(bugprone-use-after-move): left empty on purpose
     b.append(1, " more");
-    EXPECT_EQ((std::vector<std::string>{"fresh"}), a.ToVector());
-    EXPECT_EQ((std::vector<std::string>{"", "00:00:01,000|a more"}), b.ToVector());
+    EXPECT_EQ((std::vector<std::string>{"fresh"}), a.toVector());
+    EXPECT_EQ((std::vector<std::string>{"", "00:00:01,000|a more"}), b.toVector());
     a = std::move(b);
     b.push_back("again");
-    EXPECT_EQ((std::vector<std::string>{"", "00:00:01,000|a more"}), a.ToVector());
-    EXPECT_EQ((std::vector<std::string>{"again"}), b.ToVector());
+    EXPECT_EQ((std::vector<std::string>{"", "00:00:01,000|a more"}), a.toVector());
+    EXPECT_EQ((std::vector<std::string>{"again"}), b.toVector());
 }
 
 TEST(LineTable, PermuteAndSwap) {
     LineTable t{"0", "c", "a", "b"};
     t.permute(1, {2, 3, 1});
-    EXPECT_EQ((std::vector<std::string>{"0", "a", "b", "c"}), t.ToVector());
+    EXPECT_EQ((std::vector<std::string>{"0", "a", "b", "c"}), t.toVector());
     t.swapEntries(1, 3);
-    EXPECT_EQ((std::vector<std::string>{"0", "c", "b", "a"}), t.ToVector());
+    EXPECT_EQ((std::vector<std::string>{"0", "c", "b", "a"}), t.toVector());
     EXPECT_EQ(LineTable({"0", "c", "b", "a"}), t);
 }
 

@@ -26,7 +26,7 @@ Table readLines(int32_t kind, const Table& lines) {
     ReaderContext ctx{table, rules, state};
     for (std::size_t i = 0; i < lines.size(); ++i) ReadLine(kind, lines[i], i + 1 == lines.size(), ctx);
     table.erase(0);
-    return table.ToVector();
+    return table.toVector();
 }
 
 struct ReaderCase {

@@ -100,7 +100,7 @@ TEST(PlayerReaders, OpenCuesCarryIntoTheNextFile) {
     ReadLine(kKindSnc, kOpen + "100" + kClose, false, ctx);
     ReadLine(kKindSnc, "first file", false, ctx);
     ReadLine(kKindSnc, " and the next", false, ctx);  // the next file's first line
-    EXPECT_EQ((Table{"", "00:00:01,000|first file and the next"}), table.ToVector());
+    EXPECT_EQ((Table{"", "00:00:01,000|first file and the next"}), table.toVector());
 }
 
 // ---- writers ----

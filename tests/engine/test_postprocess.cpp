@@ -21,7 +21,7 @@ template <typename Stage>
 auto onLineTable(Table& t, Stage stage) {
     LineTable table(t);
     const auto result = stage(table);
-    t = table.ToVector();
+    t = table.toVector();
     return result;
 }
 bool RemoveDuplicateLines(Table& t) {

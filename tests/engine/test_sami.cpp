@@ -24,7 +24,7 @@ Table readSami(const Table& lines) {
     ReaderContext ctx{table, rules, state};
     for (const auto& line : lines) ReadLine(kKindSmi, line, false, ctx);
     table.erase(0);
-    return table.ToVector();
+    return table.toVector();
 }
 
 TEST(SamiReader, SyncLinesAndContinuations) {

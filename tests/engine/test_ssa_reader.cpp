@@ -27,7 +27,7 @@ Table readSsa(const std::vector<std::string>& lines, ReaderState* carried = null
     ReaderContext ctx{table, rules, carried ? *carried : local};
     for (const auto& line : lines) ReadLine(kKindSsa, line, false, ctx);
     table.erase(0);
-    return table.ToVector();
+    return table.toVector();
 }
 
 TEST(SsaReader, Dialogues) {
