@@ -106,11 +106,10 @@ void appendEscaped(std::string& out, std::string_view line, std::string& open) {
 }
 
 // The cue's text lines ("\N" and "\n" break them); a blank line would end
-// the cue early, so blank lines inside the text are left out. Tags still
-// open at the end are closed.
-void appendCueText(std::string& out, std::string_view text) {
+// the cue early, so blank lines inside the text are left out.
+template <typename Visit>
+void forEachShownLine(std::string_view text, Visit visit) {
     text = TrimSpaces(text);
-    std::string open;
     for (std::size_t from = 0;;) {
         std::size_t at = text.find('\\', from);
         while (at != std::string_view::npos && at + 1 < text.size() && text[at + 1] != 'N' &&
@@ -120,13 +119,27 @@ void appendCueText(std::string& out, std::string_view text) {
         if (at + 1 >= text.size()) at = std::string_view::npos;  // a final lone "\"
         const std::string_view line =
             text.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from);
-        if (line.find_first_not_of(" \t\r\n") != std::string_view::npos) {
-            out += "\r\n";
-            appendEscaped(out, line, open);
-        }
+        if (line.find_first_not_of(" \t\r\n") != std::string_view::npos) visit(line);
         if (at == std::string_view::npos) break;
         from = at + 2;
     }
+}
+
+// A text of tabs and the like leaves no line to write; the cue would have no
+// text, which a reader takes as no cue.
+bool hasShownLine(std::string_view text) {
+    bool any = false;
+    forEachShownLine(text, [&](std::string_view) { any = true; });
+    return any;
+}
+
+// The cue's text lines; tags still open at the end are closed.
+void appendCueText(std::string& out, std::string_view text) {
+    std::string open;
+    forEachShownLine(text, [&](std::string_view line) {
+        out += "\r\n";
+        appendEscaped(out, line, open);
+    });
     while (!open.empty()) {
         appendTag(out, open.back(), true);
         open.pop_back();
@@ -171,6 +184,10 @@ bool WriteVtt(WriterContext& ctx) {
     ctx.out.AppendLine("");
     bool first = true;
     const auto write = [&](const Cue& cue) {
+        if (!hasShownLine(cue.text)) {
+            ctx.CueSkipped();
+            return;
+        }
         appendCue(ctx.out.NewLine(), first, cue, usableEnd(ctx.entries, cue));
         first = false;
     };

@@ -90,6 +90,11 @@ struct WriterContext {
     void CueMerged() {
         if (cues > 0) --cues;
     }
+    /// A cue the format has nothing to show of (every line of it blank there):
+    /// not written, and not counted.
+    void CueSkipped() {
+        if (cues > 0) --cues;
+    }
 };
 
 /// Runs the writer of `kind`; false when stopped by the progress callback.

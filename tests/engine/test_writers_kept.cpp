@@ -193,6 +193,20 @@ TEST(KeptText, BarInATextComesOutWhole) {
     }
 }
 
+// A text of tabs shows nothing. WebVTT leaves out lines with nothing to
+// show (one would end the cue there), so such a cue would have no text at
+// all, which readers take as no cue: it is not written, nor counted. Found
+// by fuzz_convert_vtt (tests/fuzz_regressions/fuzz_convert_vtt/tab-only-cue).
+TEST(KeptText, WebVttWritesNoCueWithNothingToShow) {
+    const Table entries{"0", "00:00:01,000->00:00:02,000|\t\t\\N\t", "00:00:03,000->00:00:04,000|x",
+                        "00:00:05,000->00:00:06,000| \t\\Ny"};
+    const Written w = writeKey("vtt", entries);
+    EXPECT_EQ(2u, w.cues);
+    EXPECT_EQ(std::string::npos, w.text.find("00:00:01.000")) << w.text;
+    EXPECT_NE(std::string::npos, w.text.find("00:00:03.000 --> 00:00:04.000\r\nx")) << w.text;
+    EXPECT_NE(std::string::npos, w.text.find("00:00:05.000 --> 00:00:06.000\r\ny")) << w.text;
+}
+
 // ---- time on screen ----
 
 TEST(KeptTimes, KeepVisible) {
