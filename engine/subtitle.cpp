@@ -73,7 +73,11 @@ unsigned scanLine(std::string_view s) {
     const std::size_t n = s.size();
     if (n < 8) {
         unsigned f = 0;
-        for (std::size_t i = 0; i < n; ++i) f |= kLineFlagTable[p[i]];
+        for (std::size_t i = 0; i < n; ++i) {
+            f |= kLineFlagTable[p[i]];
+            // A C1 control is two bytes, which the table alone cannot see.
+            if (p[i] == 0xC2 && i + 1 < n && isC1Second(p[i + 1])) f |= kHasCtl;
+        }
         return f;
     }
     // Eight bytes at a time; the last word overlaps the one before it, which

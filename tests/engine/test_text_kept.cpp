@@ -80,6 +80,12 @@ TEST(ControlCharacters, AreRemovedFromCueText) {
          {{1000, 0, repeat('a', 5) + "b"}}},
         {"no-break space across a block boundary", "l.lrc", "[00:01.00]" + repeat('a', 53) + "\xC2\xA0" "b\n",
          {{1000, 0, repeat('a', 53) + "\xC2\xA0" "b"}}},
+        // A lone CR splits a line again, and pieces under eight bytes are
+        // looked at byte by byte: a C1 control is two of them. Found by
+        // fuzz_convert_vtt (a control line read from ISO-8859-3 as U+0093).
+        {"C1 control in a short piece after a lone CR", "n.srt",
+         "1\n00:00:01,000 --> 00:00:02,000\nx\r\xC2\x93y\n\n", {{1000, 2000, "x\\Ny"}}},
+        {"C1 control alone after a lone CR", "o.lrc", "[00:01.00]x\r\xC2\x85\n", {{1000, 0, "x"}}},
         // The unit separator that ends an entry's text must not cut it short.
         {"a unit separator in the text", "i.srt", "1\n00:00:01,000 --> 00:00:02,000\nleft\x1Fright\n\n",
          {{1000, 2000, "leftright"}}},
