@@ -200,6 +200,34 @@ void LineTable::permute(std::size_t first, const std::vector<std::size_t>& order
 
 EntryParts SplitEntry(std::string_view entry) {
     EntryParts p;
+    // The table's own form, "HH:MM:SS,mmm->HH:MM:SS,mmm|" or "HH:MM:SS,mmm|",
+    // is split at known places: its times hold no "|" and no "-", and are
+    // read on the way.
+    if (entry.size() >= 13) {
+        if (const int32_t start = CanonicalTime12Ms(entry.data()); start >= 0) {
+            if (entry[12] == '|') {
+                p.hasBar = true;
+                p.span = p.start = entry.substr(0, 12);
+                p.startMs = start;
+                const std::string_view rest = entry.substr(13);
+                p.text = rest.substr(0, rest.find(kTimingSeparator));
+                return p;
+            }
+            if (entry.size() >= 27 && entry[12] == '-' && entry[13] == '>' && entry[26] == '|') {
+                if (const int32_t end = CanonicalTime12Ms(entry.data() + 14); end >= 0) {
+                    p.hasBar = p.hasArrow = true;
+                    p.span = entry.substr(0, 26);
+                    p.start = entry.substr(0, 12);
+                    p.end = entry.substr(14, 12);
+                    p.startMs = start;
+                    p.endMs = end;
+                    const std::string_view rest = entry.substr(27);
+                    p.text = rest.substr(0, rest.find(kTimingSeparator));
+                    return p;
+                }
+            }
+        }
+    }
     const auto bar = entry.find('|');
     if (bar == std::string_view::npos) {
         p.span = entry;

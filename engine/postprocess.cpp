@@ -425,9 +425,19 @@ int64_t entryTime(std::string_view t) {
 }
 
 TimeKey timeKeyOf(std::string_view entry) {
+    TimeKey k;
+    // The table's own form, read in place (as SplitEntry does).
+    if (entry.size() >= 27 && entry[12] == '-' && entry[13] == '>' && entry[26] == '|') {
+        const int32_t start = CanonicalTime12Ms(entry.data());
+        const int32_t end = CanonicalTime12Ms(entry.data() + 14);
+        if (start >= 0 && end >= 0) {
+            k.start = start;
+            k.end = end;
+            return k;
+        }
+    }
     // Only the span matters here: the text after it is not searched.
     const auto bar = entry.find('|');
-    TimeKey k;
     if (bar == std::string_view::npos) return k;
     const std::string_view span = entry.substr(0, bar);
     const auto arrow = span.find("->");

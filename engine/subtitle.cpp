@@ -2,17 +2,21 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <exception>
 #include <new>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 #if defined(__unix__)
+#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
@@ -576,7 +580,53 @@ struct clsSubtitle::LineFeed {
     // grow: the pages the reading has passed are given back as it goes.
     PageReleaser release;
     std::size_t entriesBefore = 0;
+    // Read while surveyed: the progress due before the survey counted the
+    // lines (and so knew the end to report against), raised once it has.
+    SurveyAlongside* survey = nullptr;
+    std::vector<std::size_t> deferred;
 };
+
+// A survey on a thread of its own while the source is read. Its result is
+// published once, before `done`; the reading checks it between pieces and
+// at progress, and takes it at the end. Stopped and joined when it goes.
+struct clsSubtitle::SurveyAlongside {
+    SurveyAlongside(const std::string& path, int32_t page, std::size_t pieceBytes,
+                    std::uint64_t minBytes)
+        : thread([this, path, page, pieceBytes, minBytes] {
+              result = SurveySource(path, page, pieceBytes, minBytes, &stop);
+              done.store(true, std::memory_order_release);
+          }) {}
+    ~SurveyAlongside() {
+        stop.store(true, std::memory_order_relaxed);
+        if (thread.joinable()) thread.join();
+    }
+    SurveyAlongside(const SurveyAlongside&) = delete;
+    SurveyAlongside& operator=(const SurveyAlongside&) = delete;
+
+    bool ready() const { return done.load(std::memory_order_acquire); }
+    /// The survey found the bytes cannot be read as they stand.
+    bool refused() const { return ready() && !result.usable; }
+    const PiecewiseSource& wait() {
+        if (thread.joinable()) thread.join();
+        return result;
+    }
+
+    PiecewiseSource result;
+    std::atomic<bool> done{false};
+    std::atomic<bool> stop{false};
+    std::thread thread;  // last: it starts once the rest is made
+};
+
+namespace {
+// Processors this process may run on; a survey alongside the reading only
+// helps with a second one.
+unsigned usableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::thread::hardware_concurrency();
+}
+}  // namespace
 
 // Load: one source's text, decoded and classified; then read it. False only
 // when the caller cancelled.
@@ -649,36 +699,101 @@ void clsSubtitle::recordSource(const std::string& path, int32_t fmt, LoadReason 
 // time: the same lines, entries and progress as reading it whole. Nothing
 // when it cannot be read so (too small, another encoding, changed between
 // the passes): it is then read whole, with nothing of this reading left.
+// A source whose start looks right is read while a second thread surveys
+// it, which spares the reading a pass over the file of its own.
 std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::string& path,
                                                int32_t kind, const ConversionContext& cctx,
                                                LineReader reader) {
-    const PiecewiseSource source = SurveySource(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes);
-    // An empty text adds nothing and raises no reading progress: read whole.
-    if (!source.usable || source.size == 0) return std::nullopt;
+    PiecewiseSource source;
+    std::optional<SurveyAlongside> survey;
+    std::size_t expectedLines = 0;
+    if (SurveyWhileReading && usableProcessors() >= 2) {
+        const SourceHead head = PeekSource(path, PieceBytes, PiecewiseFromBytes);
+        if (head.promising) {
+            try {
+                survey.emplace(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes);
+            } catch (const std::system_error&) {
+                // No thread to be had: the survey runs first, as below.
+            }
+        }
+        if (survey) {
+            // What the reading needs before the survey can tell: the file as
+            // it was looked at (a change is refused by both passes), and a
+            // guess at its lines for the table's room.
+            source.usable = true;
+            source.skip = head.skip;
+            source.size = head.size;
+            source.sep = '\n';
+            source.device = head.device;
+            source.inode = head.inode;
+            source.modifiedNs = head.modifiedNs;
+            const double perByte = static_cast<double>(head.headLineEnds) / static_cast<double>(head.headBytes);
+            expectedLines = static_cast<std::size_t>(perByte * static_cast<double>(head.size) * 1.125) + 16;
+        }
+    }
+    if (!survey) {
+        source = SurveySource(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes);
+        // An empty text adds nothing and raises no reading progress: read whole.
+        if (!source.usable || source.size == 0) return std::nullopt;
+        expectedLines = source.lineEnds;
+    }
 
     const SourceMark mark{run.table.size(), std::string(run.table.back()), run.state, run.refused, run.outside};
     const int32_t kindBefore = run.lastKind;
     const std::string pathBefore = run.lastPath;
-    recordSource(path, source.fmt, source.reason, source.page);
+    // Read alongside the survey, the source is known as UTF-8 until the
+    // survey says otherwise (an ASCII text is set right below).
+    recordSource(path, survey ? kEncodingUtf8 : source.fmt, survey ? LoadReason::ValidUtf8 : source.reason,
+                 source.page);
     m_lastRun.sources.back().readInPieces = true;
     run.lastKind = kind;
     run.lastPath = path;
-    if (!progress(run.ev, 0, 0, kStatusReading, path)) return false;
-    startReading(run, source.lineEnds);
-    // No conversion is asked for: no line of it can change.
-    LineFeed feed(reader, cctx, false, path, source.lineEnds, nullptr);
-    const PieceRead read = ReadSourcePieces(
-        path, source,
-        [&](std::string_view piece, bool last) { return feedLines(run, piece, source.sep, last, feed); },
-        PieceBytes);
-    if (read == PieceRead::Stopped) return false;
-    if (read == PieceRead::Changed) {
+    const auto giveUp = [&] {
         undoReading(run, mark);
         run.lastKind = kindBefore;
         run.lastPath = pathBefore;
         --m_lastRun.sourcesRead;
         m_lastRun.sources.pop_back();
         return std::nullopt;
+    };
+    // Alongside the survey, even the reading's start is told only once the
+    // survey has taken the source: a source it refuses is read whole,
+    // and starts there.
+    if (!survey && !progress(run.ev, 0, 0, kStatusReading, path)) return false;
+    startReading(run, expectedLines);
+    // No conversion is asked for: no line of it can change.
+    LineFeed feed(reader, cctx, false, path, source.lineEnds, nullptr);
+    feed.survey = survey ? &*survey : nullptr;
+    bool refused = false;
+    const PieceRead read = ReadSourcePieces(
+        path, source,
+        [&](std::string_view piece, bool last) {
+            // Bytes the survey refused are not read on.
+            if (survey && survey->refused()) {
+                refused = true;
+                return false;
+            }
+            return feedLines(run, piece, source.sep, last, feed);
+        },
+        PieceBytes);
+    if (read == PieceRead::Stopped && !refused) return false;
+    if (survey) {
+        const PiecewiseSource& found = survey->wait();
+        // The survey's file must be the one read, and hold what was read.
+        refused = refused || !found.usable || found.sep != source.sep || found.size != source.size ||
+                  found.device != source.device || found.inode != source.inode ||
+                  found.modifiedNs != source.modifiedNs ||
+                  (read == PieceRead::Done && feed.index != found.lineEnds + 1);
+    }
+    if (read == PieceRead::Changed || refused) return giveUp();
+    if (survey) {
+        SourceInfo& info = m_lastRun.sources.back();
+        m_lastRun.lastEncoding = info.encoding = survey->result.fmt;
+        m_lastRun.lastReason = survey->result.reason;
+        const LoadedCodePage& page = survey->result.page;
+        info.codePage = survey->result.fmt == kEncodingAnsi && !page.asciiOnly ? page.codePage : 0;
+        info.codePageDetected = info.codePage != 0 && page.detected;
+        if (feed.survey != nullptr && !raiseKeptProgress(run, feed)) return false;
     }
     if (run.table.size() != mark.entries) return true;
     // Nothing read: the content may tell another format, from the whole text.
@@ -688,6 +803,38 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
     const std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
     if (reason == LoadReason::OutOfMemory) throw std::bad_alloc();
     return readByContent(run, text, cctx, reader, path, mark);
+}
+
+// Reading progress at line `index`. Read alongside a survey that has not
+// counted the lines yet, it is kept until the survey has; what was kept is
+// raised first. False when the caller cancelled.
+bool clsSubtitle::reportReading(ConvertRun& run, LineFeed& feed, std::size_t index) {
+    if (feed.survey != nullptr) {
+        if (!feed.survey->ready() || !feed.survey->result.usable) {
+            feed.deferred.push_back(index);
+            return true;
+        }
+        if (!raiseKeptProgress(run, feed)) return false;
+    }
+    if (!progress(run.ev, clampToInt32(index), clampToInt32(feed.lastIndex), kStatusReading, feed.path)) {
+        return false;
+    }
+    yieldToCaller();
+    return true;
+}
+
+bool clsSubtitle::raiseKeptProgress(ConvertRun& run, LineFeed& feed) {
+    feed.lastIndex = feed.survey->result.lineEnds;
+    feed.survey = nullptr;
+    if (!progress(run.ev, 0, 0, kStatusReading, feed.path)) return false;
+    for (const std::size_t i : feed.deferred) {
+        if (!progress(run.ev, clampToInt32(i), clampToInt32(feed.lastIndex), kStatusReading, feed.path)) {
+            return false;
+        }
+        yieldToCaller();
+    }
+    feed.deferred.clear();
+    return true;
 }
 
 // The text read again by the reader of the format its content shows, when
@@ -822,11 +969,7 @@ bool clsSubtitle::feedLines(ConvertRun& run, std::string_view text, char sep, bo
 
         if (--feed.untilProgress == 0) {  // i is a multiple of the interval
             feed.untilProgress = static_cast<std::size_t>(run.interval);
-            if (!progress(run.ev, clampToInt32(i), clampToInt32(feed.lastIndex), kStatusReading,
-                          feed.path)) {
-                return false;
-            }
-            yieldToCaller();
+            if (!reportReading(run, feed, i)) return false;
         }
     }
     return true;

@@ -199,6 +199,11 @@ public:
     /// `PieceBytes` at a time, never whole.
     std::uint64_t PiecewiseFromBytes = std::uint64_t{4} << 20;
     std::size_t PieceBytes = kDefaultPieceBytes;
+    /// Such a source whose start looks right is read while another thread
+    /// surveys it (when the process may run on two processors); the reading
+    /// is undone when the survey disagrees, and progress is raised once the
+    /// survey has counted the lines.
+    bool SurveyWhileReading = true;
 
     /// Output beyond this many bytes is written as it is made, a piece at a
     /// time (through a temporary file that replaces the target at the end),
@@ -321,6 +326,10 @@ private:
     std::optional<bool> readPiecewise(ConvertRun& run, const std::string& path, int32_t kind,
                                       const ConversionContext& cctx, LineReader reader);
     void startReading(ConvertRun& run, std::size_t lineEnds);
+    /// The survey of a source on a thread of its own (subtitle.cpp).
+    struct SurveyAlongside;
+    bool reportReading(ConvertRun& run, LineFeed& feed, std::size_t index);
+    bool raiseKeptProgress(ConvertRun& run, LineFeed& feed);
     bool feedLines(ConvertRun& run, std::string_view text, char sep, bool final, LineFeed& feed);
     bool readByContent(ConvertRun& run, const std::string& text, const ConversionContext& cctx,
                        LineReader tried, const std::string& path, const SourceMark& mark);

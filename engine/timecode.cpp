@@ -683,28 +683,7 @@ bool IsCanonicalTime(std::string_view t) {
 
 namespace {
 
-bool IsCanonicalTime12(std::string_view t) {
-    if (t.size() != 12) return false;
-    if constexpr (std::endian::native != std::endian::little) {
-        return IsDigit(t[0]) && IsDigit(t[1]) && t[2] == ':' && t[3] >= '0' && t[3] <= '5' &&
-               IsDigit(t[4]) && t[5] == ':' && t[6] >= '0' && t[6] <= '5' && IsDigit(t[7]) &&
-               t[8] == ',' && IsDigit(t[9]) && IsDigit(t[10]) && IsDigit(t[11]);
-    }
-    // Checked a word at a time (byte i at bits 8i): separators by value,
-    // digits as 0x3N whose low nibble plus 6 (plus 10 for the tens of minutes
-    // and seconds, which stop at 5) does not carry out of the nibble.
-    uint64_t a;
-    uint32_t b;
-    std::memcpy(&a, t.data(), 8);      // "HH:MM:SS"
-    std::memcpy(&b, t.data() + 8, 4);  // ",mmm"
-    if ((a & 0x0000FF0000FF0000ULL) != 0x00003A00003A0000ULL) return false;
-    if ((a & 0xF0F000F0F000F0F0ULL) != 0x3030003030003030ULL) return false;
-    if ((((a & 0x0F0F000F0F000F0FULL) + 0x060A00060A000606ULL) & 0xF0F0F0F0F0F0F0F0ULL) != 0) {
-        return false;
-    }
-    if ((b & 0xFFu) != ',' || (b & 0xF0F0F000u) != 0x30303000u) return false;
-    return (((b & 0x0F0F0F00u) + 0x06060600u) & 0xF0F0F000u) == 0;
-}
+bool IsCanonicalTime12(std::string_view t) { return t.size() == 12 && CanonicalTime12Ms(t.data()) >= 0; }
 
 }  // namespace
 

@@ -632,7 +632,8 @@ std::int64_t ModifiedNs(const struct stat& st) {
 }  // namespace
 
 PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
-                             std::size_t pieceBytes, std::uint64_t minBytes) {
+                             std::size_t pieceBytes, std::uint64_t minBytes,
+                             const std::atomic<bool>* stop) {
     PiecewiseSource source;
     try {
         if (!UsableName(FileName)) return source;
@@ -663,6 +664,7 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
         std::uint64_t total = 0;
         std::size_t uncounted = carry;  // bytes at the buffer's end not yet counted
         for (;;) {
+            if (stop != nullptr && stop->load(std::memory_order_relaxed)) return source;
             const ssize_t r = ReadFully(file.fd, buffer.get() + carry, pieceBytes);
             if (r < 0) return source;
             uncounted += std::size_t(r);
@@ -709,6 +711,46 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
         source = PiecewiseSource{};
     }
     return source;
+}
+
+SourceHead PeekSource(const std::string& FileName, std::size_t pieceBytes, std::uint64_t minBytes) {
+    SourceHead head;
+    try {
+        if (!UsableName(FileName)) return head;
+        FdCloser file{::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+        struct stat st {};
+        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return head;
+        const auto size = std::uint64_t(st.st_size);
+        if (size > kMaxLoadSize || size < minBytes || size < 4) return head;
+        head.device = std::uint64_t(st.st_dev);
+        head.inode = std::uint64_t(st.st_ino);
+        head.modifiedNs = ModifiedNs(st);
+
+        // A piece's worth after a mark of up to four bytes.
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(size, std::uint64_t(pieceBytes) + 4));
+        std::unique_ptr<char[]> buffer(new char[want]);
+        const ssize_t got = ReadFully(file.fd, buffer.get(), want);
+        if (got < 4) return head;
+        unsigned char first4[4];
+        std::memcpy(first4, buffer.get(), 4);
+        const ByteOrderMark mark = DetectByteOrderMark(first4);
+        if (mark.code != 0 && mark.code != kEncodingUtf8) return head;
+        head.skip = std::uint64_t(mark.length);
+        head.size = size - head.skip;
+        const std::string_view text(buffer.get() + mark.length, std::size_t(got) - mark.length);
+        const bool toEnd = std::uint64_t(got) == size;
+        const ByteCensus census = TakeByteCensus(text);
+        const std::size_t whole = toEnd ? text.size() : WithoutCutCharacter(text);
+        if (census.lf == 0 || census.zero || (census.high && !IsValidUtf8(text.substr(0, whole)))) {
+            return head;
+        }
+        head.headBytes = text.size();
+        head.headLineEnds = census.lf;
+        head.promising = true;
+    } catch (...) {
+        head = SourceHead{};
+    }
+    return head;
 }
 
 PieceRead ReadSourcePieces(const std::string& FileName, const PiecewiseSource& source,

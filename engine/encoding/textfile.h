@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -101,9 +102,29 @@ inline constexpr std::size_t kDefaultPieceBytes = std::size_t{256} << 10;
 
 /// The first pass: reads the file through in pieces of `pieceBytes`. A file
 /// shorter than `minBytes` is not read, and not usable.
+/// `stop`: when it turns true the survey ends early, not usable.
 PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage = 0,
                              std::size_t pieceBytes = kDefaultPieceBytes,
-                             std::uint64_t minBytes = 0);
+                             std::uint64_t minBytes = 0,
+                             const std::atomic<bool>* stop = nullptr);
+
+/// The start of a source, to decide whether it can be read while it is
+/// surveyed: `promising` when the file is at least `minBytes`, has no mark or
+/// a UTF-8 one, and its first `pieceBytes` after the mark hold a line feed,
+/// no zero byte and valid UTF-8 (a character cut at their end aside). The
+/// survey still decides; this only tells a source not worth the try.
+struct SourceHead {
+    bool promising = false;
+    std::uint64_t skip = 0;       ///< bytes of the mark
+    std::uint64_t size = 0;       ///< bytes of text after it
+    std::size_t headBytes = 0;    ///< bytes of text looked at
+    std::size_t headLineEnds = 0; ///< line feeds among them
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t modifiedNs = 0;
+};
+SourceHead PeekSource(const std::string& FileName, std::size_t pieceBytes = kDefaultPieceBytes,
+                      std::uint64_t minBytes = 0);
 
 enum class PieceRead {
     Done,       ///< every piece was handed on

@@ -434,7 +434,7 @@ bool WriteSsa(WriterContext& ctx) {
             if (!next.hasBar) continue;
             aheadIndex = k;
             ahead = next;
-            const int64_t table = tableTime(next.start);
+            const int64_t table = next.startMs >= 0 ? next.startMs : tableTime(next.start);
             aheadCanonical = table >= 0;
             aheadStart = aheadCanonical ? static_cast<double>(table) : TimeToMSecs(next.start, ",");
             endIsAhead = aheadStart > startMs;
@@ -452,10 +452,11 @@ bool WriteSsa(WriterContext& ctx) {
         // ReadEntryTimeMs, with the text of each time kept for writing it
         // when it is in the table's form (TableTimeMs gives form and value).
         // tableTime is -1 exactly where a time is not in the table's form.
-        const int64_t startTable = known ? -1 : tableTime(p.start);
+        // Splitting reads the usual two-digit hours already.
+        const int64_t startTable = known ? -1 : p.startMs >= 0 ? p.startMs : tableTime(p.start);
         const bool startCanonical = known ? aheadCanonical : startTable >= 0;
         std::string_view endText = p.end;
-        const int64_t endTable = p.hasArrow ? tableTime(endText) : -1;
+        const int64_t endTable = !p.hasArrow ? -1 : p.endMs >= 0 ? p.endMs : tableTime(endText);
         bool endCanonical = endTable >= 0;
         const double start = known            ? aheadStart
                              : startCanonical ? static_cast<double>(startTable)
@@ -487,8 +488,16 @@ bool WriteSsa(WriterContext& ctx) {
 
         if (o.effect == 0) {
             const std::string_view trimmed = TrimSpaces(text);
-            // Centiseconds: a cue shorter than one keeps one.
-            if (const double shown = KeepVisible(start, end, 10); shown != end) {
+            // Centiseconds: a cue shorter than one keeps one. Times in the
+            // table's form are whole milliseconds of at least 0, whose step
+            // KeepVisible finds by division.
+            if (startCanonical && endCanonical) {
+                const int64_t startStep = static_cast<int64_t>(start) / 10;
+                if (static_cast<int64_t>(end) / 10 <= startStep) {
+                    end = static_cast<double>((startStep + 1) * 10);
+                    endCanonical = false;
+                }
+            } else if (const double shown = KeepVisible(start, end, 10); shown != end) {
                 end = shown;
                 endCanonical = false;
             }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -32,10 +33,12 @@ struct Outcome {
 };
 
 // `pieces`: 0 reads whole; otherwise pieces of that many bytes from any size.
+// `alongside`: a source whose start looks right is read while surveyed.
 Outcome Convert(const std::string& path, std::size_t pieces, const std::string& dest = "srt",
-            int32_t interval = 1) {
+            int32_t interval = 1, bool alongside = true) {
     clsSubtitle engine;
     engine.PiecewiseFromBytes = pieces == 0 ? UINT64_MAX : 0;
+    engine.SurveyWhileReading = alongside;
     if (pieces != 0) engine.PieceBytes = pieces;
     Outcome r;
     engine.ProgressChange = [&](int32_t v, int32_t m, int32_t st, const std::string& t, bool&) {
@@ -109,6 +112,12 @@ std::vector<Source> Sources() {
         {"UTF-16 with its mark", "n.srt", Utf16("1\n00:00:01,000 --> 00:00:02,000\nx\n"), false},
         {"ASCII with a zero byte", "o.srt", std::string("1\n00:00:01,000 --> 00:00:02,000\nx\0y\n", 37),
          false},
+        // Sources whose start is fine, read alongside the survey until it
+        // refuses them, then read whole.
+        {"UTF-8 at first, GBK further on", "p.srt",
+         Repeat(cue, 2) + "9\r\n00:00:09,000 --> 00:00:10,000\r\n\xD6\xD0\xCE\xC4\r\n", false},
+        {"ASCII at first, a zero byte further on", "q.srt",
+         Repeat(ascii, 2) + std::string("5\n00:00:05,000 --> 00:00:06,000\nx\0y\n", 37), false},
     };
 }
 
@@ -124,9 +133,10 @@ TEST(PiecewiseReading, ReadsWhatTheWholeTextReads) {
         const Outcome whole = Convert(path, 0);
         ASSERT_TRUE(whole.ok);
         ASSERT_FALSE(whole.lines.empty());
-        for (const std::size_t pieces : {1, 2, 3, 4, 5, 7, 16, 64, 4096}) {
-            SCOPED_TRACE("pieces of " + std::to_string(pieces));
-            const Outcome run = Convert(path, pieces);
+        for (const std::size_t pieces : {1, 2, 3, 4, 5, 7, 16, 64, 4096})
+        for (const bool alongside : {false, true}) {
+            SCOPED_TRACE("pieces of " + std::to_string(pieces) + (alongside ? ", surveyed alongside" : ""));
+            const Outcome run = Convert(path, pieces, "srt", 1, alongside);
             EXPECT_EQ(whole.ok, run.ok);
             EXPECT_EQ(whole.lines, run.lines);
             EXPECT_EQ(whole.progress, run.progress);
@@ -299,6 +309,9 @@ TEST(PiecewiseReading, ASourceCutShortIsReadAgainWhole) {
     clsSubtitle engine;
     engine.PiecewiseFromBytes = 0;
     engine.PieceBytes = 64;
+    // The cut is made from the progress handler, which a reading alongside
+    // the survey may raise only after its last piece.
+    engine.SurveyWhileReading = false;
     bool cut = false;
     engine.ProgressChange = [&](int32_t v, int32_t, int32_t st, const std::string&, bool&) {
         if (st == 1 && v > 0 && !cut) {
@@ -319,6 +332,108 @@ TEST(PiecewiseReading, ASourceCutShortIsReadAgainWhole) {
     ASSERT_EQ(1u, engine.LastRun().sources.size());
     EXPECT_FALSE(engine.LastRun().sources[0].readInPieces);
     EXPECT_EQ(1, engine.LastRun().sourcesRead);
+}
+
+
+// A larger source in pieces much smaller than it, so that the survey
+// alongside can finish before, during or after the reading: the progress
+// kept for it comes out in order and the same as reading whole, whenever.
+TEST(PiecewiseReading, ProgressKeptForTheSurveyComesOutInOrder) {
+    TempDir dir;
+    const std::string path = dir.file("big.srt");
+    std::string bytes;
+    for (int i = 0; i < 6000; ++i) {
+        char block[96];
+        std::snprintf(block, sizeof block, "%d\r\n%02d:%02d:%02d,000 --> %02d:%02d:%02d,500\r\n字幕 %d\r\n\r\n", i + 1,
+                      i / 3600, i / 60 % 60, i % 60, i / 3600, i / 60 % 60, i % 60, i);
+        bytes += block;
+    }
+    writeBytes(path, bytes);
+    const Outcome whole = Convert(path, 0, "srt", 50);
+    ASSERT_TRUE(whole.ok);
+    ASSERT_EQ(6000u, whole.lines.size());
+    for (int round = 0; round < 5; ++round) {
+        for (const std::size_t pieces : {512, 4096, 65536}) {
+            SCOPED_TRACE(pieces);
+            const Outcome run = Convert(path, pieces, "srt", 50);
+            EXPECT_EQ(whole.lines, run.lines);
+            EXPECT_EQ(whole.progress, run.progress);
+            ASSERT_EQ(1u, run.info.sources.size());
+            EXPECT_TRUE(run.info.sources[0].readInPieces);
+            EXPECT_EQ(whole.info.sources[0].encoding, run.info.sources[0].encoding);
+        }
+    }
+}
+
+// Cancelled at the first line's progress, before or after the survey
+// alongside has counted the lines: the run fails as cancelled and writes
+// nothing, as it does when the survey runs first.
+TEST(PiecewiseReading, CancelledWhileReadAlongsideTheSurvey) {
+    TempDir dir;
+    const std::string path = dir.file("a.srt");
+    writeBytes(path, Repeat("1\n00:00:01,000 --> 00:00:02,000\nx\n\n", 400));
+    for (const bool alongside : {false, true}) {
+        SCOPED_TRACE(alongside);
+        clsSubtitle engine;
+        engine.PiecewiseFromBytes = 0;
+        engine.PieceBytes = 256;
+        engine.SurveyWhileReading = alongside;
+        std::vector<Progress> seen;
+        engine.ProgressChange = [&](int32_t v, int32_t m, int32_t st, const std::string& t, bool& cancel) {
+            seen.emplace_back(v, m, st, t);
+            if (st == 1 && v > 0) cancel = true;
+        };
+        ConvertSettings s;
+        s.dst_SubFile = dir.file(alongside ? "b.ass" : "a.ass");
+        s.s_RaiseEventInterval = 100;
+        EXPECT_FALSE(engine.ConvertSubtitle(path, s));
+        EXPECT_FALSE(std::filesystem::exists(s.dst_SubFile));
+        // Reading progress up to the cancel, its end the count of line ends,
+        // then the cancelled status.
+        ASSERT_GE(seen.size(), 3u);
+        EXPECT_EQ(Progress(100, 1600, 1, path), seen[seen.size() - 2]);
+        EXPECT_EQ(6, std::get<2>(seen.back()));
+    }
+}
+
+// The start of a source tells whether to read it while it is surveyed.
+TEST(PeekSource, TellsAStartWorthReadingAlongside) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t pieceBytes;
+        std::uint64_t minBytes;
+        bool promising;
+        std::uint64_t skip;
+        std::size_t headLineEnds;
+    };
+    const std::string body = "1\n00:00:01,000 --> 00:00:02,000\nx\n\n";
+    const std::vector<Case> cases = {
+        {"ASCII", body, 256, 0, true, 0, 4},
+        {"a UTF-8 mark", "\xEF\xBB\xBF" + body, 256, 0, true, 3, 4},
+        {"a UTF-16 mark", std::string("\xFF\xFE" "1\0\n\0", 6), 256, 0, false, 0, 0},
+        {"no line feed in the start", "1234567890\n", 4, 0, false, 0, 0},
+        {"a zero byte in the start", std::string("1\nx\0y\n", 6), 256, 0, false, 0, 0},
+        {"GBK in the start", "1\n\xD6\xD0\xCE\xC4\n", 256, 0, false, 0, 0},
+        {"a character cut at the start's end", "ab\n\xE4\xB8\xAD\n", 1, 0, true, 0, 1},
+        {"a character cut at the file's end", "ab\n\xE4\xB8", 256, 0, false, 0, 0},
+        {"GBK after the start (the survey finds it)", "ab\ncd\n\xD6\xD0\n", 2, 0, true, 0, 2},
+        {"shorter than the least size", body, 256, 1000, false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file("a.srt");
+        writeBytes(path, c.bytes);
+        const SourceHead head = PeekSource(path, c.pieceBytes, c.minBytes);
+        EXPECT_EQ(c.promising, head.promising);
+        if (!c.promising) continue;
+        EXPECT_EQ(c.skip, head.skip);
+        EXPECT_EQ(c.bytes.size() - c.skip, head.size);
+        EXPECT_EQ(c.headLineEnds, head.headLineEnds);
+    }
+    EXPECT_FALSE(PeekSource(dir.file("missing.srt")).promising);
+    EXPECT_FALSE(PeekSource(dir.path().string()).promising) << "a folder";
 }
 
 }  // namespace
