@@ -12,9 +12,6 @@
 #include <thread>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #if defined(__unix__)
 #include <sched.h>
 #include <sys/mman.h>
@@ -24,6 +21,7 @@
 #include "engine/encoding/codepage.h"
 #include "engine/framerate.h"
 #include "engine/formats.h"
+#include "engine/linescan.h"
 #include "engine/linetable.h"
 #include "engine/postprocess.h"
 #include "engine/readers/readers.h"
@@ -112,6 +110,9 @@ unsigned scanLine(std::string_view s) {
            (pp != 0 ? kHasP : 0u) | ((high & kHighs) != 0 ? kHasHigh : 0u) | ctl;
 }
 
+// The wide scan where the processor has it, chosen once.
+const bool kWideScan = WideScanAvailable();
+
 // The lines of a text one after another, each with its LineFlags, in one pass
 // that finds the line ends and the flags together, sixty-four bytes at a time.
 // Lines end at `sep`; with LF as `sep` a CR just before the LF (or at the very
@@ -181,67 +182,9 @@ private:
             std::memcpy(buf, p, avail);
             p = buf;
         }
-        uint64_t nl = 0, cr = 0, lt = 0, gt = 0, pp = 0, high = 0, ctl = 0;
-#if defined(__SSE2__)
-        const __m128i vNl = _mm_set1_epi8('\n');
-        const __m128i vCr = _mm_set1_epi8('\r');
-        const __m128i vLt = _mm_set1_epi8('<');
-        const __m128i vGt = _mm_set1_epi8('>');
-        const __m128i vP = _mm_set1_epi8('P');
-        const __m128i vTab = _mm_set1_epi8('\t');
-        const __m128i vSpace = _mm_set1_epi8(0x20);
-        const __m128i vDel = _mm_set1_epi8(0x7F);
-        const __m128i vC2 = _mm_set1_epi8(static_cast<char>(0xC2));
-        const __m128i vC1End = _mm_set1_epi8(static_cast<char>(0xA0));
-        const __m128i vZero = _mm_setzero_si128();
-        uint64_t c2 = 0, c1Second = 0;
-        for (int c = 0; c < 4; ++c) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * c));
-            const auto bits = [&](__m128i target) {
-                return static_cast<uint64_t>(static_cast<uint32_t>(
-                           _mm_movemask_epi8(_mm_cmpeq_epi8(v, target))))
-                       << (16 * c);
-            };
-            nl |= bits(vNl);
-            cr |= bits(vCr);
-            lt |= bits(vLt);
-            gt |= bits(vGt);
-            pp |= bits(vP);
-            high |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v))) << (16 * c);
-            // Below 0x20 but tab, or DEL; signed, so the high bytes (below 0
-            // too) are taken out in the vector.
-            const __m128i ctlVec = _mm_or_si128(
-                _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(v, vTab), _mm_cmplt_epi8(v, vZero)),
-                                 _mm_cmplt_epi8(v, vSpace)),
-                _mm_cmpeq_epi8(v, vDel));
-            ctl |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(ctlVec))) << (16 * c);
-            const auto lead = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vC2)));
-            c2 |= static_cast<uint64_t>(lead) << (16 * c);
-            // The second bytes are needed where this chunk has a lead byte,
-            // and at its first byte when the chunk before ended with one.
-            const bool leadBefore = c > 0 && ((c2 >> (16 * c - 1)) & 1) != 0;
-            if (lead != 0 || leadBefore) {
-                // Signed: only 0x80..0x9F lie below 0xA0.
-                c1Second |= static_cast<uint64_t>(static_cast<uint32_t>(
-                                _mm_movemask_epi8(_mm_cmplt_epi8(v, vC1End))))
-                            << (16 * c);
-            }
-        }
-        // A C1 control is marked at its first byte; one whose second byte
-        // lies in the next block is marked too, and told apart when cleaned.
-        ctl |= c2 & ((c1Second >> 1) | (uint64_t{1} << 63));
-#else
-        for (int i = 0; i < 64; ++i) {
-            const uint64_t bit = uint64_t{1} << i;
-            if (p[i] == '\n') nl |= bit;
-            if (p[i] == '\r') cr |= bit;
-            if (p[i] == '<') lt |= bit;
-            if (p[i] == '>') gt |= bit;
-            if (p[i] == 'P') pp |= bit;
-            if (p[i] >= 0x80) high |= bit;
-            if (isControlByte(p[i]) || (p[i] == 0xC2 && (i == 63 || isC1Second(p[i + 1])))) ctl |= bit;
-        }
-#endif
+        const BlockMasks m = kWideScan ? ScanBlockWide(p) : ScanBlockNarrow(p);
+        const uint64_t nl = m.nl, cr = m.cr, lt = m.lt, gt = m.gt, pp = m.pp, high = m.high;
+        uint64_t ctl = m.ctl;
         // Line ends are no controls; the zero bytes padding the tail are no text.
         ctl &= ~(nl | cr);
         if (avail < 64) ctl &= (uint64_t{1} << avail) - 1;
