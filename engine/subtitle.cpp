@@ -535,8 +535,9 @@ struct clsSubtitle::LineFeed {
 struct clsSubtitle::SurveyAlongside {
     SurveyAlongside(const std::string& path, int32_t page, std::size_t pieceBytes,
                     std::uint64_t minBytes)
-        : thread([this, path, page, pieceBytes, minBytes] {
-              result = SurveySource(path, page, pieceBytes, minBytes, &stop);
+        : scratch(std::max<std::size_t>(pieceBytes, 4) + 4),
+          thread([this, path, page, pieceBytes, minBytes] {
+              result = SurveySource(path, page, pieceBytes, minBytes, &stop, &scratch);
               done.store(true, std::memory_order_release);
           }) {}
     ~SurveyAlongside() {
@@ -555,6 +556,9 @@ struct clsSubtitle::SurveyAlongside {
     }
 
     PiecewiseSource result;
+    // The survey's room, made here: memory a second thread makes comes from
+    // a heap of its own, fresh pages the run would not otherwise touch.
+    std::vector<char> scratch;
     std::atomic<bool> done{false};
     std::atomic<bool> stop{false};
     std::thread thread;  // last: it starts once the rest is made
@@ -662,7 +666,10 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
         if (survey) {
             // What the reading needs before the survey can tell: the file as
             // it was looked at (a change is refused by both passes), and a
-            // guess at its lines for the table's room.
+            // guess at its lines for the table's room. The start of a file
+            // has its shortest lines (counters, early times): the guess from
+            // it runs a little high, and room reserved but not used past
+            // that shows as memory of its own in huge pages.
             source.usable = true;
             source.skip = head.skip;
             source.size = head.size;
@@ -671,7 +678,7 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
             source.inode = head.inode;
             source.modifiedNs = head.modifiedNs;
             const double perByte = static_cast<double>(head.headLineEnds) / static_cast<double>(head.headBytes);
-            expectedLines = static_cast<std::size_t>(perByte * static_cast<double>(head.size) * 1.125) + 16;
+            expectedLines = static_cast<std::size_t>(perByte * static_cast<double>(head.size)) + 16;
         }
     }
     if (!survey) {

@@ -633,7 +633,7 @@ std::int64_t ModifiedNs(const struct stat& st) {
 
 PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
                              std::size_t pieceBytes, std::uint64_t minBytes,
-                             const std::atomic<bool>* stop) {
+                             const std::atomic<bool>* stop, std::vector<char>* scratch) {
     PiecewiseSource source;
     try {
         if (!UsableName(FileName)) return source;
@@ -647,7 +647,10 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
         source.modifiedNs = ModifiedNs(st);
 
         pieceBytes = std::max<std::size_t>(pieceBytes, 4);
-        std::unique_ptr<char[]> buffer(new char[pieceBytes + 4]);
+        std::unique_ptr<char[]> own;
+        char* const buf = scratch != nullptr && scratch->size() >= pieceBytes + 4
+                              ? scratch->data()
+                              : (own.reset(new char[pieceBytes + 4]), own.get());
         unsigned char first4[4] = {0, 0, 0, 0};
         const ssize_t head = ReadFully(file.fd, reinterpret_cast<char*>(first4), 4);
         if (head < 0) return source;
@@ -656,7 +659,7 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
         source.skip = std::uint64_t(mark.length);
         // The bytes after the mark that the first read already holds.
         std::size_t carry = std::size_t(head) - std::min<std::size_t>(std::size_t(head), mark.length);
-        std::memcpy(buffer.get(), first4 + mark.length, carry);
+        std::memcpy(buf, first4 + mark.length, carry);
 
         bool valid = true, high = false, zero = false;
         bool cutCarried = false;  // the buffer starts with the rest of a cut character
@@ -665,11 +668,11 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
         std::size_t uncounted = carry;  // bytes at the buffer's end not yet counted
         for (;;) {
             if (stop != nullptr && stop->load(std::memory_order_relaxed)) return source;
-            const ssize_t r = ReadFully(file.fd, buffer.get() + carry, pieceBytes);
+            const ssize_t r = ReadFully(file.fd, buf + carry, pieceBytes);
             if (r < 0) return source;
             uncounted += std::size_t(r);
             const bool end = std::size_t(r) < pieceBytes;
-            const std::string_view all(buffer.get(), carry + std::size_t(r));
+            const std::string_view all(buf, carry + std::size_t(r));
             const std::string_view fresh = all.substr(all.size() - uncounted);
             total += fresh.size();
             const ByteCensus census = TakeByteCensus(fresh);
@@ -685,7 +688,7 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
             }
             carry = all.size() - whole;
             cutCarried = carry > 0;
-            std::memmove(buffer.get(), buffer.get() + whole, carry);
+            std::memmove(buf, buf + whole, carry);
             if (end) break;
         }
         if (!valid || total > kMaxLoadSize) return source;

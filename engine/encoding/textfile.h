@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace lumeval {
@@ -103,10 +104,13 @@ inline constexpr std::size_t kDefaultPieceBytes = std::size_t{256} << 10;
 /// The first pass: reads the file through in pieces of `pieceBytes`. A file
 /// shorter than `minBytes` is not read, and not usable.
 /// `stop`: when it turns true the survey ends early, not usable.
+/// `scratch`: room for the pieces, used when it holds `pieceBytes` + 4 bytes
+/// (a survey on another thread then touches no memory of its own).
 PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage = 0,
                              std::size_t pieceBytes = kDefaultPieceBytes,
                              std::uint64_t minBytes = 0,
-                             const std::atomic<bool>* stop = nullptr);
+                             const std::atomic<bool>* stop = nullptr,
+                             std::vector<char>* scratch = nullptr);
 
 /// The start of a source, to decide whether it can be read while it is
 /// surveyed: `promising` when the file is at least `minBytes`, has no mark or
