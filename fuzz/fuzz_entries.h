@@ -440,10 +440,11 @@ inline std::string FuzzPiecewise(const uint8_t* data, std::size_t size) {
         RunInfo info;
         bool ok = false;
     };
-    const auto convert = [&](bool whole) {
+    const auto convert = [&](bool whole, bool alongside) {
         Run run;
         clsSubtitle engine;
         engine.PiecewiseFromBytes = whole ? UINT64_MAX : 0;
+        engine.SurveyWhileReading = alongside;
         engine.PieceBytes = 1 + data[1] % 64;
         engine.ProgressChange = [&](int32_t v, int32_t m, int32_t st, const std::string& t, bool&) {
             run.seen.push_back(std::to_string(v) + "/" + std::to_string(m) + " " + std::to_string(st) + " " + t);
@@ -458,26 +459,30 @@ inline std::string FuzzPiecewise(const uint8_t* data, std::size_t size) {
         run.info = engine.LastRun();
         return run;
     };
-    const Run whole = convert(true);
-    const Run pieces = convert(false);
-    if (whole.ok != pieces.ok) return "the run's result differs when read in pieces";
-    if (whole.seen != pieces.seen) {
-        for (std::size_t i = 0; i < std::max(whole.seen.size(), pieces.seen.size()); ++i) {
-            const std::string a = i < whole.seen.size() ? whole.seen[i] : "(none)";
-            const std::string b = i < pieces.seen.size() ? pieces.seen[i] : "(none)";
-            if (a != b) return "event " + std::to_string(i) + " differs: whole " + a + ", in pieces " + b;
+    const Run whole = convert(true, false);
+    // In pieces with the survey first, and while a second thread surveys.
+    for (const bool alongside : {false, true}) {
+        const Run pieces = convert(false, alongside);
+        const std::string how = alongside ? " (surveyed alongside)" : "";
+        if (whole.ok != pieces.ok) return "the run's result differs when read in pieces" + how;
+        if (whole.seen != pieces.seen) {
+            for (std::size_t i = 0; i < std::max(whole.seen.size(), pieces.seen.size()); ++i) {
+                const std::string a = i < whole.seen.size() ? whole.seen[i] : "(none)";
+                const std::string b = i < pieces.seen.size() ? pieces.seen[i] : "(none)";
+                if (a != b) return "event " + std::to_string(i) + " differs: whole " + a + ", in pieces " + b + how;
+            }
         }
-    }
-    if (whole.info.sources.size() != pieces.info.sources.size()) return "sources differ";
-    for (std::size_t i = 0; i < whole.info.sources.size(); ++i) {
-        const SourceInfo& a = whole.info.sources[i];
-        const SourceInfo& b = pieces.info.sources[i];
-        if (a.encoding != b.encoding || a.codePage != b.codePage ||
-            a.codePageDetected != b.codePageDetected || a.readByContent != b.readByContent) {
-            return "the source is reported otherwise when read in pieces";
+        if (whole.info.sources.size() != pieces.info.sources.size()) return "sources differ" + how;
+        for (std::size_t i = 0; i < whole.info.sources.size(); ++i) {
+            const SourceInfo& a = whole.info.sources[i];
+            const SourceInfo& b = pieces.info.sources[i];
+            if (a.encoding != b.encoding || a.codePage != b.codePage ||
+                a.codePageDetected != b.codePageDetected || a.readByContent != b.readByContent) {
+                return "the source is reported otherwise when read in pieces" + how;
+            }
         }
+        if (whole.info.lastReason != pieces.info.lastReason) return "the load's reason differs" + how;
     }
-    if (whole.info.lastReason != pieces.info.lastReason) return "the load's reason differs";
     return {};
 }
 
