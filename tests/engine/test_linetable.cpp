@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/linetable.h"
+#include "engine/timecode.h"
 
 namespace lumeval {
 namespace {
@@ -187,6 +188,52 @@ TEST(LineTable, ManyAppendsToTheLastEntry) {
     }
     EXPECT_EQ(want, t[1]);
     EXPECT_LT(t.heldBytes(), 4 * want.size());
+}
+
+
+// Splitting at the known places of the table's own form gives what a search
+// gives, for entries in that form and for entries one byte away from it;
+// only the first also come with their times read.
+TEST(SplitEntry, TheTableFormSplitsAsASearchDoes) {
+    const auto searched = [](std::string_view entry) {
+        EntryParts p;
+        const auto bar = entry.find('|');
+        p.hasBar = bar != std::string_view::npos;
+        p.span = entry.substr(0, bar);
+        if (p.hasBar) {
+            const std::string_view rest = entry.substr(bar + 1);
+            p.text = rest.substr(0, rest.find('\x1F'));
+        }
+        const auto arrow = p.span.find("->");
+        p.hasArrow = arrow != std::string_view::npos;
+        p.start = p.span.substr(0, arrow);
+        if (p.hasArrow) p.end = p.span.substr(arrow + 2);
+        return p;
+    };
+    const std::string bytes = "0159:,|->\x1F a";
+    std::mt19937 random(26);
+    for (int round = 0; round < 30000; ++round) {
+        std::string e = round % 3 == 0 ? "01:02:03,456|text \x1F" "1,2" : "01:02:03,456->01:02:04,567|two|bars";
+        if (round % 4 != 0) e[random() % e.size()] = bytes[random() % bytes.size()];
+        if (round % 5 == 0) e.resize(random() % (e.size() + 1));
+        const EntryParts want = searched(e);
+        const EntryParts got = SplitEntry(e);
+        ASSERT_EQ(want.hasBar, got.hasBar) << e;
+        ASSERT_EQ(want.hasArrow, got.hasArrow) << e;
+        ASSERT_EQ(want.span, got.span) << e;
+        ASSERT_EQ(want.text, got.text) << e;
+        ASSERT_EQ(want.start, got.start) << e;
+        ASSERT_EQ(want.end, got.end) << e;
+        if (got.startMs >= 0) {
+            ASSERT_EQ(TimeToMSecs(got.start, ","), got.startMs) << e;
+        }
+        if (got.endMs >= 0) {
+            ASSERT_EQ(TimeToMSecs(got.end, ","), got.endMs) << e;
+        }
+    }
+    EXPECT_EQ(3723456, SplitEntry("01:02:03,456->01:02:04,567|x").startMs);
+    EXPECT_EQ(3724567, SplitEntry("01:02:03,456->01:02:04,567|x").endMs);
+    EXPECT_EQ(-1, SplitEntry("1:02:03,456->01:02:04,567|x").startMs) << "not the table's form";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
@@ -395,6 +396,37 @@ TEST(AppendTimeStyle1, MatchesTheGeneralFormatter) {
         std::string out = "x";
         AppendTimeStyle1(out, ms);
         EXPECT_EQ("x" + MSecsToTime(ms, 1), out) << ms;
+    }
+}
+
+}  // namespace
+}  // namespace lumeval
+
+namespace lumeval {
+namespace {
+
+// The check-and-read of splitting: the value of every valid text (what the
+// general reader gives), -1 for each single byte that breaks the form.
+TEST(CanonicalTime12Ms, ReadsWhatTheGeneralReaderReadsAndRefusesTheRest) {
+    std::mt19937 random(1210);
+    for (int round = 0; round < 20000; ++round) {
+        char t[13];
+        std::snprintf(t, sizeof t, "%02u:%02u:%02u,%03u", unsigned(random() % 100), unsigned(random() % 60),
+                      unsigned(random() % 60), unsigned(random() % 1000));
+        const std::string text(t, 12);
+        ASSERT_EQ(TimeToMSecs(text, ","), CanonicalTime12Ms(t)) << text;
+        const std::size_t pos = random() % 12;
+        const char was = t[pos];
+        t[pos] = static_cast<char>(random() % 256);
+        const bool digit = t[pos] >= '0' && t[pos] <= '9';
+        const bool stillValid = pos == 2 || pos == 5 ? t[pos] == ':'
+                                : pos == 8           ? t[pos] == ','
+                                : pos == 3 || pos == 6 ? t[pos] >= '0' && t[pos] <= '5'
+                                                       : digit;
+        if (!stillValid) {
+            ASSERT_EQ(-1, CanonicalTime12Ms(t)) << std::string(t, 12) << " at " << pos;
+        }
+        t[pos] = was;
     }
 }
 
