@@ -629,6 +629,23 @@ std::int64_t ModifiedNs(const struct stat& st) {
     return std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
+// Opens a regular file of `minBytes` to kMaxLoadSize bytes for a pass over
+// it: its size, and in `pass` what tells it from a file put in its place.
+template <typename Pass>
+bool OpenForPass(const std::string& FileName, std::uint64_t minBytes, FdCloser& file, std::uint64_t& size,
+                 Pass& pass) {
+    if (!UsableName(FileName)) return false;
+    file.fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    size = std::uint64_t(st.st_size);
+    if (size > kMaxLoadSize || size < minBytes) return false;
+    pass.device = std::uint64_t(st.st_dev);
+    pass.inode = std::uint64_t(st.st_ino);
+    pass.modifiedNs = ModifiedNs(st);
+    return true;
+}
+
 }  // namespace
 
 PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
@@ -636,15 +653,9 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
                              const std::atomic<bool>* stop, std::vector<char>* scratch) {
     PiecewiseSource source;
     try {
-        if (!UsableName(FileName)) return source;
-        FdCloser file{::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-        struct stat st {};
-        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return source;
-        const auto size = std::uint64_t(st.st_size);
-        if (size > kMaxLoadSize || size < minBytes) return source;
-        source.device = std::uint64_t(st.st_dev);
-        source.inode = std::uint64_t(st.st_ino);
-        source.modifiedNs = ModifiedNs(st);
+        FdCloser file;
+        std::uint64_t size = 0;
+        if (!OpenForPass(FileName, minBytes, file, size, source)) return source;
 
         pieceBytes = std::max<std::size_t>(pieceBytes, 4);
         std::unique_ptr<char[]> own;
@@ -719,15 +730,9 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
 SourceHead PeekSource(const std::string& FileName, std::size_t pieceBytes, std::uint64_t minBytes) {
     SourceHead head;
     try {
-        if (!UsableName(FileName)) return head;
-        FdCloser file{::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-        struct stat st {};
-        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return head;
-        const auto size = std::uint64_t(st.st_size);
-        if (size > kMaxLoadSize || size < minBytes || size < 4) return head;
-        head.device = std::uint64_t(st.st_dev);
-        head.inode = std::uint64_t(st.st_ino);
-        head.modifiedNs = ModifiedNs(st);
+        FdCloser file;
+        std::uint64_t size = 0;
+        if (!OpenForPass(FileName, std::max<std::uint64_t>(minBytes, 4), file, size, head)) return head;
 
         // A piece's worth after a mark of up to four bytes.
         const std::size_t want = std::size_t(std::min<std::uint64_t>(size, std::uint64_t(pieceBytes) + 4));

@@ -63,6 +63,19 @@ std::string Repeat(const std::string& s, int n) {
     return out;
 }
 
+// `count` SubRip cues, one a second, half a second long: "1", the times,
+// `text` and the cue's number, with `eol` ending each line.
+std::string NumberedCues(int count, const std::string& eol, const std::string& text) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) {
+        char times[64];
+        std::snprintf(times, sizeof times, "%02d:%02d:%02d,000 --> %02d:%02d:%02d,500", i / 3600, i / 60 % 60,
+                      i % 60, i / 3600, i / 60 % 60, i % 60);
+        bytes += std::to_string(i + 1) + eol + times + eol + text + std::to_string(i) + eol + eol;
+    }
+    return bytes;
+}
+
 // ASCII as UTF-16 LE with its mark.
 std::string Utf16(const std::string& ascii) {
     std::string out = "\xFF\xFE";
@@ -296,13 +309,7 @@ TEST(ReadSourcePieces, PiecesEndAtLineEndsAndMakeTheText) {
 TEST(PiecewiseReading, ASourceCutShortIsReadAgainWhole) {
     TempDir dir;
     const std::string path = dir.file("a.srt");
-    std::string bytes;
-    for (int i = 0; i < 200; ++i) {
-        char times[64];
-        std::snprintf(times, sizeof times, "00:%02d:%02d,000 --> 00:%02d:%02d,500", i / 60, i % 60,
-                      i / 60, i % 60);
-        bytes += std::to_string(i + 1) + "\n" + times + "\ncue " + std::to_string(i) + "\n\n";
-    }
+    const std::string bytes = NumberedCues(200, "\n", "cue ");
     writeBytes(path, bytes);
     const std::size_t kept = bytes.find("\n\n101\n") + 2;  // the first 100 cues
 
@@ -341,14 +348,7 @@ TEST(PiecewiseReading, ASourceCutShortIsReadAgainWhole) {
 TEST(PiecewiseReading, ProgressKeptForTheSurveyComesOutInOrder) {
     TempDir dir;
     const std::string path = dir.file("big.srt");
-    std::string bytes;
-    for (int i = 0; i < 6000; ++i) {
-        char block[96];
-        std::snprintf(block, sizeof block, "%d\r\n%02d:%02d:%02d,000 --> %02d:%02d:%02d,500\r\n字幕 %d\r\n\r\n", i + 1,
-                      i / 3600, i / 60 % 60, i % 60, i / 3600, i / 60 % 60, i % 60, i);
-        bytes += block;
-    }
-    writeBytes(path, bytes);
+    writeBytes(path, NumberedCues(6000, "\r\n", "字幕 "));
     const Outcome whole = Convert(path, 0, "srt", 50);
     ASSERT_TRUE(whole.ok);
     ASSERT_EQ(6000u, whole.lines.size());
