@@ -74,7 +74,13 @@ void appendTime(std::string& out, double ms) { AppendTimeStyle1(out, ms); }
 char* putCanonicalTime(char* out, std::string_view t) {
     const std::size_t skip = t[0] == '0' ? 1 : 0;  // only two-digit hours start with 0
     const std::size_t head = t.size() - 4 - skip;   // hours, ":MM:SS"
-    std::memcpy(out, t.data() + skip, head);
+    // Two-digit hours, nearly every time: eight bytes copied as one word
+    // (the last may be the ","; it is written over below).
+    if (t.size() == 12) {
+        std::memcpy(out, t.data() + skip, 8);
+    } else {
+        std::memcpy(out, t.data() + skip, head);
+    }
     out += head;
     const std::size_t millis = t.size() - 3;
     out[0] = '.';
