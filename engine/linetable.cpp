@@ -200,31 +200,39 @@ void LineTable::permute(std::size_t first, const std::vector<std::size_t>& order
 
 EntryParts SplitEntry(std::string_view entry) {
     EntryParts p;
-    // The table's own form, "HH:MM:SS,mmm->HH:MM:SS,mmm|" or "HH:MM:SS,mmm|",
-    // is split at known places: its times hold no "|" and no "-", and are
-    // read on the way.
-    if (entry.size() >= 13) {
-        if (const int32_t start = CanonicalTime12Ms(entry.data()); start >= 0) {
-            if (entry[12] == '|') {
-                p.hasBar = true;
-                p.span = p.start = entry.substr(0, 12);
+    // The table's own form, "HH:MM:SS,mmm->HH:MM:SS,mmm|" or "HH:MM:SS,mmm|"
+    // (hours of three digits too), is split at known places: its times hold
+    // no "|" and no "-", and are read on the way. Views are made directly:
+    // every place is known to lie inside the entry.
+    const char* const d = entry.data();
+    const std::size_t n = entry.size();
+    std::size_t at = 0;
+    if (const int64_t start = LeadingTableTimeMs(d, n, at); start >= 0 && n > at) {
+        const auto textFrom = [&](std::size_t from) {
+            const std::string_view rest(d + from, n - from);
+            const void* sep = std::memchr(rest.data(), kTimingSeparator, rest.size());
+            return sep == nullptr ? rest : std::string_view(rest.data(), static_cast<const char*>(sep) - rest.data());
+        };
+        if (d[at] == '|') {
+            p.hasBar = true;
+            p.span = p.start = std::string_view(d, at);
+            p.startMs = start;
+            p.text = textFrom(at + 1);
+            return p;
+        }
+        std::size_t endLength = 0;
+        if (d[at] == '-' && n > at + 1 && d[at + 1] == '>') {
+            const std::size_t from = at + 2;
+            const int64_t end = LeadingTableTimeMs(d + from, n - from, endLength);
+            if (end >= 0 && n > from + endLength && d[from + endLength] == '|') {
+                p.hasBar = p.hasArrow = true;
+                p.span = std::string_view(d, from + endLength);
+                p.start = std::string_view(d, at);
+                p.end = std::string_view(d + from, endLength);
                 p.startMs = start;
-                const std::string_view rest = entry.substr(13);
-                p.text = rest.substr(0, rest.find(kTimingSeparator));
+                p.endMs = end;
+                p.text = textFrom(from + endLength + 1);
                 return p;
-            }
-            if (entry.size() >= 27 && entry[12] == '-' && entry[13] == '>' && entry[26] == '|') {
-                if (const int32_t end = CanonicalTime12Ms(entry.data() + 14); end >= 0) {
-                    p.hasBar = p.hasArrow = true;
-                    p.span = entry.substr(0, 26);
-                    p.start = entry.substr(0, 12);
-                    p.end = entry.substr(14, 12);
-                    p.startMs = start;
-                    p.endMs = end;
-                    const std::string_view rest = entry.substr(27);
-                    p.text = rest.substr(0, rest.find(kTimingSeparator));
-                    return p;
-                }
             }
         }
     }
@@ -249,6 +257,14 @@ EntryParts SplitEntry(std::string_view entry) {
     return p;
 }
 
+namespace {
+// A time the table keeps as it stands: "HH:MM:SS,mmm", checked inline, or
+// another width of hours.
+bool inTableForm(std::string_view t) {
+    return t.size() == 12 ? CanonicalTime12Ms(t.data()) >= 0 : IsCanonicalTime(t) || TableTimeMs(t) >= 0;
+}
+}  // namespace
+
 void AddTimedLine(LineTable& table, std::string_view span, std::string_view text,
                   const TimingRules& rules) {
     if (span.empty()) return;
@@ -263,14 +279,14 @@ void AddTimedLine(LineTable& table, std::string_view span, std::string_view text
     if (identity && hasArrow) {
         const std::string_view a = span.substr(0, arrow);
         const std::string_view b = span.substr(arrow + 2);
-        if ((IsCanonicalTime(a) || TableTimeMs(a) >= 0) && (IsCanonicalTime(b) || TableTimeMs(b) >= 0)) {
+        if (inTableForm(a) && inTableForm(b)) {
             if (a == b) return;
             // The span is "a->b" already.
             table.pushEntry(span, text);
             return;
         }
     }
-    if (identity && !hasArrow && (IsCanonicalTime(span) || TableTimeMs(span) >= 0)) {  // a lyric's lone start
+    if (identity && !hasArrow && inTableForm(span)) {  // a lyric's lone start
         table.pushEntry(span, text);
         return;
     }

@@ -142,10 +142,11 @@ struct EntryParts {
     bool hasArrow = false;   ///< the span holds "->"
     std::string_view start;  ///< span before "->" (the whole span without one)
     std::string_view end;    ///< span after "->" (empty without one)
-    /// Milliseconds of `start` and `end` when they are "HH:MM:SS,mmm" and
-    /// were read while splitting; -1 when not read (they may still be times).
-    int32_t startMs = -1;
-    int32_t endMs = -1;
+    /// Milliseconds of `start` and `end` when they are in the table's form
+    /// with two or three hour digits and were read while splitting; -1 when
+    /// not read (they may still be times).
+    int64_t startMs = -1;
+    int64_t endMs = -1;
 };
 EntryParts SplitEntry(std::string_view entry);
 

@@ -427,10 +427,14 @@ int64_t entryTime(std::string_view t) {
 TimeKey timeKeyOf(std::string_view entry) {
     TimeKey k;
     // The table's own form, read in place (as SplitEntry does).
-    if (entry.size() >= 27 && entry[12] == '-' && entry[13] == '>' && entry[26] == '|') {
-        const int32_t start = CanonicalTime12Ms(entry.data());
-        const int32_t end = CanonicalTime12Ms(entry.data() + 14);
-        if (start >= 0 && end >= 0) {
+    const char* const d = entry.data();
+    const std::size_t n = entry.size();
+    std::size_t at = 0;
+    if (const int64_t start = LeadingTableTimeMs(d, n, at); start >= 0 && n > at + 1 && d[at] == '-' && d[at + 1] == '>') {
+        std::size_t length = 0;
+        const std::size_t from = at + 2;
+        if (const int64_t end = LeadingTableTimeMs(d + from, n - from, length);
+            end >= 0 && n > from + length && d[from + length] == '|') {
             k.start = start;
             k.end = end;
             return k;

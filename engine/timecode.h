@@ -94,11 +94,34 @@ inline int32_t CanonicalTime12Ms(const char* t) {
             (b & 0xF0F0F0FFu) != 0x3030302Cu || ((db + 0x06060600u) & 0xF0F0F000u) != 0) {
             return -1;
         }
-        const auto at = [](uint64_t w, int i) { return static_cast<int32_t>((w >> (8 * i)) & 0xF); };
-        return ((at(da, 0) * 10 + at(da, 1)) * 3600 + (at(da, 3) * 10 + at(da, 4)) * 60 + at(da, 6) * 10 +
-                at(da, 7)) * 1000 +
-               at(db, 1) * 100 + at(db, 2) * 10 + at(db, 3);
+        // Each digit times ten plus the digit after it, in one multiply:
+        // hours, minutes and seconds land in bytes 0, 3 and 6 (none passes 99,
+        // so no byte carries into the next).
+        const uint64_t pairs = da * 10 + (da >> 8);
+        const auto byte = [](uint64_t w, int i) { return static_cast<int32_t>((w >> (8 * i)) & 0xFF); };
+        const uint32_t millis = db >> 8;  // digits in bytes 0, 1, 2
+        return ((byte(pairs, 0) * 60 + byte(pairs, 3)) * 60 + byte(pairs, 6)) * 1000 +
+               static_cast<int32_t>(millis & 0xF) * 100 + static_cast<int32_t>((millis >> 8) & 0xF) * 10 +
+               static_cast<int32_t>(millis >> 16);
     }
+}
+
+/// The time at the start of `s` in the table's form with two or three hour
+/// digits ("HH:MM:SS,mmm", or "HHH:MM:SS,mmm" from 100 hours, as
+/// AppendTimeStyle0 writes them): its milliseconds, and its length in `len`;
+/// -1 when `s` does not start with one.
+inline int64_t LeadingTableTimeMs(const char* s, std::size_t size, std::size_t& len) {
+    if (size >= 12 && s[2] == ':') {
+        len = 12;
+        return CanonicalTime12Ms(s);
+    }
+    if (size >= 13 && s[0] >= '1' && s[0] <= '9') {
+        if (const int32_t rest = CanonicalTime12Ms(s + 1); rest >= 0) {
+            len = 13;
+            return int64_t{s[0] - '0'} * 360000000 + rest;
+        }
+    }
+    return -1;
 }
 
 /// Milliseconds of a time in the line table's form with hours of any width,

@@ -458,7 +458,7 @@ bool WriteSsa(WriterContext& ctx) {
         // ReadEntryTimeMs, with the text of each time kept for writing it
         // when it is in the table's form (TableTimeMs gives form and value).
         // tableTime is -1 exactly where a time is not in the table's form.
-        // Splitting reads the usual two-digit hours already.
+        // Splitting reads times of two and three hour digits already.
         const int64_t startTable = known ? -1 : p.startMs >= 0 ? p.startMs : tableTime(p.start);
         const bool startCanonical = known ? aheadCanonical : startTable >= 0;
         std::string_view endText = p.end;

@@ -213,9 +213,12 @@ TEST(SplitEntry, TheTableFormSplitsAsASearchDoes) {
     const std::string bytes = "0159:,|->\x1F a";
     std::mt19937 random(26);
     for (int round = 0; round < 30000; ++round) {
-        std::string e = round % 3 == 0 ? "01:02:03,456|text \x1F" "1,2" : "01:02:03,456->01:02:04,567|two|bars";
+        static const char* const forms[] = {"01:02:03,456|text \x1F" "1,2", "01:02:03,456->01:02:04,567|two|bars",
+                                            "123:02:03,456->99:02:04,567|x", "01:02:03,456->100:00:00,000|-> y",
+                                            "987:59:59,999|lyric"};
+        std::string e = forms[round % 5];
         if (round % 4 != 0) e[random() % e.size()] = bytes[random() % bytes.size()];
-        if (round % 5 == 0) e.resize(random() % (e.size() + 1));
+        if (round % 7 == 0) e.resize(random() % (e.size() + 1));
         const EntryParts want = searched(e);
         const EntryParts got = SplitEntry(e);
         ASSERT_EQ(want.hasBar, got.hasBar) << e;
@@ -234,6 +237,9 @@ TEST(SplitEntry, TheTableFormSplitsAsASearchDoes) {
     EXPECT_EQ(3723456, SplitEntry("01:02:03,456->01:02:04,567|x").startMs);
     EXPECT_EQ(3724567, SplitEntry("01:02:03,456->01:02:04,567|x").endMs);
     EXPECT_EQ(-1, SplitEntry("1:02:03,456->01:02:04,567|x").startMs) << "not the table's form";
+    EXPECT_EQ(360001084, SplitEntry("100:00:01,084->100:00:02,000|x").startMs);
+    EXPECT_EQ(int64_t{999} * 3600000 + 3599999, SplitEntry("00:00:01,000->999:59:59,999|x").endMs);
+    EXPECT_EQ(-1, SplitEntry("012:00:01,084->100:00:02,000|x").startMs) << "a leading zero";
 }
 
 }  // namespace
