@@ -258,10 +258,11 @@ EntryParts SplitEntry(std::string_view entry) {
 }
 
 namespace {
-// A time the table keeps as it stands: "HH:MM:SS,mmm", checked inline, or
-// another width of hours.
+// A time the table keeps as it stands: two or three hour digits checked
+// inline, other widths by TableTimeMs.
 bool inTableForm(std::string_view t) {
-    return t.size() == 12 ? CanonicalTime12Ms(t.data()) >= 0 : IsCanonicalTime(t) || TableTimeMs(t) >= 0;
+    std::size_t length = 0;
+    return (LeadingTableTimeMs(t.data(), t.size(), length) >= 0 && length == t.size()) || TableTimeMs(t) >= 0;
 }
 }  // namespace
 
