@@ -22,10 +22,15 @@ wait_below() {  # PATTERN N: fewer than N such windows
   for _ in $(seq 300); do (( $(count "$1") < $2 )) && return 0; sleep 0.2; done
   import -window root "$out/timeout.png"; echo "timed out waiting for a window named $1 to close"; exit 1
 }
+# A window that closes while xdotool looks at it ends the search with an X
+# error (BadWindow); the search is tried again rather than ending the drive.
 focus_main() {
-  local main
-  main=$(xdotool search --onlyvisible --name ' - Lumeval$' | head -1)
-  xdotool windowfocus --sync "$main" 2>/dev/null || true
+  local main=
+  for _ in 1 2 3 4 5; do
+    main=$(xdotool search --onlyvisible --name ' - Lumeval$' 2>/dev/null | head -1) && [[ -n "$main" ]] && break
+    sleep 0.2
+  done
+  [[ -n "$main" ]] && xdotool windowfocus --sync "$main" 2>/dev/null || true
 }
 # File > Exit by its mnemonics; the editor must be gone within 30 s.
 exit_by_menu() {
