@@ -198,43 +198,49 @@ void LineTable::permute(std::size_t first, const std::vector<std::size_t>& order
     std::copy(moved.begin(), moved.end(), m_index.begin() + static_cast<std::ptrdiff_t>(first));
 }
 
-EntryParts SplitEntry(std::string_view entry) {
-    EntryParts p;
-    // The table's own form, "HH:MM:SS,mmm->HH:MM:SS,mmm|" or "HH:MM:SS,mmm|"
-    // (hours of three digits too), is split at known places: its times hold
-    // no "|" and no "-", and are read on the way. Views are made directly:
-    // every place is known to lie inside the entry.
+TableSpan ReadTableSpan(std::string_view entry) {
+    // Its times hold no "|" and no "-": the places found are the first ones.
+    TableSpan span;
     const char* const d = entry.data();
     const std::size_t n = entry.size();
     std::size_t at = 0;
-    if (const int64_t start = LeadingTableTimeMs(d, n, at); start >= 0 && n > at) {
-        const auto textFrom = [&](std::size_t from) {
-            const std::string_view rest(d + from, n - from);
-            const void* sep = std::memchr(rest.data(), kTimingSeparator, rest.size());
-            return sep == nullptr ? rest : std::string_view(rest.data(), static_cast<const char*>(sep) - rest.data());
-        };
-        if (d[at] == '|') {
-            p.hasBar = true;
-            p.span = p.start = std::string_view(d, at);
-            p.startMs = start;
-            p.text = textFrom(at + 1);
-            return p;
+    const int64_t start = LeadingTableTimeMs(d, n, at);
+    if (start < 0 || n <= at) return span;
+    if (d[at] == '|') {
+        span.bar = at;
+        span.startMs = start;
+        return span;
+    }
+    if (d[at] != '-' || n <= at + 1 || d[at + 1] != '>') return span;
+    std::size_t length = 0;
+    const std::size_t from = at + 2;
+    const int64_t end = LeadingTableTimeMs(d + from, n - from, length);
+    if (end < 0 || n <= from + length || d[from + length] != '|') return span;
+    span.bar = from + length;
+    span.arrow = at;
+    span.startMs = start;
+    span.endMs = end;
+    return span;
+}
+
+EntryParts SplitEntry(std::string_view entry) {
+    EntryParts p;
+    // The table's own form is split at known places, its times read on the way.
+    if (const TableSpan span = ReadTableSpan(entry); span.bar != 0) {
+        p.hasBar = true;
+        p.span = entry.substr(0, span.bar);
+        p.startMs = span.startMs;
+        if (span.arrow != 0) {
+            p.hasArrow = true;
+            p.start = p.span.substr(0, span.arrow);
+            p.end = p.span.substr(span.arrow + 2);
+            p.endMs = span.endMs;
+        } else {
+            p.start = p.span;
         }
-        std::size_t endLength = 0;
-        if (d[at] == '-' && n > at + 1 && d[at + 1] == '>') {
-            const std::size_t from = at + 2;
-            const int64_t end = LeadingTableTimeMs(d + from, n - from, endLength);
-            if (end >= 0 && n > from + endLength && d[from + endLength] == '|') {
-                p.hasBar = p.hasArrow = true;
-                p.span = std::string_view(d, from + endLength);
-                p.start = std::string_view(d, at);
-                p.end = std::string_view(d + from, endLength);
-                p.startMs = start;
-                p.endMs = end;
-                p.text = textFrom(from + endLength + 1);
-                return p;
-            }
-        }
+        const std::string_view rest = entry.substr(span.bar + 1);
+        p.text = rest.substr(0, rest.find(kTimingSeparator));
+        return p;
     }
     const auto bar = entry.find('|');
     if (bar == std::string_view::npos) {

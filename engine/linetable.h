@@ -150,4 +150,17 @@ struct EntryParts {
 };
 EntryParts SplitEntry(std::string_view entry);
 
+/// The span at the start of an entry in the table's own form,
+/// "HH:MM:SS,mmm->HH:MM:SS,mmm|" or "HH:MM:SS,mmm|" (hours of three digits
+/// too), read in place without searching: `bar` is the place of its "|"
+/// (0 when the entry does not start so), `arrow` that of its "->" (0
+/// without one), and the times in milliseconds (`endMs` -1 without an end).
+struct TableSpan {
+    std::size_t bar = 0;
+    std::size_t arrow = 0;
+    int64_t startMs = -1;
+    int64_t endMs = -1;
+};
+TableSpan ReadTableSpan(std::string_view entry);
+
 }  // namespace lumeval

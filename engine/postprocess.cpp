@@ -426,19 +426,11 @@ int64_t entryTime(std::string_view t) {
 
 TimeKey timeKeyOf(std::string_view entry) {
     TimeKey k;
-    // The table's own form, read in place (as SplitEntry does).
-    const char* const d = entry.data();
-    const std::size_t n = entry.size();
-    std::size_t at = 0;
-    if (const int64_t start = LeadingTableTimeMs(d, n, at); start >= 0 && n > at + 1 && d[at] == '-' && d[at + 1] == '>') {
-        std::size_t length = 0;
-        const std::size_t from = at + 2;
-        if (const int64_t end = LeadingTableTimeMs(d + from, n - from, length);
-            end >= 0 && n > from + length && d[from + length] == '|') {
-            k.start = start;
-            k.end = end;
-            return k;
-        }
+    // The table's own form, read in place.
+    if (const TableSpan span = ReadTableSpan(entry); span.bar != 0) {
+        k.start = span.startMs;
+        k.end = span.arrow != 0 ? span.endMs : std::numeric_limits<int64_t>::max();
+        return k;
     }
     // Only the span matters here: the text after it is not searched.
     const auto bar = entry.find('|');
