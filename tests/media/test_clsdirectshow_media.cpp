@@ -19,6 +19,7 @@
 #include "controls/clscontrols.h"
 #include "media/clsdirectshow.h"
 #include "media/qtplaybackservice.h"
+#include "status_event.h"
 
 // Qt 6.4's ffmpeg plugin never frees the options dictionary it passes to
 // avcodec_open2 (16 bytes and a few strings per opened stream). Not ours to
@@ -39,12 +40,6 @@ const bool kBackendChosen = []() {
 
 using lumeval::clsDirectShow;
 using lumeval::media::QtPlaybackService;
-
-struct StatusEvent {
-    double position;
-    double duration;
-    qint32 status;
-};
 
 class RealMedia : public ::testing::Test {
   protected:

@@ -10,6 +10,7 @@
 
 #include "media/clsdirectshow.h"
 #include "media/scriptedplaybackservice.h"
+#include "status_event.h"
 
 using lumeval::clsDirectShow;
 using lumeval::FitPicture;
@@ -19,12 +20,6 @@ using lumeval::media::ScriptedMedia;
 using lumeval::media::ScriptedPlaybackService;
 
 namespace {
-
-struct StatusEvent {
-    double position;
-    double duration;
-    qint32 status;
-};
 
 class ScriptedPlayback : public ::testing::Test {
   protected:
