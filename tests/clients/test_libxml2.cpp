@@ -59,7 +59,7 @@ std::string joined(const std::vector<std::string>& v) {
     return s;
 }
 
-const std::vector<std::string> kEntries{
+const std::vector<std::string> kXmlEntries{
     "",
     "00:00:01,000->00:00:02,000|a < b & c > d",
     "00:00:03,000|你好",                            // start only
@@ -79,7 +79,7 @@ TEST_P(XmlLyricParse, StrictParserReadsLinesAsWritten) {
     const KrcCase& c = GetParam();
     test::TempDir dir;
     const std::string path = dir.file("out.krc");
-    std::vector<std::string> entries = kEntries;
+    std::vector<std::string> entries = kXmlEntries;
     SaveSettings s;
     s.s_SubtitleEncodeFormat = c.encoding;
     clsSubtitle engine;
@@ -145,7 +145,7 @@ void collectSyncs(xmlNode* n, Cues& out) {
 TEST(SamiParse, HtmlParserDecodesSyncTexts) {
     test::TempDir dir;
     const std::string path = dir.file("out.smi");
-    std::vector<std::string> entries = kEntries;
+    std::vector<std::string> entries = kXmlEntries;
     entries.push_back("00:01:10,000|<i>italic</i> & more");
     SaveSettings s;
     s.s_SubtitleEncodeFormat = kEncodingUtf8;

@@ -32,7 +32,7 @@ std::vector<std::string> lines(const std::string& text) {
 
 // Entries that exercise the writer: line breaks, markup kept and escaped, a
 // start-only cue, a blank line inside a text, a late hour.
-const std::vector<std::string> kEntries = {
+const std::vector<std::string> kVttEntries = {
     "0",
     "00:00:01,000->00:00:02,500|你好\\NWorld",
     "00:01:03,040->00:01:04,000|<i>again</i> & <b>bold</b> <u>u</u>",
@@ -59,7 +59,7 @@ const std::vector<Expected> kExpected = {
 
 std::string save(const TempDir& dir, const std::string& name, int32_t encoding = 1) {
     const std::string path = dir.file(name);
-    std::vector<std::string> entries = kEntries;
+    std::vector<std::string> entries = kVttEntries;
     clsSubtitle engine;
     SaveSettings s;
     s.s_SubtitleEncodeFormat = encoding;

@@ -18,7 +18,7 @@ struct Cue {
     std::string text;
 };
 
-void Load(SubtitleDocument& d, const std::vector<Cue>& cues) {
+void LoadCues(SubtitleDocument& d, const std::vector<Cue>& cues) {
     d.BeginLoad();
     for (const Cue& c : cues) d.AppendLoaded(c.start, c.end, c.text);
     d.EndLoad();
@@ -143,7 +143,7 @@ TEST(CheckCue, LimitsAreSettings) {
 
 TEST(DocumentChecks, FindsListsAndCounts) {
     SubtitleDocument d;
-    Load(d, {{0, 2500, "fine"},
+    LoadCues(d, {{0, 2500, "fine"},
              {2000, 4000, "overlaps the next"},  // 1: overlap
              {3500, 3600, ""},                    // 2: too short, empty
              {4000, 6000, "a\\Nb\\Nc"},           // 3: three lines
@@ -181,7 +181,7 @@ TEST(DocumentChecks, FindsListsAndCounts) {
 
 TEST(DocumentChecks, EditsUpdateNeighboursAndSignal) {
     SubtitleDocument d;
-    Load(d, {{0, 1000, "a"}, {2000, 3000, "b"}, {4000, 5000, "c"}});
+    LoadCues(d, {{0, 1000, "a"}, {2000, 3000, "b"}, {4000, 5000, "c"}});
     DocumentChecks checks(&d);
     EXPECT_EQ(0, checks.Total());
     std::vector<std::pair<int, int>> signalled;
@@ -222,10 +222,10 @@ TEST(DocumentChecks, EditsUpdateNeighboursAndSignal) {
 
 TEST(DocumentChecks, ReloadAndAbsentDocument) {
     auto* d = new SubtitleDocument;
-    Load(*d, {{0, 100, "a"}});
+    LoadCues(*d, {{0, 100, "a"}});
     DocumentChecks checks(d);
     EXPECT_EQ(Bit(CheckKind::TooShort), checks.ProblemsOf(0));
-    Load(*d, {{0, 1000, "a"}, {1000, 2000, ""}});
+    LoadCues(*d, {{0, 1000, "a"}, {1000, 2000, ""}});
     EXPECT_EQ(Bit(CheckKind::GapTooShort), checks.ProblemsOf(0));
     EXPECT_EQ(Bit(CheckKind::Empty), checks.ProblemsOf(1));
     delete d;
@@ -366,7 +366,7 @@ TEST(DocumentChecks, EachFixIsOneStepThatUndoesExactly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SubtitleDocument d;
-        Load(d, c.cues);
+        LoadCues(d, c.cues);
         DocumentChecks checks(&d);
         const auto before = Values(d);
         ASSERT_EQ(c.fixes, checks.Fix(c.row, c.kind));
@@ -389,7 +389,7 @@ TEST(DocumentChecks, EachFixIsOneStepThatUndoesExactly) {
 
 TEST(DocumentChecks, FixAllIsOneStep) {
     SubtitleDocument d;
-    Load(d, {{0, 3000, "overlap"},
+    LoadCues(d, {{0, 3000, "overlap"},
              {2000, 2100, ""},          // empty: goes first, so row 0 is fixed against row 2
              {2500, 2200, "swapped"},   // end before start
              {2900, 3000, "short"},     // overlapped by the swapped row, then short
@@ -423,7 +423,7 @@ TEST(DocumentChecks, FixAllIsOneStep) {
 
     // One kind only.
     SubtitleDocument e;
-    Load(e, {{0, 100, ""}, {1000, 1100, "x"}});
+    LoadCues(e, {{0, 100, ""}, {1000, 1100, "x"}});
     DocumentChecks only(&e);
     EXPECT_EQ(1, only.FixAll(Bit(CheckKind::Empty)));
     EXPECT_EQ(1, e.Count());
@@ -433,7 +433,7 @@ TEST(DocumentChecks, FixAllIsOneStep) {
 
 TEST(DocumentSetTimes, OneStepLeavingUnchangedRowsOut) {
     SubtitleDocument d;
-    Load(d, {{0, 1000, "a"}, {2000, kNoEnd, "b"}, {3000, 4000, "c"}});
+    LoadCues(d, {{0, 1000, "a"}, {2000, kNoEnd, "b"}, {3000, 4000, "c"}});
     EXPECT_FALSE(d.SetTimes({{0, 0, 1000}, {7, 1, 2}, {-1, 1, 2}}, QStringLiteral("none")));
     EXPECT_EQ(0, d.History()->count());
     std::vector<std::tuple<int, int, int, int>> cells;

@@ -21,7 +21,7 @@ FindOptions Opt(bool matchCase = true, bool whole = false, bool regex = false, b
     return o;
 }
 
-void Load(SubtitleDocument& d, const std::vector<std::string>& texts) {
+void LoadTexts(SubtitleDocument& d, const std::vector<std::string>& texts) {
     d.BeginLoad();
     int64_t t = 0;
     for (const std::string& text : texts) {
@@ -200,7 +200,7 @@ TEST(FoldChinese, KeepsLengthsAndLeavesOthersAlone) {
 
 class DocumentFind : public ::testing::Test {
   protected:
-    void SetUp() override { Load(d, {"one cat", "no", "cat cat", "dog", "last cat"}); }
+    void SetUp() override { LoadTexts(d, {"one cat", "no", "cat cat", "dog", "last cat"}); }
     SubtitleDocument d;
 };
 
@@ -338,9 +338,9 @@ TEST_F(DocumentFind, ReplaceCurrentReplacesThatMatchOnlyWhileItIsThere) {
 
 TEST(DocumentsReplace, EveryOpenDocumentOneStepEachAndTheTotal) {
     SubtitleDocument a, b, c;
-    Load(a, {"red", "red red"});
-    Load(b, {"blue"});
-    Load(c, {"Red"});
+    LoadTexts(a, {"red", "red red"});
+    LoadTexts(b, {"blue"});
+    LoadTexts(c, {"Red"});
     Searcher s("red", Opt());
     ASSERT_TRUE(s.SetReplacement("green"));
     const ReplaceOutcome out = ReplaceAll({&a, &b, &c}, s);

@@ -10,22 +10,14 @@
 #include "engine/encoding/chinese.h"
 #include "engine/encoding/codepage.h"
 #include "engine/subtitle.h"
+#include "codepage_test_util.h"
 #include "test_util.h"
 
 namespace lumeval {
 namespace {
 
-std::string Decode(const std::string& bytes, int32_t page) {
-    std::string out;
-    EXPECT_TRUE(DecodeCodePage(bytes, page, out));
-    return out;
-}
-
-std::string Encode(const std::string& text, int32_t page) {
-    std::string out;
-    EXPECT_TRUE(EncodeCodePage(text, page, out, true).ok);
-    return out;
-}
+using test::Decode;
+using test::Encode;
 
 // ---- classification ----
 

@@ -7,21 +7,13 @@
 
 #include "engine/encoding/codepage.h"
 #include "engine/encoding/detect.h"
+#include "codepage_test_util.h"
 
 namespace lumeval {
 namespace {
 
-std::string Encode(const std::string& text, int32_t page) {
-    std::string out;
-    EXPECT_TRUE(EncodeCodePage(text, page, out, true).ok) << "page " << page;
-    return out;
-}
-
-std::string Decode(const std::string& bytes, int32_t page) {
-    std::string out;
-    EXPECT_TRUE(DecodeCodePage(bytes, page, out)) << "page " << page;
-    return out;
-}
+using test::Decode;
+using test::Encode;
 
 // SubRip blocks of two lines each, numbered, with time lines.
 std::string Subtitle(const std::vector<std::string>& lines) {

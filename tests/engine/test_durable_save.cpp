@@ -19,7 +19,7 @@ using test::readBytes;
 using test::TempDir;
 using test::writeBytes;
 
-std::vector<std::string> Table(int cues) {
+std::vector<std::string> SavedCues(int cues) {
     std::vector<std::string> t{"0"};
     for (int i = 1; i <= cues; ++i) {
         t.push_back(MSecsToTime(i * 1000.0, 0) + "->" + MSecsToTime(i * 1000.0 + 800, 0) +
@@ -55,7 +55,7 @@ void KillMidWrite(const std::string& target, const std::string& key) {
                 for (;;) pause();
             }
         };
-        std::vector<std::string> entries = Table(1000);
+        std::vector<std::string> entries = SavedCues(1000);
         SaveSettings s;
         s.s_RaiseEventInterval = 100;
         engine.SaveArrayToSubtitle(entries, target, s);
@@ -97,7 +97,7 @@ TEST(DurableSave, ACompletedSaveReplacesTheTargetAndKeepsItsPermissions) {
                                  std::filesystem::perm_options::replace);
     clsSubtitle engine;
     engine.OutputPieceBytes = 64;  // the streamed path
-    std::vector<std::string> entries = Table(50);
+    std::vector<std::string> entries = SavedCues(50);
     ASSERT_TRUE(engine.SaveArrayToSubtitle(entries, target, SaveSettings{}));
     EXPECT_NE("old", readBytes(target));
     EXPECT_EQ(std::filesystem::perms(0640),

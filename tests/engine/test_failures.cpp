@@ -20,13 +20,13 @@ namespace {
 using test::TempDir;
 using test::writeBytes;
 
-const char* const kTwoCues =
+const char* const kTwoCuesInOrder =
     "1\n00:00:01,000 --> 00:00:02,000\none\n\n"
     "2\n00:00:03,000 --> 00:00:04,000\ntwo\n\n";
 
 TEST(EngineFailures, AHandlerExceptionIsAFailureWithItsMessage) {
     TempDir dir;
-    writeBytes(dir.file("a.srt"), kTwoCues);
+    writeBytes(dir.file("a.srt"), kTwoCuesInOrder);
     struct Case {
         const char* name;
         std::function<void()> thrower;
@@ -72,7 +72,7 @@ TEST(EngineFailures, AFailedSaveKeepsTheSystemsReason) {
 
 TEST(EngineFailures, NoCueKeptFailsBeforeAnyEventOrFile) {
     TempDir dir;
-    writeBytes(dir.file("a.srt"), kTwoCues);
+    writeBytes(dir.file("a.srt"), kTwoCuesInOrder);
     struct Case {
         const char* name;
         ConvertSettings settings;
@@ -107,7 +107,7 @@ TEST(EngineFailures, NoCueKeptFailsBeforeAnyEventOrFile) {
 
 TEST(EngineFailures, AFifoSourceIsSkippedWithItsReason) {
     TempDir dir;
-    writeBytes(dir.file("a.srt"), kTwoCues);
+    writeBytes(dir.file("a.srt"), kTwoCuesInOrder);
     ASSERT_EQ(0, mkfifo(dir.file("pipe.srt").c_str(), 0644));
     clsSubtitle engine;
     int events = 0;

@@ -112,7 +112,7 @@ const char* const kAss =
     "filename: y.png\n"
     "IJKLMNOP\n";
 
-const char* const kVtt =
+const char* const kVttScript =
     "WEBVTT - a title\n"
     "\n"
     "NOTE a note\n"
@@ -190,15 +190,15 @@ const char* const kSloppyLrc =
     "[00:04.00]Line[00:05.00]\n"
     "plain text line\n";
 
-struct Sample {
+struct KeptSample {
     const char* name;
     const char* key;
     const char* text;
 };
 
-const Sample kSamples[] = {
+const KeptSample kSamples[] = {
     {"srt", "srt", kSrt}, {"sloppy", "srt", kSloppySrt}, {"prepared", "srt", kPreparedSrt}, {"ass", "ass", kAss},
-    {"vtt", "vtt", kVtt}, {"lrc", "lrc", kLrc}, {"sloppy ssa", "ssa", kSloppySsa},
+    {"vtt", "vtt", kVttScript}, {"lrc", "lrc", kLrc}, {"sloppy ssa", "ssa", kSloppySsa},
     {"sloppy vtt", "vtt", kSloppyVtt}, {"sloppy lrc", "lrc", kSloppyLrc},
 };
 
@@ -329,7 +329,7 @@ TEST(Keeper, OnlyTheseFormatKeys) {
 }
 
 TEST(Keeper, UnchangedDocumentWritesTheFileByteForByte) {
-    for (const Sample& s : kSamples) {
+    for (const KeptSample& s : kSamples) {
         for (const std::string& text : variants(s.text)) {
             const auto kept = KeptFile::Parse(s.key, text);
             ASSERT_NE(kept, nullptr);
@@ -342,7 +342,7 @@ TEST(Keeper, UnchangedDocumentWritesTheFileByteForByte) {
 // The editor lets the text go while it edits and reads the file again to
 // save: the same text is taken back, a changed one is refused.
 TEST(Keeper, TextLetGoComesBackOnlyUnchanged) {
-    for (const Sample& s : kSamples) {
+    for (const KeptSample& s : kSamples) {
         const auto kept = KeptFile::Parse(s.key, s.text);
         ASSERT_NE(kept, nullptr);
         const auto cues = keptCues(*kept);
@@ -361,7 +361,7 @@ TEST(Keeper, TextLetGoComesBackOnlyUnchanged) {
 }
 
 TEST(Keeper, CuesAgreeWithTheEngine) {
-    for (const Sample& s : kSamples) {
+    for (const KeptSample& s : kSamples) {
         for (const std::string& text : variants(s.text)) {
             const auto kept = KeptFile::Parse(s.key, text);
             ASSERT_NE(kept, nullptr);
@@ -416,11 +416,11 @@ TEST(Keeper, AnEditedCueChangesOnlyItsOwnLines) {
         {"ass keeps the fields", "ass", kAss, 1, 3010, 4567, "Moved\\Nsign",
          {"Dialogue: 1,0:00:03.00,0:00:04.00,Sign,Bob,12,34,56,Scroll up;5,{\\pos(10,10)}Sign\\Ntext\n"},
          {"Dialogue: 1,0:00:03.01,0:00:04.56,Sign,Bob,12,34,56,Scroll up;5,Moved\\Nsign\n"}},
-        {"vtt keeps identifier and settings", "vtt", kVtt, 0, 1500, -1, "New & <b>bold</b>",
+        {"vtt keeps identifier and settings", "vtt", kVttScript, 0, 1500, -1, "New & <b>bold</b>",
          {"00:00:01.000 --> 00:00:02.500 align:start line:0\n", "<v Bob>Hello</v> &amp; welcome\n",
           "<i>second</i>\n"},
          {"00:00:01.500 --> 00:00:02.500 align:start line:0\n", "New &amp; <b>bold</b>\n"}},
-        {"vtt short form", "vtt", kVtt, 1, 3500, 4000, nullptr, {"00:03.000 --> 00:04.000\n"},
+        {"vtt short form", "vtt", kVttScript, 1, 3500, 4000, nullptr, {"00:03.000 --> 00:04.000\n"},
          {"00:03.500 --> 00:04.000\n"}},
         {"lrc precision", "lrc", kLrc, 2, 10456, -1, "Drei", {"[00:10.123]Third\n"}, {"[00:10.456]Drei\n"}},
         {"lrc line of two tags", "lrc", kLrc, 4, 31000, -1, nullptr, {"[00:05.50][00:30.00]Chorus\n"},
@@ -450,7 +450,7 @@ TEST(Keeper, AnEditedCueChangesOnlyItsOwnLines) {
 TEST(Keeper, EditedFilesReadBackAsTheDocument) {
     // A changed time and text read back through the engine give what was
     // typed (times on the format's own grid).
-    for (const Sample& s : kSamples) {
+    for (const KeptSample& s : kSamples) {
         const auto kept = KeptFile::Parse(s.key, s.text);
         auto cues = keptCues(*kept);
         cues[0].text = "changed";
@@ -480,7 +480,7 @@ TEST(Keeper, DeletedAndInsertedCuesChangeOnlyTheirLines) {
          {"00:00:01,000 --> 00:00:02,500\n", "Hello\n", "World\n", "\n", "2\n", "3\n"},
          {"2\n"}},
         {"ass", "ass", kAss, {"Dialogue: 0,0:00:01.00,0:00:02.50,Default,,0,0,0,,Hello, world\n"}, {}},
-        {"vtt", "vtt", kVtt,
+        {"vtt", "vtt", kVttScript,
          {"intro\n", "00:00:01.000 --> 00:00:02.500 align:start line:0\n", "<v Bob>Hello</v> &amp; welcome\n",
           "<i>second</i>\n", "\n"},
          {}},
@@ -524,12 +524,12 @@ TEST(Keeper, DeletedAndInsertedCuesChangeOnlyTheirLines) {
     }
     // WebVTT and LRC: the new cue in the file's style.
     {
-        const auto kept = KeptFile::Parse("vtt", kVtt);
+        const auto kept = KeptFile::Parse("vtt", kVttScript);
         const auto cues = keptCues(*kept);
         auto outs = outsOf(cues);
         outs.push_back({-1, 7000, kKeptNoEnd, "After"});
         const std::string out = written(*kept, outs);
-        const Change change = changeOf(kVtt, out);
+        const Change change = changeOf(kVttScript, out);
         EXPECT_TRUE(change.removed.empty());
         EXPECT_EQ(change.added, (Lines{"\n", "00:00:07.000 --> 00:00:12.000\n", "After\n"})) << out;
     }
@@ -558,7 +558,7 @@ TEST(Keeper, CommentBeforeADeletedDialogueStaysInPlace) {
 }
 
 TEST(Keeper, AnEditedLastLineKeepsItsMissingLineEnd) {
-    for (const Sample& s : {kSamples[0], kSamples[3], kSamples[5]}) {
+    for (const KeptSample& s : {kSamples[0], kSamples[3], kSamples[5]}) {
         const std::string text = withoutFinalEnd(withEnds(s.text, 1));
         const auto kept = KeptFile::Parse(s.key, text);
         auto cues = keptCues(*kept);
@@ -667,7 +667,7 @@ TEST(Keeper, ReorderedCuesFollowTheGivenOrder) {
 }
 
 TEST(Keeper, AllCuesReplaced) {
-    for (const Sample& s : kSamples) {
+    for (const KeptSample& s : kSamples) {
         if (s.name == std::string("sloppy")) continue;  // its repeated block stays, as written
         const auto kept = KeptFile::Parse(s.key, s.text);
         const std::vector<KeptFile::Out> outs{{-1, 1000, 2000, "only"}, {-1, 3000, 4000, "two"}};

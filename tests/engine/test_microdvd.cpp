@@ -122,7 +122,7 @@ TEST(SubReader, EachFileDecidesItsOwnFormat) {
 
 // ---- writing ----
 
-std::string write(std::vector<std::string> entries, double frameRate = 0) {
+std::string writeMicroDvd(std::vector<std::string> entries, double frameRate = 0) {
     TempDir dir;
     const std::string path = dir.file("out.sub");
     clsSubtitle engine;
@@ -141,12 +141,12 @@ TEST(MicroDvdWriter, FramesTextAndRate) {
               "{72}{73}shorter than a frame\r\n"
               "{96}{216}{y:i}italic|plain\r\n"
               "{216}{336}start only: until the default length",
-              write({"0", "00:00:01,001->00:00:02,002|Hello\\Nworld",
+              writeMicroDvd({"0", "00:00:01,001->00:00:02,002|Hello\\Nworld",
                      "00:00:03,003->00:00:03,010|shorter than a frame",
                      "00:00:04,004->00:00:09,009|{\\an8}<i>italic</i>\\N{\\b1}plain{\\b0}",
                      "00:00:09,009|start only: until the default length"}));
-    EXPECT_EQ("{1}{1}25.000\r\n{25}{50}a", write({"00:00:01,000->00:00:02,000|a"}, 25));
-    EXPECT_EQ("{1}{1}29.97002997\r\n{30}{60}a", write({"00:00:01,001->00:00:02,002|a"}, 29.97002997));
+    EXPECT_EQ("{1}{1}25.000\r\n{25}{50}a", writeMicroDvd({"00:00:01,000->00:00:02,000|a"}, 25));
+    EXPECT_EQ("{1}{1}29.97002997\r\n{30}{60}a", writeMicroDvd({"00:00:01,001->00:00:02,002|a"}, 29.97002997));
 }
 
 TEST(MicroDvdWriter, ReadsBackWithinHalfAFrame) {

@@ -22,25 +22,25 @@ using test::TempDir;
 using test::writeBytes;
 
 using Progress = std::tuple<int32_t, int32_t, int32_t, std::string>;
-using Line = std::tuple<double, double, std::string>;
+using LoadedLine = std::tuple<double, double, std::string>;
 
-struct Outcome {
+struct PiecewiseOutcome {
     bool ok = false;
     std::vector<Progress> progress;
-    std::vector<Line> lines;
+    std::vector<LoadedLine> lines;
     std::string written;  // the run's file, for the file-mode runs
     RunInfo info;
 };
 
 // `pieces`: 0 reads whole; otherwise pieces of that many bytes from any size.
 // `alongside`: a source whose start looks right is read while surveyed.
-Outcome Convert(const std::string& path, std::size_t pieces, const std::string& dest = "srt",
+PiecewiseOutcome Convert(const std::string& path, std::size_t pieces, const std::string& dest = "srt",
             int32_t interval = 1, bool alongside = true) {
     clsSubtitle engine;
     engine.PiecewiseFromBytes = pieces == 0 ? UINT64_MAX : 0;
     engine.SurveyWhileReading = alongside;
     if (pieces != 0) engine.PieceBytes = pieces;
-    Outcome r;
+    PiecewiseOutcome r;
     engine.ProgressChange = [&](int32_t v, int32_t m, int32_t st, const std::string& t, bool&) {
         r.progress.emplace_back(v, m, st, t);
     };
@@ -143,13 +143,13 @@ TEST(PiecewiseReading, ReadsWhatTheWholeTextReads) {
         SCOPED_TRACE(src.what);
         const std::string path = dir.file(src.name);
         writeBytes(path, src.bytes);
-        const Outcome whole = Convert(path, 0);
+        const PiecewiseOutcome whole = Convert(path, 0);
         ASSERT_TRUE(whole.ok);
         ASSERT_FALSE(whole.lines.empty());
         for (const std::size_t pieces : {1, 2, 3, 4, 5, 7, 16, 64, 4096})
         for (const bool alongside : {false, true}) {
             SCOPED_TRACE("pieces of " + std::to_string(pieces) + (alongside ? ", surveyed alongside" : ""));
-            const Outcome run = Convert(path, pieces, "srt", 1, alongside);
+            const PiecewiseOutcome run = Convert(path, pieces, "srt", 1, alongside);
             EXPECT_EQ(whole.ok, run.ok);
             EXPECT_EQ(whole.lines, run.lines);
             EXPECT_EQ(whole.progress, run.progress);
@@ -200,7 +200,7 @@ TEST(PiecewiseReading, TimeLinesFoundAtEveryBlockOffset) {
                 const std::string path = dir.file("t.srt");
                 writeBytes(path, text);
                 for (const std::size_t pieces : {std::size_t{0}, std::size_t{5}, std::size_t{64}}) {
-                    const Outcome run = Convert(path, pieces);
+                    const PiecewiseOutcome run = Convert(path, pieces);
                     ASSERT_TRUE(run.ok) << "pieces " << pieces;
                     ASSERT_EQ(2u, run.lines.size()) << "pieces " << pieces;
                     EXPECT_EQ(3000, std::get<0>(run.lines[1]));
@@ -217,7 +217,7 @@ TEST(PiecewiseReading, WritesTheSameFile) {
     const std::string path = dir.file("a.srt");
     writeBytes(path, Repeat("7\r\n00:01:00,000 --> 00:01:02,000\r\n字幕 & <i>text</i>\r\n\r\n", 40));
     for (const char* dest : {"whole.ass", "pieces.ass"}) {
-        const Outcome run = Convert(path, dest == std::string("whole.ass") ? 0 : 13, dir.file(dest));
+        const PiecewiseOutcome run = Convert(path, dest == std::string("whole.ass") ? 0 : 13, dir.file(dest));
         ASSERT_TRUE(run.ok) << dest;
     }
     EXPECT_EQ(readBytes(dir.file("whole.ass")), readBytes(dir.file("pieces.ass")));
@@ -349,13 +349,13 @@ TEST(PiecewiseReading, ProgressKeptForTheSurveyComesOutInOrder) {
     TempDir dir;
     const std::string path = dir.file("big.srt");
     writeBytes(path, NumberedCues(6000, "\r\n", "字幕 "));
-    const Outcome whole = Convert(path, 0, "srt", 50);
+    const PiecewiseOutcome whole = Convert(path, 0, "srt", 50);
     ASSERT_TRUE(whole.ok);
     ASSERT_EQ(6000u, whole.lines.size());
     for (int round = 0; round < 5; ++round) {
         for (const std::size_t pieces : {512, 4096, 65536}) {
             SCOPED_TRACE(pieces);
-            const Outcome run = Convert(path, pieces, "srt", 50);
+            const PiecewiseOutcome run = Convert(path, pieces, "srt", 50);
             EXPECT_EQ(whole.lines, run.lines);
             EXPECT_EQ(whole.progress, run.progress);
             ASSERT_EQ(1u, run.info.sources.size());

@@ -23,7 +23,7 @@ using test::ReadAs;
 const std::string kOpen = "\xE2\x91\xA9";   // U+2469
 const std::string kClose = "\xE2\x91\xBF";  // U+247F
 
-struct ReadCase {
+struct PlayerCase {
     const char* name;
     int32_t kind;
     std::string text;
@@ -31,7 +31,7 @@ struct ReadCase {
 };
 
 TEST(PlayerReaders, Lines) {
-    const ReadCase cases[] = {
+    const PlayerCase cases[] = {
         {"snc marker then text", kKindSnc, kOpen + "1234" + kClose + "\nHello\n",
          {"00:00:12,340|Hello"}},
         {"snc text lines joined, markup removed", kKindSnc,
@@ -110,7 +110,7 @@ TEST(PlayerReaders, OpenCuesCarryIntoTheNextFile) {
 // cues past an hour and past 99 minutes, an snc tie (450300.5 centiseconds
 // rounds to even), cues shorter than a centisecond or a second, and texts with
 // line breaks, commas, "=" and a third "|" field.
-const Table kGoldenEntries{
+const Table kPlayerGoldenEntries{
     "0",
     "00:00:01,000->00:00:03,200|你好，世界！\\NHello, world!",
     "00:01:02,346->00:01:04,000|Hi",
@@ -129,7 +129,7 @@ TEST(PlayerWriters, GoldenFiles) {
     for (const char* key : {"snc", "qly", "stl", "vsf", "dks"}) {
         const std::string name = std::string("cues.") + key;
         const std::string path = dir.file(name);
-        Table entries = kGoldenEntries;
+        Table entries = kPlayerGoldenEntries;
         SaveSettings s;
         s.s_SubtitleEncodeFormat = kEncodingUtf8;
         clsSubtitle engine;

@@ -18,13 +18,13 @@ namespace {
 using Table = std::vector<std::string>;
 using test::ReadAs;
 
-struct Case {
+struct KeptCase {
     const char* name;
     std::string text;
     Table entries;
 };
 
-void check(int32_t kind, const std::vector<Case>& cases) {
+void check(int32_t kind, const std::vector<KeptCase>& cases) {
     for (const auto& c : cases) EXPECT_EQ(c.entries, ReadAs(kind, c.text)) << c.name;
 }
 

@@ -17,7 +17,7 @@ using test::readBytes;
 using test::TempDir;
 using test::writeBytes;
 
-std::vector<std::string> Table(int cues, const std::string& lastText = "the end") {
+std::vector<std::string> StreamedCues(int cues, const std::string& lastText = "the end") {
     std::vector<std::string> t{"0"};
     for (int i = 1; i <= cues; ++i) {
         const std::string text = i == cues ? lastText : (i % 2 ? "你好，世界 " : "line\\Nbreak ") + std::to_string(i);
@@ -36,7 +36,7 @@ TEST(StreamingSave, SameBytesAsOneGoForEveryEncodingAndWriter) {
     TempDir dir;
     for (const char* key : {"srt", "ass", "lrc", "stl", "stxt"}) {
         for (int32_t enc = 0; enc <= 5; ++enc) {
-            std::vector<std::string> entries = Table(300);
+            std::vector<std::string> entries = StreamedCues(300);
             SaveSettings s;
             s.s_SubtitleEncodeFormat = enc;
             clsSubtitle whole;
@@ -57,7 +57,7 @@ TEST(StreamingSave, FailuresLeaveTheOldFileAndNoTemporary) {
     writeBytes(path, "old contents");
 
     // A character GBK cannot hold, in the last cue, after many pieces went out.
-    std::vector<std::string> entries = Table(300, "snow \xE2\x98\x83 man");
+    std::vector<std::string> entries = StreamedCues(300, "snow \xE2\x98\x83 man");
     SaveSettings s;
     s.s_SubtitleEncodeFormat = kEncodingAnsi;
     clsSubtitle one;
@@ -71,7 +71,7 @@ TEST(StreamingSave, FailuresLeaveTheOldFileAndNoTemporary) {
     EXPECT_EQ("old contents", readBytes(path));
 
     // Cancelled half-way: the pieces already written go with the temporary.
-    std::vector<std::string> good = Table(300);
+    std::vector<std::string> good = StreamedCues(300);
     SaveSettings u;
     u.s_SubtitleEncodeFormat = kEncodingUtf8;
     u.s_RaiseEventInterval = 1;

@@ -95,7 +95,7 @@ struct WriteResult {
     std::vector<std::size_t> progressAt;
 };
 
-WriteResult write(int32_t kind, const Table& entries, int32_t interval = 1000) {
+WriteResult writeSubRip(int32_t kind, const Table& entries, int32_t interval = 1000) {
     WriteResult r;
     SaveSettings s;
     WriterProgress onProgress = [&](std::size_t j) {
@@ -117,7 +117,7 @@ TEST(SubRipWriter, CuesNumbersAndEnds) {
         "1\r\n00:00:01,000 --> 00:00:02,500\r\nHello\r\n\r\n"
         "2\r\n00:00:03,000 --> 00:00:09,000\r\nWorld\r\nagain\r\n\r\n"
         "3\r\n00:00:10,000 --> 00:00:15,000\r\nzero end\r\n",
-        joined(write(kKindSrt, entries).out));
+        joined(writeSubRip(kKindSrt, entries).out));
 }
 
 TEST(SubRipWriter, LastCueWithoutEndGetsFiveSeconds) {
@@ -125,7 +125,7 @@ TEST(SubRipWriter, LastCueWithoutEndGetsFiveSeconds) {
     EXPECT_EQ(
         "1\r\n00:00:01,000 --> 00:00:02,500\r\nHello\r\n\r\n"
         "2\r\n00:00:03,000 --> 00:00:08,000\r\nWorld\r\nagain\r\n",
-        joined(write(kKindSrt, entries).out));
+        joined(writeSubRip(kKindSrt, entries).out));
 }
 
 TEST(SpanWriters, StartOnlyCuesEndAtTheNextLaterStartAndMarkersWriteNothing) {
@@ -139,17 +139,17 @@ TEST(SpanWriters, StartOnlyCuesEndAtTheNextLaterStartAndMarkersWriteNothing) {
         "3\r\n00:00:06,000 --> 00:00:11,000\r\nc\r\n\r\n"
         "4\r\n00:00:06,000 --> 00:00:07,000\r\nd\r\n\r\n"
         "5\r\n00:00:07,000 --> 00:00:12,000\r\ne\r\n",
-        joined(write(kKindSrt, entries).out));
+        joined(writeSubRip(kKindSrt, entries).out));
     EXPECT_EQ(
         "00:00:01,000->00:00:03,000|a\r\n00:00:03,000->00:00:04,500|b\r\n"
         "00:00:06,000->00:00:11,000|c\r\n00:00:06,000->00:00:07,000|d\r\n00:00:07,000->00:00:12,000|e",
-        joined(write(kKindStxt, entries).out));
+        joined(writeSubRip(kKindStxt, entries).out));
 }
 
 TEST(PlainTextWriter, TextsOfCuesNotOfEndMarkers) {
     const Table entries{"0", "00:00:01,000->00:00:02,000|a\\Nb", "00:00:03,000->00:00:04,000|",
                         "00:00:05,000|lyric", "00:00:06,000| "};
-    WriteResult r = write(kKindTxt, entries);
+    WriteResult r = writeSubRip(kKindTxt, entries);
     EXPECT_EQ(3u, r.out.size());
     EXPECT_EQ("a\r\nb\r\n\r\nlyric", joined(r.out));
 }
@@ -158,18 +158,18 @@ TEST(TimedTextWriter, CanonicalTimes) {
     const Table entries{"0:00:01.50->00:00:02,000|a\\nb", "00:00:03,000->00:00:04,000|  ",
                         "00:00:05,000->0|c"};
     EXPECT_EQ("00:00:01,500->00:00:02,000|a\\Nb\r\n00:00:05,000->00:00:10,000|c",
-              joined(write(kKindStxt, entries).out));
+              joined(writeSubRip(kKindStxt, entries).out));
 }
 
 TEST(Writers, ProgressIntervals) {
     Table entries;
     for (int i = 0; i < 2500; ++i) entries.push_back("00:00:01,000->00:00:02,000|x");
-    EXPECT_EQ((std::vector<std::size_t>{0, 1000, 2000}), write(kKindStxt, entries).progressAt);
+    EXPECT_EQ((std::vector<std::size_t>{0, 1000, 2000}), writeSubRip(kKindStxt, entries).progressAt);
     // SubRip reports after every entry, qualifying or not.
     Table bare(2500, "no bar");
-    EXPECT_EQ((std::vector<std::size_t>{0, 1000, 2000}), write(kKindSrt, bare).progressAt);
+    EXPECT_EQ((std::vector<std::size_t>{0, 1000, 2000}), writeSubRip(kKindSrt, bare).progressAt);
     // The others only after entries with a span and a text.
-    EXPECT_TRUE(write(kKindTxt, bare).progressAt.empty());
+    EXPECT_TRUE(writeSubRip(kKindTxt, bare).progressAt.empty());
 }
 
 TEST(ReplaceLineBreaks, TrimsThenReplacesBothMarkers) {

@@ -17,24 +17,24 @@ namespace {
 using test::TempDir;
 using test::writeBytes;
 
-struct Cue {
+struct KeptCue {
     double start, end;
     std::string text;
-    bool operator==(const Cue&) const = default;
+    bool operator==(const KeptCue&) const = default;
 };
-std::ostream& operator<<(std::ostream& os, const Cue& c) {
+std::ostream& operator<<(std::ostream& os, const KeptCue& c) {
     return os << c.start << "->" << c.end << " [" << c.text << "]";
 }
 
 // Reads `bytes` saved as `name` in event mode and returns the delivered cues.
 // `whole`: a large source is read whole, as one that needs a conversion is.
-std::vector<Cue> readCues(const std::string& name, const std::string& bytes, bool whole = false) {
+std::vector<KeptCue> readCues(const std::string& name, const std::string& bytes, bool whole = false) {
     TempDir dir;
     const std::string path = dir.file(name);
     writeBytes(path, bytes);
     clsSubtitle engine;
     if (whole) engine.PiecewiseFromBytes = UINT64_MAX;
-    std::vector<Cue> cues;
+    std::vector<KeptCue> cues;
     engine.SubtitleLineLoaded = [&](double s, double e, const std::string& t) {
         cues.push_back({s, e, t});
     };
@@ -52,7 +52,7 @@ TEST(ControlCharacters, AreRemovedFromCueText) {
         const char* name;
         std::string file;
         std::string bytes;
-        std::vector<Cue> cues;
+        std::vector<KeptCue> cues;
     } cases[] = {
         // A lone NUL after a tag is no lyric: the tag only ends the cue before.
         {"NUL after an LRC tag", "a.lrc", "[00:01.00]one\n[00:02.00]" + nul + "\n",
@@ -102,7 +102,7 @@ TEST(ControlCharacters, AreRemovedFromUtf16Text) {
         bytes += c;
         bytes += '\0';
     }
-    EXPECT_EQ((std::vector<Cue>{{1000, 0, "ab"}}), readCues("u.lrc", bytes));
+    EXPECT_EQ((std::vector<KeptCue>{{1000, 0, "ab"}}), readCues("u.lrc", bytes));
 }
 
 TEST(BarInText, ReachesTheCallerWhole) {

@@ -29,7 +29,7 @@ std::string B(std::initializer_list<int> bytes) {
     return s;
 }
 
-const std::string kFffd = "\xEF\xBF\xBD";
+const std::string kReplacementChar = "\xEF\xBF\xBD";
 
 std::vector<std::string> Listing(const fs::path& dir) {
     std::vector<std::string> names;
@@ -261,7 +261,7 @@ TEST(LoadTextFile, ExplicitEncodingDecodesForeignMarksAsContent) {
     // Explicit UTF-8 on GBK bytes: every bad byte shows as U+FFFD.
     writeBytes(f, B({0xD6, 0xD0, 'x'}));
     fmt = 1;
-    EXPECT_EQ(kFffd + kFffd + "x", UEFLoadTextFile(f, fmt));
+    EXPECT_EQ(kReplacementChar + kReplacementChar + "x", UEFLoadTextFile(f, fmt));
 }
 
 TEST(LoadTextFile, Utf16AndUtf32Edges) {
@@ -276,14 +276,14 @@ TEST(LoadTextFile, Utf16AndUtf32Edges) {
         {"le odd byte is a last unit", B({'a', 0, 'b'}), 2, "ab"},
         {"be odd byte is dropped", B({0, 'a', 0, 'b', 0x4E}), 3, "ab"},
         {"le pair", B({0x3D, 0xD8, 0x00, 0xDE}), 2, "\xF0\x9F\x98\x80"},
-        {"le high at end", B({'a', 0, 0x3D, 0xD8}), 2, "a" + kFffd},
-        {"le lone low", B({0x00, 0xDE, 'a', 0}), 2, kFffd + "a"},
-        {"le high then letter", B({0x3D, 0xD8, 'a', 0}), 2, kFffd + "a"},
+        {"le high at end", B({'a', 0, 0x3D, 0xD8}), 2, "a" + kReplacementChar},
+        {"le lone low", B({0x00, 0xDE, 'a', 0}), 2, kReplacementChar + "a"},
+        {"le high then letter", B({0x3D, 0xD8, 'a', 0}), 2, kReplacementChar + "a"},
         {"le inner NUL kept", B({'a', 0, 0, 0, 'b', 0}), 2, std::string("a\0b", 3)},
-        {"32 le past U+10FFFF", B({0, 0, 0x11, 0}), 4, kFffd},
-        {"32 le surrogate", B({0x00, 0xD8, 0, 0}), 4, kFffd},
-        {"32 be tail", B({0, 0, 0, 'a', 0, 0}), 5, "a" + kFffd},
-        {"32 le three-byte tail", B({'a', 0, 0}), 4, kFffd},
+        {"32 le past U+10FFFF", B({0, 0, 0x11, 0}), 4, kReplacementChar},
+        {"32 le surrogate", B({0x00, 0xD8, 0, 0}), 4, kReplacementChar},
+        {"32 be tail", B({0, 0, 0, 'a', 0, 0}), 5, "a" + kReplacementChar},
+        {"32 le three-byte tail", B({'a', 0, 0}), 4, kReplacementChar},
     };
     TempDir dir;
     for (const Case& c : cases) {

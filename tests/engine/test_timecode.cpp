@@ -92,13 +92,13 @@ TEST(FormatTime, FieldsAndSeparator) {
     EXPECT_FALSE(FormatTime(-1e300, true, ",").empty());
 }
 
-struct ReadCase {
+struct TimeCase {
     const char* text;
     double ms;
 };
 
 TEST(TimeToMSecs, EveryForm) {
-    const ReadCase cases[] = {
+    const TimeCase cases[] = {
         {"00:00:01,500", 1500},       // 1
         {"0:00:01,500", 1500},        // 1, one-digit hours
         {"1:02:03.45", 3723450},      // 2
@@ -135,7 +135,7 @@ TEST(TimeToMSecs, EveryForm) {
 
 TEST(TimeToMSecs, SixtyFourBitsUpToTheLimitThenZero) {
     // 596 hours was once where 32 bits wrapped; it is an ordinary time now.
-    const ReadCase cases[] = {
+    const TimeCase cases[] = {
         {"596:31:23,647", 2147483647},
         {"596:31:23,648", 2147483648.0},
         {"600:00:00,000", 2160000000.0},

@@ -99,7 +99,7 @@ TEST(WebVttReader, EachSourceStartsAfresh) {
               table);
 }
 
-std::string write(const Table& entries) {
+std::string writeVtt(const Table& entries) {
     OutputLines out;
     SaveSettings s;
     WriterProgress onProgress;
@@ -150,14 +150,14 @@ TEST(WebVttWriter, LayoutAndEscaping) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ("WEBVTT\r\n\r\n" + c.body, write(c.entries));
+        EXPECT_EQ("WEBVTT\r\n\r\n" + c.body, writeVtt(c.entries));
     }
 }
 
 TEST(WebVttWriter, WrittenAndReadBackGivesTheSameEntries) {
     const Table entries{"00:00:01,000->00:00:02,000|<i>a</i> & b < c",
                         "00:00:03,000->00:00:04,000|one\\Ntwo", "01:02:03,456->01:02:04,000|中文"};
-    EXPECT_EQ(entries, ReadAs(kVtt, write(entries)));
+    EXPECT_EQ(entries, ReadAs(kVtt, writeVtt(entries)));
 }
 
 TEST(WebVttWriter, AlwaysUtf8AndGolden) {
