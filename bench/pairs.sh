@@ -52,21 +52,30 @@ run() {
   faults="$(awk -F': ' '/Minor \(reclaiming a frame\) page faults/ { print $2 }' "$log")"
 }
 
+# Memory the kernel handed back to its host (a virtual machine with free
+# page reporting): what it gave back since our previous run ended is memory
+# our next run may have to fault in from the host. Empty elsewhere.
+reported_file=/sys/module/page_reporting/parameters/reported_kib
+reported() { [[ -r "$reported_file" ]] && cat "$reported_file" || echo 0; }
+
 ours=(run ours "$convert" "$work/in.srt" -o "$work/ours.ass" --overwrite)
 theirs=(run ffmpeg "$ffmpeg" -nostdin -loglevel error -y -i "$work/in.srt" "$work/ffmpeg.ass")
 "${ours[@]}"; "${theirs[@]}"  # first runs after the file was written are slower
 
 echo "$(nproc) cores, $(awk '{ print $1, $2, $3 }' /proc/loadavg) load; $cues cues, $(stat -c %s "$work/in.srt") bytes"
 echo
-echo "| Pair | Ours (s) | User | System | Peak (MiB) | Minor faults | ffmpeg (s) | User | System | Peak (MiB) | Ratio |"
-echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+echo "| Pair | Ours (s) | User | System | Peak (MiB) | Minor faults | ffmpeg (s) | User | System | Peak (MiB) | Ratio | Handed back before ours (MiB) |"
+echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+after_ours="$(reported)"
 ratios=()
 for ((i = 1; i <= pairs; i++)); do
+  back=$(( ($(reported) - after_ours) / 1024 ))
   "${ours[@]}"; o=("$wall" "$usr" "$sys" "$peak" "$faults")
+  after_ours="$(reported)"
   "${theirs[@]}"; f=("$wall" "$usr" "$sys" "$peak")
   ratio="$(awk -v a="${o[0]}" -v b="${f[0]}" 'BEGIN { printf "%.1f", b / a }')"
   ratios+=("$ratio")
-  echo "| $i | ${o[0]} | ${o[1]} | ${o[2]} | ${o[3]} | ${o[4]} | ${f[0]} | ${f[1]} | ${f[2]} | ${f[3]} | ${ratio}x |"
+  echo "| $i | ${o[0]} | ${o[1]} | ${o[2]} | ${o[3]} | ${o[4]} | ${f[0]} | ${f[1]} | ${f[2]} | ${f[3]} | ${ratio}x | $back |"
 done
 echo
 printf '%s\n' "${ratios[@]}" | sort -g | awk '{ r[NR] = $1 } END {
