@@ -24,18 +24,13 @@
 #include "engine/linescan.h"
 #include "engine/linetable.h"
 #include "engine/postprocess.h"
+#include "engine/run.h"
 #include "engine/readers/readers.h"
 #include "engine/sniff.h"
 #include "engine/writers/writers.h"
 
 namespace lumeval {
 namespace {
-
-int32_t clampToInt32(std::size_t v) {
-    return v > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())
-               ? std::numeric_limits<int32_t>::max()
-               : static_cast<int32_t>(v);
-}
 
 
 // What a line holds that asks for more work; one pass instead of a search
@@ -326,11 +321,6 @@ public:
 };
 #endif
 
-std::string folderOf(const std::string& path) {
-    const auto sep = path.find_last_of("/\\");
-    return sep == std::string::npos ? std::string() : path.substr(0, sep);
-}
-
 }  // namespace
 
 SaveSettings SaveSettingsFrom(const ConvertSettings& s, int32_t width, int32_t height,
@@ -433,45 +423,6 @@ bool clsSubtitle::SaveArrayToSubtitle(std::vector<std::string>& LrcList,
     return ok;
 }
 
-// The state of one conversion run, from the first source to the delivery.
-struct clsSubtitle::ConvertRun {
-    explicit ConvertRun(const ConvertSettings& settings)
-        : s(settings),
-          ev(settings.s_RaiseAllEvent),
-          interval(std::max<int32_t>(1, settings.s_RaiseEventInterval)),
-          dest(DestinationOf(settings.dst_SubFile)),
-          rules{settings.s_TimeStartPoint, settings.s_TimeEndPoint, settings.s_TimeOffset,
-                settings.s_SplitMode,      &refused,                 &outside,
-                settings.s_RetimeFactor,   settings.s_RetimeShift} {}
-    ConvertRun(const ConvertRun&) = delete;
-    ConvertRun& operator=(const ConvertRun&) = delete;
-
-    const ConvertSettings& s;
-    const bool ev;
-    const int32_t interval;
-    const Destination dest;
-    std::size_t refused = 0;
-    std::size_t outside = 0;
-    const TimingRules rules;
-    LineTable table = LineTable(1);  // index 0: the placeholder
-    ReaderState state;
-    ReaderContext rctx{table, rules, state};
-    int32_t playResX = 0;
-    int32_t playResY = 0;
-    int32_t lastKind = kKindSsa;
-    std::string lastPath;
-    std::string line;  // a prepared line that had to be copied
-    std::string clean;  // scratch of the control removal
-};
-
-struct clsSubtitle::SourceMark {
-    std::size_t entries;    // the table's size before the source
-    std::string lastEntry;  // continuation lines append to it
-    ReaderState state;
-    std::size_t refused;    // the run's counts of lines left out
-    std::size_t outside;
-};
-
 bool clsSubtitle::failRun(ConvertRun& run, RunFailure::Kind kind) {
     if (m_cancelled) {
         m_lastFailure.kind = RunFailure::Cancelled;
@@ -495,15 +446,45 @@ bool clsSubtitle::convertArray(const std::vector<std::string>& sources, const Co
         m_lastFailure.message = why;
         return failRun(run, RunFailure::ChineseUnavailable);
     }
+    // Writing while reading needs the whole run's entries to come from one
+    // source and to reach the file as they were read.
+    run.mayWriteAhead = WriteWhileReadingEntries > 0 && sources.size() == 1 && !run.dest.eventMode &&
+                        s.s_RemoveSubFilters.empty() && !s.s_MergeSamePosition &&
+                        s.s_AddCopyRightString.empty();
+    const RunInfo before = m_lastRun;
     for (const std::string& path : sources) {
         if (!readSource(run, path)) return failRun(run, RunFailure::Cancelled);
     }
     // A block still open when the last source ends is a cue too.
     FinishReading(run.rctx);
+    if (!keepWritingAhead(run) && !readAgain(run, sources.front(), before)) {
+        return failRun(run, RunFailure::Cancelled);
+    }
     m_lastRun.timesRefused = run.refused;
     m_lastRun.outsideWindow = run.outside;
     if (!postProcess(run)) return false;
     return run.dest.eventMode ? deliverEvents(run) : deliverFile(run);
+}
+
+bool clsSubtitle::readAgain(ConvertRun& run, const std::string& path, const RunInfo& before) {
+    run.ahead.reset();
+    run.mayWriteAhead = false;
+    run.table = LineTable(1);
+    const double frameRate = run.state.frameRate;
+    run.state = ReaderState{};
+    run.state.frameRate = frameRate;
+    run.refused = run.outside = 0;
+    run.playResX = run.playResY = 0;
+    run.lastKind = kKindSsa;
+    run.lastPath.clear();
+    m_lastRun = before;
+    // Its events were raised by the first reading.
+    const bool ev = run.ev;
+    run.ev = false;
+    const bool read = readSource(run, path);
+    run.ev = ev;
+    if (read) FinishReading(run.rctx);
+    return read;
 }
 
 // One reading of a source's lines: what every line needs besides itself.
@@ -698,7 +679,13 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
     m_lastRun.sources.back().readInPieces = true;
     run.lastKind = kind;
     run.lastPath = path;
+    // Formats that list their cues in time order by custom: any other is
+    // read whole before it is written (an LRC line with two times, SSA
+    // layers), not read twice.
+    if (run.mayWriteAhead && (kind == kKindSrt || kind == RowOfKey("vtt")->kind)) run.ahead.emplace();
     const auto giveUp = [&] {
+        // The whole text is read again, so what was written of it goes.
+        run.ahead.reset();
         undoReading(run, mark);
         run.lastKind = kindBefore;
         run.lastPath = pathBefore;
@@ -723,7 +710,11 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
                 refused = true;
                 return false;
             }
-            return feedLines(run, piece, source.sep, last, feed);
+            if (!feedLines(run, piece, source.sep, last, feed)) return false;
+            if (run.ahead && run.table.size() > std::max(WriteWhileReadingEntries, run.ahead->nextLook)) {
+                writeWhileReading(run);
+            }
+            return true;
         },
         PieceBytes);
     if (read == PieceRead::Stopped && !refused) return false;
@@ -766,7 +757,7 @@ bool clsSubtitle::reportReading(ConvertRun& run, LineFeed& feed, std::size_t ind
         }
         if (!raiseKeptProgress(run, feed)) return false;
     }
-    if (!progress(run.ev, clampToInt32(index), clampToInt32(feed.lastIndex), kStatusReading, feed.path)) {
+    if (!progress(run.ev, ClampToInt32(index), ClampToInt32(feed.lastIndex), kStatusReading, feed.path)) {
         return false;
     }
     yieldToCaller();
@@ -778,7 +769,7 @@ bool clsSubtitle::raiseKeptProgress(ConvertRun& run, LineFeed& feed) {
     feed.survey = nullptr;
     if (!progress(run.ev, 0, 0, kStatusReading, feed.path)) return false;
     for (const std::size_t i : feed.deferred) {
-        if (!progress(run.ev, clampToInt32(i), clampToInt32(feed.lastIndex), kStatusReading, feed.path)) {
+        if (!progress(run.ev, ClampToInt32(i), ClampToInt32(feed.lastIndex), kStatusReading, feed.path)) {
             return false;
         }
         yieldToCaller();
@@ -824,7 +815,10 @@ SourceInfo& clsSubtitle::sourceInfo(const std::string& path) {
 void clsSubtitle::startReading(ConvertRun& run, std::size_t lineEnds) {
     // A SubRip cue takes four lines or so, a lyric one; growing past the
     // reservation would move every entry and touch twice the memory.
-    run.table.reserve(run.table.size() + (run.lastKind == kKindLrc ? lineEnds : lineEnds / 4) + 1);
+    std::size_t room = run.lastKind == kKindLrc ? lineEnds : lineEnds / 4;
+    // Written while read, the table holds a piece's entries or so at a time.
+    if (run.ahead) room = std::min(room, 2 * WriteWhileReadingEntries);
+    run.table.reserve(run.table.size() + room + 1);
     run.state.lrcOffsetMs = 0;  // an LRC [offset:] tag holds for its own file only
 }
 
@@ -931,7 +925,7 @@ bool clsSubtitle::postProcess(ConvertRun& run) {
     const ConvertSettings& s = run.s;
     LineTable& table = run.table;
     // A run that delivers no cue fails alike in both modes: no file, no events.
-    if (!AnyCue(table)) {
+    if (!(run.ahead && run.ahead->anyCue) && !AnyCue(table)) {
         return failRun(run, m_lastRun.sourcesRead == 0 ? RunFailure::NoSource : RunFailure::NoLines);
     }
 
@@ -957,7 +951,7 @@ bool clsSubtitle::postProcess(ConvertRun& run) {
                          s.s_AddCopyRightTimeEndPoint, run.dest.kind);
     }
     if (s.s_Sort && table.size() > 1) SortLines(table, inOrder);
-    m_lastRun.linesLoaded = table.size() - 1;
+    m_lastRun.linesLoaded = table.size() - 1 + (run.ahead ? run.ahead->save->entries : 0);
     return true;
 }
 
@@ -975,113 +969,6 @@ bool clsSubtitle::deliverEvents(ConvertRun& run) {
         if (!IsEndMarker(p)) ++m_lastRun.cuesDelivered;
     }
     if (run.s.s_RaiseCompleteEvent) progress(run.ev, 0, 0, kStatusComplete, std::string());
-    return true;
-}
-
-// Deliver, file mode: the table saved through the writer of the destination.
-bool clsSubtitle::deliverFile(ConvertRun& run) {
-    const ConvertSettings& s = run.s;
-    std::string path = s.s_Overwrite ? s.dst_SubFile : RenameExists(s.dst_SubFile, false);
-    const std::string folder = folderOf(path);
-    if (!folder.empty() && !DirExists(folder)) {
-        // A folder that cannot be made is the cause to report: the save
-        // would only find it missing.
-        std::error_code why;
-        if (!lumeval::MakedPath(folder, &why) && why &&
-            (why.category() == std::generic_category() || why.category() == std::system_category())) {
-            m_lastFailure.kind = RunFailure::SaveFailed;
-            m_lastFailure.path = path;
-            m_lastFailure.error = why.value();
-            progress(run.ev, 0, 0, kStatusFailed, std::string());
-            return false;
-        }
-    }
-    // No delete before the save: the save replaces the file only once the new
-    // one is complete, so a failure leaves the old one in place.
-    const SaveSettings save =
-        SaveSettingsFrom(s, run.playResX > 0 ? run.playResX : s.s_ScreenWidth,
-                         run.playResY > 0 ? run.playResY : s.s_ScreenHeight, run.lastKind);
-    // Every entry came out of the loader (valid UTF-8) except the credit line.
-    const bool saved = saveArray(run.table, path, save, IsValidUtf8(s.s_AddCopyRightString));
-    if (saved && s.s_RaiseCompleteEvent) progress(run.ev, 0, 0, kStatusComplete, std::string());
-    return saved;
-}
-
-bool clsSubtitle::saveArray(const LineTable& entries, const std::string& fileName,
-                            const SaveSettings& s, bool trustedText) {
-    const bool ev = s.s_RaiseAllEvent;
-    const int32_t interval = std::max<int32_t>(1, s.s_RaiseEventInterval);
-    const int32_t upper = entries.empty() ? 0 : clampToInt32(entries.size() - 1);
-    m_lastFailure.path = fileName;
-
-    // A large output is written while it is made, a piece at a time, into a
-    // temporary file that replaces the target only when all of it is there.
-    // The first piece opens that file; a small output never does and is
-    // saved in one go below.
-    const int32_t writerKind = WriterKindOfPath(fileName);
-    int32_t fmt = s.s_SubtitleEncodeFormat;
-    // A format that allows UTF-8 alone is written in it, whatever was asked.
-    if (const FormatKey* row = RowOfKind(writerKind); row != nullptr &&
-        (row->holds & kHoldsUtf8Only) != 0 && fmt >= kEncodingAnsi && fmt <= kEncodingUtf32BE &&
-        fmt != kEncodingUtf8) {
-        fmt = kEncodingUtf8;
-        m_lastRun.encodingReplaced = true;
-    }
-    const int32_t defaultFmt = fmt;
-    SaveFailure failure;
-    TextFileWriter stream;
-    OutputLines out;
-    out.SetSink(
-        [&](std::string_view piece) {
-            if (!out.flushed() && !stream.Open(fileName, fmt, AnsiCodePage, failure)) return false;
-            return stream.Write(piece, trustedText, failure);
-        },
-        std::max<std::size_t>(OutputPieceBytes, 1));
-    {
-        // Output is about the size of the entries; one reservation saves the
-        // doublings of a large file.
-        std::size_t estimate = 0;
-        for (const auto& e : entries) estimate += e.size() + 24;
-        out.reserve(estimate);
-    }
-    const WriterProgress onProgress = [&](std::size_t j) {
-        if (!progress(ev, clampToInt32(j), upper, kStatusWriting, fileName)) return false;
-        yieldToCaller();
-        return true;
-    };
-    WriterContext ctx{entries, s, interval, onProgress, out};
-    const bool written = WriteEntries(writerKind, ctx);
-    auto saveFailed = [&]() {
-        m_lastFailure.kind =
-            failure.kind == SaveFailure::Unmappable ? RunFailure::Unmappable : RunFailure::SaveFailed;
-        m_lastFailure.line = failure.line;
-        m_lastFailure.error = failure.error;
-        progress(ev, 0, 0, kStatusFailed, std::string());
-        return false;
-    };
-    if (!out.sinkOk()) return saveFailed();
-    if (!written) {
-        m_lastFailure.kind = RunFailure::Cancelled;
-        progress(ev, 0, 0, kStatusCancelled, std::string());
-        return false;
-    }
-    if (out.empty()) {
-        m_lastFailure.kind = RunFailure::NothingToWrite;
-        progress(ev, 0, 0, kStatusFailed, std::string());
-        return false;
-    }
-
-    bool ok;
-    if (out.flushed()) {
-        ok = stream.Write(out.text(), trustedText, failure) && stream.Commit(failure);
-    } else {
-        ok = lumeval::UEFSaveTextFile(fileName, out.text(), false, fmt, defaultFmt, AnsiCodePage,
-                                      &failure, trustedText);
-    }
-    if (!ok) return saveFailed();
-    m_lastFailure = {};
-    m_lastRun.cuesWritten = ctx.cues;
-    progress(ev, 0, 0, kStatusSaved, fileName);
     return true;
 }
 

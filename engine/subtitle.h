@@ -161,6 +161,8 @@ struct RunInfo {
     /// The format is written in UTF-8 only, so another requested encoding was
     /// replaced by UTF-8.
     bool encodingReplaced = false;
+    /// The file was written while its source was read (a piece at a time).
+    bool writtenWhileReading = false;
     /// Every source that was read, in order.
     std::vector<SourceInfo> sources;
     /// Sources that exist but could not be read, with the reason (per file).
@@ -209,6 +211,12 @@ public:
     /// time (through a temporary file that replaces the target at the end),
     /// so a large file is never held whole.
     std::size_t OutputPieceBytes = std::size_t{1} << 20;
+    /// A run of one such source in time order (SubRip, WebVTT) to SubRip or
+    /// SSA without a karaoke effect, with no merging, filter or credit line,
+    /// writes its entries while it reads, whenever this many have been read:
+    /// the same file and events as a save at the end, with a small part of
+    /// the memory. 0 never writes while reading.
+    std::size_t WriteWhileReadingEntries = 8192;
 
     // ---- conversion ----
     bool ConvertSubtitle(const std::string& src_SubFile, const ConvertSettings& settings);
@@ -344,6 +352,23 @@ private:
     /// text, so they are valid UTF-8.
     bool saveArray(const LineTable& entries, const std::string& fileName,
                    const SaveSettings& s, bool trustedText);
+    /// A save under way, and a run's writing while it reads (engine/run.h).
+    struct Save;
+    struct WriteAhead;
+    /// Hands `entries` to the save's writer; `more`: a later piece follows,
+    /// and the last entry is only looked ahead to. False when stopped.
+    bool writePiece(Save& save, const LineTable& entries, bool more,
+                    const std::function<bool(std::size_t)>& onProgress);
+    /// Ends a save: the file put in place, or the failure raised.
+    bool finishSave(Save& save, bool written);
+    void writeWhileReading(ConvertRun& run);
+    void stopWritingAhead(ConvertRun& run);
+    /// After the reading: false when what was written ahead must be given
+    /// up (the source is then read again).
+    bool keepWritingAhead(ConvertRun& run);
+    bool finishWritingAhead(ConvertRun& run);
+    /// The source read again, without events, for a save of the whole table.
+    bool readAgain(ConvertRun& run, const std::string& path, const RunInfo& before);
     /// Raises ProgressChange when `raise`; returns false when the handler cancelled.
     bool progress(bool raise, int32_t value, int32_t max, int32_t status, const std::string& text);
     void yieldToCaller();

@@ -108,8 +108,21 @@ bool WriterStep(WriterContext& ctx, std::size_t index) {
     // A save that already failed (the disk, or a character the code page
     // cannot hold) ends the writing.
     if (!ctx.out.sinkOk()) return false;
+    index += ctx.base;
     if (index % static_cast<std::size_t>(ctx.interval) != 0) return true;
     return !ctx.onProgress || ctx.onProgress(index);
+}
+
+bool WriteSubRip(WriterContext& ctx);           // writers/subrip.cpp
+bool WriteSsa(WriterContext& ctx);              // writers/ssa.cpp
+bool SsaWritesInPieces(const SaveSettings& s);  // writers/ssa.cpp
+
+bool WritesInPieces(int32_t kind, const SaveSettings& s) {
+    const FormatKey* row = RowOfKind(kind);
+    if (row == nullptr) return false;
+    // SubRip numbers its cues by the count kept across pieces; SSA without
+    // a karaoke effect looks at no entry but the one ahead.
+    return row->writer == WriteSubRip || (row->writer == WriteSsa && SsaWritesInPieces(s));
 }
 
 bool WriteEntries(int32_t kind, WriterContext& ctx) {

@@ -400,6 +400,10 @@ std::string evenKaraoke(std::string_view text, double spanMs, double speed, std:
 
 }  // namespace
 
+// The karaoke effects look back at the entry before and number the cues by
+// their place in the whole list; plain cues need only the entry ahead.
+bool SsaWritesInPieces(const SaveSettings& s) { return makeOptions(s).effect == 0; }
+
 bool WriteSsa(WriterContext& ctx) {
     const SaveSettings& s = ctx.settings;
     const auto& entries = ctx.entries;
@@ -415,10 +419,12 @@ bool WriteSsa(WriterContext& ctx) {
         for (const auto& e : entries) estimate += e.size() * (o.effect ? 4 : 1) + perCue;
         ctx.out.reserve(estimate);
     }
-    writeHeader(s, ctx.out);
-    writeStyles(s, o, ctx.out);
-    ctx.out.AppendLine(
-        "[Events]\r\nFormat: Marked,Start,End,Style,Name,MarginL,MarginR,MarginV,Effect,Text\r\n");
+    if (ctx.from == 0) {
+        writeHeader(s, ctx.out);
+        writeStyles(s, o, ctx.out);
+        ctx.out.AppendLine(
+            "[Events]\r\nFormat: Marked,Start,End,Style,Name,MarginL,MarginR,MarginV,Effect,Text\r\n");
+    }
 
     // Everything of a plain cue's line after its times, put together once.
     std::string plainTail = ",Default0,,0000,0000,0000,,";
@@ -573,6 +579,7 @@ bool WriteSsa(WriterContext& ctx) {
         return j == aheadIndex ? ahead : SplitEntry(all[j]);  // split once, looking ahead
     });
     if (!written) return false;
+    if (ctx.more) return true;  // the closing lines come with the last piece
 
     // The count-down runs up to the first cue; a list without a cue at index 1
     // has nothing to count down to.

@@ -23,13 +23,13 @@ void appendTime(std::string& out, std::string_view canonical, double ms) {
 }  // namespace
 
 bool WriteSubRip(WriterContext& ctx) {
-    long long number = 0;
     return ForEachCue(
         ctx,
         [&](const Cue& c) {
             std::string& cue = ctx.out.NewLine();
             char digits[24];
-            const auto r = std::to_chars(digits, digits + sizeof digits, ++number);
+            // The cue just counted: its number, across pieces too.
+            const auto r = std::to_chars(digits, digits + sizeof digits, ctx.cues);
             cue.append(digits, r.ptr);
             cue += "\r\n";
             appendTime(cue, c.startText, c.startMs);

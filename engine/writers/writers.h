@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -85,6 +86,15 @@ struct WriterContext {
     /// The format keeps SSA override blocks ("{\b1}"); other formats get a
     /// cue's plain text (PlainText). Set by WriteEntries from the format row.
     bool keepsOverrides = true;
+    /// Writing a file in pieces (WritesInPieces): entries before `from` came
+    /// with an earlier piece (0 for the first, which also writes the head of
+    /// the file), entries from `limit` on are only looked ahead to, and
+    /// `more` says a later piece follows (the end of the file waits for it).
+    /// Progress reports entry j as `base + j`, its place in the whole list.
+    std::size_t from = 0;
+    std::size_t limit = SIZE_MAX;
+    std::size_t base = 0;
+    bool more = false;
 
     /// A cue written together with the one before it: the report counts it once.
     void CueMerged() {
@@ -100,6 +110,11 @@ struct WriterContext {
 /// Runs the writer of `kind`; false when stopped by the progress callback.
 /// Kinds without a writer produce no lines.
 bool WriteEntries(int32_t kind, WriterContext& ctx);
+/// True when the writer of `kind` with these settings can write a list a
+/// piece at a time (WriterContext::from and the rest), each piece holding
+/// one entry past its end to look ahead to: its output is then the same as
+/// writing the whole list at once.
+bool WritesInPieces(int32_t kind, const SaveSettings& s);
 
 /// Trims the text, then replaces every "\N" and then every "\n" by `separator`.
 std::string ReplaceLineBreaks(std::string_view text, std::string_view separator);
@@ -244,8 +259,9 @@ template <typename Visit, typename Split = SplitEach>
 bool ForEachEntry(WriterContext& ctx, Visit visit, StepAfter step = StepAfter::kHandledEntry,
                   Split split = {}) {
     const auto& entries = ctx.entries;
+    const std::size_t end = std::min(entries.size(), ctx.limit);
     std::string plain;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
+    for (std::size_t j = ctx.from; j < end; ++j) {
         EntryParts p = split(entries, j);
         if (p.hasBar && !ctx.keepsOverrides && MayHoldOverrides(p.text)) {
             const bool blank = IsBlankText(p.text);
