@@ -24,9 +24,13 @@ void TimeOrderScan::timeLine(std::string_view line, std::size_t arrow) {
     } else {
         return;
     }
-    if (ms < m_latest) m_inOrder = false;
-    if (m_first < 0) m_first = ms;
-    m_latest = ms;
+    if (ms < m_behind) m_inOrder = false;
+    double& slot = m_recent[m_count % kSlack];
+    if (m_count >= kSlack) m_behind = std::max(m_behind, slot);
+    slot = ms;
+    m_earliest = m_count == 0 ? ms : std::min(m_earliest, ms);
+    m_latest = std::max(m_latest, ms);
+    ++m_count;
 }
 
 void TimeOrderScan::Feed(std::string_view bytes, bool last) {
@@ -124,7 +128,7 @@ bool EndsInTimeOrder(const std::string& path, std::uint64_t skip, std::uint64_t 
     TimeOrderScan last;
     const std::size_t cut = tail->find('\n');  // the line the tail starts in is cut
     if (cut != std::string::npos) last.Feed(std::string_view(*tail).substr(cut + 1), true);
-    return first.InOrder() && last.InOrder() && (last.First() < 0 || last.First() >= first.Latest());
+    return first.InOrder() && last.InOrder() && (last.Earliest() < 0 || last.Earliest() >= first.Latest());
 }
 
 }  // namespace lumeval
