@@ -82,6 +82,11 @@ struct clsSubtitle::WriteAhead {
     std::vector<int64_t> latest;  // scratch of the writing
     std::size_t nextLook = 0;     // entries the table must exceed before it is looked at again
     std::size_t room = 0;         // entries the whole table is expected to hold
+    // To get back what was written when it must be given up: the entries
+    // that left the table, as read, and the pieces of the source read then.
+    std::size_t entriesRead = 0;
+    std::size_t piecesRead = 0;
+    std::size_t pieces = 0;       // pieces of the source read so far
     bool lost = false;        // what was written is given up: read the source again
 };
 

@@ -217,6 +217,9 @@ void clsSubtitle::writeWhileReading(ConvertRun& run) {
         return true;
     };
     const bool written = writePiece(*ahead.save, table, true, later);
+    // Gone from the table from here on, written or not.
+    ahead.entriesRead += held - 1;
+    ahead.piecesRead = ahead.pieces;
     // What was read stays for the reading to go on: the entries held back,
     // after a placeholder that is no longer the list's.
     table.shrinkReusing(1);

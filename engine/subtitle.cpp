@@ -716,8 +716,12 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
                 return false;
             }
             if (!feedLines(run, piece, source.sep, last, feed)) return false;
-            if (run.ahead && run.table.size() > std::max(WriteWhileReadingEntries, run.ahead->nextLook)) {
-                writeWhileReading(run);
+            if (run.ahead) {
+                ++run.ahead->pieces;
+                if (run.table.size() > std::max(WriteWhileReadingEntries, run.ahead->nextLook)) {
+                    writeWhileReading(run);
+                }
+                if (run.ahead && run.ahead->lost) readWrittenAgain(run, path, source, reader, cctx);
             }
             return true;
         },
@@ -749,6 +753,34 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
     const std::string text = lumeval::UEFLoadTextFile(path, fmt, AnsiCodePage, &reason);
     if (reason == LoadReason::OutOfMemory) throw std::bad_alloc();
     return readByContent(run, text, cctx, reader, path, mark);
+}
+
+// What was written while reading and must be given up (a cue far out of
+// order came) is read again now, from the pieces of the source it came from,
+// and put back before the entries read since: the reading then goes on as a
+// reading of the whole table. Only those pieces are read twice. When they
+// cannot be read as they were, the whole source is read again at the end.
+void clsSubtitle::readWrittenAgain(ConvertRun& run, const std::string& path, const PiecewiseSource& source,
+                                   LineReader reader, const ConversionContext& cctx) {
+    const WriteAhead& ahead = *run.ahead;
+    ConvertRun again(run.s);
+    again.ev = false;  // its events were raised by the first reading
+    again.lastKind = run.lastKind;
+    again.state.frameRate = run.state.frameRate;
+    again.table.reserve(ahead.room);
+    LineFeed feed(reader, cctx, false, path, source.lineEnds, nullptr);
+    std::size_t pieces = 0;
+    const PieceRead read = ReadSourcePieces(
+        path, source,
+        [&](std::string_view piece, bool last) {
+            return pieces++ < ahead.piecesRead && feedLines(again, piece, source.sep, last, feed);
+        },
+        PieceBytes);
+    if (read == PieceRead::Changed || pieces < ahead.piecesRead || again.table.size() <= ahead.entriesRead) return;
+    again.table.resize(ahead.entriesRead + 1);
+    for (std::size_t i = 1; i < run.table.size(); ++i) again.table.push_back(run.table[i]);
+    std::swap(run.table, again.table);
+    run.ahead.reset();
 }
 
 // Reading progress at line `index`. Read alongside a survey that has not

@@ -367,6 +367,8 @@ private:
     /// up (the source is then read again).
     bool keepWritingAhead(ConvertRun& run);
     bool finishWritingAhead(ConvertRun& run);
+    void readWrittenAgain(ConvertRun& run, const std::string& path, const PiecewiseSource& source,
+                          LineReader reader, const ConversionContext& cctx);
     /// The source read again, without events, for a save of the whole table.
     bool readAgain(ConvertRun& run, const std::string& path, const RunInfo& before);
     /// Raises ProgressChange when `raise`; returns false when the handler cancelled.

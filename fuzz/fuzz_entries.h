@@ -487,6 +487,85 @@ inline std::string FuzzPiecewise(const uint8_t* data, std::size_t size) {
 }
 
 // ---------------------------------------------------------------------------
+// Writing while reading
+
+/// Byte 0: the source (SubRip or WebVTT), the destination (SSA or SubRip),
+/// sort, overwrite or a new name. Byte 1: the piece size (1 to 32 bytes) and
+/// how many entries are read before a piece is written (2 to 17). The rest:
+/// the file. Written while read and saved whole at the end, the file, the
+/// events and the report must be the same, and no temporary file is left.
+inline std::string FuzzWriteAhead(const uint8_t* data, std::size_t size) {
+    constexpr std::size_t kHeader = 2;
+    if (size < kHeader) return {};
+    const bool vtt = (data[0] & 1) != 0;
+    const std::string source = ScratchPath(vtt ? "ahead.vtt" : "ahead.srt");
+    if (!WriteBytes(source, std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader))) {
+        return {};
+    }
+    struct Run {
+        std::vector<std::string> seen;
+        std::string written;
+        RunInfo info;
+        bool ok = false;
+        std::size_t files = 0;
+    };
+    const auto convert = [&](std::size_t every) {
+        Run run;
+        const std::string folder = ScratchPath("ahead-out");
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+        std::filesystem::create_directories(folder, ec);
+        const std::string dest = folder + ((data[0] & 2) != 0 ? "/out.srt" : "/out.ass");
+        const bool overwrite = (data[0] & 8) == 0;
+        if (!overwrite) WriteBytes(dest, "old");
+        clsSubtitle engine;
+        engine.PiecewiseFromBytes = 0;
+        engine.SurveyWhileReading = false;
+        engine.PieceBytes = 1 + data[1] % 32;
+        engine.OutputPieceBytes = 64;
+        engine.WriteWhileReadingEntries = every;
+        engine.ProgressChange = [&](int32_t v, int32_t m, int32_t st, const std::string& t, bool&) {
+            run.seen.push_back(std::to_string(v) + "/" + std::to_string(m) + " " + std::to_string(st) + " " + t);
+        };
+        ConvertSettings s;
+        s.dst_SubFile = dest;
+        s.s_Sort = (data[0] & 4) == 0;
+        s.s_Overwrite = overwrite;
+        s.s_RaiseEventInterval = 1 + data[0] / 16;
+        run.ok = engine.ConvertSubtitle(source, s);
+        run.info = engine.LastRun();
+        for (const auto& f : std::filesystem::directory_iterator(folder, ec)) {
+            ++run.files;
+            if (f.path() != dest || overwrite) {
+                std::FILE* in = std::fopen(f.path().c_str(), "rb");
+                if (in == nullptr) continue;
+                char buf[4096];
+                for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) run.written.append(buf, n);
+                std::fclose(in);
+            }
+        }
+        return run;
+    };
+    const Run whole = convert(0);
+    const Run ahead = convert(2 + data[1] / 16);
+    if (whole.ok != ahead.ok) return "the run's result differs when written while read";
+    if (whole.written != ahead.written) return "the file differs when written while read";
+    if (whole.files != ahead.files) return "the folder holds other files when written while read";
+    if (whole.seen != ahead.seen) {
+        for (std::size_t i = 0; i < std::max(whole.seen.size(), ahead.seen.size()); ++i) {
+            const std::string a = i < whole.seen.size() ? whole.seen[i] : "(none)";
+            const std::string b = i < ahead.seen.size() ? ahead.seen[i] : "(none)";
+            if (a != b) return "event " + std::to_string(i) + " differs: whole " + a + ", written while read " + b;
+        }
+    }
+    if (whole.info.linesLoaded != ahead.info.linesLoaded || whole.info.cuesWritten != ahead.info.cuesWritten ||
+        whole.info.timesRefused != ahead.info.timesRefused || whole.info.sources.size() != ahead.info.sources.size()) {
+        return "the report differs when written while read";
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
 // WebVTT
 
 /// Byte 0: flags (output encoding asked for, sort, merge, offset). The rest:
