@@ -516,10 +516,10 @@ struct clsSubtitle::LineFeed {
 // at progress, and takes it at the end. Stopped and joined when it goes.
 struct clsSubtitle::SurveyAlongside {
     SurveyAlongside(const std::string& path, int32_t page, std::size_t pieceBytes,
-                    std::uint64_t minBytes)
+                    std::uint64_t minBytes, const SurveyObserver* observe)
         : scratch(std::max<std::size_t>(pieceBytes, 4) + 4),
-          thread([this, path, page, pieceBytes, minBytes] {
-              result = SurveySource(path, page, pieceBytes, minBytes, &stop, &scratch);
+          thread([this, path, page, pieceBytes, minBytes, observe] {
+              result = SurveySource(path, page, pieceBytes, minBytes, &stop, &scratch, observe);
               done.store(true, std::memory_order_release);
           }) {}
     ~SurveyAlongside() {
@@ -634,13 +634,25 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
                                                int32_t kind, const ConversionContext& cctx,
                                                LineReader reader) {
     PiecewiseSource source;
-    std::optional<SurveyAlongside> survey;
+    // Writing while reading is for formats that list their cues in time
+    // order by custom (an LRC line with two times, or SSA layers, are the
+    // rule elsewhere), and stops as soon as the survey, which runs ahead of
+    // the reading, finds a cue far out of order: less to read again.
+    const bool orderMatters = run.mayWriteAhead && (kind == kKindSrt || kind == RowOfKey("vtt")->kind);
+    TimeOrderScan order;
+    std::atomic<bool> outOfOrder{false};
+    const SurveyObserver observe = [&order, &outOfOrder](std::string_view bytes, bool last) {
+        order.Feed(bytes, last);
+        if (!order.InOrder()) outOfOrder.store(true, std::memory_order_release);
+    };
+    const SurveyObserver* observer = orderMatters ? &observe : nullptr;
+    std::optional<SurveyAlongside> survey;  // after what it observes into: it stops first
     std::size_t expectedLines = 0;
     if (SurveyWhileReading && usableProcessors() >= 2) {
         const SourceHead head = PeekSource(path, PieceBytes, PiecewiseFromBytes);
         if (head.promising) {
             try {
-                survey.emplace(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes);
+                survey.emplace(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes, observer);
             } catch (const std::system_error&) {
                 // No thread to be had: the survey runs first, as below.
             }
@@ -664,7 +676,7 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
         }
     }
     if (!survey) {
-        source = SurveySource(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes);
+        source = SurveySource(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes, nullptr, nullptr, observer);
         // An empty text adds nothing and raises no reading progress: read whole.
         if (!source.usable || source.size == 0) return std::nullopt;
         expectedLines = source.lineEnds;
@@ -680,11 +692,9 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
     m_lastRun.sources.back().readInPieces = true;
     run.lastKind = kind;
     run.lastPath = path;
-    // Formats that list their cues in time order by custom, when the ends of
-    // the file show no cue out of order (cues added at the end, a common
-    // case, would have the source read twice): an LRC line with two times,
-    // or SSA layers, are the rule elsewhere.
-    if (run.mayWriteAhead && (kind == kKindSrt || kind == RowOfKey("vtt")->kind) &&
+    // Not when the ends of the file show a cue far out of order before the
+    // survey gets there: cues added at the end are a common case.
+    if (orderMatters && !outOfOrder.load(std::memory_order_acquire) &&
         EndsInTimeOrder(path, source.skip, source.size, PieceBytes)) {
         run.ahead.emplace();
     }
@@ -718,7 +728,9 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
             if (!feedLines(run, piece, source.sep, last, feed)) return false;
             if (run.ahead) {
                 ++run.ahead->pieces;
-                if (run.table.size() > std::max(WriteWhileReadingEntries, run.ahead->nextLook)) {
+                if (outOfOrder.load(std::memory_order_acquire)) {
+                    stopWritingAhead(run);
+                } else if (run.table.size() > std::max(WriteWhileReadingEntries, run.ahead->nextLook)) {
                     writeWhileReading(run);
                 }
                 if (run.ahead && run.ahead->lost) readWrittenAgain(run, path, source, reader, cctx);

@@ -650,7 +650,8 @@ bool OpenForPass(const std::string& FileName, std::uint64_t minBytes, FdCloser& 
 
 PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
                              std::size_t pieceBytes, std::uint64_t minBytes,
-                             const std::atomic<bool>* stop, std::vector<char>* scratch) {
+                             const std::atomic<bool>* stop, std::vector<char>* scratch,
+                             const SurveyObserver* observe) {
     PiecewiseSource source;
     try {
         FdCloser file;
@@ -686,6 +687,7 @@ PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage,
             const std::string_view all(buf, carry + std::size_t(r));
             const std::string_view fresh = all.substr(all.size() - uncounted);
             total += fresh.size();
+            if (observe != nullptr) (*observe)(fresh, end);
             const ByteCensus census = TakeByteCensus(fresh);
             lf += census.lf;
             cr += census.cr;

@@ -106,11 +106,15 @@ inline constexpr std::size_t kDefaultPieceBytes = std::size_t{256} << 10;
 /// `stop`: when it turns true the survey ends early, not usable.
 /// `scratch`: room for the pieces, used when it holds `pieceBytes` + 4 bytes
 /// (a survey on another thread then touches no memory of its own).
+/// `observe`: shown every byte of the text after the mark once, in order,
+/// and told which bytes are the last.
+using SurveyObserver = std::function<void(std::string_view bytes, bool last)>;
 PiecewiseSource SurveySource(const std::string& FileName, int32_t AnsiCodePage = 0,
                              std::size_t pieceBytes = kDefaultPieceBytes,
                              std::uint64_t minBytes = 0,
                              const std::atomic<bool>* stop = nullptr,
-                             std::vector<char>* scratch = nullptr);
+                             std::vector<char>* scratch = nullptr,
+                             const SurveyObserver* observe = nullptr);
 
 /// The start of a source, to decide whether it can be read while it is
 /// surveyed: `promising` when the file is at least `minBytes`, has no mark or
