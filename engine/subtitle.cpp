@@ -636,8 +636,8 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
     PiecewiseSource source;
     // Writing while reading is for formats that list their cues in time
     // order by custom (an LRC line with two times, or SSA layers, are the
-    // rule elsewhere), and stops as soon as the survey, which runs ahead of
-    // the reading, finds a cue far out of order: less to read again.
+    // rule elsewhere), and stops as soon as the survey alongside, which runs
+    // ahead of the reading, finds a cue far out of order: less to read again.
     const bool orderMatters = run.mayWriteAhead && (kind == kKindSrt || kind == RowOfKey("vtt")->kind);
     TimeOrderScan order;
     std::atomic<bool> outOfOrder{false};
@@ -676,7 +676,10 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
         }
     }
     if (!survey) {
-        source = SurveySource(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes, nullptr, nullptr, observer);
+        // Its time lines are not read on the way: this survey is on the
+        // reading's own processor, and most sources it looks at are not read
+        // in pieces at all (a legacy code page).
+        source = SurveySource(path, AnsiCodePage, PieceBytes, PiecewiseFromBytes);
         // An empty text adds nothing and raises no reading progress: read whole.
         if (!source.usable || source.size == 0) return std::nullopt;
         expectedLines = source.lineEnds;
