@@ -490,8 +490,9 @@ inline std::string FuzzPiecewise(const uint8_t* data, std::size_t size) {
 // Writing while reading
 
 /// Byte 0: the source (SubRip or WebVTT), the destination (SSA or SubRip),
-/// sort, overwrite or a new name. Byte 1: the piece size (1 to 32 bytes) and
-/// how many entries are read before a piece is written (2 to 17). The rest:
+/// sort, overwrite or a new name, surveyed first or alongside, the progress
+/// interval. Byte 1: the piece size (1 to 32 bytes) and how many entries are
+/// read before a piece is written (2 to 17). The rest:
 /// the file. Written while read and saved whole at the end, the file, the
 /// events and the report must be the same, and no temporary file is left.
 inline std::string FuzzWriteAhead(const uint8_t* data, std::size_t size) {
@@ -520,7 +521,7 @@ inline std::string FuzzWriteAhead(const uint8_t* data, std::size_t size) {
         if (!overwrite) WriteBytes(dest, "old");
         clsSubtitle engine;
         engine.PiecewiseFromBytes = 0;
-        engine.SurveyWhileReading = false;
+        engine.SurveyWhileReading = (data[0] & 16) != 0;
         engine.PieceBytes = 1 + data[1] % 32;
         engine.OutputPieceBytes = 64;
         engine.WriteWhileReadingEntries = every;
@@ -531,7 +532,7 @@ inline std::string FuzzWriteAhead(const uint8_t* data, std::size_t size) {
         s.dst_SubFile = dest;
         s.s_Sort = (data[0] & 4) == 0;
         s.s_Overwrite = overwrite;
-        s.s_RaiseEventInterval = 1 + data[0] / 16;
+        s.s_RaiseEventInterval = 1 + data[0] / 32;
         run.ok = engine.ConvertSubtitle(source, s);
         run.info = engine.LastRun();
         for (const auto& f : std::filesystem::directory_iterator(folder, ec)) {
