@@ -37,19 +37,22 @@ void TimeOrderScan::Feed(std::string_view bytes, bool last) {
     if (!m_inOrder) return;
     // The line the piece before cut: finished by this piece's first line end.
     std::size_t from = 0;
-    if (!m_head.empty() || m_headDone) {
+    if (m_headSize > 0 || m_headDone) {
         const std::size_t nl = bytes.find('\n');
         if (!m_headDone) {
-            m_head.append(bytes.substr(0, std::min(nl, kMaxHead + 1)));
-            if (const std::size_t arrow = m_head.find("-->"); arrow != std::string::npos) {
-                timeLine(m_head, arrow);
+            const std::string_view more = bytes.substr(0, std::min(nl, kMaxHead + 1));
+            std::memcpy(m_head + m_headSize, more.data(), more.size());
+            m_headSize += more.size();
+            const std::string_view head(m_head, m_headSize);
+            if (const std::size_t arrow = head.find("-->"); arrow != std::string_view::npos) {
+                timeLine(head, arrow);
                 m_headDone = true;
-            } else if (m_head.size() > kMaxHead) {
+            } else if (m_headSize > kMaxHead) {
                 m_headDone = true;  // too long to start with a time
             }
         }
         if (nl == std::string_view::npos) return;  // it goes on in the next piece, or ends the text
-        m_head.clear();
+        m_headSize = 0;
         m_headDone = false;
         from = nl + 1;
     }
@@ -84,8 +87,10 @@ void TimeOrderScan::Feed(std::string_view bytes, bool last) {
     const std::size_t nl = bytes.rfind('\n');
     const std::size_t tail = nl == std::string_view::npos ? from : std::max(from, nl + 1);
     if (tail < bytes.size()) {
-        m_head.assign(bytes.substr(tail, kMaxHead + 1));
-        m_headDone = m_head.size() > kMaxHead;
+        const std::string_view cut = bytes.substr(tail, kMaxHead + 1);
+        std::memcpy(m_head, cut.data(), cut.size());
+        m_headSize = cut.size();
+        m_headDone = m_headSize > kMaxHead;
     }
 }
 

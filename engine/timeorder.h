@@ -32,7 +32,10 @@ private:
     // The start of a line that the piece before cut, up to kMaxHead bytes:
     // a time line's start is short, and a longer line's start is no time.
     static constexpr std::size_t kMaxHead = 64;
-    std::string m_head;
+    // Held in place, not on the heap: the survey that feeds the scan runs on
+    // a thread of its own, whose first allocation would cost a fresh page.
+    char m_head[2 * (kMaxHead + 1)] = {};
+    std::size_t m_headSize = 0;
     bool m_headDone = false;  // that line was read, or is too long to read
     double m_recent[kSlack] = {};  // the last starts read, a ring
     std::size_t m_count = 0;       // starts read
