@@ -87,6 +87,7 @@ struct clsSubtitle::WriteAhead {
     std::size_t entriesRead = 0;
     std::size_t piecesRead = 0;
     std::size_t pieces = 0;       // pieces of the source read so far
+    bool readBack = false;        // getting it back was tried
     bool lost = false;        // what was written is given up: read the source again
 };
 

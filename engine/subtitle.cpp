@@ -736,7 +736,9 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
                 } else if (run.table.size() > std::max(WriteWhileReadingEntries, run.ahead->nextLook)) {
                     writeWhileReading(run);
                 }
-                if (run.ahead && run.ahead->lost) readWrittenAgain(run, path, source, reader, cctx);
+                if (run.ahead && run.ahead->lost && !run.ahead->readBack) {
+                    readWrittenAgain(run, path, source, reader, cctx);
+                }
             }
             return true;
         },
@@ -777,7 +779,8 @@ std::optional<bool> clsSubtitle::readPiecewise(ConvertRun& run, const std::strin
 // cannot be read as they were, the whole source is read again at the end.
 void clsSubtitle::readWrittenAgain(ConvertRun& run, const std::string& path, const PiecewiseSource& source,
                                    LineReader reader, const ConversionContext& cctx) {
-    const WriteAhead& ahead = *run.ahead;
+    WriteAhead& ahead = *run.ahead;
+    ahead.readBack = true;  // once: a source that changed is read again at the end
     ConvertRun again(run.s);
     again.ev = false;  // its events were raised by the first reading
     again.lastKind = run.lastKind;
