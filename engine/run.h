@@ -71,7 +71,8 @@ struct clsSubtitle::Save {
 // Writing while reading: the entries of a large source in time order are
 // written a piece at a time while it is read, so the run never holds the
 // whole table. It holds when every entry read later starts after every entry
-// written; a source that breaks that is read again and saved whole.
+// written; for a source that breaks that, what was written is read again and
+// the table saved whole.
 struct clsSubtitle::WriteAhead {
     std::optional<Save> save;  // made with the first piece
     // Writing progress waits until the reading is done: a run reports all

@@ -422,6 +422,18 @@ inline std::string FuzzConvertAny(const uint8_t* data, std::size_t size) {
 // ---------------------------------------------------------------------------
 // Reading a piece at a time
 
+/// The first event in which a run read whole and another run (`how`) differ,
+/// said; empty when they are the same.
+inline std::string FirstEventDifference(const std::vector<std::string>& whole,
+                                        const std::vector<std::string>& other, const std::string& how) {
+    for (std::size_t i = 0; i < std::max(whole.size(), other.size()); ++i) {
+        const std::string a = i < whole.size() ? whole[i] : "(none)";
+        const std::string b = i < other.size() ? other[i] : "(none)";
+        if (a != b) return "event " + std::to_string(i) + " differs: whole " + a + ", " + how + " " + b;
+    }
+    return {};
+}
+
 /// Byte 0: the source's format. Byte 1: the piece size (1 to 64 bytes) and
 /// the progress interval. The rest: the file. Read a piece at a time and
 /// read whole, the run must be the same: lines, progress, what was read.
@@ -465,12 +477,8 @@ inline std::string FuzzPiecewise(const uint8_t* data, std::size_t size) {
         const Run pieces = convert(false, alongside);
         const std::string how = alongside ? " (surveyed alongside)" : "";
         if (whole.ok != pieces.ok) return "the run's result differs when read in pieces" + how;
-        if (whole.seen != pieces.seen) {
-            for (std::size_t i = 0; i < std::max(whole.seen.size(), pieces.seen.size()); ++i) {
-                const std::string a = i < whole.seen.size() ? whole.seen[i] : "(none)";
-                const std::string b = i < pieces.seen.size() ? pieces.seen[i] : "(none)";
-                if (a != b) return "event " + std::to_string(i) + " differs: whole " + a + ", in pieces " + b + how;
-            }
+        if (std::string diff = FirstEventDifference(whole.seen, pieces.seen, "in pieces"); !diff.empty()) {
+            return diff + how;
         }
         if (whole.info.sources.size() != pieces.info.sources.size()) return "sources differ" + how;
         for (std::size_t i = 0; i < whole.info.sources.size(); ++i) {
@@ -552,12 +560,8 @@ inline std::string FuzzWriteAhead(const uint8_t* data, std::size_t size) {
     if (whole.ok != ahead.ok) return "the run's result differs when written while read";
     if (whole.written != ahead.written) return "the file differs when written while read";
     if (whole.files != ahead.files) return "the folder holds other files when written while read";
-    if (whole.seen != ahead.seen) {
-        for (std::size_t i = 0; i < std::max(whole.seen.size(), ahead.seen.size()); ++i) {
-            const std::string a = i < whole.seen.size() ? whole.seen[i] : "(none)";
-            const std::string b = i < ahead.seen.size() ? ahead.seen[i] : "(none)";
-            if (a != b) return "event " + std::to_string(i) + " differs: whole " + a + ", written while read " + b;
-        }
+    if (std::string diff = FirstEventDifference(whole.seen, ahead.seen, "written while read"); !diff.empty()) {
+        return diff;
     }
     if (whole.info.linesLoaded != ahead.info.linesLoaded || whole.info.cuesWritten != ahead.info.cuesWritten ||
         whole.info.timesRefused != ahead.info.timesRefused || whole.info.sources.size() != ahead.info.sources.size()) {
